@@ -1,0 +1,145 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tallyport {
+
+// Outcome codes of TBlockSerial. 0 is success; any code outside 9991..10003 is a platform
+// error number whose text is the system's message for it.
+enum SerialError : int {
+    kSerialOk = 0,
+    kSerialPortOwned = 9991,         // "Port owned by other process"
+    kSerialAlreadyInUse = 9992,      // "Instance already in use"
+    kSerialWrongParameter = 9993,    // "Wrong paramter at call"
+    kSerialNotConnected = 9994,      // "Instance not yet connected"
+    kSerialNoDeviceAnswer = 9995,    // "No device answer detected"
+    kSerialMaxBuffer = 9996,         // "Maximal buffer length exceeded"
+    kSerialTimeout = 9997,           // "Timeout during operation"
+    kSerialReadFailed = 9998,        // "Reading of data failed"
+    kSerialFramingError = 9999,      // "Receive framing error"
+    kSerialOverrunError = 10000,     // "Receive Overrun Error"
+    kSerialRxQueueOverflow = 10001,  // "Receive Queue overflow"
+    kSerialParityError = 10002,      // "Receive Parity Error"
+    kSerialTxQueueFull = 10003,      // "Tranceive Queue is full"
+};
+
+// Flag word of the line settings, bit for bit the Windows DCB flag word, so that the link
+// states its settings the same way on every platform (0x11: binary mode, DTR held on).
+inline constexpr std::uint32_t kDcbBinary = 0x0001;
+inline constexpr std::uint32_t kDcbParityCheck = 0x0002;
+inline constexpr std::uint32_t kDcbOutxCtsFlow = 0x0004;
+inline constexpr std::uint32_t kDcbOutxDsrFlow = 0x0008;
+inline constexpr std::uint32_t kDcbDtrControlEnable = 0x0010;
+inline constexpr std::uint32_t kDcbDtrControlHandshake = 0x0020;
+inline constexpr std::uint32_t kDcbDsrSensitivity = 0x0040;
+inline constexpr std::uint32_t kDcbTxContinueOnXoff = 0x0080;
+inline constexpr std::uint32_t kDcbOutX = 0x0100;
+inline constexpr std::uint32_t kDcbInX = 0x0200;
+inline constexpr std::uint32_t kDcbErrorChar = 0x0400;
+inline constexpr std::uint32_t kDcbNullStrip = 0x0800;
+inline constexpr std::uint32_t kDcbRtsControlEnable = 0x1000;
+inline constexpr std::uint32_t kDcbRtsControlHandshake = 0x2000;
+inline constexpr std::uint32_t kDcbAbortOnError = 0x4000;
+
+enum class PortParity : std::uint8_t { None = 0, Odd = 1, Even = 2, Mark = 3, Space = 4 };
+enum class PortStopBits : std::uint8_t { One = 0, OneAndHalf = 1, Two = 2 };
+
+// The port's line settings as LoadPortState reads them and ApplyPortState writes them. The
+// platform record behind them (a termios on POSIX) is kept by the port object, so every setting
+// not named here stays as the port had it.
+struct PortSettings {
+    std::uint32_t BaudRate = 0;
+    std::uint32_t Flags = 0;  // kDcb* bits
+    std::uint8_t ByteSize = 0;
+    PortParity Parity = PortParity::None;
+    PortStopBits StopBits = PortStopBits::One;
+};
+
+// Counters of receive-line errors as the driver keeps them (TIOCGICOUNT on Linux).
+struct LineErrorCounters {
+    std::uint64_t frame = 0;
+    std::uint64_t overrun = 0;        // hardware overrun
+    std::uint64_t bufferOverrun = 0;  // input queue overflow
+    std::uint64_t parity = 0;
+};
+
+// What the port object asks the driver beyond the byte streams: the output queue's byte count
+// and the line-error counters. The default asks the terminal driver; a pseudo-terminal always
+// reports an empty queue and has no counters, so tests install their own probe to produce a
+// busy queue or line errors. Called only from the thread that uses the port.
+class LineStatusProbe {
+public:
+    virtual ~LineStatusProbe() = default;
+    // Bytes waiting to be sent, or nullopt when the query failed (errno set).
+    virtual std::optional<int> OutputQueueCount(std::intptr_t handle) = 0;
+    // Current counters, or nullopt when the driver keeps none.
+    virtual std::optional<LineErrorCounters> LineErrors(std::intptr_t handle) = 0;
+};
+
+// Blocking access to one serial port with error codes and texts instead of exceptions.
+//
+// Threads: one worker thread uses the object. The one exception is ClosePort, which the shell's
+// thread may call while the worker waits inside an operation: that wait ends promptly and fails,
+// every later operation fails at once (9994 or false), and the descriptor is never used after it
+// has been closed. Nothing here throws.
+class TBlockSerial {
+public:
+    TBlockSerial();
+    ~TBlockSerial();
+    TBlockSerial(const TBlockSerial&) = delete;
+    TBlockSerial& operator=(const TBlockSerial&) = delete;
+
+    // "COM<n>" (any case) opens the n-th serial port (/dev/ttyS<n-1>); "/dev/ttyS<n>" the same
+    // device; every other name (/dev/ttyUSB0, /dev/pts/7, COM0, COMX) is opened as given.
+    void OpenPort(const std::string& name);
+    void ClosePort();
+
+    void LoadPortState();
+    void ApplyPortState();
+    PortSettings& PortState();
+
+    int WriteText(std::string_view bytes);
+    int WriteBytes(const void* buffer, int count);
+    int ReadBytes(void* buffer, int count);
+    std::string ReadAvailable(int waitMs);
+    std::uint8_t ReadByte(int waitMs);
+
+    int InputCount();
+    int OutputCount();
+    bool WaitForInput(int waitMs);
+    bool HasInput(int waitMs);
+    bool WaitOutputDrained(int waitMs);
+    void DiscardAll();
+    void SetDtr(bool on);
+    void SetRts(bool on);
+
+    // True once the device has gone away while open (hang-up, EIO, a 0-byte read after the port
+    // reported readiness, as when a USB adapter is unplugged). Waits then fail at once instead
+    // of spinning; the owner closes the port and may open it again by the same name.
+    bool PortLost() const;
+
+    static std::string ErrorText(int code);
+    int LastErrorCode() const;
+    std::string LastErrorText() const;
+
+    const std::string& DeviceName() const;
+    int PortNumber() const;
+    bool PortReady() const;
+
+    int InQueueSize() const;
+    int IoTimeout() const;
+    void SetIoTimeout(int ms);
+
+    // Replaces the driver queries (tests only; before or after OpenPort, from the worker).
+    void SetLineStatusProbe(std::unique_ptr<LineStatusProbe> probe);
+
+private:
+    struct Impl;  // platform part: BlockSerial_posix.cpp, later BlockSerial_win32.cpp
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace tallyport

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "store/CsvTable.h"
+
+namespace tallyport {
+
+// Columns of the register list, in file order.
+enum RegisterColumn : std::size_t {
+    kRegLogicalNb = 0,  // integer, unique key IndexLogicalNr, the list's order
+    kRegModelType,      // text 20
+    kRegTranRate,       // integer
+    kRegDataBits,       // integer
+    kRegParity,         // text 20
+    kRegStopBits,       // integer
+    kRegCommPort,       // text 20, unique key IndexCom
+    kRegFiscal,         // text 20
+    kRegObservatii,     // text 30
+};
+
+// A new, open, empty register list: the nine columns, unique keys on LogicalNb and CommPort,
+// ascending by LogicalNb.
+std::unique_ptr<CsvTable> MakeRegisterList();
+
+// One row of the register list as the workers are built from it. An integer column without a
+// value reads as nullopt.
+struct RegisterEntry {
+    std::optional<int> LogicalNb;
+    std::string ModelType;
+    std::optional<int> TranRate;
+    std::optional<int> DataBits;
+    std::string Parity;
+    std::optional<int> StopBits;
+    std::string CommPort;
+    std::string Fiscal;
+    std::string Observatii;
+};
+
+// The current row of a register list.
+RegisterEntry ReadRegisterEntry(const CsvTable& list);
+
+}  // namespace tallyport
