@@ -33,11 +33,12 @@ for san in asan tsan; do
   ctest --preset "$san" -j "$JOBS" -L core
 done
 
-if [[ -d fuzz ]]; then
+if compgen -G "fuzz/*.cpp" >/dev/null; then
   stage "fuzz targets (${FUZZ_SECONDS}s each)"
   cmake --preset fuzz >/dev/null
   cmake --build --preset fuzz -j "$JOBS"
   for corpus in fuzz/corpus/*/; do
+    [[ -d "$corpus" ]] || continue
     target=$(basename "$corpus")
     work=$(mktemp -d)
     cp -r "$corpus". "$work"/
