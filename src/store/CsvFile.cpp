@@ -25,7 +25,7 @@ constexpr std::size_t kBlockSize = 8192;
 // Turns the lines of a file into rows of a table. The row of a line that fails to convert is
 // not added: the table keeps only whole lines.
 class RowParser {
-  public:
+public:
     explicit RowParser(CsvTable& table)
         : columns_(table.Columns()), rows_(CsvTableAccess::Rows(table)) {}
 
@@ -50,7 +50,7 @@ class RowParser {
         writer.Commit();
     }
 
-  private:
+private:
     void SetValue(detail::RowStore::Writer& writer, std::size_t column, std::string_view text) {
         const ColumnDef& def = columns_[column];
         switch (def.type) {

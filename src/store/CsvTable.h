@@ -25,7 +25,7 @@ struct ColumnDef {
 // Errors are StoreError with the system's messages. Threads: one thread at a time as the owner
 // arranges; LoadTableFromFile and SaveTableToFile hold Mutex() for their whole run.
 class CsvTable {
-  public:
+public:
     // `orderBy` names the column the rows ascend by; empty keeps insertion order.
     CsvTable(std::vector<ColumnDef> columns, std::vector<std::string> uniqueKeyColumns,
              std::string orderBy = {});
@@ -104,7 +104,7 @@ class CsvTable {
 
     std::mutex& Mutex() const;
 
-  private:
+private:
     friend class CsvTableAccess;  // the file reader and writer
     struct Impl;
     std::unique_ptr<Impl> impl_;

@@ -11,7 +11,7 @@ namespace tallyport::detail {
 // A file opened for reading in blocks; others may read it meanwhile, and a writer that takes
 // the platform's file lock is kept out. Closed by the destructor on every path.
 class FileReader {
-  public:
+public:
     FileReader() = default;
     ~FileReader();
     FileReader(const FileReader&) = delete;
@@ -22,7 +22,7 @@ class FileReader {
     // Bytes read into `buffer`, 0 at the end of the file, -1 on a read error.
     std::ptrdiff_t Read(char* buffer, std::size_t size);
 
-  private:
+private:
     int fd_ = -1;
 };
 
@@ -31,7 +31,7 @@ class FileReader {
 // file is removed by the destructor unless Commit() succeeded. A target that is a symbolic
 // link is followed (the link stays); the replaced file's permissions are kept.
 class FileReplacer {
-  public:
+public:
     FileReplacer() = default;
     ~FileReplacer();
     FileReplacer(const FileReplacer&) = delete;
@@ -46,7 +46,7 @@ class FileReplacer {
     // Puts the new file in the target's place; false when that failed.
     bool Commit();
 
-  private:
+private:
     std::string target_;
     std::string name_;
     int fd_ = -1;

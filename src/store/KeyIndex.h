@@ -19,7 +19,7 @@ inline void PrefetchForWrite(const void* address) {
 // A table whose load found equal keys keeps all of its rows, so several entries may match.
 // Owned by its table; not thread-safe on its own.
 class KeyIndex {
-  public:
+public:
     static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
 
     void Clear();
@@ -81,7 +81,7 @@ class KeyIndex {
         return duplicate;
     }
 
-  private:
+private:
     struct Entry {
         std::uint32_t row;
         std::uint32_t tag;

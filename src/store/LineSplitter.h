@@ -14,7 +14,7 @@ namespace tallyport {
 // lines give nothing; a last line without a line end is a line too. A line that lies within
 // one block is handed out in place; only a line spanning blocks is gathered in a buffer.
 class LineSplitter {
-  public:
+public:
     // Calls onLine(begin, end) for every line that ends within these bytes.
     template <typename OnLine>
     void Feed(const char* data, std::size_t size, OnLine&& onLine) {
@@ -82,7 +82,7 @@ class LineSplitter {
         return p;
     }
 
-  private:
+private:
     std::string carry_;
 };
 

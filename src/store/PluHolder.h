@@ -24,7 +24,7 @@ std::unique_ptr<CsvTable> MakeArticleTable();
 // file has become newer. One per process, shared by all workers; every use happens under
 // LinkLock, so the holder takes no lock of its own (a load holds the table's own lock).
 class TPluH {
-  public:
+public:
     // Loads the file into `table` (not owned; emptied first). Throws StoreError.
     TPluH(std::string fileName, CsvTable& table);
 
@@ -38,7 +38,7 @@ class TPluH {
     // file did not exist at creation.
     std::int64_t FileTime() const { return fileTime_; }
 
-  private:
+private:
     std::string fileName_;
     std::int64_t fileTime_ = 0;
     CsvTable& table_;

@@ -37,7 +37,7 @@ struct ColumnSlot {
 // only appended or overwritten in place; a deleted row leaves its record unused until Clear().
 // Owned by its table; not thread-safe on its own.
 class RowStore {
-  public:
+public:
     explicit RowStore(const std::vector<ColumnDef>& columns);
 
     std::uint32_t Size() const { return size_; }  // records, unused ones included
@@ -90,7 +90,7 @@ class RowStore {
     // A writer that replaces the values of `row` on Commit().
     Writer Overwrite(std::uint32_t row, std::size_t textBytes);
 
-  private:
+private:
     static constexpr unsigned kChunkShift = 12;  // 4096 records per chunk
     static constexpr std::uint32_t kChunkMask = (1u << kChunkShift) - 1;
 

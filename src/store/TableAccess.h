@@ -11,7 +11,7 @@ namespace tallyport {
 // What the file reader and writer need of a table beyond its public operations: the rows in
 // their storage, and the step that ends a bulk load.
 class CsvTableAccess {
-  public:
+public:
     // Throws StoreError unless the table is open and no change is pending.
     static void CheckReadyForLoad(const CsvTable& table);
     static detail::RowStore& Rows(CsvTable& table);
