@@ -72,7 +72,7 @@ struct LineErrorCounters {
 // reports an empty queue and has no counters, so tests install their own probe to produce a
 // busy queue or line errors. Called only from the thread that uses the port.
 class LineStatusProbe {
-  public:
+public:
     virtual ~LineStatusProbe() = default;
     // Bytes waiting to be sent, or nullopt when the query failed (errno set).
     virtual std::optional<int> OutputQueueCount(std::intptr_t handle) = 0;
@@ -87,7 +87,7 @@ class LineStatusProbe {
 // every later operation fails at once (9994 or false), and the descriptor is never used after it
 // has been closed. Nothing here throws.
 class TBlockSerial {
-  public:
+public:
     TBlockSerial();
     ~TBlockSerial();
     TBlockSerial(const TBlockSerial&) = delete;
@@ -137,7 +137,7 @@ class TBlockSerial {
     // Replaces the driver queries (tests only; before or after OpenPort, from the worker).
     void SetLineStatusProbe(std::unique_ptr<LineStatusProbe> probe);
 
-  private:
+private:
     struct Impl;  // platform part: BlockSerial_posix.cpp, later BlockSerial_win32.cpp
     std::unique_ptr<Impl> impl_;
 };

@@ -88,7 +88,7 @@ PlainTermios ToPlain(const termios& t) {
 
 // The terminal driver's own answers.
 class TerminalStatusProbe final : public LineStatusProbe {
-  public:
+public:
     std::optional<int> OutputQueueCount(std::intptr_t handle) override {
         int count = 0;
         if (ioctl(static_cast<int>(handle), TIOCOUTQ, &count) != 0)
@@ -108,7 +108,7 @@ class TerminalStatusProbe final : public LineStatusProbe {
 
 // Received bytes not yet handed out, taken from the front without moving the rest.
 class PendingBytes {
-  public:
+public:
     bool Empty() const { return head_ == data_.size(); }
     void Clear() {
         data_.clear();
@@ -125,7 +125,7 @@ class PendingBytes {
         return rest;
     }
 
-  private:
+private:
     std::string data_;
     std::size_t head_ = 0;
 };

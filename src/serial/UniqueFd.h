@@ -9,7 +9,7 @@ namespace tallyport {
 // Owns one file descriptor and closes it when it goes out of scope, so that no early return
 // leaks one.
 class UniqueFd {
-  public:
+public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : fd_(fd) {}
     ~UniqueFd() { Reset(); }
@@ -31,7 +31,7 @@ class UniqueFd {
             ::close(std::exchange(fd_, -1));
     }
 
-  private:
+private:
     int fd_ = -1;
 };
 
