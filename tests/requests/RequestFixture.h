@@ -11,6 +11,7 @@
 #include "TestFiles.h"
 #include "base/LocalClock.h"
 #include "base/NoticeSink.h"
+#include "link/LinkLock.h"
 #include "link/SerialThread.h"
 #include "requests/RequestHandlers.h"
 #include "store/PluHolder.h"
@@ -77,6 +78,12 @@ struct SimulatedRegister {
     std::unique_ptr<TSerialThread> worker;
 
     TSerialExtended& Link() { return worker->Link(); }
+    // A working field of the link, read under LinkLock: the worker changes the fields on its own
+    // thread and takes the lock for its next poll, so the lock orders the read after the change.
+    std::string LinkField(std::string TSerialExtended::*field) {
+        std::lock_guard<FairRecursiveMutex> guard(LinkLock);
+        return worker->Link().*field;
+    }
     std::vector<std::string> PendingTran() const { return worker->Link().PendingTranLines.Copy(); }
     std::vector<std::string> PendingBon() const { return worker->Link().PendingBonLines.Copy(); }
     ~SimulatedRegister() {

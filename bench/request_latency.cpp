@@ -1,0 +1,245 @@
+// Software time of one article request through a real link worker: from the moment the
+// request frame's last byte reaches the worker to the moment the first byte of its reply is
+// written, with a large article table.
+//
+// The register's side runs on this thread on the master side of a pseudo-terminal. For every
+// request it waits for its poll, writes the frame except its last CRC byte, lets the worker
+// read those bytes and wait for the last one, then writes the last byte (t0) and waits for the
+// first reply byte after the worker's ACK (t1). t1 - t0 holds the software time plus one trip of
+// a byte through the pty in each direction and two thread wake-ups; that part is measured on
+// its own with an echo thread on a second pty (same syscalls, no link code) and its median is
+// subtracted.
+//
+//   tallyport-bench-request_latency [--articles=N] [--requests=N]
+//   (defaults 1000000 and 20000; --articles=10000 --requests=2000 runs in a few seconds)
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/NoticeSink.h"
+#include "link/SerialThread.h"
+#include "requests/RequestHandlers.h"
+#include "store/PluHolder.h"
+#include "support/EcrProtocol.h"
+#include "support/PtyPair.h"
+
+using namespace tallyport;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+class QuietNotices final : public NoticeSink {
+  public:
+    void ShowNotice(const std::string&, const std::string& text, int, NoticeIcon) override {
+        std::fprintf(stderr, "notice: %s\n", text.c_str());
+    }
+};
+
+std::size_t Option(int argc, char** argv, const char* name, std::size_t fallback) {
+    std::string prefix = std::string("--") + name + "=";
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], prefix.c_str(), prefix.size()) == 0) {
+            return std::strtoull(argv[i] + prefix.size(), nullptr, 10);
+        }
+    }
+    return fallback;
+}
+
+std::string Code(std::size_t n) {
+    std::string digits = std::to_string(n);
+    return std::string(13 - digits.size(), '0') + digits;
+}
+
+void WriteArticleFile(const std::string& path, std::size_t count) {
+    std::ofstream out(path, std::ios::binary);
+    for (std::size_t i = 1; i <= count; ++i) {
+        out << Code(i) << ",01,1," << (i % 1000) << "." << (i % 100) << ",3,Articol " << i
+            << "\r\n";
+    }
+}
+
+// Reads what is waiting on a non-blocking descriptor, waiting up to 1 s for the first byte.
+bool ReadSome(int fd, std::string& into) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 1000) <= 0) {
+        return false;
+    }
+    char buffer[512];
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n <= 0) {
+        return false;
+    }
+    into.append(buffer, static_cast<std::size_t>(n));
+    return true;
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+struct Percentiles {
+    double median = 0, p99 = 0, max = 0;
+};
+
+Percentiles Summarise(std::vector<double> micros) {
+    std::sort(micros.begin(), micros.end());
+    auto at = [&](double q) {
+        return micros[std::min(micros.size() - 1, static_cast<std::size_t>(q * micros.size()))];
+    };
+    return {at(0.5), at(0.99), micros.back()};
+}
+
+double Micros(Clock::duration d) {
+    return std::chrono::duration<double, std::micro>(d).count();
+}
+
+// One byte to an echo thread on the slave side and back, as often as asked.
+std::vector<double> PtyRoundTrips(std::size_t count) {
+    sim::PtyPair pty;
+    int slave = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    std::atomic<bool> stop{false};
+    std::thread echo([&] {
+        char byte = 0;
+        while (!stop) {
+            pollfd p{slave, POLLIN, 0};
+            if (::poll(&p, 1, 100) > 0 && ::read(slave, &byte, 1) == 1) {
+                [[maybe_unused]] auto n = ::write(slave, &byte, 1);
+            }
+        }
+    });
+    std::vector<double> samples;
+    std::string got;
+    for (std::size_t i = 0; i < count; ++i) {
+        got.clear();
+        auto t0 = Clock::now();
+        WriteAll(pty.MasterFd(), "x");
+        if (!ReadSome(pty.MasterFd(), got)) {
+            break;
+        }
+        samples.push_back(Micros(Clock::now() - t0));
+    }
+    stop = true;
+    echo.join();
+    ::close(slave);
+    return samples;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::size_t articleCount = Option(argc, argv, "articles", 1000000);
+    const std::size_t requestCount = Option(argc, argv, "requests", 20000);
+    const std::size_t warmup = std::max<std::size_t>(requestCount / 20, 50);
+
+    std::string folder = (std::filesystem::temp_directory_path() / "tallyport-bench-XXXXXX");
+    if (::mkdtemp(folder.data()) == nullptr) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const std::string pluPath = folder + "/PLU.txt";
+    WriteArticleFile(pluPath, articleCount);
+    auto loadStart = Clock::now();
+    auto table = MakeArticleTable();
+    TPluH holder(pluPath, *table);
+    double loadSeconds = std::chrono::duration<double>(Clock::now() - loadStart).count();
+
+    QuietNotices notices;
+    RequestContext context;
+    auto handlers = MakeRequestHandlers(context);
+    sim::PtyPair pty;
+    TSerialThread worker(ThreadPriority::Normal, &holder, folder + "/Bon.txt", folder + "/Tran.txt",
+                         0, 100000000, true, true, false, "24", notices);
+    worker.Link().CommPort = pty.SlavePath();
+    worker.Link().LogicalNb = 1;
+    worker.Link().Fiscal = "S1";
+    worker.Link().SetHandlers(handlers);
+    if (!worker.StartLink()) {
+        std::fprintf(stderr, "cannot open %s\n", pty.SlavePath().c_str());
+        return 1;
+    }
+
+    const int master = pty.MasterFd();
+    const std::string poll = sim::ExpectedPoll(1);
+    std::mt19937_64 random(20261206);
+    std::uniform_int_distribution<std::size_t> pick(1, articleCount);
+    std::vector<double> samples;
+    std::size_t wrongReplies = 0;
+    for (std::size_t i = 0; i < warmup + requestCount; ++i) {
+        std::string line;
+        while (line.find(poll) == std::string::npos) {
+            if (!ReadSome(master, line)) {
+                std::fprintf(stderr, "no poll from the worker\n");
+                return 1;
+            }
+        }
+        const std::size_t article = pick(random);
+        const std::string frame = sim::FrameBytes("S1;X;1;" + std::to_string(article) + ";;1.000");
+        WriteAll(master, std::string_view(frame).substr(0, frame.size() - 1));
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(1));  // the worker waits for the last byte
+        const auto t0 = Clock::now();
+        WriteAll(master, std::string_view(frame).substr(frame.size() - 1));
+
+        std::string answer;
+        Clock::time_point t1{};
+        for (;;) {
+            if (!ReadSome(master, answer)) {
+                break;
+            }
+            if (t1 == Clock::time_point{} && answer.size() >= 2) {
+                t1 = Clock::now();  // the ACK and the reply's first byte are here
+            }
+            auto end = answer.find('\x0D');  // the reply's EndByte, then 2 CRC bytes, 5 fillers
+            if (end != std::string::npos && answer.size() >= end + 3 + 5) {
+                break;
+            }
+        }
+        const std::string expected = "ARTICOL " + std::to_string(article) + ";";
+        if (answer.empty() || answer[0] != '\x06' || answer.find(expected) == std::string::npos) {
+            ++wrongReplies;
+        }
+        WriteAll(master, "\x06");  // the register's confirmation
+        if (i >= warmup && t1 != Clock::time_point{}) {
+            samples.push_back(Micros(t1 - t0));
+        }
+    }
+    worker.StopLink();
+
+    const auto echo = Summarise(PtyRoundTrips(std::max<std::size_t>(requestCount, 2000)));
+    const auto request = Summarise(samples);
+    std::printf("articles                 %zu (loaded in %.2f s)\n", articleCount, loadSeconds);
+    std::printf("requests measured        %zu (after %zu warm-up), wrong replies %zu\n",
+                samples.size(), warmup, wrongReplies);
+    std::printf("pty round trip (echo)    median %7.1f us  p99 %7.1f us  max %7.1f us\n",
+                echo.median, echo.p99, echo.max);
+    std::printf("request, end to end      median %7.1f us  p99 %7.1f us  max %7.1f us\n",
+                request.median, request.p99, request.max);
+    std::printf("software time (- echo)   median %7.1f us  p99 %7.1f us\n",
+                request.median - echo.median, request.p99 - echo.median);
+    std::filesystem::remove_all(folder);
+    return wrongReplies == 0 ? 0 : 1;
+}
