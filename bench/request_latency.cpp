@@ -7,8 +7,8 @@
 // read those bytes and wait for the last one, then writes the last byte (t0) and waits for the
 // first reply byte after the worker's ACK (t1). t1 - t0 holds the software time plus one trip of
 // a byte through the pty in each direction and two thread wake-ups; that part is measured on
-// its own with an echo thread on a second pty (same syscalls, no link code) and its median is
-// subtracted.
+// its own with an echo thread on a second pty (same syscalls, no link code) right after each
+// request, and the software time of a request is its time minus that echo.
 //
 //   tallyport-bench-request_latency [--articles=N] [--requests=N]
 //   (defaults 1000000 and 20000; --articles=10000 --requests=2000 runs in a few seconds)
@@ -117,36 +117,44 @@ double Micros(Clock::duration d) {
     return std::chrono::duration<double, std::micro>(d).count();
 }
 
-// One byte to an echo thread on the slave side and back, as often as asked.
-std::vector<double> PtyRoundTrips(std::size_t count) {
-    sim::PtyPair pty;
-    int slave = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    std::atomic<bool> stop{false};
-    std::thread echo([&] {
-        char byte = 0;
-        while (!stop) {
-            pollfd p{slave, POLLIN, 0};
-            if (::poll(&p, 1, 100) > 0 && ::read(slave, &byte, 1) == 1) {
-                [[maybe_unused]] auto n = ::write(slave, &byte, 1);
+// A byte sent to an echo thread on the slave side of a second pseudo-terminal and back: the
+// pty's own round trip with the same syscalls and wake-ups as a request, without link code.
+class PtyEcho {
+  public:
+    PtyEcho() {
+        slave_ = ::open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        thread_ = std::thread([this] {
+            char byte = 0;
+            while (!stop_) {
+                pollfd p{slave_, POLLIN, 0};
+                if (::poll(&p, 1, 100) > 0 && ::read(slave_, &byte, 1) == 1) {
+                    [[maybe_unused]] auto n = ::write(slave_, &byte, 1);
+                }
             }
-        }
-    });
-    std::vector<double> samples;
-    std::string got;
-    for (std::size_t i = 0; i < count; ++i) {
-        got.clear();
-        auto t0 = Clock::now();
-        WriteAll(pty.MasterFd(), "x");
-        if (!ReadSome(pty.MasterFd(), got)) {
-            break;
-        }
-        samples.push_back(Micros(Clock::now() - t0));
+        });
     }
-    stop = true;
-    echo.join();
-    ::close(slave);
-    return samples;
-}
+    ~PtyEcho() {
+        stop_ = true;
+        thread_.join();
+        ::close(slave_);
+    }
+    // Microseconds for one round trip, or a negative value when the echo did not come.
+    double RoundTrip() {
+        std::string got;
+        auto t0 = Clock::now();
+        WriteAll(pty_.MasterFd(), "x");
+        if (!ReadSome(pty_.MasterFd(), got)) {
+            return -1;
+        }
+        return Micros(Clock::now() - t0);
+    }
+
+  private:
+    sim::PtyPair pty_;
+    int slave_ = -1;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
 
 }  // namespace
 
@@ -186,7 +194,10 @@ int main(int argc, char** argv) {
     const std::string poll = sim::ExpectedPoll(1);
     std::mt19937_64 random(20261206);
     std::uniform_int_distribution<std::size_t> pick(1, articleCount);
+    PtyEcho echo;
     std::vector<double> samples;
+    std::vector<double> echoSamples;
+    std::vector<double> differences;
     std::size_t wrongReplies = 0;
     for (std::size_t i = 0; i < warmup + requestCount; ++i) {
         std::string line;
@@ -223,23 +234,30 @@ int main(int argc, char** argv) {
             ++wrongReplies;
         }
         WriteAll(master, "\x06");  // the register's confirmation
-        if (i >= warmup && t1 != Clock::time_point{}) {
+        // The pty's own round trip, taken right after each request so both see the same load.
+        const double echoMicros = echo.RoundTrip();
+        if (i >= warmup && t1 != Clock::time_point{} && echoMicros >= 0) {
             samples.push_back(Micros(t1 - t0));
+            echoSamples.push_back(echoMicros);
+            differences.push_back(samples.back() - echoMicros);
         }
     }
     worker.StopLink();
 
-    const auto echo = Summarise(PtyRoundTrips(std::max<std::size_t>(requestCount, 2000)));
+    const auto echoTimes = Summarise(echoSamples);
     const auto request = Summarise(samples);
+    const auto software = Summarise(differences);
     std::printf("articles                 %zu (loaded in %.2f s)\n", articleCount, loadSeconds);
     std::printf("requests measured        %zu (after %zu warm-up), wrong replies %zu\n",
                 samples.size(), warmup, wrongReplies);
     std::printf("pty round trip (echo)    median %7.1f us  p99 %7.1f us  max %7.1f us\n",
-                echo.median, echo.p99, echo.max);
+                echoTimes.median, echoTimes.p99, echoTimes.max);
     std::printf("request, end to end      median %7.1f us  p99 %7.1f us  max %7.1f us\n",
                 request.median, request.p99, request.max);
-    std::printf("software time (- echo)   median %7.1f us  p99 %7.1f us\n",
-                request.median - echo.median, request.p99 - echo.median);
+    std::printf(
+        "software time            median %7.1f us  p99 %7.1f us  (each request minus the "
+        "echo taken after it)\n",
+        software.median, software.p99);
     std::filesystem::remove_all(folder);
     return wrongReplies == 0 ? 0 : 1;
 }
