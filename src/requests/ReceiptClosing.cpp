@@ -4,6 +4,7 @@
 #include <mutex>
 #include <optional>
 
+#include "base/NoticeSink.h"
 #include "base/NumberText.h"
 #include "base/Padding.h"
 #include "link/LinkFrame.h"
@@ -39,6 +40,23 @@ double ParseAmount(const std::string& text) {
         throw RequestError("'" + text + "' is not a valid amount");
     }
     return *value;
+}
+
+// Writes one pending list to its file and lets go of the lines that reached it. A failure is
+// shown to the user, since the worker otherwise goes on silently with the lines held back.
+void AppendPendingLines(TSerialExtended& link, PendingLines& pending, const std::string& path) {
+    // Only this worker changes its lists, so the copy stays the list's first lines.
+    std::vector<std::string> lines = pending.Copy();
+    try {
+        AppendLinesToFile(path, lines);
+    } catch (const RequestError&) {
+        link.TrayIcon.ShowNotice(
+            "Eroare",
+            "Nu se poate scrie in fisierul " + path + "! Liniile bonului raman in asteptare.", 10,
+            NoticeIcon::Error);
+        throw;
+    }
+    pending.DropFront(lines.size());
 }
 
 }  // namespace
@@ -161,13 +179,8 @@ bool CloseReceipt(TSerialExtended& link, const std::string& received, RequestCon
 
 void AppendOutputFiles(TSerialExtended& link, RequestContext& context) {
     std::lock_guard<std::mutex> guard(context.OutputFilesMutex());
-    // Only this worker changes its lists, so the copies stay the lists' first lines.
-    std::vector<std::string> bonLines = link.PendingBonLines.Copy();
-    AppendLinesToFile(link.ReceiptMasterFile, bonLines);
-    link.PendingBonLines.DropFront(bonLines.size());
-    std::vector<std::string> tranLines = link.PendingTranLines.Copy();
-    AppendLinesToFile(link.ReceiptDetailFile, tranLines);
-    link.PendingTranLines.DropFront(tranLines.size());
+    AppendPendingLines(link, link.PendingBonLines, link.ReceiptMasterFile);
+    AppendPendingLines(link, link.PendingTranLines, link.ReceiptDetailFile);
 }
 
 }  // namespace tallyport

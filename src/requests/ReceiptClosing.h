@@ -43,7 +43,8 @@ bool CloseReceipt(TSerialExtended& link, const std::string& received, RequestCon
 
 // Appends the pending closing lines to the receipt-closing file, then the pending transaction
 // lines to the transaction file, under the context's output-files lock, and lets go of the
-// lines of each file once they are on the disk. Throws RequestError when a file fails: closing
+// lines of each file once they are on the disk. A file that fails is named in an error notice
+// to the user, and the RequestError goes on to the worker: closing
 // lines already written are not offered again, every other line stays pending. When the
 // receipt-closing file fails the transaction file is not touched, so a receipt's transaction
 // lines never reach the back office before its closing line.

@@ -251,6 +251,12 @@ TEST_F(ReceiptClosing, FailedTransactionFileKeepsItsLinesAndWritesTheClosingOnce
     EXPECT_TRUE(reg.PendingBon().empty());
     EXPECT_EQ(reg.PendingTran(), std::vector<std::string>{kPaineClosed});
     EXPECT_TRUE(reg.worker->Running());
+    auto notices = notices_.Notices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].title, "Eroare");
+    EXPECT_EQ(notices[0].text, "Nu se poate scrie in fisierul " + options.tranFile +
+                                   "! Liniile bonului raman in asteptare.");
+    EXPECT_EQ(notices[0].icon, NoticeIcon::Error);
 
     ASSERT_EQ(::mkdir(tranFolder.c_str(), 0755), 0);
     Request(reg, ArticleRequestBody("123"));
@@ -264,6 +270,7 @@ TEST_F(ReceiptClosing, FailedTransactionFileKeepsItsLinesAndWritesTheClosingOnce
     EXPECT_EQ(tran[0], kPaineClosed);
     EXPECT_EQ(FieldOf(tran[1], 3), "0043");
     EXPECT_TRUE(reg.PendingTran().empty());
+    EXPECT_EQ(notices_.Notices().size(), 1u);
 }
 
 TEST_F(ReceiptClosing, FailedClosingFileKeepsEverythingPending) {
@@ -279,6 +286,9 @@ TEST_F(ReceiptClosing, FailedClosingFileKeepsEverythingPending) {
     struct stat st {};
     EXPECT_NE(::stat(TranPath().c_str(), &st), 0) << "no sale line before its closing line";
     EXPECT_TRUE(reg.worker->Running());
+    auto notices = notices_.Notices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].text.find(options.bonFile), std::string::npos) << notices[0].text;
 }
 
 TEST_F(ReceiptClosing, SeparateFilesPerRegister) {
