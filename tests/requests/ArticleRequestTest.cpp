@@ -194,13 +194,12 @@ TEST_F(ArticleRequest, RewrittenArticleFileIsSeenByTheNextRequest) {
 }
 
 TEST_F(ArticleRequest, PointsWhateverTheRegionalSeparator) {
-    SetRegionalDecimalSeparator(',');
+    RegionalSeparatorScope comma(',');
     WriteArticles({kPaineArticle, "0000000000200,01,1,12.34,3,Cafea"});
     auto& reg = AddRegister();
     auto result = Request(reg, ArticleRequestBody("123"));
     auto cafeaResult = Request(reg, ArticleRequestBody("200"));
     Request(reg, DiscountBody("12.34", "-10.00"));
-    SetRegionalDecimalSeparator('.');
     EXPECT_EQ(ReplyText(result), ";PAINE;2.5;100.000;1;1;1;;;");
     EXPECT_EQ(ReplyText(cafeaResult), ";CAFEA;12.34;100.000;1;1;1;;;");
     auto lines = reg.PendingTran();

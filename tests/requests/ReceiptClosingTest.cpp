@@ -319,12 +319,11 @@ TEST_F(ReceiptClosing, ExistingFilesAreAppendedTo) {
 }
 
 TEST_F(ReceiptClosing, AmountsUseAPointWhateverTheRegionalSeparator) {
-    SetRegionalDecimalSeparator(',');
+    RegionalSeparatorScope comma(',');
     WriteArticles({kPaineArticle, "0000000000500,01,1,3,1,Bucata"});
     auto& reg = AddRegister();
     Request(reg, ArticleRequestBody("500"));
     Close(reg, ClosingBody("0", "1", "42", "12", "2.5", "12.34"));
-    SetRegionalDecimalSeparator('.');
     auto bon = ReadCrLfLines(BonPath());
     ASSERT_EQ(bon.size(), 1u);
     EXPECT_EQ(FieldOf(bon[0], 6), "00000002.5");

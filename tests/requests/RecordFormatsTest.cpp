@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "requests/ReceiptClosing.h"
+#include "requests/RequestContext.h"
 #include "requests/TranRecord.h"
 
 namespace tallyport {
@@ -120,6 +124,39 @@ TEST(BonRecord, PaymentTypeMap) {
     EXPECT_EQ(PaymentTypeField(4), "");
     EXPECT_EQ(PaymentTypeField(7), "");
     EXPECT_EQ(PaymentTypeField(-1), "");
+}
+
+TEST(RequestContext, LastClosingKeyComparesWithThePreviousOne) {
+    RequestContext context;
+    EXPECT_EQ(context.LastClosingKey(), "");
+    EXPECT_FALSE(context.ReplaceLastClosingKey("0003,01,0042"));
+    EXPECT_TRUE(context.ReplaceLastClosingKey("0003,01,0042"));
+    EXPECT_FALSE(context.ReplaceLastClosingKey("0004,01,0042"));
+    EXPECT_FALSE(context.ReplaceLastClosingKey("0003,01,0042"));
+    EXPECT_EQ(context.LastClosingKey(), "0003,01,0042");
+}
+
+TEST(RequestContext, LastClosingKeyFromManyWorkers) {
+    RequestContext context;
+    constexpr int kThreads = 4;
+    std::vector<std::thread> workers;
+    std::atomic<int> repeats{0};
+    for (int t = 0; t < kThreads; ++t) {
+        workers.emplace_back([&, t] {
+            const std::string key = "000" + std::to_string(t) + ",01,0001";
+            for (int i = 0; i < 2000; ++i) {
+                repeats += context.ReplaceLastClosingKey(key) ? 1 : 0;
+            }
+        });
+    }
+    for (auto& w : workers) {
+        w.join();
+    }
+    // Each thread's first call can never see its own key; every other call may.
+    EXPECT_LE(repeats.load(), kThreads * 1999);
+    std::string last = context.LastClosingKey();
+    EXPECT_EQ(last.size(), 12u);
+    EXPECT_EQ(last.substr(4), ",01,0001");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "TestFiles.h"
 #include "base/DecimalSeparator.h"
 #include "requests/ArticleLookup.h"
 
@@ -66,11 +67,11 @@ TEST(ReplyPrice, UnitsAndHundredthsWithRecDecimals) {
 }
 
 TEST(ReplyPrice, AlwaysAPointWhateverTheRegionalSeparator) {
-    SetRegionalDecimalSeparator(',');
+    testing::RegionalSeparatorScope comma(',');
     EXPECT_EQ(ReplyPriceText(2.5, false), "2.5");
     EXPECT_EQ(ArticleReplyBody("PAINE", ReplyPriceText(2.5, false), "01", "1"),
               ";PAINE;2.5;100.000;1;1;1;;;");
-    SetRegionalDecimalSeparator('.');
+    EXPECT_EQ(RoundToDecimals(2, 2.345), 2.35);
 }
 
 TEST(ArticleReply, BodyLayout) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "base/DecimalSeparator.h"
+
 namespace tallyport::testing {
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
@@ -64,5 +66,15 @@ inline std::vector<std::string> ReadCrLfLines(const std::string& path) {
     }
     return lines;
 }
+
+// Sets the regional decimal separator for one scope and puts "." back at its end, also when a
+// failed assertion leaves the test early.
+class RegionalSeparatorScope {
+  public:
+    explicit RegionalSeparatorScope(char separator) { SetRegionalDecimalSeparator(separator); }
+    ~RegionalSeparatorScope() { SetRegionalDecimalSeparator('.'); }
+    RegionalSeparatorScope(const RegionalSeparatorScope&) = delete;
+    RegionalSeparatorScope& operator=(const RegionalSeparatorScope&) = delete;
+};
 
 }  // namespace tallyport::testing
