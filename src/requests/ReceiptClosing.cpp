@@ -125,7 +125,8 @@ bool CloseReceipt(TSerialExtended& link, const std::string& received, RequestCon
     });
     const LocalTime now = context.Clock().Now();
 
-    // Every number is read before anything else changes, so a bad one leaves no trace.
+    // Every number is read before the closing line is built or the last closing key changes: a
+    // bad one ends the closing with nothing written.
     auto paymentCode = ParseInteger("0" + message.Field(kPaymentTypeField));
     if (!paymentCode) {
         throw RequestError("'" + message.Field(kPaymentTypeField) +
