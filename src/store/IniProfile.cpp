@@ -138,8 +138,9 @@ EntryPlace Locate(std::string_view text, std::string_view section, std::string_v
 
 std::string_view ValueAsRead(std::string_view raw) {
     raw = raw.substr(0, raw.find('\0'));
-    raw = TrimBlanks(raw);
-    return raw.substr(0, kProfileValueMax);
+    // Trimmed again after the cut, so that a value read never ends in a blank and reads back
+    // the same after it has been written.
+    return TrimBlanks(TrimBlanks(raw).substr(0, kProfileValueMax));
 }
 
 bool HasLineBreakOrNul(std::string_view text) {
@@ -233,7 +234,7 @@ std::string ReadProfileString(const std::string& path, std::string_view section,
     while (!defaultValue.empty() && IsBlank(defaultValue.back())) {
         defaultValue.remove_suffix(1);
     }
-    return std::string(defaultValue.substr(0, kProfileValueMax));
+    return std::string(TrimBlanks(defaultValue.substr(0, kProfileValueMax)));
 }
 
 void WriteProfileString(const std::string& path, std::string_view section, std::string_view key,

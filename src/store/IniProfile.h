@@ -16,7 +16,8 @@ namespace tallyport {
 // - Lines end in CR LF, LF or a lone CR. Lines starting with ";" are comments; lines that are
 //   neither headers nor entries (no "=") are kept but never match.
 // - Bytes are the system's 8-bit code page and are never re-encoded; a value read stops at a
-//   NUL byte and is cut to kProfileValueMax characters.
+//   NUL byte and is cut to kProfileValueMax characters (blanks that the cut leaves at its end
+//   are dropped too, so that a value read never has surrounding blanks).
 // - A write changes only the entry's value (or adds the entry at the end of its section, or the
 //   section at the end of the file) and keeps every other byte of the file; new lines end in
 //   CR LF.

@@ -106,6 +106,9 @@ TEST(IniProfileRead, ValuesAndDefaultsAreCutTo2047Characters) {
     WriteBytes(path, "[Files]\r\nPLU=" + longValue + "\r\n");
     EXPECT_EQ(ReadProfileString(path, "Files", "PLU", ""), longValue.substr(0, 2047));
     EXPECT_EQ(ReadProfileString(path, "Files", "Backup", longValue), longValue.substr(0, 2047));
+    // A cut that ends in blanks does not keep them.
+    WriteBytes(path, "[Files]\r\nPLU=" + std::string(2045, 'a') + "  b\r\n");
+    EXPECT_EQ(ReadProfileString(path, "Files", "PLU", ""), std::string(2045, 'a'));
     // As with the platform's profile reads, trailing blanks of a default are dropped.
     EXPECT_EQ(ReadProfileString(path, "Files", "Backup", "Tran.txt  "), "Tran.txt");
 }
