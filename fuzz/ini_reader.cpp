@@ -222,8 +222,14 @@ void CheckSameSettings(const AppSettingsRecord& a, const AppSettingsRecord& b, c
     Check(a.RecDiscount == b.RecDiscount && a.RecAmount == b.RecAmount &&
               a.RecSepFiles == b.RecSepFiles && a.RecDecimals == b.RecDecimals,
           "the options survive a save and a load");
-    Check(FormatGeneral(a.Min, separator) == FormatGeneral(b.Min, separator) &&
-              FormatGeneral(a.Max, separator) == FormatGeneral(b.Max, separator),
+    // A limit is written with 15 digits; one whose rounding passes the largest double reads
+    // back as out of range, and so as the default.
+    auto reread = [separator](double value, double fallback) {
+        std::optional<double> parsed = ParseDouble(FormatGeneral(value, separator), separator);
+        return FormatGeneral(parsed.value_or(fallback), separator);
+    };
+    Check(reread(a.Min, 0) == FormatGeneral(b.Min, separator) &&
+              reread(a.Max, 100000000) == FormatGeneral(b.Max, separator),
           "the card limits survive a save and a load");
 }
 
