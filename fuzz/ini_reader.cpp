@@ -173,7 +173,7 @@ void CheckValueShape(const std::optional<std::string>& value) {
 // A folder for one input, in memory where possible so that the syncs cost little; removed when
 // the input is done (left behind only when an invariant breaks).
 class WorkFolder {
-  public:
+public:
     WorkFolder() {
         path_ = access("/dev/shm", W_OK) == 0 ? "/dev/shm/ini-fuzz-XXXXXX" : "/tmp/ini-fuzz-XXXXXX";
         Check(mkdtemp(path_.data()) != nullptr, "a working folder");
@@ -188,7 +188,7 @@ class WorkFolder {
     const std::string& Path() const { return path_; }
     std::string File() const { return path_ + "/config.ini"; }
 
-  private:
+private:
     std::string path_;
 };
 
