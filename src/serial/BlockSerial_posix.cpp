@@ -599,6 +599,9 @@ void TBlockSerial::ClosePort() {
         (void)tcflush(port.Get(), TCIOFLUSH);
         int lines = TIOCM_RTS | TIOCM_DTR;
         (void)ioctl(port.Get(), TIOCMBIC, &lines);
+        // The exclusive flag outlives the descriptor where the line stays up (a pseudo-terminal
+        // whose other side is open) and would keep every later non-root open out.
+        (void)ioctl(port.Get(), TIOCNXCL);
         port.Reset();
         wake.Reset();
     } else {

@@ -1,5 +1,10 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <string>
 #include <thread>
 
@@ -100,6 +105,30 @@ TEST_F(SerialPortIo, AnotherObjectCannotTakeAPortInUse) {
     intruder.OpenPort(line.SlavePath());
     EXPECT_TRUE(intruder.PortReady()) << intruder.LastErrorText();
     EXPECT_EQ(intruder.LastErrorCode(), 0);
+}
+
+// Opens `path` in a child process running as an unprivileged user; gives 0 or the errno.
+int OpenAsUnprivilegedUser(const std::string& path) {
+    const pid_t child = fork();
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(255);
+        const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        _exit(fd < 0 ? errno : 0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(SerialPortIo, OtherUsersAreKeptOutOnlyWhileThePortIsOpen) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to run a child as another user";
+    ASSERT_EQ(chmod(line.SlavePath().c_str(), 0666), 0);
+    Open();
+    EXPECT_EQ(OpenAsUnprivilegedUser(line.SlavePath()), EBUSY);
+    port.ClosePort();
+    EXPECT_EQ(OpenAsUnprivilegedUser(line.SlavePath()), 0);
 }
 
 TEST_F(SerialPortIo, EveryByteValueCrossesTheLineUnchanged) {
