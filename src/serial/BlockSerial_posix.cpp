@@ -212,7 +212,7 @@ struct TBlockSerial::Impl {
 
     // Lends the port's descriptors to one public operation and gives them back at its end.
     class Lease {
-      public:
+    public:
         explicit Lease(Impl& impl) : impl_(impl), use_(impl.Enter()) {}
         ~Lease() {
             if (use_)
@@ -225,7 +225,7 @@ struct TBlockSerial::Impl {
         const PortUse& operator*() const { return *use_; }
         const PortUse* operator->() const { return &*use_; }
 
-      private:
+    private:
         Impl& impl_;
         std::optional<PortUse> use_;
     };
