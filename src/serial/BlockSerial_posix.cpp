@@ -265,8 +265,10 @@ int TBlockSerial::Impl::OutputCountOn(const PortUse& use, int& count) {
     count = 0;
     errno = 0;
     std::optional<int> queued = probe->OutputQueueCount(use.fd);
-    if (!queued)
-        return FromErrno(errno != 0 ? errno : EIO);
+    if (!queued) {
+        const int error = errno;
+        return error != 0 ? FromErrno(error) : EIO;
+    }
     count = std::max(*queued, 0);
     return 0;
 }
