@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -183,6 +184,46 @@ TEST(SerialPortClose, AReusedDescriptorNumberIsNeverTouched) {
         std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         EXPECT_EQ(content, "back-office data");
     }
+}
+
+TEST(SerialPortClose, StateCanBeWatchedFromAnotherThread) {
+    PtyPair line;
+    TBlockSerial port;
+    port.OpenPort(line.SlavePath());
+    ASSERT_TRUE(port.PortReady()) << port.LastErrorText();
+
+    // The shell reads the outcome while the worker runs and while the port is being closed.
+    std::atomic<bool> stop{false};
+    std::set<std::string> texts;
+    std::thread watcher([&] {
+        while (!stop.load()) {
+            texts.insert(port.LastErrorText());
+            (void)port.LastErrorCode();
+            (void)port.PortReady();
+            (void)port.PortLost();
+            (void)port.PortNumber();
+            (void)port.IoTimeout();
+        }
+    });
+    std::thread worker([&] {
+        while (port.PortReady()) {
+            port.ReadByte(2);
+            port.WriteText("\x11");
+        }
+        port.ReadByte(2);
+    });
+    std::this_thread::sleep_for(milliseconds(100));
+    port.ClosePort();
+    worker.join();
+    std::this_thread::sleep_for(milliseconds(10));
+    stop = true;
+    watcher.join();
+
+    const std::set<std::string> possible = {"OK", "Timeout during operation",
+                                            "Instance not yet connected"};
+    for (const std::string& text : texts)
+        EXPECT_TRUE(possible.count(text)) << text;
+    EXPECT_TRUE(texts.count("Instance not yet connected"));
 }
 
 TEST(SerialPortHangUp, AWaitInProgressEndsWhenTheLineGoesAway) {
