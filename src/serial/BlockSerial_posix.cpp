@@ -172,6 +172,8 @@ struct TBlockSerial::Impl {
     bool recordLoaded = false;
     std::unique_ptr<LineStatusProbe> probe;
     std::optional<LineErrorCounters> countersSeen;
+    // The modem lines as last asked for, reported for a port that cannot tell its own.
+    ModemLines linesAsked;
 
     bool IsOpen() const { return state.load() == OpenState::Open; }
     void Record(int code) { lastError.store(code); }
@@ -210,7 +212,7 @@ struct TBlockSerial::Impl {
 
     // Lends the port's descriptors to one public operation and gives them back at its end.
     class Lease {
-      public:
+    public:
         explicit Lease(Impl& impl) : impl_(impl), use_(impl.Enter()) {}
         ~Lease() {
             if (use_)
@@ -223,7 +225,7 @@ struct TBlockSerial::Impl {
         const PortUse& operator*() const { return *use_; }
         const PortUse* operator->() const { return &*use_; }
 
-      private:
+    private:
         Impl& impl_;
         std::optional<PortUse> use_;
     };
@@ -263,8 +265,10 @@ int TBlockSerial::Impl::OutputCountOn(const PortUse& use, int& count) {
     count = 0;
     errno = 0;
     std::optional<int> queued = probe->OutputQueueCount(use.fd);
-    if (!queued)
-        return FromErrno(errno != 0 ? errno : EIO);
+    if (!queued) {
+        const int error = errno;
+        return error != 0 ? FromErrno(error) : EIO;
+    }
     count = std::max(*queued, 0);
     return 0;
 }
@@ -465,7 +469,7 @@ int TBlockSerial::Impl::LoadOn(const PortUse& use) {
     std::uint32_t rate = 0;
     if (GetLineRate(use.fd, rate) != 0)
         rate = RateOfSpeedConstant(cfgetospeed(&t));
-    ModemLines lines = ModemLinesFor(settings.Flags);  // a port without modem lines keeps these
+    ModemLines lines = linesAsked;
     int bits = 0;
     if (ioctl(use.fd, TIOCMGET, &bits) == 0) {
         lines.dtr = (bits & TIOCM_DTR) != 0;
@@ -498,6 +502,7 @@ int TBlockSerial::Impl::ApplyOn(const PortUse& use) {
     record = t;
 
     const ModemLines lines = ModemLinesFor(settings.Flags);
+    linesAsked = lines;
     int dtr = TIOCM_DTR;
     int rts = TIOCM_RTS;
     for (auto [bits, on] : {std::pair{&dtr, lines.dtr}, std::pair{&rts, lines.rts}}) {
@@ -596,6 +601,9 @@ void TBlockSerial::ClosePort() {
         (void)tcflush(port.Get(), TCIOFLUSH);
         int lines = TIOCM_RTS | TIOCM_DTR;
         (void)ioctl(port.Get(), TIOCMBIC, &lines);
+        // The exclusive flag outlives the descriptor where the line stays up (a pseudo-terminal
+        // whose other side is open) and would keep every later non-root open out.
+        (void)ioctl(port.Get(), TIOCNXCL);
         port.Reset();
         wake.Reset();
     } else {
@@ -781,11 +789,15 @@ int SetModemLine(int fd, int line, bool on) {
 
 void TBlockSerial::SetDtr(bool on) {
     Impl::Lease use(*impl_);
+    if (use)
+        impl_->linesAsked.dtr = on;
     impl_->Record(use ? SetModemLine(use->fd, TIOCM_DTR, on) : EBADF);
 }
 
 void TBlockSerial::SetRts(bool on) {
     Impl::Lease use(*impl_);
+    if (use)
+        impl_->linesAsked.rts = on;
     impl_->Record(use ? SetModemLine(use->fd, TIOCM_RTS, on) : EBADF);
 }
 

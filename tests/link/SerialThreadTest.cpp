@@ -97,9 +97,12 @@ TEST(LinkWorker, SilentRegisterIsPolledOncePerByteTimeout) {
             gaps.push_back(Ms(starts[i] - starts[i - 1]));
         }
         std::sort(gaps.begin(), gaps.end());
-        EXPECT_GE(gaps.front(), ByteTimeout - 5);
-        EXPECT_LE(gaps[gaps.size() / 2], ByteTimeout + 30);
-        EXPECT_LE(gaps.back(), ByteTimeout + 200);
+        // (Arrival times are taken by the simulator's thread, so one late reading can shorten
+        // the next gap; the median carries the rhythm.)
+        EXPECT_GE(gaps.front(), ByteTimeout / 2);
+        EXPECT_GE(gaps[gaps.size() / 2], ByteTimeout - 5);
+        EXPECT_LE(gaps[gaps.size() / 2], ByteTimeout + 40);
+        EXPECT_LE(gaps.back(), ByteTimeout + 250);
     }
 }
 
