@@ -308,11 +308,17 @@ TEST(TableLocate, ValuesByColumnType) {
 }
 
 // Random appends, edits and deletes checked against a plain map of the expected content; this
-// drives the index through growth, collisions and deletions.
-TEST(TableKeys, RandomChangesAgreeWithAModel) {
-    auto table = std::make_unique<CsvTable>(
-        std::vector<ColumnDef>{{"Code", ColumnType::Text, 8}, {"Value", ColumnType::Integer, 0}},
-        std::vector<std::string>{"Code"});
+// drives the index through growth, collisions and deletions, for a short text key (held whole
+// in the index) and a long one (held as a hash and confirmed on the row).
+class TableKeysRandom : public ::testing::TestWithParam<std::size_t> {};
+
+INSTANTIATE_TEST_SUITE_P(Widths, TableKeysRandom, ::testing::Values(8, 30));
+
+TEST_P(TableKeysRandom, RandomChangesAgreeWithAModel) {
+    auto table =
+        std::make_unique<CsvTable>(std::vector<ColumnDef>{{"Code", ColumnType::Text, GetParam()},
+                                                          {"Value", ColumnType::Integer, 0}},
+                                   std::vector<std::string>{"Code"});
     std::map<std::string, int> model;
     std::mt19937 random(12345);
     auto code = [&random] { return "K" + std::to_string(random() % 3000); };
@@ -361,6 +367,30 @@ TEST(TableKeys, RandomChangesAgreeWithAModel) {
             EXPECT_EQ(table->AsInteger(1), model[key]);
         }
     }
+}
+
+TEST(TableKeys, NumberAndBooleanKeys) {
+    CsvTable table({{"Price", ColumnType::Double, 0}, {"Flag", ColumnType::Boolean, 0}},
+                   {"Price", "Flag"});
+    AddRow(table, {"0", "True"});
+    table.Append();
+    table.SetFromText(0, "-0");  // equal to 0
+    table.SetFromText(1, "False");
+    EXPECT_EQ(ErrorOf([&] { table.Post(); }), kDuplicate);
+    table.SetFromText(0, "1.5");
+    table.SetFromText(1, "true");  // false: only "True" is true
+    table.Post();
+    table.Append();
+    table.SetFromText(0, "2.5");
+    EXPECT_EQ(ErrorOf([&] { table.Post(); }), "");  // no flag: a value of its own
+    EXPECT_TRUE(table.Locate(0, "1.50"));
+    EXPECT_EQ(table.AsText(1), "False");
+    EXPECT_TRUE(table.Locate(0, "-0.0"));
+    EXPECT_EQ(table.AsText(1), "True");
+    EXPECT_TRUE(table.Locate(1, ""));
+    EXPECT_EQ(table.AsText(0, '.'), "2.5");
+    EXPECT_FALSE(table.Locate(0, "3"));
+    EXPECT_FALSE(table.Locate(0, "x"));
 }
 
 }  // namespace

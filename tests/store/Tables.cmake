@@ -5,5 +5,6 @@ tallyport_add_gtest(tallyport-tests-tables
     ${CMAKE_CURRENT_LIST_DIR}/CsvTableTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/RegisterListTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/PluHolderTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/TableNumbersTest.cpp
   LIBS tallyport_store
   LABELS store core)
