@@ -80,8 +80,8 @@ public:
         std::byte* record_;
         char* textBegin_;
         char* textCursor_;
-        char* textEnd_;
-        std::uint32_t overwrite_;  // record to replace, or kNoRow for a new row
+        [[maybe_unused]] char* textEnd_;  // checked in debug builds
+        std::uint32_t overwrite_;         // record to replace, or kNoRow for a new row
     };
 
     static constexpr std::uint32_t kNoRow = 0xFFFFFFFFu;
