@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/NumberText.h"
+#include "store/ByteSearch.h"
 #include "store/CsvTable.h"
 #include "store/FileAccess.h"
 #include "store/LineSplitter.h"
@@ -36,8 +37,7 @@ public:
         const std::size_t columnCount = columns_.size();
         const char* value = begin;
         for (std::size_t column = 0; column < columnCount; ++column) {
-            const void* found = std::memchr(value, ',', static_cast<std::size_t>(end - value));
-            const char* stop = found != nullptr ? static_cast<const char*>(found) : end;
+            const char* stop = detail::FindByte(value, end, ',');
             if (stop != value) {
                 SetValue(writer, column,
                          std::string_view(value, static_cast<std::size_t>(stop - value)));
@@ -78,7 +78,8 @@ private:
     // Undoes "%%", "%c", "%n" and "%0" (the text ends there), keeps any other "%" as it stands
     // and cuts the result to `width` characters.
     std::string_view Unescape(std::string_view text, std::size_t width) {
-        if (std::memchr(text.data(), '%', text.size()) == nullptr) {
+        if (detail::FindByte(text.data(), text.data() + text.size(), '%') ==
+            text.data() + text.size()) {
             return text.substr(0, width);
         }
         decoded_.clear();

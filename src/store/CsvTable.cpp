@@ -46,6 +46,7 @@ struct CsvTable::Impl {
     enum class State { Browse, Appending, Editing };
 
     struct Key {
+        Key(std::size_t c, const ColumnDef& def) : column(c), index(def.type, def.width) {}
         std::size_t column;
         detail::KeyIndex index;
         bool duplicates = false;  // a failed load left equal values in the column
@@ -92,8 +93,8 @@ struct CsvTable::Impl {
     void RequireChange() const;
     detail::Value Current(std::size_t column) const;
     const ColumnDef& Column(std::size_t column) const;
-    std::uint64_t KeyHash(const Key& key, std::uint32_t row) const {
-        return detail::HashValue(columns[key.column].type, rows.Get(row, key.column));
+    detail::KeyImage KeyImageOf(const Key& key, std::uint32_t row) const {
+        return key.index.ImageOf(rows.Get(row, key.column));
     }
     bool RebuildIndexes();
     void Clear();
@@ -180,7 +181,7 @@ bool CsvTable::Impl::RebuildIndexes() {
         const std::size_t column = key.column;
         key.duplicates = key.index.Build(
             count, [this](std::size_t pos) { return RowAt(pos); },
-            [&](std::uint32_t row) { return detail::HashValue(type, rows.Get(row, column)); },
+            [&](std::uint32_t row) { return key.index.ImageOf(rows.Get(row, column)); },
             [&](std::uint32_t a, std::uint32_t b) {
                 return detail::SameValue(type, rows.Get(a, column), rows.Get(b, column));
             });
@@ -217,8 +218,8 @@ std::optional<std::uint32_t> CsvTable::Impl::FindRow(std::size_t column,
         }
         std::optional<std::uint32_t> best;
         std::size_t bestPosition = 0;
-        key.index.Find(detail::HashValue(type, value), [&](std::uint32_t row) {
-            if (!detail::SameValue(type, rows.Get(row, column), value)) {
+        key.index.Find(key.index.ImageOf(value), [&](std::uint32_t row) {
+            if (!key.index.Exact() && !detail::SameValue(type, rows.Get(row, column), value)) {
                 return false;
             }
             if (!key.duplicates) {
@@ -252,7 +253,8 @@ CsvTable::CsvTable(std::vector<ColumnDef> columns, std::vector<std::string> uniq
     }
     impl_ = std::make_unique<Impl>(std::move(columns));
     for (const std::string& name : uniqueKeyColumns) {
-        impl_->keys.push_back(Impl::Key{ColumnIndex(name), {}, false});
+        std::size_t column = ColumnIndex(name);
+        impl_->keys.emplace_back(column, impl_->columns[column]);
     }
     if (!orderBy.empty()) {
         impl_->orderColumn = ColumnIndex(orderBy);
@@ -550,18 +552,20 @@ void CsvTable::Post() {
     for (const Impl::Key& key : t.keys) {
         const ColumnType type = t.columns[key.column].type;
         detail::Value wanted = t.pending[key.column].View();
-        bool taken = key.index.Find(detail::HashValue(type, wanted), [&](std::uint32_t row) {
-            return row != t.editRow && detail::SameValue(type, t.rows.Get(row, key.column), wanted);
+        bool taken = key.index.Find(key.index.ImageOf(wanted), [&](std::uint32_t row) {
+            return row != t.editRow &&
+                   (key.index.Exact() ||
+                    detail::SameValue(type, t.rows.Get(row, key.column), wanted));
         });
         if (taken) {
             throw StoreError(messages::kDuplicateKey);
         }
     }
 
-    std::vector<std::uint64_t> oldHashes;
+    std::vector<detail::KeyImage> oldImages;
     if (!appending) {
         for (const Impl::Key& key : t.keys) {
-            oldHashes.push_back(t.KeyHash(key, t.editRow));
+            oldImages.push_back(t.KeyImageOf(key, t.editRow));
         }
     }
     bool orderValueChanged = false;
@@ -587,9 +591,9 @@ void CsvTable::Post() {
     for (std::size_t k = 0; k < t.keys.size(); ++k) {
         Impl::Key& key = t.keys[k];
         if (!appending) {
-            key.index.Erase(row, oldHashes[k]);
+            key.index.Erase(row, oldImages[k]);
         }
-        key.index.Insert(row, t.KeyHash(key, row));
+        key.index.Insert(row, t.KeyImageOf(key, row));
     }
 
     if (appending) {
@@ -630,7 +634,7 @@ void CsvTable::Delete() {
     }
     std::uint32_t row = t.RowAt(t.position);
     for (Impl::Key& key : t.keys) {
-        key.index.Erase(row, t.KeyHash(key, row));
+        key.index.Erase(row, t.KeyImageOf(key, row));
     }
     t.MakeOrderExplicit();
     t.order.erase(t.order.begin() + static_cast<std::ptrdiff_t>(t.position));

@@ -7,81 +7,143 @@ namespace tallyport::detail {
 namespace {
 
 constexpr std::size_t kSmallestCapacity = 16;
+constexpr std::size_t kLongestExactText = 16;
 
 }  // namespace
 
-std::size_t KeyIndex::CapacityFor(std::size_t count) {
-    // At most 70 % of the slots in use keeps the probe runs short.
-    std::size_t capacity = kSmallestCapacity;
-    while (capacity * 7 < count * 10) {
-        capacity *= 2;
+KeyIndex::KeyIndex(ColumnType type, std::size_t width) : type_(type), width_(width) {
+    switch (type) {
+        case ColumnType::Text:
+            exact_ = width <= kLongestExactText;
+            imageSize_ = exact_ ? std::max<std::size_t>(width, 1) : 4;
+            break;
+        case ColumnType::Integer:
+            exact_ = true;
+            imageSize_ = 1 + sizeof(std::int32_t);
+            break;
+        case ColumnType::Double:
+            exact_ = true;
+            imageSize_ = 1 + sizeof(double);
+            break;
+        case ColumnType::Boolean:
+            exact_ = true;
+            imageSize_ = 2;
+            break;
     }
-    return capacity;
+    slotSize_ = 4 + imageSize_;
 }
 
-void KeyIndex::Clear() {
-    slots_.reset();
-    capacity_ = 0;
-    mask_ = 0;
-    count_ = 0;
+KeyImage KeyIndex::ImageOf(const Value& value) const {
+    KeyImage image;
+    std::memset(image.bytes, 0, sizeof image.bytes);
+    switch (type_) {
+        case ColumnType::Text:
+            // A stored text is never longer than the width and never holds a NUL.
+            if (value.text.size() > width_ || value.text.find('\0') != std::string_view::npos) {
+                image.possible = false;
+            } else if (exact_) {
+                std::memcpy(image.bytes, value.text.data(), value.text.size());
+            } else {
+                auto tag = static_cast<std::uint32_t>(
+                    HashBytes(value.text.data(), value.text.size()) >> 32);
+                std::memcpy(image.bytes, &tag, 4);
+            }
+            break;
+        case ColumnType::Integer:
+            image.bytes[0] = value.null ? 1 : 0;
+            if (!value.null) {
+                std::memcpy(image.bytes + 1, &value.integer, sizeof value.integer);
+            }
+            break;
+        case ColumnType::Double:
+            image.bytes[0] = value.null ? 1 : 0;
+            if (!value.null) {
+                double normal = value.real == 0 ? 0.0 : value.real;  // -0 equals 0
+                std::memcpy(image.bytes + 1, &normal, sizeof normal);
+            }
+            break;
+        case ColumnType::Boolean:
+            image.bytes[0] = value.null ? 1 : 0;
+            image.bytes[1] = !value.null && value.boolean ? 1 : 0;
+            break;
+    }
+    return image;
+}
+
+void KeyIndex::Put(std::size_t slot, std::uint32_t row, const char* image) {
+    char* at = Slot(slot);
+    std::memcpy(at, &row, 4);
+    std::memcpy(at + 4, image, imageSize_);
+}
+
+std::size_t KeyIndex::CapacityFor(std::size_t count) {
+    return std::max(kSmallestCapacity, count + count * 3 / 7 + 1);  // at most 70 % in use
 }
 
 void KeyIndex::Reset(std::size_t capacity) {
-    slots_ = std::make_unique_for_overwrite<Entry[]>(capacity);
-    std::fill_n(slots_.get(), capacity, Entry{kEmpty, 0});
+    slots_.Allocate(capacity * slotSize_);
     capacity_ = capacity;
-    mask_ = capacity - 1;
+    count_ = 0;
+    for (std::size_t i = 0; i < capacity; ++i) {
+        std::memcpy(Slot(i), &kEmpty, 4);
+    }
+}
+
+void KeyIndex::Clear() {
+    slots_.Release();
+    capacity_ = 0;
     count_ = 0;
 }
 
-void KeyIndex::Place(Entry entry) {
-    std::size_t slot = entry.tag & mask_;
-    while (slots_[slot].row != kEmpty) {
-        slot = (slot + 1) & mask_;
-    }
-    slots_[slot] = entry;
-}
-
-void KeyIndex::Insert(std::uint32_t row, std::uint64_t hash) {
-    if (CapacityFor(count_ + 1) > capacity_) {
-        std::unique_ptr<Entry[]> old = std::move(slots_);
-        std::size_t oldCapacity = capacity_;
-        Reset(CapacityFor(count_ + 1));
+void KeyIndex::Insert(std::uint32_t row, const KeyImage& image) {
+    if (count_ + 1 > capacity_ * 7 / 10) {
+        LargeBuffer old = std::move(slots_);
+        const std::size_t oldCapacity = capacity_;
+        const std::size_t entries = count_;
+        Reset(CapacityFor(2 * (entries + 1)));
         for (std::size_t i = 0; i < oldCapacity; ++i) {
-            if (old[i].row != kEmpty) {
-                Place(old[i]);
-                ++count_;
+            const char* entry = static_cast<const char*>(old.Data()) + i * slotSize_;
+            if (RowIn(entry) != kEmpty) {
+                std::size_t slot = Home(entry + 4);
+                while (RowIn(Slot(slot)) != kEmpty) {
+                    slot = Following(slot);
+                }
+                Put(slot, RowIn(entry), entry + 4);
             }
         }
+        count_ = entries;
     }
-    Place(Entry{row, Tag(hash)});
+    std::size_t slot = Home(image.bytes);
+    while (RowIn(Slot(slot)) != kEmpty) {
+        slot = Following(slot);
+    }
+    Put(slot, row, image.bytes);
     ++count_;
 }
 
-void KeyIndex::Erase(std::uint32_t row, std::uint64_t hash) {
-    if (count_ == 0) {
+void KeyIndex::Erase(std::uint32_t row, const KeyImage& image) {
+    if (count_ == 0 || !image.possible) {
         return;
     }
-    std::size_t hole = Tag(hash) & mask_;
-    while (slots_[hole].row != row) {
-        if (slots_[hole].row == kEmpty) {
+    std::size_t hole = Home(image.bytes);
+    while (RowIn(Slot(hole)) != row) {
+        if (RowIn(Slot(hole)) == kEmpty) {
             return;  // not indexed
         }
-        hole = (hole + 1) & mask_;
+        hole = Following(hole);
     }
     // Backward-shift deletion: pull later entries of the run into the hole when their home
-    // slot does not lie between the hole and where they sit.
-    for (std::size_t next = (hole + 1) & mask_; slots_[next].row != kEmpty;
-         next = (next + 1) & mask_) {
-        std::size_t home = slots_[next].tag & mask_;
+    // slot does not lie cyclically between the hole and where they sit.
+    for (std::size_t next = Following(hole); RowIn(Slot(next)) != kEmpty; next = Following(next)) {
+        std::size_t home = Home(Slot(next) + 4);
         bool staysReachable =
             hole <= next ? (home > hole && home <= next) : (home > hole || home <= next);
         if (!staysReachable) {
-            slots_[hole] = slots_[next];
+            std::memcpy(Slot(hole), Slot(next), slotSize_);
             hole = next;
         }
     }
-    slots_[hole] = Entry{kEmpty, 0};
+    std::memcpy(Slot(hole), &kEmpty, 4);
     --count_;
 }
 

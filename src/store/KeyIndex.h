@@ -2,7 +2,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <cstring>
+
+#include "store/CsvTable.h"
+#include "store/LargeBuffer.h"
+#include "store/RowStore.h"
 
 namespace tallyport::detail {
 
@@ -14,88 +18,144 @@ inline void PrefetchForWrite(const void* address) {
 #endif
 }
 
+// A key as the index holds it: a few bytes that stand for the key's value. For a short text
+// (width up to 16), a number or a boolean the image is the value itself, so two equal images
+// are two equal keys and a search needs nothing but the index; for a longer text it is 32 bits
+// of the text's hash, and a matching entry is confirmed on its row.
+struct KeyImage {
+    char bytes[16];
+    bool possible = true;  // false: no stored value can equal it (a text too long or with NUL)
+};
+
 // The hash index of one unique-key column: open addressing with linear probing, one entry per
-// row (its record number and 32 bits of its key's hash, so that probing rarely touches a row).
+// row holding the row's record number and its key image, at most 70 % of the slots in use.
 // A table whose load found equal keys keeps all of its rows, so several entries may match.
 // Owned by its table; not thread-safe on its own.
 class KeyIndex {
 public:
     static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
 
+    KeyIndex(ColumnType type, std::size_t width);
+
+    // True when equal images always mean equal keys.
+    bool Exact() const { return exact_; }
+    KeyImage ImageOf(const Value& value) const;
+
     void Clear();
     std::size_t Count() const { return count_; }
 
-    // Calls visit(row) for every entry whose hash matches `hash`, in probe order, until visit
-    // returns true; returns whether it did.
+    // Calls visit(row) for every entry whose image equals `image`, in probe order, until
+    // visit returns true; returns whether it did.
     template <typename Visit>
-    bool Find(std::uint64_t hash, Visit&& visit) const {
-        if (count_ == 0) {
+    bool Find(const KeyImage& image, Visit&& visit) const {
+        if (count_ == 0 || !image.possible) {
             return false;
         }
-        std::uint32_t tag = Tag(hash);
-        for (std::size_t i = tag & mask_;; i = (i + 1) & mask_) {
-            const Entry& entry = slots_[i];
-            if (entry.row == kEmpty) {
+        for (std::size_t i = Home(image.bytes);; i = Following(i)) {
+            const char* slot = Slot(i);
+            std::uint32_t row = RowIn(slot);
+            if (row == kEmpty) {
                 return false;
             }
-            if (entry.tag == tag && visit(entry.row)) {
+            if (SameImage(slot + 4, image.bytes) && visit(row)) {
                 return true;
             }
         }
     }
 
-    void Insert(std::uint32_t row, std::uint64_t hash);
-    void Erase(std::uint32_t row, std::uint64_t hash);
+    void Insert(std::uint32_t row, const KeyImage& image);
+    void Erase(std::uint32_t row, const KeyImage& image);
 
-    // Replaces the content with `count` rows, rowAt(i) giving the i-th one, hashOf(row) its
-    // key's hash and sameKey(a, b) whether two rows hold the same key. Returns true when two
-    // rows hold the same key (both stay in the index). The hashes are computed a few rows
-    // ahead and their slots prefetched, since building a large index is bound by cache misses.
-    template <typename RowAt, typename HashOf, typename SameKey>
-    bool Build(std::size_t count, RowAt&& rowAt, HashOf&& hashOf, SameKey&& sameKey) {
+    // Replaces the content with `count` rows: rowAt(i) gives the i-th one, imageOf(row) its
+    // key image and sameKey(a, b) whether two rows whose images are equal hold the same key.
+    // Returns true when two rows hold the same key (both stay in the index). The images are
+    // taken a few rows ahead and their slots prefetched: building a large index is bound by
+    // cache misses.
+    template <typename RowAt, typename ImageOf, typename SameKey>
+    bool Build(std::size_t count, RowAt&& rowAt, ImageOf&& imageOf, SameKey&& sameKey) {
         Reset(CapacityFor(count));
-        constexpr std::size_t kAhead = 16;
-        std::uint32_t ahead[kAhead];
+        constexpr std::size_t kAhead = 64;
+        KeyImage ahead[kAhead];
+        std::size_t aheadHome[kAhead];
+        auto take = [&](std::size_t i) {
+            ahead[i % kAhead] = imageOf(rowAt(i));
+            aheadHome[i % kAhead] = Home(ahead[i % kAhead].bytes);
+            PrefetchForWrite(Slot(aheadHome[i % kAhead]));
+        };
         for (std::size_t i = 0; i < count && i < kAhead; ++i) {
-            ahead[i] = Tag(hashOf(rowAt(i)));
-            PrefetchForWrite(&slots_[ahead[i] & mask_]);
+            take(i);
         }
         bool duplicate = false;
         for (std::size_t i = 0; i < count; ++i) {
-            std::uint32_t tag = ahead[i % kAhead];
+            const KeyImage image = ahead[i % kAhead];
+            std::size_t slot = aheadHome[i % kAhead];
             if (i + kAhead < count) {
-                std::uint32_t next = Tag(hashOf(rowAt(i + kAhead)));
-                ahead[i % kAhead] = next;
-                PrefetchForWrite(&slots_[next & mask_]);
+                take(i + kAhead);
             }
-            std::uint32_t row = rowAt(i);
-            std::size_t slot = tag & mask_;
-            for (; slots_[slot].row != kEmpty; slot = (slot + 1) & mask_) {
-                if (!duplicate && slots_[slot].tag == tag && sameKey(slots_[slot].row, row)) {
+            const std::uint32_t row = rowAt(i);
+            for (; RowIn(Slot(slot)) != kEmpty; slot = Following(slot)) {
+                if (!duplicate && SameImage(Slot(slot) + 4, image.bytes) &&
+                    (exact_ || sameKey(RowIn(Slot(slot)), row))) {
                     duplicate = true;
                 }
             }
-            slots_[slot] = Entry{row, tag};
+            Put(slot, row, image.bytes);
         }
         count_ = count;
         return duplicate;
     }
 
 private:
-    struct Entry {
+    static std::uint32_t RowIn(const char* slot) {
         std::uint32_t row;
-        std::uint32_t tag;
-    };
-
-    static std::uint32_t Tag(std::uint64_t hash) { return static_cast<std::uint32_t>(hash >> 32); }
+        std::memcpy(&row, slot, 4);
+        return row;
+    }
+    char* Slot(std::size_t i) { return static_cast<char*>(slots_.Data()) + i * slotSize_; }
+    const char* Slot(std::size_t i) const {
+        return static_cast<const char*>(slots_.Data()) + i * slotSize_;
+    }
+    std::size_t Following(std::size_t i) const { return i + 1 == capacity_ ? 0 : i + 1; }
+    std::size_t Home(const char* image) const;
+    bool SameImage(const char* a, const char* b) const;
+    void Put(std::size_t slot, std::uint32_t row, const char* image);
     static std::size_t CapacityFor(std::size_t count);
     void Reset(std::size_t capacity);
-    void Place(Entry entry);
 
-    std::unique_ptr<Entry[]> slots_;
+    ColumnType type_;
+    std::size_t width_;
+    bool exact_;
+    std::size_t imageSize_;
+    std::size_t slotSize_;
+    LargeBuffer slots_;
     std::size_t capacity_ = 0;
-    std::size_t mask_ = 0;
     std::size_t count_ = 0;
 };
+
+inline std::size_t KeyIndex::Home(const char* image) const {
+    auto hash = static_cast<std::uint32_t>(HashBytes(image, imageSize_) >> 32);
+    return static_cast<std::size_t>((static_cast<std::uint64_t>(hash) * capacity_) >> 32);
+}
+
+inline bool KeyIndex::SameImage(const char* a, const char* b) const {
+    const std::size_t n = imageSize_;
+    if (n >= 8) {  // two overlapping words cover 8 to 16 bytes
+        std::uint64_t a1, b1, a2, b2;
+        std::memcpy(&a1, a, 8);
+        std::memcpy(&b1, b, 8);
+        std::memcpy(&a2, a + n - 8, 8);
+        std::memcpy(&b2, b + n - 8, 8);
+        return ((a1 ^ b1) | (a2 ^ b2)) == 0;
+    }
+    if (n >= 4) {
+        std::uint32_t a1, b1, a2, b2;
+        std::memcpy(&a1, a, 4);
+        std::memcpy(&b1, b, 4);
+        std::memcpy(&a2, a + n - 4, 4);
+        std::memcpy(&b2, b + n - 4, 4);
+        return ((a1 ^ b1) | (a2 ^ b2)) == 0;
+    }
+    return std::memcmp(a, b, n) == 0;
+}
 
 }  // namespace tallyport::detail

@@ -3,9 +3,7 @@
 #include <cstddef>
 #include <string>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "store/ByteSearch.h"
 
 namespace tallyport {
 
@@ -21,7 +19,7 @@ public:
         const char* p = data;
         const char* end = data + size;
         if (!carry_.empty()) {
-            const char* stop = FindLineEnd(p, end);
+            const char* stop = detail::FindLineEnd(p, end);
             carry_.append(p, stop);
             if (stop == end) {
                 return;
@@ -31,13 +29,13 @@ public:
             p = stop;
         }
         for (;;) {
-            while (p != end && IsLineEnd(*p)) {
+            while (p != end && detail::IsLineEnd(*p)) {
                 ++p;
             }
             if (p == end) {
                 return;
             }
-            const char* stop = FindLineEnd(p, end);
+            const char* stop = detail::FindLineEnd(p, end);
             if (stop == end) {
                 carry_.assign(p, end);
                 return;
@@ -55,31 +53,6 @@ public:
             last.swap(carry_);
             onLine(last.data(), last.data() + last.size());
         }
-    }
-
-    static bool IsLineEnd(char c) { return c == '\r' || c == '\n' || c == '\0'; }
-
-    static const char* FindLineEnd(const char* p, const char* end) {
-#if defined(__SSE2__)
-        const __m128i cr = _mm_set1_epi8('\r');
-        const __m128i lf = _mm_set1_epi8('\n');
-        const __m128i nul = _mm_setzero_si128();
-        while (end - p >= 16) {
-            __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-            __m128i hit =
-                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, cr), _mm_cmpeq_epi8(bytes, lf)),
-                             _mm_cmpeq_epi8(bytes, nul));
-            int mask = _mm_movemask_epi8(hit);
-            if (mask != 0) {
-                return p + __builtin_ctz(static_cast<unsigned>(mask));
-            }
-            p += 16;
-        }
-#endif
-        while (p != end && !IsLineEnd(*p)) {
-            ++p;
-        }
-        return p;
     }
 
 private:

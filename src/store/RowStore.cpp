@@ -49,15 +49,6 @@ void Store(std::byte* at, T value) {
     std::memcpy(at, &value, sizeof value);
 }
 
-std::uint64_t Mix64(std::uint64_t x) {
-    x ^= x >> 32;
-    x *= 0xD6E8FEB86659FD93ULL;
-    x ^= x >> 32;
-    x *= 0xD6E8FEB86659FD93ULL;
-    x ^= x >> 32;
-    return x;
-}
-
 }  // namespace
 
 RowStore::RowStore(const std::vector<ColumnDef>& columns) {
@@ -217,53 +208,6 @@ RowStore::Writer::Writer(RowStore& store, std::byte* record, char* text, std::si
       textEnd_(text + textBytes),
       overwrite_(overwrite) {}
 
-void RowStore::Writer::ClearNull(std::size_t column) {
-    record_[column / 8] &= ~std::byte(1u << (column % 8));
-}
-
-void RowStore::Writer::SetText(std::size_t column, std::string_view text) {
-    if (text.empty()) {
-        return;
-    }
-    const ColumnSlot& slot = store_.slots_[column];
-    assert(text.size() <= slot.width);
-    ClearNull(column);
-    std::byte* at = record_ + slot.offset;
-    switch (slot.lengthBytes) {
-        case 1:
-            at[0] = static_cast<std::byte>(text.size());
-            break;
-        case 2:
-            Store(at, static_cast<std::uint16_t>(text.size()));
-            break;
-        default:
-            Store(at, static_cast<std::uint32_t>(text.size()));
-            break;
-    }
-    if (slot.inlineText) {
-        std::memcpy(at + 1, text.data(), text.size());
-        return;
-    }
-    assert(static_cast<std::size_t>(textEnd_ - textCursor_) >= text.size());
-    std::memcpy(textCursor_, text.data(), text.size());
-    textCursor_ += text.size();
-}
-
-void RowStore::Writer::SetInteger(std::size_t column, std::int32_t value) {
-    ClearNull(column);
-    Store(record_ + store_.slots_[column].offset, value);
-}
-
-void RowStore::Writer::SetReal(std::size_t column, double value) {
-    ClearNull(column);
-    Store(record_ + store_.slots_[column].offset, value);
-}
-
-void RowStore::Writer::SetBoolean(std::size_t column, bool value) {
-    ClearNull(column);
-    record_[store_.slots_[column].offset] = std::byte(value ? 1 : 0);
-}
-
 void RowStore::Writer::Set(std::size_t column, const Value& value) {
     if (value.null) {
         return;
@@ -338,48 +282,6 @@ bool LessValue(ColumnType type, const Value& a, const Value& b) {
             break;
     }
     return false;
-}
-
-std::uint64_t HashBytes(const char* data, std::size_t size) {
-    std::uint64_t h = 0x9E3779B97F4A7C15ULL ^ (size * 0xC2B2AE3D27D4EB4FULL);
-    while (size >= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, data, 8);
-        h = (h ^ word) * 0x9E3779B97F4A7C15ULL;
-        h ^= h >> 29;
-        data += 8;
-        size -= 8;
-    }
-    if (size > 0) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, data, size);
-        h = (h ^ word) * 0x9E3779B97F4A7C15ULL;
-    }
-    return Mix64(h);
-}
-
-std::uint64_t HashValue(ColumnType type, const Value& value) {
-    if (type == ColumnType::Text) {
-        return HashBytes(value.text.data(), value.text.size());
-    }
-    if (value.null) {
-        return 0x5BD1E9955BD1E995ULL;
-    }
-    switch (type) {
-        case ColumnType::Integer:
-            return Mix64(static_cast<std::uint32_t>(value.integer) ^ 0x1000000000ULL);
-        case ColumnType::Double: {
-            double normal = value.real == 0 ? 0.0 : value.real;  // -0 equals 0
-            std::uint64_t bits;
-            std::memcpy(&bits, &normal, sizeof bits);
-            return Mix64(bits ^ 0x2000000000ULL);
-        }
-        case ColumnType::Boolean:
-            return Mix64(value.boolean ? 0x3000000001ULL : 0x3000000000ULL);
-        case ColumnType::Text:
-            break;
-    }
-    return 0;
 }
 
 }  // namespace tallyport::detail

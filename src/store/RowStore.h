@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -79,8 +80,8 @@ public:
         std::byte* record_;
         char* textBegin_;
         char* textCursor_;
-        char* textEnd_;
-        std::uint32_t overwrite_;  // record to replace, or kNoRow for a new row
+        [[maybe_unused]] char* textEnd_;  // checked in debug builds
+        std::uint32_t overwrite_;         // record to replace, or kNoRow for a new row
     };
 
     static constexpr std::uint32_t kNoRow = 0xFFFFFFFFu;
@@ -122,10 +123,88 @@ private:
     std::size_t nextBlockSize_ = 0;
 };
 
-// Values of one column type compared and hashed as the unique keys and the order need them.
+template <typename T>
+inline void StoreBytes(std::byte* at, T value) {
+    std::memcpy(at, &value, sizeof value);
+}
+
+inline void RowStore::Writer::ClearNull(std::size_t column) {
+    record_[column / 8] &= ~std::byte(1u << (column % 8));
+}
+
+inline void RowStore::Writer::SetText(std::size_t column, std::string_view text) {
+    if (text.empty()) {
+        return;
+    }
+    const ColumnSlot& slot = store_.slots_[column];
+    assert(text.size() <= slot.width);
+    ClearNull(column);
+    std::byte* at = record_ + slot.offset;
+    switch (slot.lengthBytes) {
+        case 1:
+            at[0] = static_cast<std::byte>(text.size());
+            break;
+        case 2:
+            StoreBytes(at, static_cast<std::uint16_t>(text.size()));
+            break;
+        default:
+            StoreBytes(at, static_cast<std::uint32_t>(text.size()));
+            break;
+    }
+    if (slot.inlineText) {
+        std::memcpy(at + 1, text.data(), text.size());
+        return;
+    }
+    assert(static_cast<std::size_t>(textEnd_ - textCursor_) >= text.size());
+    std::memcpy(textCursor_, text.data(), text.size());
+    textCursor_ += text.size();
+}
+
+inline void RowStore::Writer::SetInteger(std::size_t column, std::int32_t value) {
+    ClearNull(column);
+    StoreBytes(record_ + store_.slots_[column].offset, value);
+}
+
+inline void RowStore::Writer::SetReal(std::size_t column, double value) {
+    ClearNull(column);
+    StoreBytes(record_ + store_.slots_[column].offset, value);
+}
+
+inline void RowStore::Writer::SetBoolean(std::size_t column, bool value) {
+    ClearNull(column);
+    record_[store_.slots_[column].offset] = std::byte(value ? 1 : 0);
+}
+
+// Values of one column type compared as the unique keys and the order need them.
 bool SameValue(ColumnType type, const Value& a, const Value& b);
 bool LessValue(ColumnType type, const Value& a, const Value& b);  // no value sorts first
-std::uint64_t HashValue(ColumnType type, const Value& value);
-std::uint64_t HashBytes(const char* data, std::size_t size);
+
+inline std::uint64_t Mix64(std::uint64_t x) {
+    x ^= x >> 32;
+    x *= 0xD6E8FEB86659FD93ULL;
+    x ^= x >> 32;
+    x *= 0xD6E8FEB86659FD93ULL;
+    x ^= x >> 32;
+    return x;
+}
+
+// A 64-bit hash of a byte string.
+inline std::uint64_t HashBytes(const char* data, std::size_t size) {
+    std::uint64_t h = 0x9E3779B97F4A7C15ULL ^ (size * 0xC2B2AE3D27D4EB4FULL);
+    while (size >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, data, 8);
+        h = (h ^ word) * 0x9E3779B97F4A7C15ULL;
+        h ^= h >> 29;
+        data += 8;
+        size -= 8;
+    }
+    if (size > 0) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, data, size);
+        h = (h ^ word) * 0x9E3779B97F4A7C15ULL;
+    }
+    return Mix64(h);
+}
 
 }  // namespace tallyport::detail
