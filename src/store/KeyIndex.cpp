@@ -42,7 +42,9 @@ KeyImage KeyIndex::ImageOf(const Value& value) const {
             if (value.text.size() > width_ || value.text.find('\0') != std::string_view::npos) {
                 image.possible = false;
             } else if (exact_) {
-                std::memcpy(image.bytes, value.text.data(), value.text.size());
+                if (!value.text.empty()) {  // an empty view may have no data at all
+                    std::memcpy(image.bytes, value.text.data(), value.text.size());
+                }
             } else {
                 auto tag = static_cast<std::uint32_t>(
                     HashBytes(value.text.data(), value.text.size()) >> 32);
