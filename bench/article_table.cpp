@@ -310,11 +310,12 @@ int Main(int argc, char** argv) {
     std::printf("file %s: %zu bytes, %zu articles\n", g_options.file.c_str(),
                 static_cast<std::size_t>(std::filesystem::file_size(g_options.file)),
                 g_table->RowCount());
-    std::printf(
-        "first load %.3f s; memory: peak resident %.1f MB before, %.1f MB after loading, "
-        "%.1f bytes per article\n",
-        seconds, static_cast<double>(baseline) / 1e6, static_cast<double>(loaded) / 1e6,
-        perArticle);
+    std::printf("first load %.3f s; memory: peak resident %.1f MB before, %.1f MB after loading",
+                seconds, static_cast<double>(baseline) / 1e6, static_cast<double>(loaded) / 1e6);
+    if (g_table->RowCount() > 0) {
+        std::printf(", %.1f bytes per article", perArticle);
+    }
+    std::printf("\n");
     std::fflush(stdout);
     if (g_options.loadOnly || g_table->RowCount() == 0) {
         return 0;
