@@ -1,0 +1,356 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <thread>
+
+#include "PtyPair.h"
+#include "SerialTestHelpers.h"
+#include "serial/BlockSerial.h"
+
+namespace tallyport {
+namespace {
+
+using testing::Clock;
+using testing::milliseconds;
+using testing::MsSince;
+using testing::PtyPair;
+using testing::WaitUntil;
+
+class SerialPortIo : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_FALSE(line.SlavePath().empty()); }
+
+    void Open() {
+        port.OpenPort(line.SlavePath());
+        ASSERT_TRUE(port.PortReady()) << port.LastErrorText();
+        ASSERT_EQ(port.LastErrorCode(), 0) << port.LastErrorText();
+    }
+    // Sends from the register's side and waits until the bytes are in the port's input queue.
+    void Arrive(const std::string& bytes) {
+        const int before = line.SlaveQueued();
+        line.Send(bytes);
+        ASSERT_TRUE(
+            WaitUntil([&] { return line.SlaveQueued() == before + static_cast<int>(bytes.size()); },
+                      milliseconds(2000)));
+    }
+
+    PtyPair line;
+    TBlockSerial port;
+};
+
+TEST_F(SerialPortIo, NewObjectIsClosedWithItsDefaults) {
+    EXPECT_FALSE(port.PortReady());
+    EXPECT_FALSE(port.PortLost());
+    EXPECT_EQ(port.PortNumber(), -1);
+    EXPECT_EQ(port.DeviceName(), "");
+    EXPECT_EQ(port.LastErrorCode(), 0);
+    EXPECT_EQ(port.LastErrorText(), "OK");
+    EXPECT_EQ(port.IoTimeout(), 30000);
+    EXPECT_EQ(port.InQueueSize(), 4096);
+    port.SetIoTimeout(250);
+    EXPECT_EQ(port.IoTimeout(), 250);
+}
+
+TEST_F(SerialPortIo, OpeningDiscardsWhatWaitedOnTheLine) {
+    Arrive("stale bytes");
+    Open();
+    EXPECT_EQ(port.DeviceName(), line.SlavePath());
+    EXPECT_EQ(port.PortNumber(), -1);
+    EXPECT_EQ(line.SlaveQueued(), 0);
+    EXPECT_EQ(port.InputCount(), 0);
+    EXPECT_EQ(port.LastErrorCode(), 0);
+    EXPECT_EQ(port.OutputCount(), 0);
+    EXPECT_EQ(port.LastErrorCode(), 0);
+}
+
+TEST_F(SerialPortIo, SecondOpenIsRefusedAndLeavesThePortWorking) {
+    Open();
+    PtyPair other;
+    port.OpenPort(other.SlavePath());
+    EXPECT_EQ(port.LastErrorCode(), 9992);
+    EXPECT_EQ(port.LastErrorText(), "Instance already in use");
+    EXPECT_TRUE(port.PortReady());
+    EXPECT_EQ(port.DeviceName(), line.SlavePath());
+
+    EXPECT_EQ(port.WriteText("\x0A"
+                             "ok\x0D"),
+              4);
+    EXPECT_EQ(line.Receive(4, milliseconds(1000)),
+              "\x0A"
+              "ok\x0D");
+    Arrive("\x06");
+    EXPECT_EQ(port.ReadByte(55), 0x06);
+    EXPECT_EQ(port.LastErrorCode(), 0);
+}
+
+TEST_F(SerialPortIo, AnotherObjectCannotTakeAPortInUse) {
+    Open();
+    TBlockSerial intruder;
+    intruder.OpenPort(line.SlavePath());
+    EXPECT_FALSE(intruder.PortReady());
+    EXPECT_EQ(intruder.LastErrorCode(), EBUSY);
+    EXPECT_EQ(intruder.LastErrorText(), "Device or resource busy");
+
+    // The holder is not disturbed.
+    EXPECT_EQ(port.WriteText("A"), 1);
+    EXPECT_EQ(line.Receive(1, milliseconds(1000)), "A");
+
+    // Once the holder lets go, the port can be taken.
+    port.ClosePort();
+    intruder.OpenPort(line.SlavePath());
+    EXPECT_TRUE(intruder.PortReady()) << intruder.LastErrorText();
+    EXPECT_EQ(intruder.LastErrorCode(), 0);
+}
+
+// Opens `path` in a child process running as an unprivileged user; gives 0 or the errno.
+int OpenAsUnprivilegedUser(const std::string& path) {
+    const pid_t child = fork();
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(255);
+        const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        _exit(fd < 0 ? errno : 0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(SerialPortIo, OtherUsersAreKeptOutOnlyWhileThePortIsOpen) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to run a child as another user";
+    ASSERT_EQ(chmod(line.SlavePath().c_str(), 0666), 0);
+    Open();
+    EXPECT_EQ(OpenAsUnprivilegedUser(line.SlavePath()), EBUSY);
+    port.ClosePort();
+    EXPECT_EQ(OpenAsUnprivilegedUser(line.SlavePath()), 0);
+}
+
+TEST_F(SerialPortIo, EveryByteValueCrossesTheLineUnchanged) {
+    Open();
+    std::string all;
+    for (int b = 0; b < 256; ++b)
+        all.push_back(static_cast<char>(b));
+    const std::string link("\x00\x06\x0A\x0D\x11\xFF", 6);
+
+    EXPECT_EQ(port.WriteText(link), 6);
+    EXPECT_EQ(port.LastErrorCode(), 0);
+    EXPECT_EQ(line.Receive(6, milliseconds(1000)), link);
+    EXPECT_EQ(port.WriteBytes(all.data(), static_cast<int>(all.size())), 256);
+    EXPECT_EQ(line.Receive(256, milliseconds(1000)), all);
+
+    // Each byte handed out on its own; a received 0x00 is told from a time-out by the code.
+    Arrive(link);
+    for (char expected : link) {
+        EXPECT_EQ(port.ReadByte(55), static_cast<std::uint8_t>(expected));
+        EXPECT_EQ(port.LastErrorCode(), 0);
+    }
+    Arrive(all);
+    std::string got;
+    const auto start = Clock::now();
+    while (got.size() < all.size() && MsSince(start) < 2000)
+        got += port.ReadAvailable(55);
+    EXPECT_EQ(got, all);
+}
+
+TEST_F(SerialPortIo, TwoBytesArrivingTogetherAreFetchedByOneRead) {
+    Open();
+    Arrive("\x0A\x0D");
+    EXPECT_TRUE(port.HasInput(55));
+    EXPECT_EQ(port.ReadByte(55), 0x0A);
+    EXPECT_EQ(port.LastErrorCode(), 0);
+    EXPECT_EQ(line.SlaveQueued(), 0);  // both left the driver's queue in one read
+
+    // The second byte comes from the object's own buffer: even a line that has gone away
+    // meanwhile does not matter, and no wait is spent.
+    line.CloseMaster();
+    EXPECT_TRUE(port.HasInput(55));
+    const auto start = Clock::now();
+    EXPECT_EQ(port.ReadByte(1000), 0x0D);
+    EXPECT_EQ(port.LastErrorCode(), 0);
+    EXPECT_LT(MsSince(start), 50);
+    EXPECT_FALSE(port.PortLost());
+}
+
+TEST_F(SerialPortIo, ReadAvailableHandsOutThePendingBytesFirst) {
+    Open();
+    Arrive("abc");
+    EXPECT_EQ(port.ReadAvailable(0), "abc");
+    EXPECT_EQ(port.LastErrorCode(), 0);
+    Arrive("xyz");
+    EXPECT_EQ(port.ReadByte(0), 'x');
+    Arrive("123");
+    EXPECT_EQ(port.ReadAvailable(0), "yz");
+    EXPECT_EQ(port.ReadAvailable(0), "123");
+}
+
+TEST_F(SerialPortIo, WaitsWithoutInputTimeOutAfterAboutTheirTime) {
+    Open();
+    auto start = Clock::now();
+    EXPECT_EQ(port.ReadByte(100), 0);
+    long long took = MsSince(start);
+    EXPECT_EQ(port.LastErrorCode(), 9997);
+    EXPECT_EQ(port.LastErrorText(), "Timeout during operation");
+    EXPECT_GE(took, 100);
+    EXPECT_LT(took, 600);
+
+    start = Clock::now();
+    EXPECT_EQ(port.ReadAvailable(60), "");
+    EXPECT_EQ(port.LastErrorCode(), 9997);
+    EXPECT_GE(MsSince(start), 60);
+
+    start = Clock::now();
+    EXPECT_FALSE(port.HasInput(60));
+    EXPECT_EQ(port.LastErrorCode(), 0);
+    EXPECT_GE(MsSince(start), 60);
+
+    start = Clock::now();
+    EXPECT_FALSE(port.WaitForInput(0));
+    EXPECT_LT(MsSince(start), 50);
+
+    // A byte that arrives during the wait ends it early.
+    std::thread later([this] {
+        std::this_thread::sleep_for(milliseconds(80));
+        line.Send("\x06");
+    });
+    start = Clock::now();
+    EXPECT_EQ(port.ReadByte(3000), 0x06);
+    took = MsSince(start);
+    later.join();
+    EXPECT_EQ(port.LastErrorCode(), 0);
+    EXPECT_GE(took, 60);
+    EXPECT_LT(took, 1500);
+}
+
+TEST_F(SerialPortIo, ReadBytesWaitsForTheWholeCountUpToTheIoTimeout) {
+    Open();
+    port.SetIoTimeout(3000);
+    std::thread sender([this] {
+        line.Send("12");
+        std::this_thread::sleep_for(milliseconds(60));
+        line.Send("345");
+    });
+    char buffer[8] = {};
+    EXPECT_EQ(port.ReadBytes(buffer, 5), 5);
+    sender.join();
+    EXPECT_EQ(port.LastErrorCode(), 0);
+    EXPECT_EQ(std::string(buffer, 5), "12345");
+
+    port.SetIoTimeout(120);
+    Arrive("ab");
+    const auto start = Clock::now();
+    EXPECT_EQ(port.ReadBytes(buffer, 5), 2);
+    EXPECT_GE(MsSince(start), 120);
+    EXPECT_EQ(port.LastErrorCode(), 9997);
+    EXPECT_EQ(std::string(buffer, 2), "ab");
+}
+
+TEST_F(SerialPortIo, WriteThatCannotFinishStopsAtTheIoTimeout) {
+    Open();
+    port.SetIoTimeout(200);
+    const std::string big(1 << 20, 'w');  // far more than the line's buffers hold
+    const auto start = Clock::now();
+    const int written = port.WriteText(big);
+    const long long took = MsSince(start);
+    EXPECT_EQ(port.LastErrorCode(), 9997);
+    EXPECT_GT(written, 0);
+    EXPECT_LT(written, static_cast<int>(big.size()));
+    EXPECT_GE(took, 200);
+    EXPECT_LT(took, 2000);
+    // Exactly what was reported as written reaches the other side.
+    EXPECT_EQ(line.Receive(big.size(), milliseconds(500)), std::string(written, 'w'));
+}
+
+TEST_F(SerialPortIo, OperationsOnAClosedPortFailAtOnce) {
+    auto checkClosed = [this](const char* when) {
+        SCOPED_TRACE(when);
+        const auto start = Clock::now();
+        EXPECT_EQ(port.ReadByte(1000), 0);
+        EXPECT_EQ(port.LastErrorCode(), 9994);
+        EXPECT_EQ(port.LastErrorText(), "Instance not yet connected");
+        EXPECT_EQ(port.ReadAvailable(1000), "");
+        EXPECT_EQ(port.LastErrorCode(), 9994);
+        EXPECT_EQ(port.WriteText("x"), 0);
+        EXPECT_EQ(port.LastErrorCode(), 9994);
+        char b = 'x';
+        EXPECT_EQ(port.WriteBytes(&b, 1), 0);
+        EXPECT_EQ(port.LastErrorCode(), 9994);
+        EXPECT_EQ(port.ReadBytes(&b, 1), 0);
+        EXPECT_EQ(port.LastErrorCode(), 9994);
+        EXPECT_FALSE(port.WaitForInput(1000));
+        EXPECT_FALSE(port.HasInput(1000));
+        EXPECT_FALSE(port.WaitOutputDrained(1000));
+        EXPECT_EQ(port.InputCount(), 0);
+        EXPECT_EQ(port.LastErrorCode(), EBADF);
+        EXPECT_EQ(port.OutputCount(), 0);
+        EXPECT_EQ(port.LastErrorCode(), EBADF);
+        port.DiscardAll();
+        EXPECT_EQ(port.LastErrorCode(), EBADF);
+        port.LoadPortState();
+        EXPECT_EQ(port.LastErrorCode(), EBADF);
+        port.ApplyPortState();
+        EXPECT_EQ(port.LastErrorCode(), EBADF);
+        EXPECT_LT(MsSince(start), 200);
+        // Closing a closed object only resets its fields.
+        port.ClosePort();
+        EXPECT_EQ(port.LastErrorCode(), 0);
+        EXPECT_FALSE(port.PortReady());
+        EXPECT_EQ(port.PortNumber(), -1);
+    };
+    checkClosed("never opened");
+
+    Open();
+    Arrive("left over");
+    EXPECT_EQ(port.ReadByte(0), 'l');  // the rest stays pending in the object
+    port.ClosePort();
+    EXPECT_EQ(port.LastErrorCode(), 0);
+    checkClosed("after ClosePort");
+}
+
+TEST_F(SerialPortIo, ClosingDiscardsTheQueuesAndFreesThePort) {
+    Open();
+    Arrive("unread");
+    port.ClosePort();
+    EXPECT_FALSE(port.PortReady());
+    EXPECT_EQ(port.LastErrorCode(), 0);
+    EXPECT_EQ(port.PortNumber(), -1);
+    EXPECT_EQ(line.SlaveQueued(), 0);
+
+    // Open again: the object works as before and nothing of the old input shows up.
+    Open();
+    EXPECT_FALSE(port.HasInput(0));
+    Arrive("new");
+    EXPECT_EQ(port.ReadAvailable(55), "new");
+}
+
+TEST_F(SerialPortIo, DiscardAllDropsPendingAndQueuedInput) {
+    Open();
+    Arrive("abc");
+    EXPECT_EQ(port.ReadByte(0), 'a');
+    Arrive("def");
+    port.DiscardAll();
+    EXPECT_EQ(port.LastErrorCode(), 0);
+    EXPECT_FALSE(port.HasInput(0));
+    EXPECT_EQ(line.SlaveQueued(), 0);
+    EXPECT_EQ(port.ReadByte(10), 0);
+    EXPECT_EQ(port.LastErrorCode(), 9997);
+}
+
+TEST_F(SerialPortIo, ModemLinesOfAPseudoTerminalAreReportedNotFatal) {
+    Open();
+    port.SetDtr(true);
+    EXPECT_EQ(port.LastErrorCode(), ENOTTY);  // a pseudo-terminal has no modem lines
+    port.SetRts(false);
+    EXPECT_EQ(port.LastErrorCode(), ENOTTY);
+    EXPECT_TRUE(port.PortReady());
+    EXPECT_EQ(port.WriteText("ok"), 2);
+    EXPECT_EQ(port.LastErrorCode(), 0);
+}
+
+}  // namespace
+}  // namespace tallyport

@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <memory>
+#include <string>
+
+#include "FakeLineStatus.h"
+#include "PtyPair.h"
+#include "SerialTestHelpers.h"
+#include "serial/BlockSerial.h"
+
+namespace tallyport {
+namespace {
+
+using testing::Clock;
+using testing::FakeLineState;
+using testing::FakeLineStatus;
+using testing::milliseconds;
+using testing::MsSince;
+using testing::PtyPair;
+using testing::WaitUntil;
+
+class SerialLineStatus : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(line.SlavePath().empty());
+        port.OpenPort(line.SlavePath());
+        ASSERT_TRUE(port.PortReady()) << port.LastErrorText();
+        port.SetLineStatusProbe(std::make_unique<FakeLineStatus>(driver));
+    }
+    void Arrive(const std::string& bytes) {
+        const int before = line.SlaveQueued();
+        line.Send(bytes);
+        ASSERT_TRUE(
+            WaitUntil([&] { return line.SlaveQueued() == before + static_cast<int>(bytes.size()); },
+                      milliseconds(2000)));
+    }
+    LineErrorCounters& Counters() { return *driver->counters; }
+
+    PtyPair line;
+    TBlockSerial port;
+    std::shared_ptr<FakeLineState> driver = std::make_shared<FakeLineState>();
+};
+
+TEST_F(SerialLineStatus, BusyOutputQueueIsAnsweredWithoutWaiting) {
+    driver->outputQueue = 12;
+    EXPECT_EQ(port.OutputCount(), 12);
+    EXPECT_EQ(port.LastErrorCode(), 0);
+
+    auto start = Clock::now();
+    EXPECT_FALSE(port.WaitOutputDrained(0));
+    EXPECT_LT(MsSince(start), 20);
+    EXPECT_EQ(port.LastErrorCode(), 0);
+
+    // Still busy after the whole wait.
+    start = Clock::now();
+    EXPECT_FALSE(port.WaitOutputDrained(150));
+    EXPECT_GE(MsSince(start), 150);
+    EXPECT_LT(MsSince(start), 1000);
+
+    // Drains during the wait.
+    driver->busyUntil = Clock::now() + milliseconds(100);
+    start = Clock::now();
+    EXPECT_TRUE(port.WaitOutputDrained(3000));
+    EXPECT_GE(MsSince(start), 90);
+    EXPECT_LT(MsSince(start), 1000);
+    EXPECT_EQ(port.LastErrorCode(), 0);
+
+    // An empty queue is answered from the count alone.
+    driver->outputQueue = 0;
+    driver->busyUntil.reset();
+    const int queries = driver->outputQueries;
+    EXPECT_TRUE(port.WaitOutputDrained(0));
+    EXPECT_EQ(driver->outputQueries, queries + 1);
+}
+
+TEST_F(SerialLineStatus, FailedOutputQueryGivesThePlatformError) {
+    driver->outputQueue.reset();
+    driver->queryError = ENOTTY;
+    EXPECT_EQ(port.OutputCount(), 0);
+    EXPECT_EQ(port.LastErrorCode(), ENOTTY);
+    EXPECT_FALSE(port.WaitOutputDrained(100));
+    EXPECT_EQ(port.LastErrorCode(), ENOTTY);
+    EXPECT_FALSE(port.PortLost());
+
+    // EIO from the driver means the device is gone.
+    driver->queryError = EIO;
+    EXPECT_EQ(port.OutputCount(), 0);
+    EXPECT_EQ(port.LastErrorCode(), EIO);
+    EXPECT_TRUE(port.PortLost());
+}
+
+TEST_F(SerialLineStatus, ReceiveErrorsAreReportedAfterTheReadThatSawThem) {
+    Arrive("AB");
+    Counters().frame = 1;
+    Counters().parity = 1;
+    EXPECT_EQ(port.ReadByte(100), 0);
+    EXPECT_EQ(port.LastErrorCode(), 10002);  // parity is tested after framing and wins
+    EXPECT_EQ(port.LastErrorText(), "Receive Parity Error");
+    // The bytes read with the error stay pending and come out in order.
+    EXPECT_TRUE(port.HasInput(0));
+    EXPECT_EQ(port.ReadByte(100), 'A');
+    EXPECT_EQ(port.LastErrorCode(), 0);
+    EXPECT_EQ(port.ReadByte(100), 'B');
+    EXPECT_EQ(port.LastErrorCode(), 0);
+
+    struct Step {
+        const char* what;
+        void (*bump)(LineErrorCounters&);
+        int code;
+        const char* text;
+    };
+    const Step steps[] = {
+        {"framing", [](LineErrorCounters& c) { ++c.frame; }, 9999, "Receive framing error"},
+        {"overrun", [](LineErrorCounters& c) { ++c.overrun; }, 10000, "Receive Overrun Error"},
+        {"queue overflow", [](LineErrorCounters& c) { ++c.bufferOverrun; }, 10001,
+         "Receive Queue overflow"},
+        {"framing and overrun",
+         [](LineErrorCounters& c) {
+             ++c.frame;
+             ++c.overrun;
+         },
+         10000, "Receive Overrun Error"},
+        {"overrun and overflow",
+         [](LineErrorCounters& c) {
+             ++c.overrun;
+             c.bufferOverrun += 3;
+         },
+         10001, "Receive Queue overflow"},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        Arrive("C");
+        step.bump(Counters());
+        EXPECT_EQ(port.ReadAvailable(100), "C");
+        EXPECT_EQ(port.LastErrorCode(), step.code);
+        EXPECT_EQ(port.LastErrorText(), step.text);
+    }
+
+    // Counters that did not move report nothing, and an error is reported only once.
+    Arrive("D");
+    EXPECT_EQ(port.ReadByte(100), 'D');
+    EXPECT_EQ(port.LastErrorCode(), 0);
+}
+
+TEST_F(SerialLineStatus, ErrorsSeenBeforeAWaitAreNotLost) {
+    // A count taken while waiting does not swallow the error of the bytes it counted.
+    Counters().frame = 4;
+    Arrive("E");
+    EXPECT_EQ(port.InputCount(), 1);
+    EXPECT_TRUE(port.WaitForInput(0));
+    EXPECT_EQ(port.ReadByte(100), 0);
+    EXPECT_EQ(port.LastErrorCode(), 9999);
+    EXPECT_EQ(port.ReadByte(100), 'E');
+}
+
+TEST_F(SerialLineStatus, WritesReportReceiveErrorsToo) {
+    Counters().parity = 7;
+    EXPECT_EQ(port.WriteText("\x06"), 1);
+    EXPECT_EQ(port.LastErrorCode(), 10002);
+    EXPECT_EQ(line.Receive(1, milliseconds(1000)), "\x06");
+    EXPECT_EQ(port.WriteText("\x06"), 1);
+    EXPECT_EQ(port.LastErrorCode(), 0);
+}
+
+TEST_F(SerialLineStatus, TimeoutIsOverwrittenByALineError) {
+    port.SetIoTimeout(50);
+    Arrive("xy");
+    Counters().overrun = 1;
+    char buffer[4];
+    EXPECT_EQ(port.ReadBytes(buffer, 4), 2);
+    EXPECT_EQ(port.LastErrorCode(), 10000);
+}
+
+TEST_F(SerialLineStatus, ADriverWithoutCountersReportsNoLineErrors) {
+    driver->counters.reset();
+    Arrive("F");
+    EXPECT_EQ(port.ReadByte(100), 'F');
+    EXPECT_EQ(port.LastErrorCode(), 0);
+}
+
+TEST_F(SerialLineStatus, CountersBeforeTheProbeWasInstalledDoNotCount) {
+    // A probe installed on an open port starts from what it reports at that moment.
+    auto other = std::make_shared<FakeLineState>();
+    other->counters = LineErrorCounters{.frame = 9, .overrun = 9, .bufferOverrun = 9, .parity = 9};
+    port.SetLineStatusProbe(std::make_unique<FakeLineStatus>(other));
+    Arrive("G");
+    EXPECT_EQ(port.ReadByte(100), 'G');
+    EXPECT_EQ(port.LastErrorCode(), 0);
+}
+
+}  // namespace
+}  // namespace tallyport
