@@ -1,0 +1,234 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "TableTestSupport.h"
+#include "store/PluHolder.h"
+
+namespace tallyport {
+namespace {
+
+using testing::ErrorOf;
+using testing::TempDir;
+using testing::WriteBytes;
+
+constexpr std::int64_t kSecond = 1'000'000'000;
+const std::int64_t kStart = std::int64_t{1'700'000'000} * kSecond + 123'456'789;
+
+void SetModificationTime(const std::string& path, std::int64_t nanoseconds) {
+    timespec times[2];
+    times[0].tv_sec = times[1].tv_sec = nanoseconds / kSecond;
+    times[0].tv_nsec = times[1].tv_nsec = nanoseconds % kSecond;
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+// Writes the article file and gives it the modification time `nanoseconds`.
+void WriteArticles(const std::string& path, const std::string& content, std::int64_t nanoseconds) {
+    WriteBytes(path, content);
+    SetModificationTime(path, nanoseconds);
+}
+
+std::string PriceOf(TPluH& holder, const std::string& code) {
+    CsvTable& table = holder.Table();
+    return table.Locate(kArtCodPLU, code) ? table.AsText(kArtPrice, '.') : "not found";
+}
+
+class ArticleHolder : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string file = dir.File("PLU.txt");
+    std::unique_ptr<CsvTable> table = MakeArticleTable();
+};
+
+TEST_F(ArticleHolder, LoadsAtConstructionAndAnswersTheLookupReads) {
+    WriteArticles(file,
+                  "0000000000123,01,1,12.5,2,APA MINERALA 0.5L\r\n"
+                  "5941234567890,12,2,3,3,PAINE FELIATA\r\n",
+                  kStart);
+    TPluH holder(file, *table);
+    EXPECT_EQ(holder.FileName(), file);
+    EXPECT_EQ(holder.FileTime(), kStart);
+    EXPECT_EQ(&holder.Table(), table.get());
+    ASSERT_TRUE(table->Locate(kArtCodPLU, "0000000000123"));
+    EXPECT_EQ(table->AsText(kArtName), "APA MINERALA 0.5L");
+    EXPECT_EQ(table->AsText(kArtPrice, '.'), "12.5");
+    EXPECT_EQ(table->AsText(kArtComma), "2");
+    EXPECT_EQ(table->AsText(kArtDept), "01");
+    EXPECT_EQ(table->AsText(kArtVATGroup), "1");
+    ASSERT_TRUE(table->Locate(kArtCodPLU, "5941234567890"));
+    EXPECT_EQ(table->AsText(kArtPrice, '.'), "3");
+    EXPECT_EQ(table->AsText(kArtName), "PAINE FELIATA");
+}
+
+TEST_F(ArticleHolder, ConstructionEmptiesAnOpenTableAndOpensAClosedOne) {
+    WriteArticles(file, "0000000000001,1,1,1,1,ONE\r\n", kStart);
+    { TPluH first(file, *table); }
+    EXPECT_EQ(table->RowCount(), 1u);  // freeing the holder leaves the rows
+    TPluH second(file, *table);
+    EXPECT_EQ(table->RowCount(), 1u);
+    table->Close();
+    TPluH third(file, *table);
+    EXPECT_TRUE(table->IsOpen());
+    EXPECT_EQ(table->RowCount(), 1u);
+}
+
+TEST_F(ArticleHolder, ReloadsOnlyWhenTheFileIsNewer) {
+    WriteArticles(file, "0000000000123,1,1,12.5,2,APA\r\n", kStart);
+    TPluH holder(file, *table);
+    holder.ReloadIfChanged();
+    EXPECT_EQ(PriceOf(holder, "0000000000123"), "12.5");
+
+    // Rewritten with the very same time: not read again.
+    WriteArticles(file, "0000000000123,1,1,99,2,APA\r\n", kStart);
+    holder.ReloadIfChanged();
+    EXPECT_EQ(PriceOf(holder, "0000000000123"), "12.5");
+    // An older time is not read either.
+    SetModificationTime(file, kStart - kSecond);
+    holder.ReloadIfChanged();
+    EXPECT_EQ(PriceOf(holder, "0000000000123"), "12.5");
+
+    // One nanosecond later is newer.
+    SetModificationTime(file, kStart + 1);
+    holder.ReloadIfChanged();
+    EXPECT_EQ(PriceOf(holder, "0000000000123"), "99");
+    EXPECT_EQ(holder.FileTime(), kStart + 1);
+    EXPECT_EQ(table->RowCount(), 1u);  // replaced, not added to
+
+    WriteArticles(file, "0000000000124,1,1,7,2,NOU\r\n", kStart + 2 * kSecond);
+    holder.ReloadIfChanged();
+    EXPECT_EQ(PriceOf(holder, "0000000000123"), "not found");
+    EXPECT_EQ(PriceOf(holder, "0000000000124"), "7");
+    EXPECT_EQ(holder.FileTime(), kStart + 2 * kSecond);
+}
+
+TEST_F(ArticleHolder, AFailedReloadKeepsTheTimeAndIsTriedAgain) {
+    WriteArticles(file, "0000000000001,1,1,1,1,ONE\r\n0000000000002,1,1,2,1,TWO\r\n", kStart);
+    TPluH holder(file, *table);
+
+    WriteArticles(file,
+                  "0000000000001,1,1,5,1,ONE\r\n0000000000002,1,1,bad,1,TWO\r\n"
+                  "0000000000003,1,1,3,1,THREE\r\n",
+                  kStart + kSecond);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        EXPECT_EQ(ErrorOf([&] { holder.ReloadIfChanged(); }),
+                  "'bad' is not a valid floating point value for field 'Price'");
+        EXPECT_EQ(holder.FileTime(), kStart);
+        EXPECT_EQ(table->RowCount(), 1u);  // what was read before the failing line
+        EXPECT_EQ(PriceOf(holder, "0000000000001"), "5");
+    }
+
+    WriteArticles(file, "0000000000001,1,1,1,1,ONE\r\n0000000000001,1,1,2,1,ONE AGAIN\r\n",
+                  kStart + 2 * kSecond);
+    EXPECT_EQ(ErrorOf([&] { holder.ReloadIfChanged(); }),
+              "Duplicate index value. Operation aborted.");
+    EXPECT_EQ(holder.FileTime(), kStart);
+    EXPECT_EQ(table->RowCount(), 2u);
+
+    WriteArticles(file, "0000000000003,1,1,3,1,THREE\r\n", kStart + 3 * kSecond);
+    holder.ReloadIfChanged();
+    EXPECT_EQ(holder.FileTime(), kStart + 3 * kSecond);
+    EXPECT_EQ(PriceOf(holder, "0000000000003"), "3");
+    EXPECT_EQ(table->RowCount(), 1u);
+}
+
+TEST_F(ArticleHolder, AFileThatCannotBeOpenedAtAReloadLeavesAnEmptyTable) {
+    WriteArticles(file, "0000000000001,1,1,1,1,ONE\r\n", kStart);
+    TPluH holder(file, *table);
+    std::filesystem::remove(file);
+    std::filesystem::create_directory(file);  // newer, but no file to read
+    SetModificationTime(file, kStart + kSecond);
+    EXPECT_EQ(ErrorOf([&] { holder.ReloadIfChanged(); }), "Cannot open file " + file);
+    EXPECT_EQ(table->RowCount(), 0u);
+    EXPECT_EQ(holder.FileTime(), kStart);
+}
+
+// True once thread `tid` of this process sleeps (it waits for a lock), within `limit`.
+bool WaitUntilAsleep(pid_t tid, std::chrono::seconds limit) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::string stat = testing::ReadBytes("/proc/self/task/" + std::to_string(tid) + "/stat");
+        std::size_t close = stat.rfind(')');
+        if (close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'S') {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
+TEST_F(ArticleHolder, AFileRewrittenDuringAReloadIsReadAgain) {
+    WriteArticles(file, "0000000000001,1,1,1,1,ONE\r\n", kStart);
+    TPluH holder(file, *table);
+    WriteArticles(file, "0000000000001,1,1,2,1,HALF WRITTEN\r\n", kStart + kSecond);
+
+    // The reload reads the time, then waits for the table's lock, which this test holds
+    // while the back office finishes the file.
+    std::unique_lock<std::mutex> lock(table->Mutex());
+    std::atomic<pid_t> tid{0};
+    std::thread reloader([&] {
+        tid = ::gettid();
+        holder.ReloadIfChanged();
+    });
+    while (tid == 0) {
+        std::this_thread::yield();
+    }
+    bool asleep = WaitUntilAsleep(tid, std::chrono::seconds(10));
+    WriteArticles(file, "0000000000001,1,1,3,1,COMPLETE\r\n", kStart + 2 * kSecond);
+    lock.unlock();
+    reloader.join();
+    ASSERT_TRUE(asleep);
+
+    EXPECT_EQ(holder.FileTime(), kStart + kSecond);  // the time the reload began with
+    holder.ReloadIfChanged();
+    EXPECT_EQ(PriceOf(holder, "0000000000001"), "3");
+    EXPECT_EQ(holder.FileTime(), kStart + 2 * kSecond);
+}
+
+TEST_F(ArticleHolder, ADeletedFileKeepsTheRows) {
+    WriteArticles(file, "0000000000001,1,1,1,1,ONE\r\n", kStart);
+    TPluH holder(file, *table);
+    std::filesystem::remove(file);
+    holder.ReloadIfChanged();
+    EXPECT_EQ(PriceOf(holder, "0000000000001"), "1");
+    EXPECT_EQ(holder.FileTime(), kStart);
+}
+
+TEST_F(ArticleHolder, ConstructionFailures) {
+    EXPECT_EQ(ErrorOf([&] { TPluH holder(file, *table); }), "Cannot open file " + file);
+    WriteArticles(file, "0000000000001,1,1,1,1,ONE\r\n0000000000001,1,1,1,1,ONE\r\n", kStart);
+    EXPECT_EQ(ErrorOf([&] { TPluH holder(file, *table); }),
+              "Duplicate index value. Operation aborted.");
+    WriteArticles(file, "0000000000001,1,x,1,1,ONE\r\n", kStart);
+    EXPECT_EQ(ErrorOf([&] { TPluH holder(file, *table); }),
+              "'x' is not a valid integer value for field 'VATGroup'");
+}
+
+TEST_F(ArticleHolder, TheSearchPadsNothing) {
+    WriteArticles(file, "123,1,1,12.5,2,UNPADDED\r\n0000000000124,1,1,3,2,PADDED\r\n", kStart);
+    TPluH holder(file, *table);
+    EXPECT_EQ(PriceOf(holder, "0000000000123"), "not found");
+    EXPECT_EQ(PriceOf(holder, "123"), "12.5");
+    EXPECT_EQ(PriceOf(holder, "124"), "not found");
+    EXPECT_EQ(PriceOf(holder, "0000000000124"), "3");
+    EXPECT_EQ(PriceOf(holder, "0000000000124 "), "not found");
+}
+
+TEST_F(ArticleHolder, AnEmptyFileAndLongNames) {
+    WriteArticles(file, "", kStart);
+    TPluH holder(file, *table);
+    EXPECT_EQ(table->RowCount(), 0u);
+    EXPECT_EQ(PriceOf(holder, "0000000000123"), "not found");
+    WriteArticles(file, "0000000000123,1,1,1,1," + std::string(45, 'N') + "\r\n", kStart + 1);
+    holder.ReloadIfChanged();
+    ASSERT_TRUE(table->Locate(kArtCodPLU, "0000000000123"));
+    EXPECT_EQ(table->AsText(kArtName), std::string(40, 'N'));
+}
+
+}  // namespace
+}  // namespace tallyport

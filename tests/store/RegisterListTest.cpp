@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include "TableTestSupport.h"
+#include "store/RegisterList.h"
+
+namespace tallyport {
+namespace {
+
+using testing::ErrorOf;
+using testing::ReadBytes;
+using testing::TempDir;
+using testing::WriteBytes;
+
+constexpr const char* kDuplicate = "Duplicate index value. Operation aborted.";
+
+// Adds a register as the cash-register dialog does: every field set from its text.
+void AddRegister(CsvTable& list, const std::string& logicalNb, const std::string& port,
+                 const std::string& remark = "CASA") {
+    list.Append();
+    list.SetFromText(kRegLogicalNb, logicalNb);
+    list.SetFromText(kRegModelType, "Datecs MP55");
+    list.SetFromText(kRegTranRate, "9600");
+    list.SetFromText(kRegDataBits, "8");
+    list.SetFromText(kRegParity, "None");
+    list.SetFromText(kRegStopBits, "1");
+    list.SetFromText(kRegCommPort, port);
+    list.SetFromText(kRegFiscal, "DA0000000" + logicalNb);
+    list.SetFromText(kRegObservatii, remark);
+    list.Post();
+}
+
+std::vector<std::string> LogicalNumbers(CsvTable& list) {
+    std::vector<std::string> numbers;
+    for (list.First(); !list.Eof(); list.Next()) {
+        numbers.push_back(list.AsText(kRegLogicalNb));
+    }
+    return numbers;
+}
+
+TEST(RegisterList, ColumnsKeysAndTheExampleLine) {
+    TempDir dir;
+    auto list = MakeRegisterList();
+    ASSERT_EQ(list->Columns().size(), 9u);
+    EXPECT_EQ(list->Columns()[kRegLogicalNb].name, "LogicalNb");
+    EXPECT_EQ(list->Columns()[kRegObservatii].name, "Observatii");
+    EXPECT_EQ(list->Columns()[kRegObservatii].width, 30u);
+    EXPECT_TRUE(list->RefusesCommas());
+
+    WriteBytes(dir.File("ECRs.dat"), "1,Datecs MP55,9600,8,None,1,COM1,DA00000001,CASA 1\r\n");
+    LoadTableFromFile(*list, dir.File("ECRs.dat"));
+    list->First();
+    RegisterEntry entry = ReadRegisterEntry(*list);
+    EXPECT_EQ(entry.LogicalNb, 1);
+    EXPECT_EQ(entry.ModelType, "Datecs MP55");
+    EXPECT_EQ(entry.TranRate, 9600);
+    EXPECT_EQ(entry.DataBits, 8);
+    EXPECT_EQ(entry.Parity, "None");
+    EXPECT_EQ(entry.StopBits, 1);
+    EXPECT_EQ(entry.CommPort, "COM1");
+    EXPECT_EQ(entry.Fiscal, "DA00000001");
+    EXPECT_EQ(entry.Observatii, "CASA 1");
+}
+
+TEST(RegisterList, ColumnsWithoutValueReadAsNothing) {
+    TempDir dir;
+    auto list = MakeRegisterList();
+    WriteBytes(dir.File("ECRs.dat"), ",Datecs MP55,,8,,,COM2\r\n");
+    LoadTableFromFile(*list, dir.File("ECRs.dat"));
+    list->First();
+    RegisterEntry entry = ReadRegisterEntry(*list);
+    EXPECT_FALSE(entry.LogicalNb.has_value());
+    EXPECT_FALSE(entry.TranRate.has_value());
+    EXPECT_EQ(entry.DataBits, 8);
+    EXPECT_FALSE(entry.StopBits.has_value());
+    EXPECT_EQ(entry.Parity, "");
+    EXPECT_EQ(entry.Observatii, "");
+    SaveTableToFile(*list, dir.File("ECRs.dat"));
+    EXPECT_EQ(ReadBytes(dir.File("ECRs.dat")), ",Datecs MP55,,8,,,COM2,,\r\n");
+}
+
+TEST(RegisterList, OrderedByLogicalNumberEverywhere) {
+    TempDir dir;
+    auto list = MakeRegisterList();
+    AddRegister(*list, "5", "COM5");
+    AddRegister(*list, "2", "COM2");
+    AddRegister(*list, "9", "COM9");
+    EXPECT_EQ(LogicalNumbers(*list), (std::vector<std::string>{"2", "5", "9"}));
+    SaveTableToFile(*list, dir.File("ECRs.dat"));
+    EXPECT_EQ(ReadBytes(dir.File("ECRs.dat")),
+              "2,Datecs MP55,9600,8,None,1,COM2,DA00000002,CASA\r\n"
+              "5,Datecs MP55,9600,8,None,1,COM5,DA00000005,CASA\r\n"
+              "9,Datecs MP55,9600,8,None,1,COM9,DA00000009,CASA\r\n");
+    // A file written in another order loads sorted too.
+    WriteBytes(dir.File("other.dat"),
+               "9,Datecs MP55,9600,8,None,1,COM9,F9,C\r\n5,Datecs MP55,9600,8,None,1,COM5,F5,C\r\n"
+               "2,Datecs MP55,9600,8,None,1,COM2,F2,C\r\n");
+    auto loaded = MakeRegisterList();
+    LoadTableFromFile(*loaded, dir.File("other.dat"));
+    EXPECT_EQ(LogicalNumbers(*loaded), (std::vector<std::string>{"2", "5", "9"}));
+}
+
+TEST(RegisterList, DuplicatePortOrNumberRefusedOnPost) {
+    auto list = MakeRegisterList();
+    AddRegister(*list, "1", "COM1");
+    AddRegister(*list, "2", "COM2");
+    for (auto [number, port] : {std::pair{"3", "COM1"}, std::pair{"1", "COM3"}}) {
+        EXPECT_EQ(ErrorOf([&] { AddRegister(*list, number, port); }), kDuplicate);
+        list->Cancel();
+        EXPECT_EQ(LogicalNumbers(*list), (std::vector<std::string>{"1", "2"}));
+    }
+    // Changing a register to another's port is refused the same way.
+    ASSERT_TRUE(list->Locate(kRegLogicalNb, "2"));
+    list->Edit();
+    list->SetFromText(kRegCommPort, "COM1");
+    EXPECT_EQ(ErrorOf([&] { list->Post(); }), kDuplicate);
+    list->Cancel();
+    EXPECT_EQ(list->AsText(kRegCommPort), "COM2");
+    // Only one register may be without a logical number.
+    AddRegister(*list, "", "COM7");
+    EXPECT_EQ(ErrorOf([&] { AddRegister(*list, "", "COM8"); }), kDuplicate);
+    list->Cancel();
+    EXPECT_EQ(list->RowCount(), 3u);
+}
+
+TEST(RegisterList, DuplicatePortOrNumberInTheFileFailsTheLoad) {
+    TempDir dir;
+    const std::string ports =
+        "1,Datecs MP55,9600,8,None,1,COM1,F1,A\r\n2,Datecs MP55,9600,8,None,1,COM1,F2,B\r\n";
+    const std::string numbers =
+        "1,Datecs MP55,9600,8,None,1,COM1,F1,A\r\n1,Datecs MP55,9600,8,None,1,COM2,F2,B\r\n";
+    for (const std::string& content : {ports, numbers}) {
+        WriteBytes(dir.File("ECRs.dat"), content);
+        auto list = MakeRegisterList();
+        EXPECT_EQ(ErrorOf([&] { LoadTableFromFile(*list, dir.File("ECRs.dat")); }), kDuplicate);
+        EXPECT_EQ(list->RowCount(), 2u);
+    }
+}
+
+TEST(RegisterList, CommasAreRefusedAndNoHalfRowReachesTheFile) {
+    TempDir dir;
+    auto list = MakeRegisterList();
+    AddRegister(*list, "1", "COM1");
+    list->Append();
+    list->SetFromText(kRegLogicalNb, "2");
+    list->SetFromText(kRegCommPort, "COM2");
+    EXPECT_EQ(ErrorOf([&] { list->SetFromText(kRegObservatii, "CASA 2, ETAJ 1"); }),
+              "Eroare: Campul Observatii nu poate contine virgula!");
+    EXPECT_EQ(ErrorOf([&] { list->SetFromText(kRegFiscal, "DA,1"); }),
+              "Eroare: Campul Fiscal nu poate contine virgula!");
+    list->Cancel();
+    SaveTableToFile(*list, dir.File("ECRs.dat"));
+    EXPECT_EQ(ReadBytes(dir.File("ECRs.dat")),
+              "1,Datecs MP55,9600,8,None,1,COM1,DA00000001,CASA\r\n");
+    // A comma in the file still separates values.
+    WriteBytes(dir.File("ECRs.dat"), "3,Datecs MP55,9600,8,None,1,COM3,F3,CASA 3, ETAJ 1\r\n");
+    auto loaded = MakeRegisterList();
+    LoadTableFromFile(*loaded, dir.File("ECRs.dat"));
+    loaded->First();
+    EXPECT_EQ(loaded->AsText(kRegObservatii), "CASA 3");
+}
+
+TEST(RegisterList, EmptyFileAndLongRemarks) {
+    TempDir dir;
+    WriteBytes(dir.File("ECRs.dat"), "");
+    auto list = MakeRegisterList();
+    LoadTableFromFile(*list, dir.File("ECRs.dat"));
+    EXPECT_EQ(list->RowCount(), 0u);
+    SaveTableToFile(*list, dir.File("ECRs.dat"));
+    EXPECT_EQ(ReadBytes(dir.File("ECRs.dat")), "");
+
+    WriteBytes(dir.File("ECRs.dat"),
+               "1,Datecs MP55,9600,8,None,1,COM1,F1,CASA DE MARCAT DIN MAGAZINUL CENTRAL\r\n");
+    LoadTableFromFile(*list, dir.File("ECRs.dat"));
+    SaveTableToFile(*list, dir.File("ECRs.dat"));
+    EXPECT_EQ(ReadBytes(dir.File("ECRs.dat")),
+              "1,Datecs MP55,9600,8,None,1,COM1,F1,CASA DE MARCAT DIN MAGAZINUL C\r\n");
+}
+
+TEST(RegisterList, ABadNumberInTheFileNamesTheColumn) {
+    TempDir dir;
+    WriteBytes(
+        dir.File("ECRs.dat"),
+        "1,Datecs MP55,9600,8,None,1,COM1,F1,A\r\nX,Datecs MP55,9600,8,None,1,COM2,F2,B\r\n");
+    auto list = MakeRegisterList();
+    EXPECT_EQ(ErrorOf([&] { LoadTableFromFile(*list, dir.File("ECRs.dat")); }),
+              "'X' is not a valid integer value for field 'LogicalNb'");
+    EXPECT_EQ(LogicalNumbers(*list), std::vector<std::string>{"1"});
+}
+
+}  // namespace
+}  // namespace tallyport

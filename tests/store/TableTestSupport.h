@@ -1,0 +1,107 @@
+#pragma once
+
+#include <dirent.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "store/CsvTable.h"
+#include "store/StoreError.h"
+
+namespace tallyport::testing {
+
+// A folder of its own for one test, removed with everything in it at the end.
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "tallyport-tables-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("mkdtemp failed");
+        }
+        path_ = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    std::string File(const std::string& name) const { return (path_ / name).string(); }
+    const std::filesystem::path& Path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+inline void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) {
+        throw std::runtime_error("cannot write " + path);
+    }
+}
+
+inline std::string ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Descriptors open in this process right now.
+inline int OpenDescriptorCount() {
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++count;
+    }
+    return count;
+}
+
+// The six columns of the article file, in a table with no key and file order.
+inline std::unique_ptr<CsvTable> MakeSixColumnTable(std::vector<std::string> keys = {}) {
+    return std::make_unique<CsvTable>(std::vector<ColumnDef>{{"CodPLU", ColumnType::Text, 13},
+                                                             {"Dept", ColumnType::Text, 2},
+                                                             {"VATGroup", ColumnType::Integer, 0},
+                                                             {"Price", ColumnType::Double, 0},
+                                                             {"Comma", ColumnType::Integer, 0},
+                                                             {"Name", ColumnType::Text, 40}},
+                                      std::move(keys));
+}
+
+// Every row in the current order, each value as text with "." for doubles, "|" between values
+// and "~" for a value that is empty.
+inline std::vector<std::string> Dump(CsvTable& table) {
+    std::vector<std::string> rows;
+    for (table.First(); !table.Eof(); table.Next()) {
+        std::string row;
+        for (std::size_t c = 0; c < table.Columns().size(); ++c) {
+            if (c > 0) {
+                row += '|';
+            }
+            row += table.IsNull(c) ? std::string("~") : table.AsText(c, '.');
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+// Runs `action` and returns the StoreError message it threw ("" when it threw none); any
+// other exception passes through and fails the test.
+template <typename Action>
+std::string ErrorOf(Action&& action) {
+    try {
+        action();
+    } catch (const StoreError& error) {
+        return error.what();
+    }
+    return {};
+}
+
+}  // namespace tallyport::testing
