@@ -1,0 +1,6 @@
+tallyport_add_gtest(tallyport-tests-config
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/IniProfileTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/AppSettingsTest.cpp
+  LIBS tallyport_store
+  LABELS store core)

@@ -1,0 +1,304 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <functional>
+
+#include "ConfigTestSupport.h"
+#include "store/IniProfile.h"
+#include "store/StoreError.h"
+
+namespace tallyport {
+namespace {
+
+using testing::ReadBytes;
+using testing::TempFolder;
+using testing::WriteBytes;
+
+std::string ErrorOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const StoreError& error) {
+        return error.what();
+    }
+    return "(no error)";
+}
+
+ino_t InodeOf(const std::string& path) {
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+    return info.st_ino;
+}
+
+TEST(IniProfileRead, MissingFileSectionOrKeyGivesTheDefault) {
+    TempFolder folder;
+    std::string path = folder / "Tallyport.ini";
+    EXPECT_EQ(ReadProfileString(path, "Files", "PLU", "PLU.txt"), "PLU.txt");
+    EXPECT_EQ(ReadProfileString(folder / "none/Tallyport.ini", "Files", "PLU", "d"), "d");
+    EXPECT_TRUE(folder.Names().empty()) << "reading must not create the file";
+
+    WriteBytes(path, "[Files]\r\nPLU=Art.txt\r\n[Scale]\r\nPrefix=21\r\n");
+    EXPECT_EQ(ReadProfileString(path, "Files", "PLU", "d"), "Art.txt");
+    EXPECT_EQ(ReadProfileString(path, "Options", "PLU", "d"), "d");   // no such section
+    EXPECT_EQ(ReadProfileString(path, "Files", "Backup", "d"), "d");  // no such key
+    EXPECT_EQ(ReadProfileString(path, "Files", "Prefix", "d"), "d");  // key of another section
+    EXPECT_EQ(ReadProfileString(path, "Scale", "Prefix", "d"), "21");
+}
+
+TEST(IniProfileRead, NamesMatchWithoutRegardToCaseOrBlanks) {
+    std::string text = "[fIlEs]\r\n  plu  =  Art List.txt \t\r\n[ Scale ]\r\nPREFIX\t= 21\r\n";
+    EXPECT_EQ(FindProfileValue(text, "Files", "PLU"), "Art List.txt");
+    EXPECT_EQ(FindProfileValue(text, "FILES", "Plu"), "Art List.txt");
+    EXPECT_EQ(FindProfileValue(text, "scale", "prefix"), "21");
+    // Only ASCII letters fold: bytes of the code page above 127 must match exactly.
+    EXPECT_EQ(FindProfileValue("[\xC3]\nk=1\n", "\xC3", "K"), "1");
+    EXPECT_EQ(FindProfileValue("[\xC3]\nk=1\n", "\xE3", "k"), std::nullopt);
+}
+
+TEST(IniProfileRead, FirstSectionAndFirstKeyWin) {
+    std::string text =
+        "[Files]\nPLU=first\nplu=second\n"
+        "[Other]\nPLU=other\n"
+        "[FILES]\nPLU=third\nBackup=only-in-second\n";
+    EXPECT_EQ(FindProfileValue(text, "Files", "PLU"), "first");
+    EXPECT_EQ(FindProfileValue(text, "Other", "PLU"), "other");
+    // A later section of the same name is never looked at.
+    EXPECT_EQ(FindProfileValue(text, "Files", "Backup"), std::nullopt);
+}
+
+TEST(IniProfileRead, LineEndsAndOddLines) {
+    using namespace std::string_literals;
+    std::string text =
+        "PLU=before any section\n"
+        "[Files]\r\n"
+        "; PLU=commented out\r\n"
+        "PLU\r\n"                // no "=": not an entry
+        "Backup=\\Backup\\\r"    // lone CR ends a line
+        "ECRList=ECRs.dat\n"     // LF
+        "ReceiptMaster=a=b\r\n"  // the first "=" separates
+        "ReceiptDetail=\r\n"     // empty value
+        "Odd=x\r\r\n"            // CR then CR LF: an empty line follows
+        "Nul=ab\0cd\r\n"         // a NUL byte ends the value
+        "[Scale\r\n"             // header without "]"
+        "Prefix=27"s;            // last line without a line end
+
+    EXPECT_EQ(FindProfileValue(text, "Files", "PLU"), std::nullopt);
+    EXPECT_EQ(FindProfileValue(text, "Files", "Backup"), "\\Backup\\");
+    EXPECT_EQ(FindProfileValue(text, "Files", "ECRList"), "ECRs.dat");
+    EXPECT_EQ(FindProfileValue(text, "Files", "ReceiptMaster"), "a=b");
+    EXPECT_EQ(FindProfileValue(text, "Files", "ReceiptDetail"), "");
+    EXPECT_EQ(FindProfileValue(text, "Files", "Odd"), "x");
+    EXPECT_EQ(FindProfileValue(text, "Files", "Nul"), "ab");
+    EXPECT_EQ(FindProfileValue(text, "Scale", "Prefix"), "27");
+    EXPECT_EQ(FindProfileValue("", "Files", "PLU"), std::nullopt);
+}
+
+TEST(IniProfileRead, ValuesAndDefaultsAreCutTo2047Characters) {
+    TempFolder folder;
+    std::string path = folder / "Tallyport.ini";
+    std::string longValue;
+    for (int i = 0; i < 3000; ++i) {
+        longValue.push_back(static_cast<char>('a' + i % 26));
+    }
+    WriteBytes(path, "[Files]\r\nPLU=" + longValue + "\r\n");
+    EXPECT_EQ(ReadProfileString(path, "Files", "PLU", ""), longValue.substr(0, 2047));
+    EXPECT_EQ(ReadProfileString(path, "Files", "Backup", longValue), longValue.substr(0, 2047));
+    // A cut that ends in blanks does not keep them.
+    WriteBytes(path, "[Files]\r\nPLU=" + std::string(2045, 'a') + "  b\r\n");
+    EXPECT_EQ(ReadProfileString(path, "Files", "PLU", ""), std::string(2045, 'a'));
+    // As with the platform's profile reads, trailing blanks of a default are dropped.
+    EXPECT_EQ(ReadProfileString(path, "Files", "Backup", "Tran.txt  "), "Tran.txt");
+}
+
+TEST(IniProfileRead, UnreadableFileIsAnErrorNotADefault) {
+    TempFolder folder;
+    std::string path = folder / "Tallyport.ini";
+    ASSERT_EQ(::mkdir(path.c_str(), 0755), 0);
+    EXPECT_EQ(ErrorOf([&] { ReadProfileString(path, "Files", "PLU", "d"); }),
+              "Unable to read " + path);
+}
+
+TEST(IniProfileWrite, CreatesTheFileSectionsAndKeys) {
+    TempFolder folder;
+    std::string path = folder / "Tallyport.ini";
+    WriteProfileString(path, "Files", "PLU", "PLU.txt");
+    EXPECT_EQ(ReadBytes(path), "[Files]\r\nPLU=PLU.txt\r\n");
+    WriteProfileString(path, "Scale", "Prefix", "24");
+    WriteProfileString(path, "Files", "Backup", "\\Backup\\");
+    EXPECT_EQ(ReadBytes(path),
+              "[Files]\r\nPLU=PLU.txt\r\nBackup=\\Backup\\\r\n[Scale]\r\nPrefix=24\r\n");
+    EXPECT_EQ(ReadProfileString(path, "Files", "Backup", ""), "\\Backup\\");
+}
+
+TEST(IniProfileWrite, ReplacingAValueKeepsEveryOtherByte) {
+    std::string before =
+        "; shop settings\r\n"
+        "[Files]\r\n"
+        "PLU=PLU.txt\r\n"
+        "Extra = kept as is \n"
+        "\r\n"
+        "  receiptmaster = Old.txt\t\r\n"
+        "[Unknown]\n"
+        "ReceiptMaster=not this one\n"
+        "[Files]\r\n"
+        "ReceiptMaster=nor this one\r\n"
+        "Last=line without end";
+    std::string after =
+        "; shop settings\r\n"
+        "[Files]\r\n"
+        "PLU=PLU.txt\r\n"
+        "Extra = kept as is \n"
+        "\r\n"
+        "  receiptmaster = C:\\BO\\Bon.txt\r\n"
+        "[Unknown]\n"
+        "ReceiptMaster=not this one\n"
+        "[Files]\r\n"
+        "ReceiptMaster=nor this one\r\n"
+        "Last=line without end";
+    EXPECT_EQ(WithProfileValue(before, "FILES", "ReceiptMaster", "C:\\BO\\Bon.txt"), after);
+    EXPECT_EQ(WithProfileValue("[A]\nk=\n", "A", "k", "v"), "[A]\nk=v\n");
+    EXPECT_EQ(WithProfileValue("[A]\nk=old\n", "A", "K", ""), "[A]\nk=\n");
+}
+
+TEST(IniProfileWrite, NewKeysGoAfterTheLastFilledLineOfTheirSection) {
+    std::string text = "[Files]\nPLU=a\n; note\n\n\n[Scale]\nPrefix=24";
+    EXPECT_EQ(WithProfileValue(text, "Files", "Backup", "b"),
+              "[Files]\nPLU=a\n; note\nBackup=b\r\n\n\n[Scale]\nPrefix=24");
+    // The last line of the file gets a line end before anything follows it.
+    EXPECT_EQ(WithProfileValue(text, "scale", "Max", "1"),
+              "[Files]\nPLU=a\n; note\n\n\n[Scale]\nPrefix=24\r\nMax=1\r\n");
+    EXPECT_EQ(WithProfileValue(text, "Options", "RecAmount", "1"),
+              text + "\r\n[Options]\r\nRecAmount=1\r\n");
+    EXPECT_EQ(WithProfileValue("[Files]", "Files", "PLU", "x"), "[Files]\r\nPLU=x\r\n");
+    EXPECT_EQ(WithProfileValue("x\r", "Files", "PLU", "x"), "x\r[Files]\r\nPLU=x\r\n");
+}
+
+TEST(IniProfileWrite, EntriesThatWouldBreakTheFileAreRefused) {
+    EXPECT_TRUE(IsStorableProfileEntry("Files", "PLU", " any text, even [x] or a=b "));
+    EXPECT_FALSE(IsStorableProfileEntry("Files", "PLU", "a\r\n[Options]\r\nRecSepFiles=1"));
+    EXPECT_FALSE(IsStorableProfileEntry("Files", "PLU", "a\rb"));
+    EXPECT_FALSE(IsStorableProfileEntry("Files", "PLU", std::string("a\0b", 3)));
+    EXPECT_FALSE(IsStorableProfileEntry("", "PLU", "v"));
+    EXPECT_FALSE(IsStorableProfileEntry("Fi]les", "PLU", "v"));
+    EXPECT_FALSE(IsStorableProfileEntry(" Files", "PLU", "v"));
+    EXPECT_FALSE(IsStorableProfileEntry("Files", "", "v"));
+    EXPECT_FALSE(IsStorableProfileEntry("Files", "P=LU", "v"));
+    EXPECT_FALSE(IsStorableProfileEntry("Files", ";PLU", "v"));
+    EXPECT_FALSE(IsStorableProfileEntry("Files", "[PLU", "v"));
+    EXPECT_FALSE(IsStorableProfileEntry("Files", "PLU\t", "v"));
+    EXPECT_THROW(WithProfileValue("", "Files", "PLU", "a\nb"), std::invalid_argument);
+}
+
+TEST(IniProfileWrite, BytesOfTheCodePageAreNotReencoded) {
+    TempFolder folder;
+    std::string path = folder / "Tallyport.ini";
+    std::string name = "C:\\Magazin\\Art\xEE\xBA\xE3.txt";  // Romanian letters in code page 1250
+    WriteBytes(path, "[Files]\r\n; Set\xE3ri\r\n");
+    WriteProfileString(path, "Files", "PLU", name);
+    EXPECT_EQ(ReadBytes(path), "[Files]\r\n; Set\xE3ri\r\nPLU=" + name + "\r\n");
+    EXPECT_EQ(ReadProfileString(path, "Files", "PLU", ""), name);
+}
+
+TEST(IniProfileWrite, FailedWritesNameThePathAndLeaveNothingBehind) {
+    TempFolder folder;
+    std::string inMissingFolder = folder / "missing/Tallyport.ini";
+    EXPECT_EQ(ErrorOf([&] { WriteProfileString(inMissingFolder, "Files", "PLU", "a"); }),
+              "Unable to write to " + inMissingFolder);
+
+    WriteBytes(folder / "plain", "not a folder");
+    std::string underAFile = folder / "plain/Tallyport.ini";
+    EXPECT_EQ(ErrorOf([&] { WriteProfileString(underAFile, "Files", "PLU", "a"); }),
+              "Unable to write to " + underAFile);
+
+    std::string path = folder / "Tallyport.ini";
+    std::string old = "[Files]\nPLU=PLU.txt\n";
+    WriteBytes(path, old);
+    EXPECT_EQ(ErrorOf([&] { WriteProfileString(path, "Files", "PLU", "a\r\n[Options]"); }),
+              "Unable to write to " + path);
+    EXPECT_EQ(ReadBytes(path), old);
+
+    std::string aFolder = folder / "folder.ini";
+    ASSERT_EQ(::mkdir(aFolder.c_str(), 0755), 0);
+    EXPECT_EQ(ErrorOf([&] { WriteProfileString(aFolder, "Files", "PLU", "a"); }),
+              "Unable to write to " + aFolder);
+
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"Tallyport.ini", "folder.ini", "plain"}));
+    EXPECT_TRUE(std::filesystem::is_empty(aFolder));
+}
+
+TEST(IniProfileWrite, WritesReplaceTheFileAndLeaveNoTemporaryFile) {
+    TempFolder folder;
+    std::string path = folder / "Tallyport.ini";
+    std::string old = "[Files]\r\nPLU=PLU.txt\r\n";
+    WriteBytes(path, old);
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    // A second name for the old file shows that the write made a new file rather than
+    // rewriting the old one in place, where a crash would leave it half written.
+    ASSERT_EQ(::link(path.c_str(), (folder / "old.ini").c_str()), 0);
+
+    WriteProfileString(path, "Files", "PLU", "Art.txt");
+    EXPECT_EQ(ReadBytes(path), "[Files]\r\nPLU=Art.txt\r\n");
+    EXPECT_EQ(ReadBytes(folder / "old.ini"), old);
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"Tallyport.ini", "old.ini"}));
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+
+    // Writing the value the file already holds leaves the file alone.
+    ino_t inode = InodeOf(path);
+    WriteProfileString(path, "files", "plu", "Art.txt");
+    EXPECT_EQ(InodeOf(path), inode);
+}
+
+TEST(IniProfileWrite, WriteFailingHalfwayLeavesTheOldFileAndNoTemporaryFile) {
+    TempFolder folder;
+    std::string path = folder / "Tallyport.ini";
+    std::string old = "[Files]\r\nPLU=PLU.txt\r\n";
+    WriteBytes(path, old);
+    // A file size limit makes writing the temporary file fail once it exists. The limit is set
+    // in a child process, where it cannot reach the test's own output.
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit {};
+        limit.rlim_cur = limit.rlim_max = 1024;
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+            ::_exit(3);
+        }
+        try {
+            WriteProfileString(path, "Files", "PLU", std::string(4096, 'x'));
+        } catch (const StoreError& error) {
+            ::_exit(error.what() == "Unable to write to " + path ? 0 : 2);
+        }
+        ::_exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the write succeeded, 2: wrong message";
+    EXPECT_EQ(ReadBytes(path), old);
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"Tallyport.ini"}));
+}
+
+TEST(IniProfileWrite, SymbolicLinkIsFollowedAndKept) {
+    TempFolder folder;
+    std::filesystem::create_directory(folder.Path() / "real");
+    std::string target = folder / "real/Tallyport.ini";
+    WriteBytes(target, "[Scale]\nPrefix=24\n");
+    std::string link = folder / "Tallyport.ini";
+    std::filesystem::create_symlink(target, link);
+
+    WriteProfileString(link, "Scale", "Prefix", "27");
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(ReadBytes(target), "[Scale]\nPrefix=27\n");
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"Tallyport.ini", "real"}));
+    EXPECT_EQ(testing::NamesIn(folder.Path() / "real"),
+              (std::vector<std::string>{"Tallyport.ini"}));
+}
+
+}  // namespace
+}  // namespace tallyport
