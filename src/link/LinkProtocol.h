@@ -17,4 +17,10 @@ inline constexpr int ByteTimeout = 55;                     // ms, the wait for o
 inline constexpr int FrameDeadline = 10 * ByteTimeout;     // ms, longest reception of one frame
 inline constexpr int ConfirmationWait = 2 * ByteTimeout;   // ms, register's ACK after a reply
 
+// Longest reception of one frame in bytes, the StartByte included and the two CRC bytes not.
+// Real frames are well under 200 bytes; the bound only stops a runaway line (noise at a wrong
+// rate, a device that never sends EndByte) from growing memory without limit. A reception cut
+// by it is dropped like one cut by FrameDeadline.
+inline constexpr int MaxFrameLength = 4096;
+
 }  // namespace tallyport

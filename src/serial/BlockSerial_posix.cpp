@@ -1,0 +1,835 @@
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <condition_variable>
+#include <cstring>
+#include <iterator>
+#include <mutex>
+#include <optional>
+
+#include "serial/BlockSerial.h"
+#include "serial/LineRate.h"
+#include "serial/PortName.h"
+#include "serial/SerialErrors.h"
+#include "serial/TermiosSettings.h"
+#include "serial/UniqueFd.h"
+
+namespace tallyport {
+
+// strerror_r comes in two forms (XSI returns int, GNU returns the text); take either.
+namespace {
+[[maybe_unused]] const char* ErrorBuffer(int rc, const char* buffer) {
+    return rc == 0 ? buffer : nullptr;
+}
+[[maybe_unused]] const char* ErrorBuffer(const char* text, const char*) {
+    return text;
+}
+}  // namespace
+
+std::string PlatformErrorText(int code) {
+    char buffer[256] = {};
+    const char* text = ErrorBuffer(strerror_r(code, buffer, sizeof buffer), buffer);
+    if (text == nullptr || *text == '\0')
+        return "Unknown error " + std::to_string(code);
+    return text;
+}
+
+std::string DevicePathForPort(int portNumber) {
+    return "/dev/ttyS" + std::to_string(portNumber);
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kInQueueSize = 4096;
+constexpr int kDefaultIoTimeoutMs = 30000;
+
+// Errors after which the device is gone: a hung-up terminal answers EIO, a removed one ENXIO or
+// ENODEV.
+bool MeansDeviceGone(int error) {
+    return error == EIO || error == ENXIO || error == ENODEV;
+}
+
+// Milliseconds left until `deadline`, rounded up so that a wait never ends early.
+int RemainingMs(Clock::time_point deadline) {
+    auto left = deadline - Clock::now();
+    if (left <= Clock::duration::zero())
+        return 0;
+    auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    return static_cast<int>(std::min<decltype(ms)>(ms, INT_MAX));
+}
+
+Clock::time_point DeadlineAfter(int waitMs) {
+    return Clock::now() + std::chrono::milliseconds(std::max(waitMs, 0));
+}
+
+PlainTermios ToPlain(const termios& t) {
+    PlainTermios p;
+    p.iflag = t.c_iflag;
+    p.oflag = t.c_oflag;
+    p.cflag = t.c_cflag;
+    p.lflag = t.c_lflag;
+    p.line = t.c_line;
+    std::copy_n(t.c_cc, std::min(std::size(t.c_cc), std::size(p.cc)), p.cc);
+    return p;
+}
+
+// The terminal driver's own answers.
+class TerminalStatusProbe final : public LineStatusProbe {
+public:
+    std::optional<int> OutputQueueCount(std::intptr_t handle) override {
+        int count = 0;
+        if (ioctl(static_cast<int>(handle), TIOCOUTQ, &count) != 0)
+            return std::nullopt;
+        return count;
+    }
+    std::optional<LineErrorCounters> LineErrors(std::intptr_t handle) override {
+        serial_icounter_struct c{};
+        if (ioctl(static_cast<int>(handle), TIOCGICOUNT, &c) != 0)
+            return std::nullopt;
+        return LineErrorCounters{.frame = static_cast<std::uint64_t>(c.frame),
+                                 .overrun = static_cast<std::uint64_t>(c.overrun),
+                                 .bufferOverrun = static_cast<std::uint64_t>(c.buf_overrun),
+                                 .parity = static_cast<std::uint64_t>(c.parity)};
+    }
+};
+
+// Received bytes not yet handed out, taken from the front without moving the rest.
+class PendingBytes {
+public:
+    bool Empty() const { return head_ == data_.size(); }
+    void Clear() {
+        data_.clear();
+        head_ = 0;
+    }
+    void Assign(std::string bytes) {
+        data_ = std::move(bytes);
+        head_ = 0;
+    }
+    std::uint8_t PopFront() { return static_cast<std::uint8_t>(data_[head_++]); }
+    std::string TakeAll() {
+        std::string rest = data_.substr(head_);
+        Clear();
+        return rest;
+    }
+
+private:
+    std::string data_;
+    std::size_t head_ = 0;
+};
+
+enum class WaitEnd { Ready, TimedOut, Closing, Lost, Failed };
+
+struct WaitResult {
+    WaitEnd end;
+    int error = 0;  // for Failed
+};
+
+}  // namespace
+
+// The descriptors of an open port, lent to one operation. While any is lent, ClosePort waits
+// before it closes them.
+struct PortUse {
+    int fd;
+    int wake;
+};
+
+struct TBlockSerial::Impl {
+    enum class OpenState : std::uint8_t { Closed, Open, Closing };
+
+    Impl() : probe(std::make_unique<TerminalStatusProbe>()) {}
+
+    // --- Shared with ClosePort, which any thread may call ---------------------------------
+    std::mutex closeMutex;  // one ClosePort at a time
+    std::mutex mutex;       // guards port, wake and inFlight
+    std::condition_variable idle;
+    UniqueFd port;
+    UniqueFd wake;  // eventfd: ClosePort makes it readable to end every wait at once
+    int inFlight = 0;
+    std::atomic<OpenState> state{OpenState::Closed};
+    std::atomic<int> lastError{0};
+    std::atomic<int> portNumber{-1};
+    std::atomic<bool> lost{false};
+    std::atomic<int> ioTimeoutMs{kDefaultIoTimeoutMs};
+
+    // --- The worker's own ----------------------------------------------------------------
+    std::string deviceName;
+    PendingBytes pending;
+    PortSettings settings;
+    termios record{};  // the record LoadPortState read; ApplyPortState writes on top of it
+    bool recordLoaded = false;
+    std::unique_ptr<LineStatusProbe> probe;
+    std::optional<LineErrorCounters> countersSeen;
+
+    bool IsOpen() const { return state.load() == OpenState::Open; }
+    void Record(int code) { lastError.store(code); }
+
+    std::optional<PortUse> Enter() {
+        std::lock_guard lock(mutex);
+        if (state.load() != OpenState::Open)
+            return std::nullopt;
+        ++inFlight;
+        return PortUse{port.Get(), wake.Get()};
+    }
+    void Leave() {
+        std::lock_guard lock(mutex);
+        if (--inFlight == 0)
+            idle.notify_all();
+    }
+
+    int DeviceGone() {
+        lost.store(true);
+        return EIO;
+    }
+    int FromErrno(int error) { return MeansDeviceGone(error) ? DeviceGone() : error; }
+
+    WaitResult WaitOn(const PortUse& use, short events, Clock::time_point deadline);
+    int InputCountOn(const PortUse& use, int& count);
+    int OutputCountOn(const PortUse& use, int& count);
+    int WaitForInputOn(const PortUse& use, int waitMs, bool& ready);
+    int ReadOn(const PortUse& use, char* buffer, int count, int& got);
+    int WriteOn(const PortUse& use, const char* buffer, int count, int& put);
+    int ReadAfterReadiness(const PortUse& use, std::string& bytes);
+    int LineErrorsAfter(const PortUse& use, int code);
+    int ReadAvailableOn(const PortUse& use, int waitMs, std::string& bytes);
+    int WaitDrainedOn(const PortUse& use, int waitMs, bool& drained);
+    int ApplyOn(const PortUse& use);
+    int LoadOn(const PortUse& use);
+
+    // Lends the port's descriptors to one public operation and gives them back at its end.
+    class Lease {
+      public:
+        explicit Lease(Impl& impl) : impl_(impl), use_(impl.Enter()) {}
+        ~Lease() {
+            if (use_)
+                impl_.Leave();
+        }
+        Lease(const Lease&) = delete;
+        Lease& operator=(const Lease&) = delete;
+
+        explicit operator bool() const { return use_.has_value(); }
+        const PortUse& operator*() const { return *use_; }
+        const PortUse* operator->() const { return &*use_; }
+
+      private:
+        Impl& impl_;
+        std::optional<PortUse> use_;
+    };
+};
+
+WaitResult TBlockSerial::Impl::WaitOn(const PortUse& use, short events,
+                                      Clock::time_point deadline) {
+    for (;;) {
+        pollfd fds[2] = {{use.fd, events, 0}, {use.wake, POLLIN, 0}};
+        int rc = poll(fds, 2, RemainingMs(deadline));
+        if (rc < 0) {
+            if (errno == EINTR)
+                continue;
+            return {WaitEnd::Failed, errno};
+        }
+        if (fds[1].revents != 0)
+            return {WaitEnd::Closing};
+        if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))
+            return {WaitEnd::Lost};
+        if (fds[0].revents & events)
+            return {WaitEnd::Ready};
+        if (Clock::now() >= deadline)
+            return {WaitEnd::TimedOut};
+    }
+}
+
+int TBlockSerial::Impl::InputCountOn(const PortUse& use, int& count) {
+    count = 0;
+    int queued = 0;
+    if (ioctl(use.fd, FIONREAD, &queued) != 0)
+        return FromErrno(errno);
+    count = queued;
+    return 0;
+}
+
+int TBlockSerial::Impl::OutputCountOn(const PortUse& use, int& count) {
+    count = 0;
+    errno = 0;
+    std::optional<int> queued = probe->OutputQueueCount(use.fd);
+    if (!queued)
+        return FromErrno(errno != 0 ? errno : EIO);
+    count = std::max(*queued, 0);
+    return 0;
+}
+
+int TBlockSerial::Impl::WaitForInputOn(const PortUse& use, int waitMs, bool& ready) {
+    ready = false;
+    if (lost.load())
+        return EIO;
+    int queued = 0;
+    if (int code = InputCountOn(use, queued); code != 0)
+        return code;
+    if (queued > 0) {
+        ready = true;
+        return 0;
+    }
+    WaitResult w = WaitOn(use, POLLIN, DeadlineAfter(waitMs));
+    switch (w.end) {
+        case WaitEnd::Ready:
+            ready = true;
+            return 0;
+        case WaitEnd::TimedOut:
+            return 0;
+        case WaitEnd::Closing:
+            return kSerialNotConnected;
+        case WaitEnd::Lost:
+            return DeviceGone();
+        case WaitEnd::Failed:
+            return w.error;
+    }
+    return 0;
+}
+
+int TBlockSerial::Impl::LineErrorsAfter(const PortUse& use, int code) {
+    std::optional<LineErrorCounters> now = probe->LineErrors(use.fd);
+    if (!now)
+        return code;
+    std::optional<LineErrorCounters> before = std::exchange(countersSeen, now);
+    if (!before)
+        return code;
+    LineErrorFlags flags{.framing = now->frame > before->frame,
+                         .overrun = now->overrun > before->overrun,
+                         .rxOverflow = now->bufferOverrun > before->bufferOverrun,
+                         .parity = now->parity > before->parity};
+    return LineErrorCode(flags, code);
+}
+
+int TBlockSerial::Impl::ReadOn(const PortUse& use, char* buffer, int count, int& got) {
+    got = 0;
+    if (lost.load())
+        return EIO;
+    const Clock::time_point deadline = DeadlineAfter(ioTimeoutMs.load());
+    bool sawReady = false;
+    int code = 0;
+    while (got < count) {
+        ssize_t r = read(use.fd, buffer + got, static_cast<std::size_t>(count - got));
+        if (r > 0) {
+            got += static_cast<int>(r);
+            sawReady = false;
+            continue;
+        }
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            return FromErrno(errno);
+        // No data. Right after the port reported input, that means the line is gone.
+        if (r == 0 && sawReady)
+            return DeviceGone();
+        WaitResult w = WaitOn(use, POLLIN, deadline);
+        if (w.end == WaitEnd::Ready) {
+            sawReady = true;
+            continue;
+        }
+        if (w.end == WaitEnd::Closing)
+            return kSerialNotConnected;
+        if (w.end == WaitEnd::Lost)
+            return DeviceGone();
+        if (w.end == WaitEnd::Failed)
+            return w.error;
+        code = kSerialTimeout;
+        break;
+    }
+    return LineErrorsAfter(use, code);
+}
+
+int TBlockSerial::Impl::WriteOn(const PortUse& use, const char* buffer, int count, int& put) {
+    put = 0;
+    if (lost.load())
+        return EIO;
+    const Clock::time_point deadline = DeadlineAfter(ioTimeoutMs.load());
+    bool sawReady = false;
+    int code = 0;
+    while (put < count) {
+        ssize_t r = write(use.fd, buffer + put, static_cast<std::size_t>(count - put));
+        if (r > 0) {
+            put += static_cast<int>(r);
+            sawReady = false;
+            continue;
+        }
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            return FromErrno(errno);
+        if (r == 0 && sawReady)
+            return DeviceGone();
+        WaitResult w = WaitOn(use, POLLOUT, deadline);
+        if (w.end == WaitEnd::Ready) {
+            sawReady = true;
+            continue;
+        }
+        if (w.end == WaitEnd::Closing)
+            return kSerialNotConnected;
+        if (w.end == WaitEnd::Lost)
+            return DeviceGone();
+        if (w.end == WaitEnd::Failed)
+            return w.error;
+        code = kSerialTimeout;  // what was not written by now is dropped
+        break;
+    }
+    return LineErrorsAfter(use, code);
+}
+
+// The port reported input but counts none: read what comes; nothing at all means it is gone.
+int TBlockSerial::Impl::ReadAfterReadiness(const PortUse& use, std::string& bytes) {
+    char buffer[kInQueueSize];
+    ssize_t r;
+    do {
+        r = read(use.fd, buffer, sizeof buffer);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) {
+        return (errno == EAGAIN || errno == EWOULDBLOCK) ? kSerialTimeout : FromErrno(errno);
+    }
+    if (r == 0)
+        return DeviceGone();
+    bytes.assign(buffer, static_cast<std::size_t>(r));
+    return LineErrorsAfter(use, 0);
+}
+
+int TBlockSerial::Impl::ReadAvailableOn(const PortUse& use, int waitMs, std::string& bytes) {
+    bytes.clear();
+    if (lost.load())
+        return EIO;
+    int queued = 0;
+    if (int code = InputCountOn(use, queued); code != 0)
+        return code;
+    if (queued == 0) {
+        bool ready = false;
+        if (int code = WaitForInputOn(use, waitMs, ready); code != 0)
+            return code;
+        if (!ready)
+            return kSerialTimeout;
+        if (int code = InputCountOn(use, queued); code != 0)
+            return code;
+        if (queued == 0)
+            return ReadAfterReadiness(use, bytes);
+    }
+    bytes.resize(static_cast<std::size_t>(queued));
+    int got = 0;
+    int code = ReadOn(use, bytes.data(), queued, got);
+    bytes.resize(static_cast<std::size_t>(got));
+    return code;
+}
+
+int TBlockSerial::Impl::WaitDrainedOn(const PortUse& use, int waitMs, bool& drained) {
+    drained = false;
+    if (lost.load())
+        return EIO;
+    const Clock::time_point deadline = DeadlineAfter(waitMs);
+    for (;;) {
+        int queued = 0;
+        if (int code = OutputCountOn(use, queued); code != 0)
+            return code;
+        if (queued == 0) {
+            drained = true;
+            return 0;
+        }
+        int left = RemainingMs(deadline);
+        if (left == 0)
+            return 0;
+        // Look again after about the time the queued bytes take on the line (10 bits each).
+        const std::uint64_t rate = settings.BaudRate != 0 ? settings.BaudRate : 9600;
+        const std::uint64_t lineMs = static_cast<std::uint64_t>(queued) * 10000 / rate;
+        const int step = static_cast<int>(std::clamp<std::uint64_t>(lineMs, 1, 10));
+        // No poll event tells "sent"; the wait only notices a close or a hang-up meanwhile.
+        WaitResult w = WaitOn(use, 0, DeadlineAfter(std::min(step, left)));
+        if (w.end == WaitEnd::Closing)
+            return kSerialNotConnected;
+        if (w.end == WaitEnd::Lost)
+            return DeviceGone();
+        if (w.end == WaitEnd::Failed)
+            return w.error;
+    }
+}
+
+int TBlockSerial::Impl::LoadOn(const PortUse& use) {
+    termios t{};
+    if (tcgetattr(use.fd, &t) != 0)
+        return FromErrno(errno);
+    std::uint32_t rate = 0;
+    if (GetLineRate(use.fd, rate) != 0)
+        rate = RateOfSpeedConstant(cfgetospeed(&t));
+    ModemLines lines = ModemLinesFor(settings.Flags);  // a port without modem lines keeps these
+    int bits = 0;
+    if (ioctl(use.fd, TIOCMGET, &bits) == 0) {
+        lines.dtr = (bits & TIOCM_DTR) != 0;
+        lines.rts = (bits & TIOCM_RTS) != 0;
+    }
+    record = t;
+    recordLoaded = true;
+    settings = SettingsFromTermios(t, rate, lines);
+    return 0;
+}
+
+int TBlockSerial::Impl::ApplyOn(const PortUse& use) {
+    if (!recordLoaded) {
+        if (tcgetattr(use.fd, &record) != 0)
+            return FromErrno(errno);
+        recordLoaded = true;
+    }
+    termios t = record;
+    if (int code = ApplySettingsToTermios(settings, t); code != 0)
+        return code;
+    if (std::optional<speed_t> speed = SpeedConstant(settings.BaudRate)) {
+        cfsetospeed(&t, *speed);
+        cfsetispeed(&t, *speed);
+        t.c_cflag &= ~CIBAUD;  // the input runs at the output rate
+        if (tcsetattr(use.fd, TCSANOW, &t) != 0)
+            return FromErrno(errno);
+    } else if (int code = SetTermiosWithRate(use.fd, ToPlain(t), settings.BaudRate); code != 0) {
+        return FromErrno(code);
+    }
+    record = t;
+
+    const ModemLines lines = ModemLinesFor(settings.Flags);
+    int dtr = TIOCM_DTR;
+    int rts = TIOCM_RTS;
+    for (auto [bits, on] : {std::pair{&dtr, lines.dtr}, std::pair{&rts, lines.rts}}) {
+        // A pseudo-terminal has no modem lines; that does not make the settings fail.
+        if (ioctl(use.fd, on ? TIOCMBIS : TIOCMBIC, bits) != 0 && errno != ENOTTY &&
+            errno != EINVAL) {
+            return FromErrno(errno);
+        }
+    }
+    return 0;
+}
+
+// --- Public operations -------------------------------------------------------------------
+
+TBlockSerial::TBlockSerial() : impl_(std::make_unique<Impl>()) {}
+
+TBlockSerial::~TBlockSerial() {
+    ClosePort();
+}
+
+void TBlockSerial::OpenPort(const std::string& name) {
+    Impl& m = *impl_;
+    if (m.state.load() != Impl::OpenState::Closed) {
+        m.Record(kSerialAlreadyInUse);
+        return;
+    }
+    m.pending.Clear();
+    const ResolvedPortName resolved = ResolvePortName(name);
+    m.portNumber.store(resolved.portNumber);
+    m.deviceName = resolved.devicePath;
+    m.recordLoaded = false;
+
+    UniqueFd fd(open(resolved.devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.Valid()) {
+        m.Record(errno);
+        return;
+    }
+    if (!isatty(fd.Get())) {
+        m.Record(ENOTTY);  // a plain file or another device is no serial port
+        return;
+    }
+    // Exclusive use: flock holds against every process that also asks for it, root included;
+    // TIOCEXCL stops other non-root opens.
+    if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+        m.Record(errno == EWOULDBLOCK ? EBUSY : errno);
+        return;
+    }
+    (void)ioctl(fd.Get(), TIOCEXCL);
+    UniqueFd wake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!wake.Valid()) {
+        m.Record(errno);
+        return;
+    }
+    // Reads return at once with what the input queue holds; waits are poll's business.
+    termios t{};
+    if (tcgetattr(fd.Get(), &t) == 0) {
+        t.c_cc[VMIN] = 0;
+        t.c_cc[VTIME] = 0;
+        (void)tcsetattr(fd.Get(), TCSANOW, &t);
+    }
+    m.lost.store(false);
+    m.countersSeen = m.probe->LineErrors(fd.Get());
+    {
+        std::lock_guard lock(m.mutex);
+        m.port = std::move(fd);
+        m.wake = std::move(wake);
+        m.state.store(Impl::OpenState::Open);
+    }
+    m.Record(kSerialOk);
+    SetRts(true);
+    SetDtr(true);
+    DiscardAll();
+}
+
+void TBlockSerial::ClosePort() {
+    Impl& m = *impl_;
+    std::lock_guard closing(m.closeMutex);
+    UniqueFd port;
+    UniqueFd wake;
+    {
+        std::unique_lock lock(m.mutex);
+        if (m.state.load() == Impl::OpenState::Open) {
+            m.state.store(Impl::OpenState::Closing);
+            // Before any interrupted operation records its own failure.
+            m.Record(kSerialOk);
+            const std::uint64_t one = 1;
+            (void)!write(m.wake.Get(), &one, sizeof one);
+            m.idle.wait(lock, [&m] { return m.inFlight == 0; });
+            port = std::move(m.port);
+            wake = std::move(m.wake);
+        }
+    }
+    if (port.Valid()) {
+        // Nothing else uses the descriptor now. Its outcome is not recorded: the worker may be
+        // reading the code of its own interrupted operation.
+        (void)tcflush(port.Get(), TCIOFLUSH);
+        int lines = TIOCM_RTS | TIOCM_DTR;
+        (void)ioctl(port.Get(), TIOCMBIC, &lines);
+        port.Reset();
+        wake.Reset();
+    } else {
+        m.Record(kSerialOk);
+    }
+    m.portNumber.store(-1);
+    m.lost.store(false);
+    std::lock_guard lock(m.mutex);
+    m.state.store(Impl::OpenState::Closed);
+}
+
+void TBlockSerial::LoadPortState() {
+    Impl::Lease use(*impl_);
+    impl_->Record(use ? impl_->LoadOn(*use) : EBADF);
+}
+
+void TBlockSerial::ApplyPortState() {
+    Impl::Lease use(*impl_);
+    impl_->Record(use ? impl_->ApplyOn(*use) : EBADF);
+}
+
+PortSettings& TBlockSerial::PortState() {
+    return impl_->settings;
+}
+
+int TBlockSerial::WriteText(std::string_view bytes) {
+    if (bytes.size() > static_cast<std::size_t>(INT_MAX)) {
+        impl_->Record(PortReady() ? EINVAL : kSerialNotConnected);
+        return 0;
+    }
+    return WriteBytes(bytes.data(), static_cast<int>(bytes.size()));
+}
+
+int TBlockSerial::WriteBytes(const void* buffer, int count) {
+    Impl::Lease use(*impl_);
+    if (!use) {
+        impl_->Record(kSerialNotConnected);
+        return 0;
+    }
+    if (count < 0 || (count > 0 && buffer == nullptr)) {
+        impl_->Record(EINVAL);
+        return 0;
+    }
+    int put = 0;
+    impl_->Record(impl_->WriteOn(*use, static_cast<const char*>(buffer), count, put));
+    return put;
+}
+
+int TBlockSerial::ReadBytes(void* buffer, int count) {
+    Impl::Lease use(*impl_);
+    if (!use) {
+        impl_->pending.Clear();
+        impl_->Record(kSerialNotConnected);
+        return 0;
+    }
+    if (count < 0 || (count > 0 && buffer == nullptr)) {
+        impl_->Record(EINVAL);
+        return 0;
+    }
+    int got = 0;
+    impl_->Record(impl_->ReadOn(*use, static_cast<char*>(buffer), count, got));
+    return got;
+}
+
+std::string TBlockSerial::ReadAvailable(int waitMs) {
+    Impl& m = *impl_;
+    if (!m.IsOpen()) {
+        m.pending.Clear();
+        m.Record(kSerialNotConnected);
+        return {};
+    }
+    if (!m.pending.Empty()) {
+        m.Record(kSerialOk);
+        return m.pending.TakeAll();
+    }
+    Impl::Lease use(m);
+    if (!use) {
+        m.Record(kSerialNotConnected);
+        return {};
+    }
+    std::string bytes;
+    m.Record(m.ReadAvailableOn(*use, waitMs, bytes));
+    return bytes;
+}
+
+std::uint8_t TBlockSerial::ReadByte(int waitMs) {
+    Impl& m = *impl_;
+    if (!m.IsOpen()) {
+        m.pending.Clear();
+        m.Record(kSerialNotConnected);
+        return 0;
+    }
+    if (!m.pending.Empty()) {
+        m.Record(kSerialOk);
+        return m.pending.PopFront();
+    }
+    Impl::Lease use(m);
+    if (!use) {
+        m.Record(kSerialNotConnected);
+        return 0;
+    }
+    std::string bytes;
+    const int code = m.ReadAvailableOn(*use, waitMs, bytes);
+    m.pending.Assign(std::move(bytes));
+    m.Record(code);
+    // After a line error the bytes stay pending; the next call hands out the first of them.
+    if (code != kSerialOk || m.pending.Empty())
+        return 0;
+    return m.pending.PopFront();
+}
+
+int TBlockSerial::InputCount() {
+    Impl::Lease use(*impl_);
+    if (!use) {
+        impl_->Record(EBADF);
+        return 0;
+    }
+    int count = 0;
+    impl_->Record(impl_->InputCountOn(*use, count));
+    return count;
+}
+
+int TBlockSerial::OutputCount() {
+    Impl::Lease use(*impl_);
+    if (!use) {
+        impl_->Record(EBADF);
+        return 0;
+    }
+    int count = 0;
+    impl_->Record(impl_->OutputCountOn(*use, count));
+    return count;
+}
+
+bool TBlockSerial::WaitForInput(int waitMs) {
+    Impl::Lease use(*impl_);
+    if (!use) {
+        impl_->Record(kSerialNotConnected);
+        return false;
+    }
+    bool ready = false;
+    impl_->Record(impl_->WaitForInputOn(*use, waitMs, ready));
+    return ready;
+}
+
+bool TBlockSerial::HasInput(int waitMs) {
+    Impl& m = *impl_;
+    if (!m.IsOpen()) {
+        m.pending.Clear();
+        m.Record(kSerialNotConnected);
+        return false;
+    }
+    if (!m.pending.Empty())
+        return true;
+    return WaitForInput(waitMs);
+}
+
+bool TBlockSerial::WaitOutputDrained(int waitMs) {
+    Impl::Lease use(*impl_);
+    if (!use) {
+        impl_->Record(kSerialNotConnected);
+        return false;
+    }
+    bool drained = false;
+    impl_->Record(impl_->WaitDrainedOn(*use, waitMs, drained));
+    return drained;
+}
+
+void TBlockSerial::DiscardAll() {
+    impl_->pending.Clear();
+    Impl::Lease use(*impl_);
+    if (!use) {
+        impl_->Record(EBADF);
+        return;
+    }
+    impl_->Record(tcflush(use->fd, TCIOFLUSH) == 0 ? 0 : impl_->FromErrno(errno));
+}
+
+namespace {
+int SetModemLine(int fd, int line, bool on) {
+    return ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line) == 0 ? 0 : errno;
+}
+}  // namespace
+
+void TBlockSerial::SetDtr(bool on) {
+    Impl::Lease use(*impl_);
+    impl_->Record(use ? SetModemLine(use->fd, TIOCM_DTR, on) : EBADF);
+}
+
+void TBlockSerial::SetRts(bool on) {
+    Impl::Lease use(*impl_);
+    impl_->Record(use ? SetModemLine(use->fd, TIOCM_RTS, on) : EBADF);
+}
+
+bool TBlockSerial::PortLost() const {
+    return impl_->lost.load();
+}
+
+int TBlockSerial::LastErrorCode() const {
+    return impl_->lastError.load();
+}
+
+std::string TBlockSerial::LastErrorText() const {
+    return ErrorText(LastErrorCode());
+}
+
+const std::string& TBlockSerial::DeviceName() const {
+    return impl_->deviceName;
+}
+
+int TBlockSerial::PortNumber() const {
+    return impl_->portNumber.load();
+}
+
+bool TBlockSerial::PortReady() const {
+    return impl_->IsOpen();
+}
+
+int TBlockSerial::InQueueSize() const {
+    return kInQueueSize;
+}
+
+int TBlockSerial::IoTimeout() const {
+    return impl_->ioTimeoutMs.load();
+}
+
+void TBlockSerial::SetIoTimeout(int ms) {
+    impl_->ioTimeoutMs.store(std::max(ms, 0));
+}
+
+void TBlockSerial::SetLineStatusProbe(std::unique_ptr<LineStatusProbe> probe) {
+    Impl& m = *impl_;
+    m.probe = probe ? std::move(probe) : std::make_unique<TerminalStatusProbe>();
+    Impl::Lease use(m);
+    m.countersSeen = use ? m.probe->LineErrors(use->fd) : std::nullopt;
+}
+
+}  // namespace tallyport

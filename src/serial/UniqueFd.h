@@ -1,0 +1,38 @@
+#pragma once
+
+#include <unistd.h>
+
+#include <utility>
+
+namespace tallyport {
+
+// Owns one file descriptor and closes it when it goes out of scope, so that no early return
+// leaks one.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    ~UniqueFd() { Reset(); }
+    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other) {
+            Reset();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    int Get() const { return fd_; }
+    bool Valid() const { return fd_ >= 0; }
+    void Reset() {
+        if (fd_ >= 0)
+            ::close(std::exchange(fd_, -1));
+    }
+
+private:
+    int fd_ = -1;
+};
+
+}  // namespace tallyport

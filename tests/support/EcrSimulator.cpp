@@ -1,0 +1,470 @@
+#include "support/EcrSimulator.h"
+
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+
+#include "support/PtyPair.h"
+
+namespace tallyport::sim {
+
+namespace {
+
+std::chrono::nanoseconds ClockTime(clockid_t clock) {
+    timespec ts{};
+    if (clock_gettime(clock, &ts) != 0) {
+        return std::chrono::nanoseconds{0};
+    }
+    return std::chrono::seconds{ts.tv_sec} + std::chrono::nanoseconds{ts.tv_nsec};
+}
+
+}  // namespace
+
+// ---- Answer ----
+
+Answer Answer::Silence() {
+    return Answer{};
+}
+
+Answer Answer::Frame(std::string_view body) {
+    return Raw(FrameBytes(body));
+}
+
+Answer Answer::FrameWithoutCrc(std::string_view body) {
+    return Raw(FrameBytesWithoutCrc(body));
+}
+
+Answer Answer::FrameWithCrc(std::string_view body, std::uint8_t high, std::uint8_t low) {
+    Answer a = Raw(FrameBytesWithoutCrc(body));
+    a.bytes_ += static_cast<char>(high);
+    a.bytes_ += static_cast<char>(low);
+    return a;
+}
+
+Answer Answer::Raw(std::string_view bytes) {
+    Answer a;
+    a.bytes_ = std::string(bytes);
+    return a;
+}
+
+Answer& Answer::Prefix(std::string_view stray) {
+    bytes_.insert(0, stray);
+    return *this;
+}
+
+Answer& Answer::Delay(int ms) {
+    delayMs_ = ms;
+    return *this;
+}
+
+Answer& Answer::GapBefore(std::size_t index, int ms) {
+    gaps_[index] = ms;
+    return *this;
+}
+
+Answer& Answer::Spaced(int ms) {
+    spacingMs_ = ms;
+    return *this;
+}
+
+Answer& Answer::Cut(std::size_t keep) {
+    if (keep < bytes_.size()) {
+        bytes_.resize(keep);
+    }
+    return *this;
+}
+
+std::vector<Answer::Piece> Answer::Pieces() const {
+    std::vector<Piece> pieces;
+    for (std::size_t i = 0; i < bytes_.size(); ++i) {
+        int pause = i == 0 ? delayMs_ : spacingMs_;
+        if (auto gap = gaps_.find(i); gap != gaps_.end()) {
+            pause += gap->second;
+        }
+        if (pieces.empty() || pause > 0) {
+            pieces.push_back(Piece{pause, {}});
+        }
+        pieces.back().bytes += bytes_[i];
+    }
+    return pieces;
+}
+
+// ---- EcrSimulator ----
+
+EcrSimulator::EcrSimulator(int logicalNb) : EcrSimulator(Options{logicalNb, {}, {}}) {}
+
+EcrSimulator::EcrSimulator(Options options)
+    : logicalNb_(options.logicalNb),
+      linkPath_(std::move(options.linkPath)),
+      confirmation_(options.confirmation) {
+    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd_ < 0) {
+        throw std::system_error(errno, std::generic_category(), "eventfd");
+    }
+    pty_ = std::make_unique<PtyPair>();
+    if (!linkPath_.empty()) {
+        PointSymlink(linkPath_, pty_->SlavePath());
+    }
+    StartThread();
+}
+
+EcrSimulator::~EcrSimulator() {
+    StopThread();
+    if (!linkPath_.empty() && pty_) {
+        unlink(linkPath_.c_str());
+    }
+    close(wakeFd_);
+}
+
+std::string EcrSimulator::PortName() const {
+    return linkPath_.empty() ? SlavePath() : linkPath_;
+}
+
+std::string EcrSimulator::SlavePath() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return pty_ ? pty_->SlavePath() : std::string{};
+}
+
+std::uint64_t EcrSimulator::Enqueue(Answer answer) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    const std::uint64_t id = nextId_++;
+    script_.emplace_back(id, std::move(answer));
+    return id;
+}
+
+std::size_t EcrSimulator::QueuedAnswers() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return script_.size();
+}
+
+void EcrSimulator::ClearScript() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    script_.clear();
+}
+
+void EcrSimulator::SetConfirmation(const Confirmation& confirmation) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    confirmation_ = confirmation;
+}
+
+void EcrSimulator::SendNow(std::string_view bytes) {
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        SentRecord record;
+        record.what = SentRecord::What::Unsolicited;
+        Schedule(std::move(record), {Answer::Piece{0, std::string(bytes)}}, Clock::now());
+    }
+    const std::uint64_t one = 1;
+    [[maybe_unused]] auto n = write(wakeFd_, &one, sizeof one);
+}
+
+Recording EcrSimulator::Received() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return received_;
+}
+
+std::string EcrSimulator::ReceivedBytes() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return received_.bytes;
+}
+
+std::vector<PcMessage> EcrSimulator::Messages() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return parser_.Messages();
+}
+
+std::vector<PcMessage> EcrSimulator::Polls() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    std::vector<PcMessage> polls;
+    for (const PcMessage& m : parser_.Messages()) {
+        if (m.kind == PcKind::Poll && m.logicalNb == logicalNb_) {
+            polls.push_back(m);
+        }
+    }
+    return polls;
+}
+
+std::size_t EcrSimulator::PollCount() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return pollCount_;
+}
+
+std::vector<SentRecord> EcrSimulator::Sent() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return sent_;
+}
+
+bool EcrSimulator::WaitForPolls(std::size_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> guard(mutex_);
+    return changed_.wait_for(guard, timeout, [&] { return pollCount_ >= count; });
+}
+
+bool EcrSimulator::WaitUntil(const std::function<bool(const std::vector<PcMessage>&)>& ready,
+                             std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> guard(mutex_);
+    return changed_.wait_for(guard, timeout, [&] { return ready(parser_.Messages()); });
+}
+
+ExchangeResult EcrSimulator::Exchange(std::string_view body, std::chrono::milliseconds timeout) {
+    return Exchange(Answer::Frame(body), timeout);
+}
+
+ExchangeResult EcrSimulator::Exchange(Answer answer, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    const std::uint64_t id = Enqueue(std::move(answer));
+    ExchangeResult result;
+    std::unique_lock<std::mutex> guard(mutex_);
+    changed_.wait_until(guard, deadline, [&] { return AnswerDone(id, result); });
+    AnswerDone(id, result);
+    if (!result.sent) {
+        // Never used: it must not answer a later poll that the caller no longer waits for.
+        std::erase_if(script_, [id](const auto& entry) { return entry.first == id; });
+    }
+    return result;
+}
+
+bool EcrSimulator::AnswerDone(std::uint64_t id, ExchangeResult& result) const {
+    result = ExchangeResult{};
+    auto record = std::find_if(sent_.begin(), sent_.end(), [id](const SentRecord& r) {
+        return r.what == SentRecord::What::Answer && r.answerId == id;
+    });
+    if (record == sent_.end()) {
+        return false;
+    }
+    result.sent = true;
+    const auto& messages = parser_.Messages();
+    result.messages.assign(messages.begin() + static_cast<std::ptrdiff_t>(record->pollIndex) + 1,
+                           messages.end());
+    for (const PcMessage& m : result.messages) {
+        if (m.kind == PcKind::Poll) {
+            result.nextPoll = true;
+            return true;
+        }
+        if (!result.acked) {
+            result.acked = m.kind == PcKind::Ack;
+        } else if (m.kind == PcKind::Reply || m.kind == PcKind::PaddedAck) {
+            result.response = m;
+            return m.complete;
+        }
+    }
+    return false;
+}
+
+void EcrSimulator::Unplug() {
+    StopThread();
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (!pty_) {
+        return;
+    }
+    parser_.Break();
+    outgoing_.clear();
+    blockedOnWrite_ = false;
+    pty_.reset();
+    if (!linkPath_.empty()) {
+        unlink(linkPath_.c_str());
+    }
+    changed_.notify_all();
+}
+
+void EcrSimulator::Plug() {
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (pty_) {
+            return;
+        }
+        pty_ = std::make_unique<PtyPair>();
+        if (!linkPath_.empty()) {
+            PointSymlink(linkPath_, pty_->SlavePath());
+        }
+    }
+    StartThread();
+}
+
+bool EcrSimulator::Plugged() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return pty_ != nullptr;
+}
+
+std::chrono::nanoseconds EcrSimulator::CpuTime() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    std::chrono::nanoseconds total = cpuOfEndedThreads_;
+    if (thread_.joinable()) {
+        clockid_t clock{};
+        // const_cast: native_handle() is not const, the thread is only looked at
+        if (pthread_getcpuclockid(const_cast<std::thread&>(thread_).native_handle(), &clock) == 0) {
+            total += ClockTime(clock);
+        }
+    }
+    return total;
+}
+
+void EcrSimulator::StartThread() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    stop_ = false;
+    thread_ = std::thread(&EcrSimulator::Run, this);
+}
+
+void EcrSimulator::StopThread() {
+    std::thread running;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (!thread_.joinable()) {
+            return;
+        }
+        stop_ = true;
+        running = std::move(thread_);
+    }
+    const std::uint64_t one = 1;
+    [[maybe_unused]] auto n = write(wakeFd_, &one, sizeof one);
+    running.join();
+}
+
+void EcrSimulator::Run() {
+    int master = -1;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        master = pty_->MasterFd();
+    }
+    for (;;) {
+        short events = POLLIN;
+        int timeoutMs = -1;
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            if (stop_) {
+                break;
+            }
+            timeoutMs = NextTimeoutMs(Clock::now());
+            if (blockedOnWrite_) {
+                events |= POLLOUT;
+            }
+        }
+        pollfd fds[2] = {{master, events, 0}, {wakeFd_, POLLIN, 0}};
+        if (poll(fds, 2, timeoutMs) < 0 && errno != EINTR) {
+            break;
+        }
+        if (fds[1].revents & POLLIN) {
+            std::uint64_t value = 0;
+            [[maybe_unused]] auto n = read(wakeFd_, &value, sizeof value);
+        }
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (stop_) {
+            break;
+        }
+        const auto now = Clock::now();
+        if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+            ReadMaster(now);
+        }
+        WriteDue(now);
+        changed_.notify_all();
+    }
+    const auto spent = ClockTime(CLOCK_THREAD_CPUTIME_ID);
+    std::lock_guard<std::mutex> guard(mutex_);
+    cpuOfEndedThreads_ += spent;
+}
+
+void EcrSimulator::ReadMaster(Clock::time_point now) {
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = read(pty_->MasterFd(), buffer, sizeof buffer);
+        if (n <= 0) {
+            return;  // EAGAIN: all read; the pair keeps a slave open, so no hang-up to spin on
+        }
+        const std::string_view chunk(buffer, static_cast<std::size_t>(n));
+        received_.bytes.append(chunk);
+        received_.times.insert(received_.times.end(), chunk.size(), now);
+        const std::size_t firstNew = parser_.Messages().size();
+        parser_.Feed(chunk, now);
+        React(firstNew, now);
+    }
+}
+
+void EcrSimulator::React(std::size_t firstNew, Clock::time_point now) {
+    const auto& messages = parser_.Messages();
+    for (std::size_t i = firstNew; i < messages.size(); ++i) {
+        const PcMessage& m = messages[i];
+        if (m.kind == PcKind::Poll && m.logicalNb == logicalNb_) {
+            ++pollCount_;
+            if (script_.empty()) {
+                continue;
+            }
+            auto [id, answer] = std::move(script_.front());
+            script_.pop_front();
+            SentRecord record;
+            record.what = SentRecord::What::Answer;
+            record.answerId = id;
+            record.pollIndex = i;
+            Schedule(std::move(record), answer.Pieces(), now);
+        } else if (m.kind == PcKind::Reply && confirmation_.enabled) {
+            SentRecord record;
+            record.what = SentRecord::What::Confirmation;
+            const std::string ack = Fillers(confirmation_.fillersBefore) + wire::Ack +
+                                    Fillers(confirmation_.fillersAfter);
+            Schedule(std::move(record), {Answer::Piece{confirmation_.delayMs, ack}}, now);
+        }
+    }
+}
+
+void EcrSimulator::Schedule(SentRecord record, const std::vector<Answer::Piece>& pieces,
+                            Clock::time_point now) {
+    const std::size_t index = sent_.size();
+    record.finished = pieces.empty();
+    if (pieces.empty()) {
+        record.start = record.end = now;
+    }
+    sent_.push_back(std::move(record));
+    auto due = outgoing_.empty() ? now : std::max(now, outgoing_.back().due);
+    for (std::size_t p = 0; p < pieces.size(); ++p) {
+        due += std::chrono::milliseconds(pieces[p].pauseBeforeMs);
+        outgoing_.push_back(Outgoing{due, pieces[p].bytes, index, p + 1 == pieces.size()});
+    }
+}
+
+bool EcrSimulator::WriteDue(Clock::time_point now) {
+    blockedOnWrite_ = false;
+    while (!outgoing_.empty() && outgoing_.front().due <= now) {
+        Outgoing& out = outgoing_.front();
+        const ssize_t n = write(pty_->MasterFd(), out.bytes.data(), out.bytes.size());
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EINTR) {
+                blockedOnWrite_ = true;
+                return false;
+            }
+            outgoing_.clear();  // the line is unusable; what was due is lost, as on a real wire
+            return false;
+        }
+        SentRecord& record = sent_[out.record];
+        if (record.start == Clock::time_point{}) {
+            record.start = now;
+        }
+        record.end = now;
+        record.bytes.append(out.bytes, 0, static_cast<std::size_t>(n));
+        out.bytes.erase(0, static_cast<std::size_t>(n));
+        if (!out.bytes.empty()) {
+            blockedOnWrite_ = true;
+            return false;
+        }
+        record.finished = out.last;
+        outgoing_.pop_front();
+    }
+    return true;
+}
+
+int EcrSimulator::NextTimeoutMs(Clock::time_point now) const {
+    if (outgoing_.empty() || blockedOnWrite_) {
+        return -1;
+    }
+    const auto wait = outgoing_.front().due - now;
+    if (wait <= Clock::duration::zero()) {
+        return 0;
+    }
+    // Round up: a piece never goes out before its time.
+    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(wait).count());
+}
+
+}  // namespace tallyport::sim
