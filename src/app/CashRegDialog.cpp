@@ -195,7 +195,7 @@ void TfCashReg::FormShow() {
     setWindowTitle(QStringLiteral("Editare casa de marcat..."));
     // Without a row there is nothing to show: every box stays empty.
     const RegisterEntry row =
-        list_.IsOpen() && !list_.Eof() ? ReadRegisterEntry(list_) : RegisterEntry{};
+        list_.IsOpen() && list_.RowCount() > 0 ? ReadRegisterEntry(list_) : RegisterEntry{};
     eLogicNo_->setText(QString::fromStdString(IntegerText(row.LogicalNb)));
     SelectText(cbModel_, row.ModelType);
     SelectText(cbSpeed_, IntegerText(row.TranRate));
@@ -235,7 +235,7 @@ void TfCashReg::btSaveClick() {
     }
     try {
         // Changing a register in an empty list adds it.
-        if (mode_ == Mode::AddMode || list_.RowCount() == 0 || list_.Eof()) {
+        if (mode_ == Mode::AddMode || list_.RowCount() == 0) {
             list_.Append();
         } else {
             list_.Edit();

@@ -13,11 +13,11 @@ namespace tallyport {
 bool Connected = false;
 
 bool MoveToRow(CsvTable& table, std::size_t index) {
-    table.First();
-    for (std::size_t i = 0; i < index && !table.Eof(); ++i) {
-        table.Next();
+    if (!table.IsOpen() || index >= table.RowCount()) {
+        return false;
     }
-    return !table.Eof();
+    table.MoveTo(index);
+    return true;
 }
 
 TConnectionControl::TConnectionControl(std::string configPath, ShellView& view,
@@ -262,6 +262,9 @@ bool TConnectionControl::CloseQuery(bool ask, Refusal refusal) {
     if (ask && !dialogs_.Confirm(shell_text::kConfirmClose)) {
         return false;
     }
+    if (phase_ != Phase::Running) {
+        return phase_ == Phase::Ended;  // a stop request ended the program meanwhile
+    }
     if (Connected) {
         if (StopECRThreads(refusal)) {
             return false;
@@ -315,6 +318,9 @@ void TConnectionControl::SaveAndReloadRegisterList() {
 void TConnectionControl::DeleteRegister(std::optional<std::size_t> row) {
     if (phase_ != Phase::Running || !dialogs_.Confirm(shell_text::kConfirmDelete)) {
         return;
+    }
+    if (phase_ != Phase::Running) {
+        return;  // a stop request ended the program while the question was open
     }
     try {
         if (row) {
