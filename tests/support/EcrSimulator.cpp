@@ -239,6 +239,7 @@ bool EcrSimulator::AnswerDone(std::uint64_t id, ExchangeResult& result) const {
     }
     result.sent = true;
     const auto& messages = parser_.Messages();
+    result.poll = messages[record->pollIndex];
     result.messages.assign(messages.begin() + static_cast<std::ptrdiff_t>(record->pollIndex) + 1,
                            messages.end());
     for (const PcMessage& m : result.messages) {

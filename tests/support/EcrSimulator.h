@@ -83,6 +83,7 @@ struct Recording {
 // The outcome of Exchange.
 struct ExchangeResult {
     bool sent = false;                  // the answer went out at a poll within the time
+    PcMessage poll;                     // the poll it answered (when sent)
     bool acked = false;                 // the PC acknowledged it with a bare AckByte
     std::optional<PcMessage> response;  // reply frame or padded acknowledgement after the ACK
     bool nextPoll = false;              // the PC polled again: its side of the exchange is over

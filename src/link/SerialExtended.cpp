@@ -1,0 +1,143 @@
+#include "link/SerialExtended.h"
+
+#include <mutex>
+
+#include "base/TickCount.h"
+#include "link/LinkFrame.h"
+#include "link/LinkLock.h"
+#include "link/LinkProtocol.h"
+
+namespace tallyport {
+
+namespace {
+
+// Every send goes only into an empty output queue (a 0 ms check), so the link never blocks on a
+// busy transmitter. True when all bytes were handed to the port.
+bool WriteIntoEmptyQueue(TBlockSerial& port, std::string_view bytes) {
+    if (!port.WaitOutputDrained(0)) {
+        return false;
+    }
+    return port.WriteText(bytes) == static_cast<int>(bytes.size());
+}
+
+// The port can no longer deliver anything: closed by StopLink, or the device went away.
+bool PortGone(const TBlockSerial& port) {
+    return !port.PortReady() || port.PortLost();
+}
+
+}  // namespace
+
+TSerialExtended::TSerialExtended(TPluH* pluHolder, std::string receiptMasterFile,
+                                 std::string receiptDetailFile, double cardMin, double cardMax,
+                                 bool recDiscount, bool recAmount, bool recDecimals,
+                                 std::string scalePrefix, NoticeSink& trayIcon)
+    : RecDiscount(recDiscount),
+      RecAmount(recAmount),
+      RecDecimals(recDecimals),
+      PluHolder(pluHolder),
+      ReceiptMasterFile(std::move(receiptMasterFile)),
+      ReceiptDetailFile(std::move(receiptDetailFile)),
+      CardMin(cardMin),
+      CardMax(cardMax),
+      ScalePrefix(std::move(scalePrefix)),
+      TrayIcon(trayIcon) {}
+
+void TSerialExtended::SetHandlers(std::shared_ptr<const HandlerTable> handlers) {
+    handlers_ = std::move(handlers);
+}
+
+bool TSerialExtended::OpenLink() {
+    std::lock_guard<FairRecursiveMutex> guard(LinkLock);
+    Port.OpenPort(CommPort);
+    if (Port.LastErrorCode() != kSerialOk) {
+        return false;
+    }
+    Port.LoadPortState();
+    if (Port.LastErrorCode() != kSerialOk) {
+        return false;  // settings unknown: writing them back would put garbage on the line
+    }
+    PortSettings& settings = Port.PortState();
+    settings.BaudRate = static_cast<std::uint32_t>(TranRate);
+    // Binary mode with DTR held on: no parity check, no hardware or XON/XOFF flow control, no
+    // error-character replacement, no null stripping, no abort on error, RTS not asserted.
+    settings.Flags = kDcbBinary | kDcbDtrControlEnable;
+    settings.ByteSize = static_cast<std::uint8_t>(DataBits);
+    settings.Parity = PortParity::None;  // the stop bits stay as the port had them
+    Port.ApplyPortState();
+    return Port.LastErrorCode() == kSerialOk;
+}
+
+bool TSerialExtended::PollRegister() {
+    try {
+        std::lock_guard<FairRecursiveMutex> guard(LinkLock);
+        return WriteIntoEmptyQueue(Port, PollMessage(LogicalNb));
+    } catch (...) {
+        return false;  // a poll that could not be built or sent: the next cycle polls again
+    }
+}
+
+std::string TSerialExtended::ReceiveFrame() {
+    // The deadline runs from before the lock: time spent waiting for another register counts.
+    const std::uint32_t t0 = TickCountMs();
+    std::lock_guard<FairRecursiveMutex> guard(LinkLock);
+    if (!Port.HasInput(ByteTimeout) || static_cast<char>(Port.ReadByte(ByteTimeout)) != StartByte) {
+        return {};  // silence, or a stray first byte that is dropped
+    }
+    std::string received(1, StartByte);
+    for (;;) {
+        if (Port.HasInput(ByteTimeout)) {
+            const char byte = static_cast<char>(Port.ReadByte(ByteTimeout));
+            received += byte;
+            if (byte == EndByte) {
+                break;
+            }
+        }
+        if (TicksSince(t0, TickCountMs()) > static_cast<std::uint32_t>(FrameDeadline)) {
+            break;
+        }
+        if (received.size() >= static_cast<std::size_t>(MaxFrameLength)) {
+            break;  // a runaway line; the frame fails the acceptance test like a timed-out one
+        }
+        if (PortGone(Port)) {
+            break;  // every wait would now fail at once: do not spin until the deadline
+        }
+    }
+    // The two CRC bytes, however the body ended; one that does not come reads as 0x00.
+    received += static_cast<char>(Port.ReadByte(ByteTimeout));
+    received += static_cast<char>(Port.ReadByte(ByteTimeout));
+    return received;
+}
+
+void TSerialExtended::ParseHeader(std::string_view received) {
+    const LinkMessage message = SplitFrame(received);
+    FiscalSeries = message.FiscalSeries();
+    SecondField = message.SecondField();
+    MessageType = message.MessageType();
+}
+
+bool TSerialExtended::DispatchMessage(std::string_view messageType, const std::string& received) {
+    if (messageType.empty() || !handlers_) {
+        return false;
+    }
+    const auto key = static_cast<unsigned char>(messageType.front());
+    if (key == '0' || key == '4') {
+        return false;  // types the registers send that need no handling
+    }
+    const MessageHandler& handler = (*handlers_)[key];
+    if (!handler) {
+        return false;
+    }
+    return handler(*this, received);
+}
+
+bool TSerialExtended::SendReply(std::string_view text) {
+    const std::string frame = ReplyFrame(text);
+    std::lock_guard<FairRecursiveMutex> guard(LinkLock);
+    return WriteIntoEmptyQueue(Port, frame);
+}
+
+bool TSerialExtended::SendRaw(std::string_view bytes) {
+    return WriteIntoEmptyQueue(Port, bytes);
+}
+
+}  // namespace tallyport
