@@ -190,7 +190,7 @@ TEST_F(ConnectionControlTest, ARowThatCannotBecomeAWorkerKeepsTheWorkersBeforeIt
 
 TEST_F(ConnectionControlTest, WithSomePortsOpenDisconnectStopsOnlyTheStartedWorkers) {
     sim::EcrSimulator second(2);
-    ListRegisters(Line(1, dir.Path("no-such-port")) + Line(2, second.PortName()));
+    ListRegisters(Line(1, "/nonexistent/ttyX") + Line(2, second.PortName()));
     EXPECT_EQ(Control().TrayStartup(), Result::Running);
     EXPECT_TRUE(Connected);
     EXPECT_TRUE(dialogs.messages.empty());
@@ -207,7 +207,7 @@ TEST_F(ConnectionControlTest, WithSomePortsOpenDisconnectStopsOnlyTheStartedWork
 }
 
 TEST_F(ConnectionControlTest, NoPortOpensShowsNothingAndStaysDisconnected) {
-    ListRegisters(Line(1, dir.Path("gone1")) + Line(2, dir.Path("gone2")));
+    ListRegisters(Line(1, "/nonexistent/gone1") + Line(2, "/nonexistent/gone2"));
     EXPECT_EQ(Control().TrayStartup(), Result::Running);
     EXPECT_FALSE(Connected);
     Control().ConnectAction();
@@ -296,9 +296,10 @@ TEST_F(ConnectionControlTest, WorkersCarryTheRowAndTheSettingsInListOrder) {
     AppSettings.RecSepFiles = true;
     AppSettings.ReceiptMaster = "/srv/bo.d/Bon";
     AppSettings.ReceiptDetail = "Tran.txt";
-    ListRegisters("5,Datecs MP500,19200,7,Even,2," + dir.Path("p5") + ",DA05,A\r\n" +
-                  "2,Datecs FP550T,2400,8,Odd,1," + dir.Path("p2") + ",DA02,B\r\n" +
-                  "9,Datecs MP55,9600,8,Space,1,C:\\BO\\port,DA09,C\r\n");
+    ListRegisters(
+        "5,Datecs MP500,19200,7,Even,2,/nonexistent/tty5,DA05,A\r\n"
+        "2,Datecs FP550T,2400,8,Odd,1,/nonexistent/tty2,DA02,B\r\n"
+        "9,Datecs MP55,9600,8,Space,1,C:\\BO\\port,DA09,C\r\n");
     ASSERT_EQ(Control().TrayStartup(), Result::Running);
     const auto& workers = Control().ECRThreads();
     ASSERT_EQ(workers.size(), 3u);
@@ -311,7 +312,7 @@ TEST_F(ConnectionControlTest, WorkersCarryTheRowAndTheSettingsInListOrder) {
     EXPECT_EQ(five.DataBits, 7);
     EXPECT_EQ(five.Parity, 'E');
     EXPECT_EQ(five.StopBits, 2);
-    EXPECT_EQ(five.CommPort, dir.Path("p5"));
+    EXPECT_EQ(five.CommPort, "/nonexistent/tty5");
     EXPECT_EQ(five.Fiscal, "DA05");
     EXPECT_EQ(five.ScalePrefix, "27");
     EXPECT_EQ(five.CardMin, 1.5);
@@ -328,7 +329,7 @@ TEST_F(ConnectionControlTest, WorkersCarryTheRowAndTheSettingsInListOrder) {
 }
 
 TEST_F(ConnectionControlTest, WithoutSeparateFilesEveryWorkerWritesTheConfiguredNames) {
-    ListRegisters(Line(3, dir.Path("p3")) + Line(4, dir.Path("p4")));
+    ListRegisters(Line(3, "/nonexistent/tty3") + Line(4, "/nonexistent/tty4"));
     ASSERT_EQ(Control().TrayStartup(), Result::Running);
     for (const auto& worker : Control().ECRThreads()) {
         EXPECT_EQ(worker->Link().ReceiptMasterFile, AppSettings.ReceiptMaster);
@@ -398,8 +399,8 @@ TEST_F(ConnectionControlTest, SettingsAreWrittenOnChangeButNotWhileLoading) {
 }
 
 TEST_F(ConnectionControlTest, DeleteAsksFirstAndReportsTheStoresRefusal) {
-    const std::string one = Line(1, dir.Path("p1"));
-    const std::string two = Line(2, dir.Path("p2"));
+    const std::string one = Line(1, "/nonexistent/tty1");
+    const std::string two = Line(2, "/nonexistent/tty2");
     ListRegisters(one + two);
     ASSERT_EQ(Control().TrayStartup(), Result::Running);
 
@@ -421,7 +422,7 @@ TEST_F(ConnectionControlTest, DeleteAsksFirstAndReportsTheStoresRefusal) {
 }
 
 TEST_F(ConnectionControlTest, AListThatCannotBeSavedIsReportedAndKeptInMemory) {
-    ListRegisters(Line(1, dir.Path("p1")));
+    ListRegisters(Line(1, "/nonexistent/tty1"));
     ASSERT_EQ(Control().TrayStartup(), Result::Running);
     AppSettings.ECRList = dir.Path("missing-folder/ECRs.dat");
     CsvTable& list = Control().RegisterList();

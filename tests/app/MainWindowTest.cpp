@@ -212,7 +212,7 @@ TEST_F(MainWindowTest, ThePrefixSampleFollowsThePrefixHoweverOftenShown) {
 }
 
 TEST_F(MainWindowTest, APrefixThatIsNoIntegerKeepsTheEarlierOne) {
-    WriteFile(AppSettings.ECRList, Line(1, dir.Path("p1")));
+    WriteFile(AppSettings.ECRList, Line(1, "/nonexistent/tty1"));
     ASSERT_EQ(Window().Startup(), Result::Running);
     auto* prefix = Find<QLineEdit>("ePrefix");
     prefix->setText("abc");
@@ -221,7 +221,7 @@ TEST_F(MainWindowTest, APrefixThatIsNoIntegerKeepsTheEarlierOne) {
     EXPECT_NE(ReadFile(configPath).find("Prefix=24"), std::string::npos);
     EXPECT_EQ(prefix->text(), "abc");  // the typed text stays until the settings are shown
     // Leaving a setting rewrites the register list with the same content.
-    EXPECT_EQ(ReadFile(AppSettings.ECRList), Line(1, dir.Path("p1")));
+    EXPECT_EQ(ReadFile(AppSettings.ECRList), Line(1, "/nonexistent/tty1"));
 
     prefix->setText("$1A");
     Leave(prefix);
@@ -258,12 +258,12 @@ TEST_F(MainWindowTest, ACheckBoxClickWritesAtOnceButNotDuringStartup) {
 }
 
 TEST_F(MainWindowTest, TheGridShowsTheRegistersInLogicalOrder) {
-    WriteFile(AppSettings.ECRList, Line(5, dir.Path("p5")) + Line(2, dir.Path("p2")) +
-                                       Line(9, dir.Path("p9")));
+    WriteFile(AppSettings.ECRList, Line(5, "/nonexistent/tty5") + Line(2, "/nonexistent/tty2") +
+                                       Line(9, "/nonexistent/tty9"));
     ASSERT_EQ(Window().Startup(), Result::Running);
     EXPECT_EQ(GridColumn(0), (std::vector<QString>{"2", "5", "9"}));
     EXPECT_EQ(GridColumn(1), (std::vector<QString>{"DA02", "DA05", "DA09"}));
-    EXPECT_EQ(GridColumn(2)[0], QString::fromStdString(dir.Path("p2")));
+    EXPECT_EQ(GridColumn(2)[0], QString("/nonexistent/tty2"));
     EXPECT_EQ(GridColumn(3)[1], "Datecs MP55");
     EXPECT_EQ(GridColumn(4)[2], "CASA 9");
     auto* grid = Find<QTableView>("dbgCashReg");
@@ -274,7 +274,7 @@ TEST_F(MainWindowTest, TheGridShowsTheRegistersInLogicalOrder) {
 }
 
 TEST_F(MainWindowTest, AddAndEditThroughTheDialogWithDuplicateRefusal) {
-    WriteFile(AppSettings.ECRList, Line(1, dir.Path("p1")) + Line(3, dir.Path("p3")));
+    WriteFile(AppSettings.ECRList, Line(1, "/nonexistent/tty1") + Line(3, "/nonexistent/tty3"));
     ASSERT_EQ(Window().Startup(), Result::Running);
     auto* insert = Find<QPushButton>("btInsert");
     WithRegisterDialog([&] { QTest::mouseClick(insert, Qt::LeftButton); },
