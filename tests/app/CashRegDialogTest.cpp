@@ -40,7 +40,7 @@ std::vector<Row> Rows(CsvTable& list) {
 }
 
 class CashRegDialogTest : public ::testing::Test {
-protected:
+  protected:
     CashRegDialogTest() : list(MakeRegisterList()) {
         AddRow(*list, {"1", "Datecs MP55", "9600", "8", "None", "1", "COM1", "DA01", "CASA 1"});
         AddRow(*list, {"2", "Datecs MP500", "19200", "7", "Even", "2", "COM2", "DA02", "CASA 2"});
@@ -102,9 +102,9 @@ TEST_F(CashRegDialogTest, AddModeShowsTheValuesOfANewRegister) {
 
 TEST_F(CashRegDialogTest, TabOrderFollowsTheFields) {
     TfCashReg dialog(TfCashReg::Mode::AddMode, *list, dialogs);
-    const char* order[] = {"eLogicNo", "cbModel",  "cbPort",     "cbSpeed", "cbDataBits",
-                           "cbStopBits", "cbParity", "eFiscal", "eCashPoint", "btSave",
-                           "btAbort"};
+    const char* order[] = {"eLogicNo",   "cbModel",    "cbPort",   "cbSpeed",
+                           "cbDataBits", "cbStopBits", "cbParity", "eFiscal",
+                           "eCashPoint", "btSave",     "btAbort"};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
         QWidget* from = dialog.findChild<QWidget*>(QString::fromLatin1(order[i]));
         QWidget* next = from->nextInFocusChain();
@@ -281,8 +281,8 @@ TEST_F(CashRegDialogTest, EditingAnEmptyListShowsEmptyBoxesAndAddsTheRow) {
     auto empty = MakeRegisterList();
     TfCashReg dialog(TfCashReg::Mode::EditMode, *empty, dialogs);
     dialog.show();
-    for (const char* name : {"cbModel", "cbPort", "cbSpeed", "cbDataBits", "cbStopBits",
-                             "cbParity"}) {
+    for (const char* name :
+         {"cbModel", "cbPort", "cbSpeed", "cbDataBits", "cbStopBits", "cbParity"}) {
         EXPECT_EQ(Find<QComboBox>(dialog, name)->currentText(), "") << name;
     }
     Find<QLineEdit>(dialog, "eLogicNo")->setText("4");

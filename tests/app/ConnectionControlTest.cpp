@@ -30,7 +30,7 @@ std::string Line(int logicalNb, const std::string& port, const std::string& pari
 // Every test works in its own folder: the settings name files there, the configuration file
 // lies there, and the registers are simulated on pseudo-terminals.
 class ConnectionControlTest : public ::testing::Test {
-protected:
+  protected:
     ConnectionControlTest() {
         AppSettings = AppSettingsRecord{};
         AppSettings.PLU = dir.Path("PLU.txt");
@@ -47,8 +47,8 @@ protected:
 
     TConnectionControl& Control() {
         if (!control) {
-            control = std::make_unique<TConnectionControl>(configPath, view, dialogs, notices,
-                                                           nullptr);
+            control =
+                std::make_unique<TConnectionControl>(configPath, view, dialogs, notices, nullptr);
         }
         return *control;
     }
@@ -91,7 +91,8 @@ TEST_F(ConnectionControlTest, StartupWithAValidListConnectsEveryRegister) {
     const std::string config = ReadFile(configPath);
     EXPECT_NE(config.find("[Files]"), std::string::npos);
     EXPECT_NE(config.find("RecDecimals=0"), std::string::npos);
-    EXPECT_EQ(ReadFile(AppSettings.ECRList), Line(1, first.PortName()) + Line(2, second.PortName()));
+    EXPECT_EQ(ReadFile(AppSettings.ECRList),
+              Line(1, first.PortName()) + Line(2, second.PortName()));
     const std::size_t polls = first.PollCount();
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(first.PollCount(), polls);
@@ -223,7 +224,8 @@ TEST_F(ConnectionControlTest, AnOpenReceiptRefusesDisconnectAndExit) {
     ASSERT_EQ(Control().TrayStartup(), Result::Running);
     ASSERT_TRUE(Connected);
     Control().ECRThreads()[1]->Link().PendingTranLines.Append("0002,OP,NRBN,...");
-    const std::string refusal = "Eroare: Nu puteti deconecta casele cit timp exista bonuri deschise!";
+    const std::string refusal =
+        "Eroare: Nu puteti deconecta casele cit timp exista bonuri deschise!";
 
     Control().DisconnectAction();
     EXPECT_TRUE(Connected);
@@ -431,7 +433,8 @@ TEST_F(ConnectionControlTest, AListThatCannotBeSavedIsReportedAndKeptInMemory) {
     list.SetFromText(6, "COM7");
     list.Post();
     Control().SaveAndReloadRegisterList();
-    EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Cannot create file " + AppSettings.ECRList});
+    EXPECT_EQ(dialogs.Texts(),
+              std::vector<std::string>{"Cannot create file " + AppSettings.ECRList});
     EXPECT_EQ(list.RowCount(), 2u);
 }
 

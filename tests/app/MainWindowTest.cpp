@@ -48,7 +48,7 @@ std::string Line(int logicalNb, const std::string& port) {
 }
 
 class MainWindowTest : public ::testing::Test {
-protected:
+  protected:
     MainWindowTest() {
         AppSettings = AppSettingsRecord{};
         AppSettings.PLU = dir.Path("PLU.txt");
@@ -173,8 +173,10 @@ TEST_F(MainWindowTest, LayoutCaptionsAndTabsAreAllVisible) {
     EXPECT_NE(Window().findChild<QGroupBox*>(), nullptr);
     EXPECT_EQ(Window().findChild<QGroupBox*>()->title(), " Tranzactii Carte de Credit ");
     // Each check box fits the window with its whole caption.
-    for (const char* name : {"chkRecDiscount", "chkRecDueMultipay", "chkRecSepFiles",
-                             "chkRecDecInFile"}) {
+    tabs->setCurrentIndex(3);
+    QApplication::processEvents();
+    for (const char* name :
+         {"chkRecDiscount", "chkRecDueMultipay", "chkRecSepFiles", "chkRecDecInFile"}) {
         auto* box = Find<QCheckBox>(name);
         EXPECT_GE(box->width(), box->sizeHint().width()) << name;
     }
@@ -381,13 +383,13 @@ TEST_F(MainWindowTest, BrowseChoosesAFileFromTheProgramFolder) {
     dialogs.files = {std::nullopt, std::optional<std::string>("/srv/bo/Tranzactii.TXT")};
     QTest::mouseClick(Find<QPushButton>("btBrowseTranFile"), Qt::LeftButton);
     EXPECT_FALSE(Exists(configPath));  // cancelled: nothing written
-    EXPECT_EQ(Find<QLineEdit>("eTranFile")->text(), QString::fromStdString(AppSettings.ReceiptDetail));
+    EXPECT_EQ(Find<QLineEdit>("eTranFile")->text(),
+              QString::fromStdString(AppSettings.ReceiptDetail));
 
     QTest::mouseClick(Find<QPushButton>("btBrowseTranFile"), Qt::LeftButton);
     EXPECT_EQ(Find<QLineEdit>("eTranFile")->text(), "/srv/bo/Tranzactii.TXT");
     EXPECT_EQ(AppSettings.ReceiptDetail, "/srv/bo/Tranzactii.TXT");
-    EXPECT_NE(ReadFile(configPath).find("ReceiptDetail=/srv/bo/Tranzactii.TXT"),
-              std::string::npos);
+    EXPECT_NE(ReadFile(configPath).find("ReceiptDetail=/srv/bo/Tranzactii.TXT"), std::string::npos);
     ASSERT_EQ(dialogs.fileDialogDirs.size(), 2u);
     EXPECT_EQ(dialogs.fileDialogDirs[0], dir.Root().string());
 }
@@ -400,14 +402,24 @@ TEST_F(MainWindowTest, HelpOpensTheManualAndSaysNothingWhenItIsMissing) {
         opened.push_back(url);
         return true;
     });
+    // The manual is looked for in the current folder, then beside the program.
+    TempDir current;
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(current.Root());
     QTest::mouseClick(Find<QPushButton>("btHelp"), Qt::LeftButton);
-    EXPECT_TRUE(opened.empty());
-    EXPECT_TRUE(dialogs.messages.size() == 1u);  // only the empty-list warning
-
+    const std::size_t openedWithoutManual = opened.size();
     WriteFile(dir.Path("ManualECR.htm"), "<html></html>");
     QTest::mouseClick(Find<QPushButton>("btHelp"), Qt::LeftButton);
-    ASSERT_EQ(opened.size(), 1u);
+    WriteFile(current.Path("ManualECR.htm"), "<html></html>");
+    QTest::mouseClick(Find<QPushButton>("btHelp"), Qt::LeftButton);
+    std::filesystem::current_path(previous);
+
+    EXPECT_EQ(openedWithoutManual, 0u);
+    EXPECT_EQ(dialogs.messages.size(), 1u);  // only the empty-list warning of the start-up
+    ASSERT_EQ(opened.size(), 2u);
     EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(dir.Path("ManualECR.htm"))));
+    EXPECT_EQ(opened[1],
+              QUrl::fromLocalFile(QString::fromStdString(current.Path("ManualECR.htm"))));
 }
 
 TEST_F(MainWindowTest, NoticesFromAWorkerThreadAreShownOnTheUserInterfaceThread) {
