@@ -37,9 +37,10 @@ void DrawConnector(QPainter& p) {
 }
 
 void DrawCross(QPainter& p) {
-    p.setPen(QPen(kRed, 2.2, Qt::SolidLine, Qt::RoundCap));
-    p.drawLine(QPointF(2.0, 2.0), QPointF(14.0, 14.0));
-    p.drawLine(QPointF(14.0, 2.0), QPointF(2.0, 14.0));
+    // Thin enough to leave the connector recognisable under it.
+    p.setPen(QPen(kRed, 1.6, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(3.0, 3.0), QPointF(13.0, 13.0));
+    p.drawLine(QPointF(13.0, 3.0), QPointF(3.0, 13.0));
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTabBar>
 #include <QTabWidget>
@@ -179,13 +180,25 @@ QWidget* TfMain::BuildCashRegPage() {
     dbgCashReg_->horizontalHeader()->setStretchLastSection(true);
     const double scale = fontMetrics().height() / double(kDesignedLineHeight);
     const int padding = fontMetrics().averageCharWidth() * 2;
+    int gridWidth = 0;
     for (int column = 0; column < 4; ++column) {
         const QString title =
             gridModel_->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
         const int width = std::max(static_cast<int>(kGridColumnWidths[column] * scale),
                                    fontMetrics().horizontalAdvance(title) + padding);
         dbgCashReg_->setColumnWidth(column, width);
+        gridWidth += width;
     }
+    // The remark shows at least a cash point's usual name without scrolling sideways.
+    const int remarkWidth =
+        std::max(fontMetrics().horizontalAdvance(QStringLiteral("Observatii")) + padding,
+                 fontMetrics().averageCharWidth() * 20);
+    dbgCashReg_->setColumnWidth(4, remarkWidth);
+    // Room for the vertical scroll bar that a long list brings.
+    gridWidth += remarkWidth + dbgCashReg_->verticalHeader()->sizeHint().width() +
+                 2 * dbgCashReg_->frameWidth() +
+                 dbgCashReg_->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4;
+    dbgCashReg_->setMinimumWidth(gridWidth);
     connect(dbgCashReg_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) { gridModel_->SetCurrentRow(current.row()); });
     connect(dbgCashReg_, &QTableView::doubleClicked, this, [this] {
