@@ -170,29 +170,31 @@ void CheckValueShape(const std::optional<std::string>& value) {
     Check(Trimmed(*value) == *value, "a value has no surrounding blanks");
 }
 
-const std::string& Folder();
+// A folder for one input, in memory where possible so that the syncs cost little; removed when
+// the input is done (left behind only when an invariant breaks).
+class WorkFolder {
+public:
+    WorkFolder() {
+        path_ = access("/dev/shm", W_OK) == 0 ? "/dev/shm/ini-fuzz-XXXXXX" : "/tmp/ini-fuzz-XXXXXX";
+        Check(mkdtemp(path_.data()) != nullptr, "a working folder");
+    }
+    ~WorkFolder() {
+        unlink(File().c_str());
+        rmdir(path_.c_str());
+    }
+    WorkFolder(const WorkFolder&) = delete;
+    WorkFolder& operator=(const WorkFolder&) = delete;
 
-void RemoveFolder() {
-    unlink((Folder() + "/config.ini").c_str());
-    rmdir(Folder().c_str());
-}
+    const std::string& Path() const { return path_; }
+    std::string File() const { return path_ + "/config.ini"; }
 
-// A folder of this process, in memory where possible so that the syncs cost little.
-const std::string& Folder() {
-    static const std::string folder = [] {
-        std::string pattern =
-            access("/dev/shm", W_OK) == 0 ? "/dev/shm/ini-fuzz-XXXXXX" : "/tmp/ini-fuzz-XXXXXX";
-        Check(mkdtemp(pattern.data()) != nullptr, "a working folder");
-        return pattern;
-    }();
-    static const bool cleanup = std::atexit(RemoveFolder) == 0;
-    (void)cleanup;
-    return folder;
-}
+private:
+    std::string path_;
+};
 
-std::size_t EntriesInFolder() {
+std::size_t EntriesIn(const WorkFolder& folder) {
     std::size_t count = 0;
-    DIR* dir = opendir(Folder().c_str());
+    DIR* dir = opendir(folder.Path().c_str());
     Check(dir != nullptr, "the working folder opens");
     while (dirent* entry = readdir(dir)) {
         std::string_view name = entry->d_name;
@@ -222,8 +224,14 @@ void CheckSameSettings(const AppSettingsRecord& a, const AppSettingsRecord& b, c
     Check(a.RecDiscount == b.RecDiscount && a.RecAmount == b.RecAmount &&
               a.RecSepFiles == b.RecSepFiles && a.RecDecimals == b.RecDecimals,
           "the options survive a save and a load");
-    Check(FormatGeneral(a.Min, separator) == FormatGeneral(b.Min, separator) &&
-              FormatGeneral(a.Max, separator) == FormatGeneral(b.Max, separator),
+    // A limit is written with 15 digits; one whose rounding passes the largest double reads
+    // back as out of range, and so as the default.
+    auto reread = [separator](double value, double fallback) {
+        std::optional<double> parsed = ParseDouble(FormatGeneral(value, separator), separator);
+        return FormatGeneral(parsed.value_or(fallback), separator);
+    };
+    Check(reread(a.Min, 0) == FormatGeneral(b.Min, separator) &&
+              reread(a.Max, 100000000) == FormatGeneral(b.Max, separator),
           "the card limits survive a save and a load");
 }
 
@@ -278,11 +286,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // The same write through a file gives the same bytes and leaves no temporary file.
-    const std::string path = Folder() + "/config.ini";
+    WorkFolder folder;
+    const std::string path = folder.File();
     PutFile(path, text);
     WriteProfileString(path, target.section, target.key, value);
     Check(FileBytes(path) == changed, "the file holds what the write computed");
-    Check(EntriesInFolder() == 1, "no temporary file remains");
+    Check(EntriesIn(folder) == 1, "no temporary file remains");
 
     // Load, save and load again give the same settings; the file holds every saved value.
     char separator = (size & 1) ? ',' : '.';
@@ -295,6 +304,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     AppSettingsRecord reloaded;
     Check(!LoadConfig(path, reloaded), "a saved file loads");
     CheckSameSettings(loaded, reloaded, separator);
-    Check(EntriesInFolder() == 1, "no temporary file remains after saving");
+    Check(EntriesIn(folder) == 1, "no temporary file remains after saving");
     return 0;
 }

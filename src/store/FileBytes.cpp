@@ -22,7 +22,7 @@ namespace {
 
 // Owns one open descriptor.
 class UniqueFd {
-  public:
+public:
     explicit UniqueFd(int fd) : fd_(fd) {}
     ~UniqueFd() {
         if (fd_ >= 0) {
@@ -32,13 +32,13 @@ class UniqueFd {
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;
 
-  private:
+private:
     int fd_;
 };
 
 // A temporary file being written: removed again unless it was renamed into place.
 class TempFile {
-  public:
+public:
     explicit TempFile(const std::string& folder) : fd_(-1) {
         std::random_device random;
         for (int attempt = 0; attempt < 100; ++attempt) {
@@ -85,7 +85,7 @@ class TempFile {
     // After the rename the name belongs to the real file.
     void Committed() { path_.clear(); }
 
-  private:
+private:
     int fd_;
     std::string path_;
 };

@@ -30,6 +30,13 @@ std::string_view TrimBlanks(std::string_view text) {
     return text;
 }
 
+std::string_view WithoutTrailingBlanks(std::string_view text) {
+    while (!text.empty() && IsBlank(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
 char FoldAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -231,10 +238,8 @@ std::string ReadProfileString(const std::string& path, std::string_view section,
             return std::move(*value);
         }
     }
-    while (!defaultValue.empty() && IsBlank(defaultValue.back())) {
-        defaultValue.remove_suffix(1);
-    }
-    return std::string(TrimBlanks(defaultValue.substr(0, kProfileValueMax)));
+    return std::string(
+        WithoutTrailingBlanks(WithoutTrailingBlanks(defaultValue).substr(0, kProfileValueMax)));
 }
 
 void WriteProfileString(const std::string& path, std::string_view section, std::string_view key,
@@ -249,7 +254,7 @@ void WriteProfileString(const std::string& path, std::string_view section, std::
             return;
         }
         ReplaceFileBytes(path, updated);
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {
         throw StoreError("Unable to write to " + path);
     }
 }

@@ -97,7 +97,7 @@ TEST(AppSettingsRecord, ProcessWideRecordStartsEmpty) {
 }
 
 class Config : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         savedSeparator_ = RegionalDecimalSeparator();
         SetRegionalDecimalSeparator('.');
@@ -115,7 +115,7 @@ class Config : public ::testing::Test {
     TempFolder folder_;
     std::string path_ = folder_ / "Tallyport.ini";
 
-  private:
+private:
     char savedSeparator_ = '.';
 };
 

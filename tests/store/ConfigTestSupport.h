@@ -14,7 +14,7 @@ namespace tallyport::testing {
 
 // A fresh folder for one test, removed with everything in it afterwards.
 class TempFolder {
-  public:
+public:
     TempFolder() {
         std::string pattern =
             (std::filesystem::temp_directory_path() / "tallyport-config-XXXXXX").string();
@@ -35,7 +35,7 @@ class TempFolder {
 
     std::vector<std::string> Names() const;
 
-  private:
+private:
     std::filesystem::path path_;
 };
 
