@@ -368,6 +368,23 @@ TEST_F(ConnectionControlTest, AStopDuringStartupEndsWithoutWritingAnything) {
     EXPECT_EQ(ReadFile(AppSettings.ECRList), list);
 }
 
+TEST_F(ConnectionControlTest, AStopRightAfterTheStartupConnectStopsTheWorkersAndWritesNothing) {
+    sim::EcrSimulator first(1);
+    ListRegisters(Line(1, first.PortName()));
+    int probes = 0;
+    // The last check of the start-up, after the registers were connected.
+    Control().SetStopProbe([&] { return ++probes == 5 && Connected; });
+    EXPECT_EQ(Control().TrayStartup(), Result::Stopped);
+    EXPECT_EQ(probes, 5);
+    EXPECT_FALSE(Connected);
+    EXPECT_TRUE(Control().ECRThreads().empty());
+    EXPECT_EQ(Control().PluHolder(), nullptr);
+    const std::size_t polls = first.PollCount();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(first.PollCount(), polls);
+    EXPECT_FALSE(Exists(configPath));
+}
+
 TEST_F(ConnectionControlTest, AStopWhileAStartupMessageIsShownEndsWithoutWriting) {
     ListRegisters("");
     dialogs.onMessage = [this](const test::Shown&) {

@@ -225,6 +225,14 @@ TEST_F(MainWindowTest, APrefixThatIsNoIntegerKeepsTheEarlierOne) {
     // Leaving a setting rewrites the register list with the same content.
     EXPECT_EQ(ReadFile(AppSettings.ECRList), Line(1, "/nonexistent/tty1"));
 
+    // An emptied file name is stored empty; the loaded article table stays as it is.
+    auto* plu = Find<QLineEdit>("ePLUFile");
+    plu->setText("");
+    Leave(plu);
+    EXPECT_EQ(AppSettings.PLU, "");
+    EXPECT_NE(ReadFile(configPath).find("PLU=\r\n"), std::string::npos);
+    EXPECT_EQ(Window().Control().PluHolder()->FileName(), dir.Path("PLU.txt"));
+
     prefix->setText("$1A");
     Leave(prefix);
     EXPECT_EQ(AppSettings.Prefix, 26);
