@@ -206,12 +206,21 @@ class TracingProbe final : public LineStatusProbe {
         return taken;
     }
 
-    // From the last read before the first output check after t0 (the read that brought the
-    // frame's last byte; the ACK's check follows it) to the second output check (the reply's,
-    // after the ACK's), which the reply's write follows at once.
-    static std::optional<double> SoftwareMicros(const std::vector<Event>& events,
-                                                Clock::time_point t0) {
+    // One request's trace: from the last read before the first output check after t0 (the read
+    // that brought the frame's last byte; the ACK's check follows it) to the second output check
+    // (the reply's, after the ACK's), which the reply's write follows at once; split at the
+    // ACK's output check and at the end of the ACK's write.
+    struct Split {
+        double total = 0;
+        double toAck = 0;     // last byte read to the ACK's output check: frame test
+        double ackWrite = 0;  // the ACK's output check and write
+        double lookup = 0;    // end of the ACK's write to the reply's output check
+    };
+
+    static std::optional<Split> Analyse(const std::vector<Event>& events, Clock::time_point t0) {
         std::optional<Clock::time_point> lastByte;
+        Clock::time_point ackCheck{};
+        std::optional<Clock::time_point> ackWritten;
         int writesChecked = 0;
         for (const Event& e : events) {
             if (e.at < t0) {
@@ -219,8 +228,13 @@ class TracingProbe final : public LineStatusProbe {
             }
             if (e.kind == 'L' && writesChecked == 0) {
                 lastByte = e.at;
-            } else if (e.kind == 'O' && lastByte && ++writesChecked == 2) {
-                return Micros(e.at - *lastByte);
+            } else if (e.kind == 'L' && writesChecked == 1 && !ackWritten) {
+                ackWritten = e.at;
+            } else if (e.kind == 'O' && lastByte && ++writesChecked == 1) {
+                ackCheck = e.at;
+            } else if (e.kind == 'O' && lastByte && writesChecked == 2 && ackWritten) {
+                return Split{Micros(e.at - *lastByte), Micros(ackCheck - *lastByte),
+                             Micros(*ackWritten - ackCheck), Micros(e.at - *ackWritten)};
             }
         }
         return std::nullopt;
@@ -283,6 +297,9 @@ int main(int argc, char** argv) {
     std::vector<double> echoSamples;
     std::vector<double> differences;
     std::vector<double> traced;
+    std::vector<double> tracedToAck;
+    std::vector<double> tracedAckWrite;
+    std::vector<double> tracedLookup;
     Clock::time_point previousT0 = Clock::time_point::max();
     std::size_t wrongReplies = 0;
     for (std::size_t i = 0; i < warmup + requestCount; ++i) {
@@ -294,9 +311,12 @@ int main(int argc, char** argv) {
             }
         }
         // The worker polls only once it is done with the previous request: its trace is whole.
-        auto software = TracingProbe::SoftwareMicros(trace.Take(), previousT0);
-        if (i > warmup && software) {
-            traced.push_back(*software);
+        auto split = TracingProbe::Analyse(trace.Take(), previousT0);
+        if (i > warmup && split) {
+            traced.push_back(split->total);
+            tracedToAck.push_back(split->toAck);
+            tracedAckWrite.push_back(split->ackWrite);
+            tracedLookup.push_back(split->lookup);
         }
         const std::size_t article = pick(random);
         const std::string frame = sim::FrameBytes("S1;X;1;" + std::to_string(article) + ";;1.000");
@@ -351,6 +371,11 @@ int main(int argc, char** argv) {
                 software.p99);
     std::printf("software time (traced)   median %7.1f us  p99 %7.1f us  max %7.1f us  (%zu)\n",
                 tracedTimes.median, tracedTimes.p99, tracedTimes.max, traced.size());
+    std::printf(
+        "  of which (medians)     frame test %.1f us, ACK write %.1f us, "
+        "ACK to reply %.1f us\n",
+        Summarise(tracedToAck).median, Summarise(tracedAckWrite).median,
+        Summarise(tracedLookup).median);
     std::filesystem::remove_all(folder);
     return wrongReplies == 0 ? 0 : 1;
 }
