@@ -1,0 +1,28 @@
+#include "requests/OtherMessages.h"
+
+#include "base/NumberText.h"
+#include "link/LinkFrame.h"
+#include "link/SerialExtended.h"
+#include "requests/RequestError.h"
+
+namespace tallyport {
+
+bool CheckCard(TSerialExtended& link, const std::string& received) {
+    LinkMessage message = SplitFrame(received);
+    link.CardReference = message.Field(4);
+    auto amount = ParseDouble(message.Field(5), '.');
+    if (!amount) {
+        throw RequestError("'" + message.Field(5) + "' is not a valid card amount");
+    }
+    bool accepted = link.CardMin <= *amount && *amount <= link.CardMax;
+    if (!accepted) {
+        link.CardReference.clear();
+    }
+    return link.SendReply(accepted ? "PLATA CARD;;;;;" : ".;;;;;");
+}
+
+bool VoidLastLine(TSerialExtended& link) {
+    return link.PendingTranLines.RemoveLast();
+}
+
+}  // namespace tallyport

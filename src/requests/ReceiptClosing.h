@@ -1,0 +1,53 @@
+#pragma once
+
+#include <string>
+
+#include "base/LocalClock.h"
+#include "requests/TranRecord.h"
+
+namespace tallyport {
+
+class RequestContext;
+class TSerialExtended;
+
+// The values of one receipt-closing line.
+struct BonLineFields {
+    int logicalNb = 0;
+    ReceiptNumbers numbers;
+    std::string paymentType;  // one digit, or empty for an unknown code
+    std::string amountFlag;   // "1" when the first amount is less than the second
+    std::string amount1;
+    std::string amount2;
+    std::string commaText;
+    std::string cardReference;
+};
+
+// The payment-type digit of a closing line: 0 gives "0", 1 "1", 2 "3", 3 "2", any other "".
+std::string PaymentTypeField(int code);
+
+// A closing line: the 12 fields joined by ",", time before date. No line end.
+std::string FormatBonLine(const BonLineFields& fields, const LocalTime& now);
+
+// Handler of message type '2': records a discount or surcharge line with the code
+// 9999999999999 and the name "DISCOUNT (+/-)". False when discount lines are not recorded.
+// Throws RequestError, recording nothing, when the rate is not a number.
+bool RecordDiscount(TSerialExtended& link, const std::string& received,
+                    const RequestContext& context);
+
+// Handler of message type '3': sends the padded acknowledgement, fills the receipt's numbers
+// into the pending lines, builds the closing line and appends everything to the link's files.
+// True when the acknowledgement was sent. Throws RequestError for a field that must be a number
+// and is not (nothing of that closing is written) and for a file that could not be written
+// (the lines that did not reach their file stay pending).
+bool CloseReceipt(TSerialExtended& link, const std::string& received, RequestContext& context);
+
+// Appends the pending closing lines to the receipt-closing file, then the pending transaction
+// lines to the transaction file, under the context's output-files lock, and lets go of the
+// lines of each file once they are on the disk. A file that fails is named in an error notice
+// to the user, and the RequestError goes on to the worker: closing
+// lines already written are not offered again, every other line stays pending. When the
+// receipt-closing file fails the transaction file is not touched, so a receipt's transaction
+// lines never reach the back office before its closing line.
+void AppendOutputFiles(TSerialExtended& link, RequestContext& context);
+
+}  // namespace tallyport

@@ -1,0 +1,106 @@
+#include "requests/TranRecord.h"
+
+#include <cmath>
+
+#include "base/NumberText.h"
+#include "base/Padding.h"
+#include "link/SerialExtended.h"
+#include "requests/RequestError.h"
+
+namespace tallyport {
+
+namespace {
+
+constexpr std::string_view kOperatorAndReceiptPlaceholders = ",OP,NRBN,";
+constexpr std::string_view kZReportPlaceholder = "NRZZZ";
+
+// Position of the comma that opens the field `count` places from the end (1: the last field).
+std::string::size_type CommaBeforeFieldFromEnd(const std::string& line, int count) {
+    std::string::size_type pos = std::string::npos;
+    for (int i = 0; i < count; ++i) {
+        if (pos == 0) {
+            return std::string::npos;
+        }
+        pos = line.rfind(',', pos == std::string::npos ? pos : pos - 1);
+        if (pos == std::string::npos) {
+            return pos;
+        }
+    }
+    return pos;
+}
+
+}  // namespace
+
+ReceiptNumbers ReceiptNumbers::FromFields(std::string_view operatorNo, std::string_view receiptNo,
+                                          std::string_view zReportNo) {
+    return {PadLeft(operatorNo, 2, '0'), PadLeft(receiptNo, 4, '0'), PadLeft(zReportNo, 5, '0')};
+}
+
+std::string QuantityField(double quantity) {
+    std::string field(1, quantity > 0 ? '+' : '-');
+    field += PadLeft(FormatGeneral(std::fabs(quantity), '.'), 10, '0');
+    return field;
+}
+
+std::string FormatPendingTranLine(const TranLineFields& f, const LocalTime& now) {
+    std::string line;
+    line.reserve(128);
+    line += PadLeft(std::to_string(f.logicalNb), 4, '0');
+    line += kOperatorAndReceiptPlaceholders;
+    line += PadLeft(f.articleCode, 13, '0');
+    line += ',';
+    line += PadLeft(f.priceText, 8, '0');
+    line += ',';
+    line += f.commaText;
+    line += ',';
+    line += QuantityField(f.quantity);
+    line += ',';
+    line += PadRight(f.articleName, 40, ' ');
+    line += ',';
+    line += PadLeft(f.deptText, 2, '0');
+    line += ',';
+    line += f.vatText;
+    line += ',';
+    line += kZReportPlaceholder;
+    line += ',';
+    line += FormatDateDDMMYY(now);
+    line += ',';
+    line += FormatTimeHHMM(now);
+    return line;
+}
+
+bool FillReceiptNumbers(std::string& line, const ReceiptNumbers& numbers) {
+    bool filled = false;
+    // Field 11 first: the replacement of fields 2 and 3 changes the positions at the start only.
+    auto zStart = CommaBeforeFieldFromEnd(line, 3);
+    auto zEnd = CommaBeforeFieldFromEnd(line, 2);
+    if (zStart != std::string::npos && zEnd != std::string::npos &&
+        std::string_view(line).substr(zStart + 1, zEnd - zStart - 1) == kZReportPlaceholder) {
+        line.replace(zStart + 1, kZReportPlaceholder.size(), numbers.zReportNo);
+        filled = true;
+    }
+    auto first = line.find(',');
+    if (first != std::string::npos &&
+        std::string_view(line).substr(first, kOperatorAndReceiptPlaceholders.size()) ==
+            kOperatorAndReceiptPlaceholders) {
+        std::string numbersText = "," + numbers.operatorNo + "," + numbers.receiptNo + ",";
+        line.replace(first, kOperatorAndReceiptPlaceholders.size(), numbersText);
+        filled = true;
+    }
+    return filled;
+}
+
+void RecordTranLine(TSerialExtended& link, const LocalClock& clock) {
+    LocalTime now = clock.Now();
+    auto quantity = ParseDouble(link.QuantityText, '.');
+    if (!quantity) {
+        throw RequestError("'" + link.QuantityText + "' is not a valid quantity");
+    }
+    TranLineFields fields{link.LogicalNb, link.ArticleCode, link.PriceText, link.CommaText,
+                          *quantity,      link.ArticleName, link.DeptText,  link.VATText};
+    std::string line = FormatPendingTranLine(fields, now);
+    link.QuantityText = FormatGeneral(std::fabs(*quantity), '.');
+    link.PendingTranLines.Append(std::move(line));
+}
+
+}  // namespace tallyport

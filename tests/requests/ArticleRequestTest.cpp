@@ -1,0 +1,263 @@
+#include <gtest/gtest.h>
+
+#include "RequestFixture.h"
+#include "base/DecimalSeparator.h"
+
+namespace tallyport::testing {
+namespace {
+
+using sim::ExpectedReply;
+using sim::PcKind;
+
+// The reply text the register receives (upper-cased by the link).
+std::string ReplyText(const sim::ExchangeResult& result) {
+    if (!result.response || result.response->kind != PcKind::Reply) {
+        return "<no reply>";
+    }
+    return result.response->text;
+}
+
+class ArticleRequest : public RequestTest {};
+
+TEST_F(ArticleRequest, WorkedExampleRepliesAndRecordsTheSale) {
+    auto& reg = AddRegister();
+    auto result = Request(reg, ArticleRequestBody("123"));
+    EXPECT_TRUE(result.acked);
+    ASSERT_TRUE(result.response);
+    EXPECT_EQ(result.response->bytes, ExpectedReply(";Paine;2.5;100.000;1;1;1;;;"));
+    EXPECT_EQ(result.response->text, ";PAINE;2.5;100.000;1;1;1;;;");
+    EXPECT_TRUE(result.response->crcOk);
+    EXPECT_EQ(reg.PendingTran(), std::vector<std::string>{PainePendingLine(3)});
+    EXPECT_EQ(reg.LinkField(&TSerialExtended::ArticleCode), "0000000000123");
+    EXPECT_EQ(reg.LinkField(&TSerialExtended::PriceText), "25");
+    EXPECT_TRUE(notices_.Notices().empty());
+
+    // Type 7 is the same request.
+    Request(reg, ArticleRequestBody("123", "2.000", "S1", '7'));
+    auto lines = reg.PendingTran();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[1].find(",+0000002000,"), std::string::npos) << lines[1];
+}
+
+TEST_F(ArticleRequest, ScaleBarcodePricesTheWeighedQuantity) {
+    WriteArticles({kPaineArticle, "2412345000000,01,2,10,3,Branza"});
+    auto& reg = AddRegister();
+    auto result = Request(reg, ArticleRequestBody("2412345012340", "1.000"));
+    EXPECT_EQ(ReplyText(result), ";BRANZA;12.34;100.000;1;1;2;;;");
+    EXPECT_EQ(reg.PendingTran(),
+              std::vector<std::string>{"0003,OP,NRBN,2412345012340,00000010,3,+0000001234,Branza" +
+                                       std::string(34, ' ') + ",01,2,NRZZZ,06/12/26,21:50"});
+
+    // Two units of the weighed article: 2 x 1.234 kg.
+    result = Request(reg, ArticleRequestBody("2412345012340", "2.000"));
+    EXPECT_EQ(ReplyText(result), ";BRANZA;24.68;100.000;1;1;2;;;");
+    // A weight of 0 gives the price 0 and the quantity 0 (sign "-").
+    result = Request(reg, ArticleRequestBody("2412345000007", "1.000"));
+    EXPECT_EQ(ReplyText(result), ";BRANZA;0;100.000;1;1;2;;;");
+    auto lines = reg.PendingTran();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_NE(lines[1].find(",2412345012340,00000010,3,+0000002468,"), std::string::npos);
+    EXPECT_NE(lines[2].find(",2412345000007,00000010,3,-0000000000,"), std::string::npos);
+}
+
+TEST_F(ArticleRequest, ScaleBarcodeWithRecDecimalsAndNegativeQuantity) {
+    WriteArticles({"2412345000000,01,2,10,3,Branza"});
+    RegisterOptions options;
+    options.recDecimals = true;
+    auto& reg = AddRegister(options);
+    EXPECT_EQ(ReplyText(Request(reg, ArticleRequestBody("2412345012340"))),
+              ";BRANZA;1234;100.000;1;1;2;;;");
+    // A returned weighed article: one leading sign, not one per part.
+    EXPECT_EQ(ReplyText(Request(reg, ArticleRequestBody("2412345012340", "-1.000"))),
+              ";BRANZA;-1234;100.000;1;1;2;;;");
+    auto lines = reg.PendingTran();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[1].find(",-0000001234,"), std::string::npos) << lines[1];
+}
+
+TEST_F(ArticleRequest, CommaOfTheWeighedArticleSetsTheRounding) {
+    WriteArticles({"2400001000000,01,1,10,1,Unitati", "2400002000000,01,1,10,0,Fara",
+                   "2400003000000,01,1,10,2,Zecimi"});
+    auto& reg = AddRegister();
+    // Comma 1: whole units, half away from zero (12.5 gives 13).
+    EXPECT_EQ(ReplyText(Request(reg, ArticleRequestBody("2400001012340"))),
+              ";UNITATI;12;100.000;1;1;1;;;");
+    EXPECT_EQ(ReplyText(Request(reg, ArticleRequestBody("2400001012500"))),
+              ";UNITATI;13;100.000;1;1;1;;;");
+    // Comma 0 asks for 255 places, which cannot be done: the price is 0.
+    EXPECT_EQ(ReplyText(Request(reg, ArticleRequestBody("2400002012340"))),
+              ";FARA;0;100.000;1;1;1;;;");
+    // Comma 2: tenths; 1.235 kg at 10 is 12.35, rounded to 12.4.
+    EXPECT_EQ(ReplyText(Request(reg, ArticleRequestBody("2400003012350"))),
+              ";ZECIMI;12.4;100.000;1;1;1;;;");
+    EXPECT_EQ(reg.PendingTran().size(), 4u);
+}
+
+TEST_F(ArticleRequest, ScaleRuleAppliesOnlyWhenTheDirectSearchFails) {
+    WriteArticles({"2412345012340,05,1,7.5,3,Cod intreg", "2412345000000,01,2,10,3,Branza",
+                   "5941234567890,02,1,3.2,3,Ciocolata"});
+    auto& reg = AddRegister();
+    EXPECT_EQ(ReplyText(Request(reg, ArticleRequestBody("2412345012340"))),
+              ";COD INTREG;7.5;100.000;5;1;1;;;");
+    // An EAN-13 is searched as it is.
+    EXPECT_EQ(ReplyText(Request(reg, ArticleRequestBody("5941234567890"))),
+              ";CIOCOLATA;3.2;100.000;2;1;1;;;");
+    EXPECT_EQ(reg.PendingTran().size(), 2u);
+}
+
+TEST_F(ArticleRequest, UnknownArticleIsNotAnsweredAndTheUserIsTold) {
+    auto& reg = AddRegister();
+    auto result = Request(reg, ArticleRequestBody("999"));
+    EXPECT_TRUE(result.acked);
+    EXPECT_FALSE(result.response);
+    EXPECT_TRUE(result.nextPoll);
+    EXPECT_TRUE(reg.PendingTran().empty());
+    // An unknown scale code names the key searched last.
+    Request(reg, ArticleRequestBody("2499999012340"));
+    auto notices = notices_.Notices();
+    ASSERT_EQ(notices.size(), 2u);
+    EXPECT_EQ(notices[0].title, "Eroare");
+    EXPECT_EQ(notices[0].text,
+              "Se solicita vanzarea unui articol inexistent in PLU.txt: 0000000000999!");
+    EXPECT_EQ(notices[0].seconds, 10);
+    EXPECT_EQ(notices[0].icon, NoticeIcon::Error);
+    EXPECT_EQ(notices[1].text,
+              "Se solicita vanzarea unui articol inexistent in PLU.txt: 2499999000000!");
+    EXPECT_TRUE(reg.PendingTran().empty());
+}
+
+TEST_F(ArticleRequest, RequestOfAnotherRegisterIsIgnored) {
+    auto& reg = AddRegister();
+    auto result = Request(reg, ArticleRequestBody("123", "1.000", "S2"));
+    EXPECT_TRUE(result.acked);
+    EXPECT_FALSE(result.response);
+    EXPECT_TRUE(reg.PendingTran().empty());
+    EXPECT_TRUE(notices_.Notices().empty());
+    // Not a prefix match either.
+    Request(reg, ArticleRequestBody("123", "1.000", "S"));
+    EXPECT_TRUE(reg.PendingTran().empty());
+}
+
+TEST_F(ArticleRequest, UnconfirmedReplyRecordsNothing) {
+    RegisterOptions options;
+    options.confirmation.enabled = false;
+    auto& reg = AddRegister(options);
+    auto result = Request(reg, ArticleRequestBody("123"));
+    EXPECT_EQ(ReplyText(result), ";PAINE;2.5;100.000;1;1;1;;;");
+    EXPECT_TRUE(reg.PendingTran().empty());
+}
+
+TEST_F(ArticleRequest, ConfirmationMustBeAnAckAmongFillers) {
+    RegisterOptions options;
+    options.confirmation.enabled = false;
+    auto& reg = AddRegister(options);
+    // The register's confirmation bytes follow its request 30 ms later, whenever the reply goes
+    // out: waiting on the line or arriving within the wait, the worker reads them either way.
+    auto confirmWith = [&](const std::string& bytes) {
+        const std::string frame = sim::FrameBytes(ArticleRequestBody("123"));
+        auto result = Request(reg, sim::Answer::Raw(frame + bytes).GapBefore(frame.size(), 30));
+        EXPECT_EQ(ReplyText(result), ";PAINE;2.5;100.000;1;1;1;;;");
+    };
+    confirmWith("\xFF\xFF\xFF");
+    EXPECT_TRUE(reg.PendingTran().empty());
+    confirmWith("\xFF\x06\xFF");
+    EXPECT_EQ(reg.PendingTran().size(), 1u);
+    confirmWith("\x15");
+    EXPECT_EQ(reg.PendingTran().size(), 1u);
+    confirmWith("\x06");
+    EXPECT_EQ(reg.PendingTran().size(), 2u);
+}
+
+TEST_F(ArticleRequest, FillersAroundTheConfirmationAreDropped) {
+    RegisterOptions options;
+    options.confirmation.fillersBefore = 3;
+    options.confirmation.fillersAfter = 2;
+    auto& reg = AddRegister(options);
+    Request(reg, ArticleRequestBody("123"));
+    EXPECT_EQ(reg.PendingTran(), std::vector<std::string>{PainePendingLine(3)});
+}
+
+TEST_F(ArticleRequest, RewrittenArticleFileIsSeenByTheNextRequest) {
+    auto& reg = AddRegister();
+    EXPECT_EQ(ReplyText(Request(reg, ArticleRequestBody("123"))), ";PAINE;2.5;100.000;1;1;1;;;");
+    RewriteArticles({"0000000000123,01,1,2.75,3,Paine alba", "0000000000124,02,2,4,3,Lapte"});
+    EXPECT_EQ(ReplyText(Request(reg, ArticleRequestBody("123"))),
+              ";PAINE ALBA;2.75;100.000;1;1;1;;;");
+    EXPECT_EQ(ReplyText(Request(reg, ArticleRequestBody("124"))), ";LAPTE;4;100.000;2;1;2;;;");
+    auto lines = reg.PendingTran();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_NE(lines[1].find(",0000000000123,00000275,3,+0000001000,Paine alba"), std::string::npos);
+}
+
+TEST_F(ArticleRequest, PointsWhateverTheRegionalSeparator) {
+    RegionalSeparatorScope comma(',');
+    WriteArticles({kPaineArticle, "0000000000200,01,1,12.34,3,Cafea"});
+    auto& reg = AddRegister();
+    auto result = Request(reg, ArticleRequestBody("123"));
+    auto cafeaResult = Request(reg, ArticleRequestBody("200"));
+    Request(reg, DiscountBody("12.34", "-10.00"));
+    EXPECT_EQ(ReplyText(result), ";PAINE;2.5;100.000;1;1;1;;;");
+    EXPECT_EQ(ReplyText(cafeaResult), ";CAFEA;12.34;100.000;1;1;1;;;");
+    auto lines = reg.PendingTran();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], PainePendingLine(3));
+    EXPECT_NE(lines[1].find(",00001234,3,+0000001000,"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find(",9999999999999,  -1.234,3,-0000001000,"), std::string::npos)
+        << lines[2];
+}
+
+TEST_F(ArticleRequest, NameDepartmentAndVatForms) {
+    WriteArticles({"0000000000301,12,3,1.5,3,  APA MINERALA NATURALA PLATA 2L",
+                   "0000000000302,7,2,1,3,Un dept", "0000000000303,,1,1,3,Fara dept"});
+    auto& reg = AddRegister();
+    EXPECT_EQ(ReplyText(Request(reg, ArticleRequestBody("301"))),
+              ";APA MINERALA NATURAL;1.5;100.000;2;1;3;;;");
+    EXPECT_EQ(ReplyText(Request(reg, ArticleRequestBody("302", "0.500"))),
+              ";UN DEPT;1;100.000;7;1;2;;;");
+    EXPECT_EQ(ReplyText(Request(reg, ArticleRequestBody("303"))), ";FARA DEPT;1;100.000;0;1;1;;;");
+    auto lines = reg.PendingTran();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "0003,OP,NRBN,0000000000301,00000015,3,+0000001000,APA MINERALA NATURAL" +
+                            std::string(20, ' ') + ",12,3,NRZZZ,06/12/26,21:50");
+    EXPECT_NE(lines[1].find(",+0000000500,Un dept" + std::string(33, ' ') + ",07,2,"),
+              std::string::npos)
+        << lines[1];
+    EXPECT_NE(lines[2].find(",00,1,NRZZZ"), std::string::npos) << lines[2];
+}
+
+TEST_F(ArticleRequest, ABadNumberEndsThatMessageOnlyAndTheRegisterIsStillServed) {
+    WriteArticles({kPaineArticle, "2412345000000,01,2,10,3,Branza", "0000000000400,01,1,5,,Fara"});
+    auto& reg = AddRegister();
+    // A weighed request with a quantity that is no number: no reply, nothing recorded.
+    auto result = Request(reg, ArticleRequestBody("2412345012340", "abc"));
+    EXPECT_TRUE(result.acked);
+    EXPECT_FALSE(result.response);
+    // An article without a Comma cannot be priced.
+    result = Request(reg, ArticleRequestBody("400"));
+    EXPECT_FALSE(result.response);
+    // A sale confirmed with a quantity that is no number records no line.
+    result = Request(reg, ArticleRequestBody("123", "x"));
+    EXPECT_EQ(ReplyText(result), ";PAINE;2.5;100.000;1;1;1;;;");
+    EXPECT_TRUE(reg.PendingTran().empty());
+    // The worker goes on.
+    EXPECT_EQ(ReplyText(Request(reg, ArticleRequestBody("123"))), ";PAINE;2.5;100.000;1;1;1;;;");
+    EXPECT_EQ(reg.PendingTran(), std::vector<std::string>{PainePendingLine(3)});
+    EXPECT_TRUE(reg.worker->Running());
+}
+
+TEST_F(ArticleRequest, HugeWeighedQuantityIsRefusedNotWrapped) {
+    WriteArticles({"2412345000000,01,2,10,3,Branza"});
+    auto& reg = AddRegister();
+    // 99999 x 99999999999999999 overflows 64 bits: refused, not wrapped to a wrong quantity.
+    auto result = Request(reg, ArticleRequestBody("2412345999990", "99999999999999.999"));
+    EXPECT_FALSE(result.response);
+    // 99999 g x 100000 units: beyond 32 bits, exact in 64.
+    result = Request(reg, ArticleRequestBody("2412345999990", "100000.000"));
+    EXPECT_EQ(ReplyText(result), ";BRANZA;99999000;100.000;1;1;2;;;");
+    auto lines = reg.PendingTran();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find(",+9999900000,"), std::string::npos) << lines[0];
+}
+
+}  // namespace
+}  // namespace tallyport::testing

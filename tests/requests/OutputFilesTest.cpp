@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <mutex>
+#include <thread>
+
+#include "TestFiles.h"
+#include "requests/OutputFileNames.h"
+#include "requests/OutputFiles.h"
+#include "requests/RequestError.h"
+
+namespace tallyport {
+namespace {
+
+using testing::ReadCrLfLines;
+using testing::ReadFile;
+using testing::TempFolder;
+using testing::WriteFile;
+
+TEST(OutputFiles, CreatesAMissingFileAndAppendsToAnExistingOne) {
+    TempFolder folder;
+    std::string path = folder.File("Tran.txt");
+    AppendLinesToFile(path, {"first", "second"});
+    EXPECT_EQ(ReadFile(path), "first\r\nsecond\r\n");
+    AppendLinesToFile(path, {"third"});
+    EXPECT_EQ(ReadFile(path), "first\r\nsecond\r\nthird\r\n");
+
+    std::string existing = folder.File("Bon.txt");
+    WriteFile(existing, "kept from yesterday\r\n");
+    AppendLinesToFile(existing, {"today"});
+    EXPECT_EQ(ReadFile(existing), "kept from yesterday\r\ntoday\r\n");
+}
+
+TEST(OutputFiles, NoLinesStillCreatesTheFile) {
+    TempFolder folder;
+    std::string path = folder.File("Tran.txt");
+    AppendLinesToFile(path, {});
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 0);
+}
+
+TEST(OutputFiles, BytesGoOutAsHeld) {
+    TempFolder folder;
+    std::string path = folder.File("Tran.txt");
+    std::string line = std::string("Cafea \xE2\xBA") + '\0' + "x";
+    AppendLinesToFile(path, {line});
+    EXPECT_EQ(ReadFile(path), line + "\r\n");
+}
+
+TEST(OutputFiles, FailuresNameTheFileAndLeaveNothingBehind) {
+    TempFolder folder;
+    std::string missingFolder = folder.File("no/such/folder/Tran.txt");
+    try {
+        AppendLinesToFile(missingFolder, {"line"});
+        FAIL() << "the append should have failed";
+    } catch (const RequestError& e) {
+        EXPECT_NE(std::string(e.what()).find(missingFolder), std::string::npos) << e.what();
+    }
+
+    std::string aFile = folder.File("plain");
+    WriteFile(aFile, "x");
+    EXPECT_THROW(AppendLinesToFile(aFile + "/Tran.txt", {"line"}), RequestError);
+    EXPECT_EQ(ReadFile(aFile), "x");
+
+    std::string aFolder = folder.File("Tran.d");
+    ASSERT_EQ(::mkdir(aFolder.c_str(), 0755), 0);
+    EXPECT_THROW(AppendLinesToFile(aFolder, {"line"}), RequestError);
+}
+
+// A file-size limit makes the kernel accept part of the write and refuse the rest (EFBIG).
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        previousHandler_ = ::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = saved_;
+        limited.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        ::signal(SIGXFSZ, previousHandler_);
+    }
+
+  private:
+    rlimit saved_{};
+    sighandler_t previousHandler_{};
+};
+
+TEST(OutputFiles, AWriteThatStopsMidwayIsTakenBackWhole) {
+    TempFolder folder;
+    std::string path = folder.File("Tran.txt");
+    WriteFile(path, "0123456789\r\n");
+    {
+        FileSizeLimit limit(40);
+        EXPECT_THROW(AppendLinesToFile(path, {std::string(20, 'a'), std::string(20, 'b')}),
+                     RequestError);
+        // Whatever fits the limit still goes out whole.
+        AppendLinesToFile(path, {"short"});
+    }
+    EXPECT_EQ(ReadFile(path), "0123456789\r\nshort\r\n");
+}
+
+TEST(OutputFiles, AFifoWithoutReaderFailsAtOnce) {
+    TempFolder folder;
+    std::string fifo = folder.File("pipe");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_THROW(AppendLinesToFile(fifo, {"line"}), RequestError);
+}
+
+TEST(OutputFiles, ConcurrentAppendsUnderOneLockNeverInterleave) {
+    TempFolder folder;
+    std::string path = folder.File("Tran.txt");
+    std::mutex appends;
+    constexpr int kWriters = 4;
+    constexpr int kRounds = 200;
+    std::vector<std::thread> writers;
+    for (int w = 0; w < kWriters; ++w) {
+        writers.emplace_back([&, w] {
+            for (int r = 0; r < kRounds; ++r) {
+                std::vector<std::string> lines;
+                for (int i = 0; i < 3; ++i) {
+                    lines.push_back(std::to_string(w) + "," + std::to_string(r) + "," +
+                                    std::to_string(i) + "," + std::string(100, 'a' + w));
+                }
+                std::lock_guard<std::mutex> guard(appends);
+                AppendLinesToFile(path, lines);
+            }
+        });
+    }
+    for (auto& t : writers) {
+        t.join();
+    }
+    auto lines = ReadCrLfLines(path);
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(kWriters * kRounds * 3));
+    std::vector<int> nextRound(kWriters, 0);
+    for (std::size_t i = 0; i < lines.size(); i += 3) {
+        int w = lines[i][0] - '0';
+        ASSERT_GE(w, 0);
+        ASSERT_LT(w, kWriters);
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_EQ(lines[i + k], std::to_string(w) + "," + std::to_string(nextRound[w]) + "," +
+                                        std::to_string(k) + "," + std::string(100, 'a' + w));
+        }
+        ++nextRound[w];
+    }
+    for (int w = 0; w < kWriters; ++w) {
+        EXPECT_EQ(nextRound[w], kRounds);
+    }
+}
+
+TEST(OutputFileNames, PerRegisterFileNames) {
+    EXPECT_EQ(PerRegisterFileName("Bon.txt", 3), "Bon.txt3.txt");
+    EXPECT_EQ(PerRegisterFileName("Bon.txt", 12), "Bon.txt12.txt");
+    EXPECT_EQ(PerRegisterFileName("Tran.txt", 12), "Tran.txt12.txt");
+    EXPECT_EQ(PerRegisterFileName("Bon", 3), "Bon3");
+    EXPECT_EQ(PerRegisterFileName("C:\\BO\\Bon", 3), "C:\\BO\\Bon3");
+    EXPECT_EQ(PerRegisterFileName("C:\\BO.2026\\Bon.dat", 3), "C:\\BO.2026\\Bon.dat3.dat");
+    EXPECT_EQ(PerRegisterFileName("/srv/bo.d/Bon", 3), "/srv/bo.d/Bon3");
+    EXPECT_EQ(PerRegisterFileName("/srv/bo.d/Bon.csv", 7), "/srv/bo.d/Bon.csv7.csv");
+    EXPECT_EQ(PerRegisterFileName("out/a.b.txt", 1), "out/a.b.txt1.txt");
+    EXPECT_EQ(PerRegisterFileName("C:Bon.txt", 3), "C:Bon.txt3.txt");
+    EXPECT_EQ(PerRegisterFileName("bo.d:Bon", 3), "bo.d:Bon3");  // a drive separator too
+    EXPECT_EQ(PerRegisterFileName(".hidden", 2), ".hidden2.hidden");
+    EXPECT_EQ(FileExtension("/srv/bo.d/Bon.csv"), ".csv");
+    EXPECT_EQ(FileExtension("/srv/bo.d/Bon"), "");
+}
+
+}  // namespace
+}  // namespace tallyport

@@ -1,0 +1,100 @@
+#include "RequestFixture.h"
+
+#include <filesystem>
+
+namespace tallyport::testing {
+
+std::string ArticleRequestBody(const std::string& code, const std::string& quantity,
+                               const std::string& fiscal, char type) {
+    return fiscal + ";X;" + type + ";" + code + ";;" + quantity;
+}
+
+std::string DiscountBody(const std::string& value, const std::string& rate) {
+    return "S1;X;2;;" + value + ";" + rate;
+}
+
+std::string ClosingBody(const std::string& paymentType, const std::string& operatorNo,
+                        const std::string& receiptNo, const std::string& zReportNo,
+                        const std::string& amount1, const std::string& amount2) {
+    // Fields 1..20; 6-8 and 12-19 unused.
+    return "S1;X;3;" + paymentType + ";" + operatorNo + ";;;;" + receiptNo + ";" + zReportNo + ";" +
+           amount1 + ";;;;;;;;;" + amount2;
+}
+
+std::string CardBody(const std::string& reference, const std::string& amount, char type) {
+    return std::string("S1;X;") + type + ";" + reference + ";" + amount + ";0";
+}
+
+const std::string kPaineArticle = "0000000000123,01,1,2.5,3,Paine";
+
+std::string PainePendingLine(int logicalNb) {
+    std::string number = std::to_string(logicalNb);
+    return std::string(4 - number.size(), '0') + number +
+           ",OP,NRBN,0000000000123,00000025,3,+0000001000,Paine" + std::string(35, ' ') +
+           ",01,1,NRZZZ,06/12/26,21:50";
+}
+
+RequestTest::RequestTest() {
+    WriteArticles({kPaineArticle});
+}
+
+RequestTest::~RequestTest() {
+    registers_.clear();
+}
+
+void RequestTest::WriteArticles(const std::vector<std::string>& lines) {
+    std::string bytes;
+    for (const std::string& line : lines) {
+        bytes += line + "\r\n";
+    }
+    WriteFile(PluPath(), bytes);
+    holder_ = std::make_unique<TPluH>(PluPath(), *articles_);
+}
+
+void RequestTest::RewriteArticles(const std::vector<std::string>& lines) {
+    auto loaded = std::filesystem::last_write_time(PluPath());
+    std::string bytes;
+    for (const std::string& line : lines) {
+        bytes += line + "\r\n";
+    }
+    WriteFile(PluPath(), bytes);
+    std::filesystem::last_write_time(PluPath(), loaded + 10s);
+}
+
+SimulatedRegister& RequestTest::AddRegister(RegisterOptions options) {
+    auto reg = std::make_unique<SimulatedRegister>();
+    sim::EcrSimulator::Options simOptions;
+    simOptions.logicalNb = options.logicalNb;
+    simOptions.confirmation = options.confirmation;
+    reg->sim = std::make_unique<sim::EcrSimulator>(simOptions);
+    reg->worker = std::make_unique<TSerialThread>(
+        ThreadPriority::Normal, holder_.get(),
+        options.bonFile.empty() ? BonPath() : options.bonFile,
+        options.tranFile.empty() ? TranPath() : options.tranFile, options.cardMin, options.cardMax,
+        options.recDiscount, options.recAmount, options.recDecimals, options.scalePrefix, notices_);
+    TSerialExtended& link = reg->worker->Link();
+    link.CommPort = reg->sim->PortName();
+    link.LogicalNb = options.logicalNb;
+    link.Fiscal = options.fiscal;
+    link.TranRate = 9600;
+    link.SetHandlers(handlers_);
+    EXPECT_TRUE(reg->worker->StartLink()) << link.Port.LastErrorText();
+    registers_.push_back(std::move(reg));
+    return *registers_.back();
+}
+
+sim::ExchangeResult RequestTest::Request(SimulatedRegister& reg, const std::string& body) {
+    return Request(reg, sim::Answer::Frame(body));
+}
+
+sim::ExchangeResult RequestTest::Request(SimulatedRegister& reg, sim::Answer answer) {
+    sim::ExchangeResult result = reg.sim->Exchange(std::move(answer), 3s);
+    EXPECT_TRUE(result.sent) << "the register was not polled";
+    if (!result.nextPoll) {
+        // The worker polls again only once the handler has returned.
+        EXPECT_TRUE(reg.sim->WaitForPolls(reg.sim->PollCount() + 1, 3s));
+    }
+    return result;
+}
+
+}  // namespace tallyport::testing

@@ -1,0 +1,145 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "TestFiles.h"
+#include "base/LocalClock.h"
+#include "base/NoticeSink.h"
+#include "link/LinkLock.h"
+#include "link/SerialThread.h"
+#include "requests/RequestHandlers.h"
+#include "store/PluHolder.h"
+#include "support/EcrProtocol.h"
+#include "support/EcrSimulator.h"
+
+namespace tallyport::testing {
+
+using namespace std::chrono_literals;
+
+// A clock that always tells the same minute.
+class FixedClock final : public LocalClock {
+  public:
+    explicit FixedClock(LocalTime t) : t_(t) {}
+    LocalTime Now() const override { return t_; }
+
+  private:
+    LocalTime t_;
+};
+
+struct Notice {
+    std::string title;
+    std::string text;
+    int seconds = 0;
+    NoticeIcon icon = NoticeIcon::None;
+};
+
+// Keeps every notice the handlers show.
+class NoticeRecorder final : public NoticeSink {
+  public:
+    void ShowNotice(const std::string& title, const std::string& text, int seconds,
+                    NoticeIcon icon) override {
+        std::lock_guard<std::mutex> guard(mutex_);
+        notices_.push_back({title, text, seconds, icon});
+    }
+    std::vector<Notice> Notices() const {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return notices_;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<Notice> notices_;
+};
+
+// How one simulated register's worker is built.
+struct RegisterOptions {
+    int logicalNb = 3;
+    std::string fiscal = "S1";
+    bool recDiscount = true;
+    bool recAmount = true;
+    bool recDecimals = false;
+    double cardMin = 0;
+    double cardMax = 100000000;
+    std::string scalePrefix = "24";
+    std::string bonFile;   // empty: Bon.txt in the test's folder
+    std::string tranFile;  // empty: Tran.txt in the test's folder
+    sim::Confirmation confirmation{.enabled = true, .delayMs = 0};
+};
+
+// A register on a pseudo-terminal and the link worker that serves it.
+struct SimulatedRegister {
+    std::unique_ptr<sim::EcrSimulator> sim;
+    std::unique_ptr<TSerialThread> worker;
+
+    TSerialExtended& Link() { return worker->Link(); }
+    // A working field of the link, read under LinkLock: the worker changes the fields on its own
+    // thread and takes the lock for its next poll, so the lock orders the read after the change.
+    std::string LinkField(std::string TSerialExtended::*field) {
+        std::lock_guard<FairRecursiveMutex> guard(LinkLock);
+        return worker->Link().*field;
+    }
+    std::vector<std::string> PendingTran() const { return worker->Link().PendingTranLines.Copy(); }
+    std::vector<std::string> PendingBon() const { return worker->Link().PendingBonLines.Copy(); }
+    ~SimulatedRegister() {
+        worker.reset();  // stop the worker before its line goes away
+        sim.reset();
+    }
+};
+
+// Message bodies as the registers send them.
+std::string ArticleRequestBody(const std::string& code, const std::string& quantity = "1.000",
+                               const std::string& fiscal = "S1", char type = '1');
+std::string DiscountBody(const std::string& value, const std::string& rate);
+std::string ClosingBody(const std::string& paymentType, const std::string& operatorNo,
+                        const std::string& receiptNo, const std::string& zReportNo,
+                        const std::string& amount1, const std::string& amount2);
+std::string CardBody(const std::string& reference, const std::string& amount, char type = '8');
+
+// 6 December 2026, 21:50.
+inline constexpr LocalTime kTestTime{.year = 2026, .month = 12, .day = 6, .hour = 21, .minute = 50};
+
+// The worked example's lines.
+extern const std::string kPaineArticle;  // article file line of 123 Paine 2.5, Dept 01, VAT 1
+std::string PainePendingLine(int logicalNb = 3);
+
+// Registers served end to end: real link workers on pseudo-terminals, a real article file and
+// real output files in a temporary folder, a fixed clock and a notice recorder.
+class RequestTest : public ::testing::Test {
+  protected:
+    RequestTest();
+    ~RequestTest() override;
+
+    // Writes the article file (lines without line ends) and loads it into a new holder; call
+    // before AddRegister.
+    void WriteArticles(const std::vector<std::string>& lines);
+    // Rewrites the article file with a modification time later than the loaded one.
+    void RewriteArticles(const std::vector<std::string>& lines);
+
+    SimulatedRegister& AddRegister(RegisterOptions options = {});
+
+    // Sends one frame at the register's next poll and waits until the worker has handled it
+    // (it polls again); the result holds the PC's acknowledgement and reply.
+    sim::ExchangeResult Request(SimulatedRegister& reg, const std::string& body);
+    sim::ExchangeResult Request(SimulatedRegister& reg, sim::Answer answer);
+
+    std::string BonPath() const { return folder_.File("Bon.txt"); }
+    std::string TranPath() const { return folder_.File("Tran.txt"); }
+    std::string PluPath() const { return folder_.File("PLU.txt"); }
+
+    TempFolder folder_;
+    FixedClock clock_{kTestTime};
+    NoticeRecorder notices_;
+    RequestContext context_{clock_};
+    std::shared_ptr<const HandlerTable> handlers_ = MakeRequestHandlers(context_);
+    std::unique_ptr<CsvTable> articles_ = MakeArticleTable();
+    std::unique_ptr<TPluH> holder_;
+    std::vector<std::unique_ptr<SimulatedRegister>> registers_;  // destroyed first
+};
+
+}  // namespace tallyport::testing
