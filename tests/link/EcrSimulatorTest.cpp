@@ -166,7 +166,6 @@ TEST(EcrSimulator, ExchangeFollowsThePcToItsResponse) {
         if (frame == FrameBytes("S;X;3")) {
             pc.Write("\x06");
             pc.Write(Fillers(6) + "\x06" + Fillers(10));
-            pc.Write(ExpectedPoll(4));
         }
     });
     ExchangeResult r = sim.Exchange("S;X;3", 3s);
@@ -176,6 +175,7 @@ TEST(EcrSimulator, ExchangeFollowsThePcToItsResponse) {
     ASSERT_TRUE(r.response.has_value());
     EXPECT_EQ(r.response->kind, PcKind::PaddedAck);
     EXPECT_EQ(r.response->bytes, ExpectedPaddedAck());
+    EXPECT_FALSE(r.nextPoll);  // the whole padded acknowledgement ends the exchange
 
     // Nobody polls: the answer is not sent and is taken back from the script.
     r = sim.Exchange("S;X;3", 100ms);
