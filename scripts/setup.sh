@@ -12,7 +12,7 @@ PACKAGES=(
 )
 # Tools for looking at the window under a virtual display; installed on request.
 if [[ "${TALLYPORT_SETUP_SCREENSHOTS:-0}" == 1 ]]; then
-  PACKAGES+=(xvfb xauth trayer imagemagick x11-apps)
+  PACKAGES+=(xvfb xauth trayer imagemagick x11-apps xdotool)
 fi
 
 missing=()

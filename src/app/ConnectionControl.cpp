@@ -1,0 +1,337 @@
+#include "app/ConnectionControl.h"
+
+#include <exception>
+#include <stdexcept>
+
+#include "app/OutputFileNames.h"
+#include "store/AppSettings.h"
+#include "store/RegisterList.h"
+#include "store/StoreError.h"
+
+namespace tallyport {
+
+bool Connected = false;
+
+bool MoveToRow(CsvTable& table, std::size_t index) {
+    if (!table.IsOpen() || index >= table.RowCount()) {
+        return false;
+    }
+    table.MoveTo(index);
+    return true;
+}
+
+TConnectionControl::TConnectionControl(std::string configPath, ShellView& view,
+                                       UserDialogs& dialogs, NoticeSink& trayIcon,
+                                       std::shared_ptr<const HandlerTable> handlers)
+    : configPath_(std::move(configPath)),
+      view_(view),
+      dialogs_(dialogs),
+      trayIcon_(trayIcon),
+      handlers_(std::move(handlers)),
+      registerList_(MakeRegisterList()),
+      articleTable_(MakeArticleTable()) {
+    Connected = false;
+}
+
+TConnectionControl::~TConnectionControl() {
+    FreeECRObjects();
+    Connected = false;
+}
+
+bool TConnectionControl::StopRequested() {
+    if (!stopDuringStartup_ && stopProbe_ && stopProbe_()) {
+        stopDuringStartup_ = true;
+    }
+    return stopDuringStartup_;
+}
+
+TConnectionControl::StartupResult TConnectionControl::EndStartup(StartupResult result) {
+    // Nothing is written: the files did not load, or the start-up was cut short, so the
+    // window's controls and the register list may not hold what the files hold.
+    FreeECRObjects();
+    Connected = false;
+    loading_ = false;
+    phase_ = Phase::Ended;
+    return result;
+}
+
+TConnectionControl::StartupResult TConnectionControl::TrayStartup() {
+    phase_ = Phase::Starting;
+    loading_ = true;
+    threads_.clear();
+    started_.clear();
+    view_.PrepareStartup();
+    if (StopRequested()) {
+        return EndStartup(StartupResult::Stopped);
+    }
+
+    try {
+        pluHolder_ = std::make_unique<TPluH>(AppSettings.PLU, *articleTable_);
+    } catch (const std::exception&) {
+        // The register list would stay unloaded: end as after the corrupt-files message rather
+        // than run, and later write, without it.
+        dialogs_.ShowMessage(MessageKind::Error, shell_text::kPluFileBad);
+        return EndStartup(StopRequested() ? StartupResult::Stopped : StartupResult::Failed);
+    }
+    if (StopRequested()) {
+        return EndStartup(StartupResult::Stopped);
+    }
+
+    if (DisplayParams()) {
+        dialogs_.ShowMessage(MessageKind::Error, shell_text::kFilesCorrupt);
+        return EndStartup(StopRequested() ? StartupResult::Stopped : StartupResult::Failed);
+    }
+    if (StopRequested()) {
+        return EndStartup(StartupResult::Stopped);
+    }
+
+    if (CreateECRThreads() == 0 && !StopRequested()) {
+        Connected = StartECRThreads() == 0;
+    }
+    if (StopRequested()) {
+        return EndStartup(StartupResult::Stopped);
+    }
+    ShowConnectState(Connected);
+    loading_ = false;
+    phase_ = Phase::Running;
+    return StartupResult::Running;
+}
+
+bool TConnectionControl::DisplayParams() {
+    bool failed = false;
+    try {
+        view_.ShowSettings(AppSettings);
+        registerList_->Close();
+        registerList_->Open();
+        LoadTableFromFile(*registerList_, AppSettings.ECRList);
+    } catch (const std::exception&) {
+        failed = true;
+    }
+    view_.ShowRegisterList();
+    return failed;
+}
+
+bool TConnectionControl::StoreParams() {
+    view_.TakeSettings(AppSettings);
+    try {
+        SaveTableToFile(*registerList_, AppSettings.ECRList);
+    } catch (const std::exception&) {
+        return true;
+    }
+    return false;
+}
+
+std::unique_ptr<TSerialThread> TConnectionControl::BuildWorker(const RegisterEntry& row) const {
+    if (row.Parity.empty()) {
+        throw std::invalid_argument("register without parity");
+    }
+    const AppSettingsRecord& s = AppSettings;
+    const int logicalNb = row.LogicalNb.value_or(0);
+    std::string masterFile = s.ReceiptMaster;
+    std::string detailFile = s.ReceiptDetail;
+    if (s.RecSepFiles) {
+        masterFile = PerRegisterFileName(s.ReceiptMaster, logicalNb);
+        detailFile = PerRegisterFileName(s.ReceiptDetail, logicalNb);
+    }
+    auto worker = std::make_unique<TSerialThread>(
+        ThreadPriority::Lowest, pluHolder_.get(), std::move(masterFile), std::move(detailFile),
+        s.Min, s.Max, s.RecDiscount, s.RecAmount, s.RecDecimals, std::to_string(s.Prefix),
+        trayIcon_);
+    TSerialExtended& link = worker->Link();
+    if (handlers_) {
+        link.SetHandlers(handlers_);
+    }
+    link.LogicalNb = logicalNb;
+    link.ModelType = row.ModelType;
+    link.CommPort = row.CommPort;
+    link.TranRate = row.TranRate.value_or(0);
+    link.DataBits = row.DataBits.value_or(0);
+    link.Parity = row.Parity.front();
+    link.StopBits = row.StopBits.value_or(0);
+    link.Fiscal = row.Fiscal;
+    return worker;
+}
+
+int TConnectionControl::CreateECRThreads() {
+    threads_.clear();
+    started_.clear();
+    if (!registerList_->IsOpen() || registerList_->RowCount() == 0) {
+        dialogs_.ShowMessage(MessageKind::Warning, shell_text::kNoRegisters);
+        return 1;
+    }
+    registerList_->First();
+    while (!registerList_->Eof()) {
+        try {
+            threads_.push_back(BuildWorker(ReadRegisterEntry(*registerList_)));
+            started_.push_back(false);
+        } catch (const std::exception&) {
+            dialogs_.ShowMessage(MessageKind::Error, shell_text::kWorkerListFailed);
+            return 2;
+        }
+        registerList_->Next();
+    }
+    return 0;
+}
+
+int TConnectionControl::StartECRThreads() {
+    if (threads_.empty()) {
+        dialogs_.ShowMessage(MessageKind::Warning, shell_text::kNoRegisters);
+        return 2;
+    }
+    // LinkLock lives for the whole process; connecting only starts its users.
+    bool any = false;
+    for (std::size_t i = 0; i < threads_.size(); ++i) {
+        started_[i] = threads_[i]->StartLink();
+        any = any || started_[i];
+    }
+    return any ? 0 : 1;
+}
+
+bool TConnectionControl::AnyReceiptOpen() const {
+    for (std::size_t i = 0; i < threads_.size(); ++i) {
+        if (started_[i] && threads_[i]->Link().PendingTranLines.Count() > 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool TConnectionControl::StopECRThreads(Refusal refusal) {
+    if (AnyReceiptOpen()) {
+        if (refusal == Refusal::MessageBox) {
+            dialogs_.ShowMessage(MessageKind::Error, shell_text::kReceiptsOpen);
+        } else {
+            dialogs_.Log(shell_text::kReceiptsOpen);
+        }
+        return true;
+    }
+    for (std::size_t i = 0; i < threads_.size(); ++i) {
+        if (started_[i]) {
+            threads_[i]->StopLink();
+            started_[i] = false;
+        }
+    }
+    return false;
+}
+
+void TConnectionControl::ShowConnectState(bool connected) {
+    view_.ShowConnectState(connected);
+}
+
+void TConnectionControl::FreeECRObjects() {
+    // The workers go first: a running worker may be using the article holder.
+    for (auto& worker : threads_) {
+        worker.reset();
+    }
+    threads_.clear();
+    started_.clear();
+    pluHolder_.reset();
+}
+
+void TConnectionControl::ConnectAction() {
+    if (Connected || phase_ != Phase::Running) {
+        return;
+    }
+    Connected = StartECRThreads() == 0;
+    ShowConnectState(Connected);
+}
+
+void TConnectionControl::DisconnectAction() {
+    if (!Connected || phase_ != Phase::Running) {
+        return;
+    }
+    Connected = StopECRThreads();
+    ShowConnectState(Connected);
+}
+
+void TConnectionControl::ConnectButtonAction() {
+    if (Connected) {
+        DisconnectAction();
+    } else {
+        ConnectAction();
+    }
+}
+
+bool TConnectionControl::CloseQuery(bool ask, Refusal refusal) {
+    if (phase_ == Phase::Ended) {
+        return true;
+    }
+    if (phase_ != Phase::Running) {
+        return false;  // the start-up decides how it ends
+    }
+    if (ask && !dialogs_.Confirm(shell_text::kConfirmClose)) {
+        return false;
+    }
+    if (phase_ != Phase::Running) {
+        return phase_ == Phase::Ended;  // a stop request ended the program meanwhile
+    }
+    if (Connected) {
+        if (StopECRThreads(refusal)) {
+            return false;
+        }
+        Connected = false;
+    }
+    StoreParams();
+    SaveConfig(configPath_);
+    FreeECRObjects();
+    phase_ = Phase::Ended;
+    return true;
+}
+
+TConnectionControl::StopResult TConnectionControl::RequestStop() {
+    switch (phase_) {
+        case Phase::Created:
+        case Phase::Starting:
+            stopDuringStartup_ = true;
+            dialogs_.DismissMessage();
+            return StopResult::StartupAborted;
+        case Phase::Ended:
+            return StopResult::AlreadyEnded;
+        case Phase::Running:
+            break;
+    }
+    return CloseQuery(false, Refusal::LogLine) ? StopResult::Ended : StopResult::Refused;
+}
+
+void TConnectionControl::SettingsChanged() {
+    if (loading_ || phase_ != Phase::Running) {
+        return;
+    }
+    StoreParams();
+    SaveConfig(configPath_);
+}
+
+void TConnectionControl::SaveAndReloadRegisterList() {
+    if (phase_ != Phase::Running) {
+        return;
+    }
+    try {
+        SaveTableToFile(*registerList_, AppSettings.ECRList);
+    } catch (const std::exception& e) {
+        dialogs_.ShowMessage(MessageKind::Error, e.what());
+        view_.ShowRegisterList();
+        return;
+    }
+    DisplayParams();
+}
+
+void TConnectionControl::DeleteRegister(std::optional<std::size_t> row) {
+    if (phase_ != Phase::Running || !dialogs_.Confirm(shell_text::kConfirmDelete)) {
+        return;
+    }
+    if (phase_ != Phase::Running) {
+        return;  // a stop request ended the program while the question was open
+    }
+    try {
+        if (row) {
+            MoveToRow(*registerList_, *row);
+        }
+        registerList_->Delete();
+    } catch (const std::exception& e) {
+        dialogs_.ShowMessage(MessageKind::Error, e.what());
+        return;
+    }
+    SaveAndReloadRegisterList();
+}
+
+}  // namespace tallyport

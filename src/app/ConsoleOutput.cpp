@@ -1,0 +1,93 @@
+#include "app/ConsoleOutput.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace tallyport {
+namespace {
+
+// Lines are single lines: a line break inside a message would split it in a log reader.
+std::string OneLine(const std::string& text) {
+    std::string line = text;
+    for (char& c : line) {
+        if (c == '\n' || c == '\r') {
+            c = ' ';
+        }
+    }
+    return line;
+}
+
+const char* KindTag(MessageKind kind) {
+    switch (kind) {
+        case MessageKind::Warning:
+            return "[avertizare] ";
+        case MessageKind::Error:
+            return "[eroare] ";
+        case MessageKind::Information:
+            return "[informatie] ";
+    }
+    return "";
+}
+
+const char* IconTag(NoticeIcon icon) {
+    switch (icon) {
+        case NoticeIcon::Warning:
+            return "[avertizare] ";
+        case NoticeIcon::Error:
+            return "[eroare] ";
+        case NoticeIcon::Information:
+        case NoticeIcon::None:
+            break;
+    }
+    return "[notificare] ";
+}
+
+}  // namespace
+
+ConsoleLog::ConsoleLog(int fd, const LocalClock& clock) : fd_(fd), clock_(clock) {}
+
+void ConsoleLog::Line(const std::string& text) {
+    std::string line = FormatTimestamp(clock_.Now());
+    line += ' ';
+    line += OneLine(text);
+    line += '\n';
+    std::lock_guard lock(mutex_);
+    const char* data = line.data();
+    std::size_t left = line.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd_, data, left);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return;  // nowhere left to report it
+        }
+        data += n;
+        left -= static_cast<std::size_t>(n);
+    }
+}
+
+void ConsoleDialogs::ShowMessage(MessageKind kind, const std::string& text) {
+    log_.Line(KindTag(kind) + text);
+}
+
+bool ConsoleDialogs::Confirm(const std::string& text) {
+    log_.Line("[confirmare] " + text + " Da");
+    return true;
+}
+
+std::optional<std::string> ConsoleDialogs::ChooseFile(const std::string&) {
+    return std::nullopt;
+}
+
+void ConsoleDialogs::Log(const std::string& text) {
+    log_.Line(text);
+}
+
+void ConsoleNoticeSink::ShowNotice(const std::string& title, const std::string& text, int,
+                                   NoticeIcon icon) {
+    log_.Line(IconTag(icon) + title + ": " + text);
+}
+
+}  // namespace tallyport

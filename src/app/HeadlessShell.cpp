@@ -1,0 +1,12 @@
+#include "app/HeadlessShell.h"
+
+#include "app/ConsoleOutput.h"
+
+namespace tallyport {
+
+void HeadlessShell::ShowConnectState(bool connected) {
+    log_.Line(connected ? "Casele de marcat sunt conectate."
+                        : "Casele de marcat nu sunt conectate.");
+}
+
+}  // namespace tallyport

@@ -1,0 +1,126 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+#include "app/ConnectionControl.h"
+#include "app/ShellView.h"
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QSystemTrayIcon;
+class QTabWidget;
+class QTableView;
+
+namespace tallyport {
+
+class ConsoleLog;
+class RegisterGridModel;
+class TrayNotices;
+
+// The main window with its tray icon: the register grid and its buttons, the scale barcode
+// prefix, the back-office file names, the card limits and recording options, connect, help and
+// exit. It owns the tray icon, the notices on it and the connection control (which owns the
+// workers). User-interface thread only, except the notices (any thread).
+class TfMain final : public QWidget, public ShellView {
+    Q_OBJECT
+  public:
+    TfMain(std::string configPath, UserDialogs& dialogs, ConsoleLog& log,
+           std::shared_ptr<const HandlerTable> handlers, QString programDir,
+           QWidget* parent = nullptr);
+    ~TfMain() override;
+
+    // The start-up handler; shows the window when there is no notification area to reach it.
+    TConnectionControl::StartupResult Startup();
+    // Closes the program after an orderly end: tray icon and window go, the message loop ends.
+    void EndProgram();
+
+    TConnectionControl& Control() { return *control_; }
+    TrayNotices& Notices() { return *notices_; }
+    QSystemTrayIcon& TrayIcon() { return *tray_; }
+    QMenu& TrayMenu() { return *trayMenu_; }
+    // How the help document is opened (the desktop's "open" by default).
+    void SetUrlOpener(std::function<bool(const QUrl&)> opener) { openUrl_ = std::move(opener); }
+
+    // ShellView
+    void PrepareStartup() override;
+    void ShowSettings(const AppSettingsRecord& settings) override;
+    void TakeSettings(AppSettingsRecord& settings) override;
+    void ShowRegisterList() override;
+    void ShowConnectState(bool connected) override;
+
+    // Commands, also reachable from the tray.
+    void aOptionsExecute();
+    void aExitExecute();
+    void btHelpClick();
+    void btInsertClick();
+    void btEditClick();
+    void btDeleteClick();
+    void eParamEditExit();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void BuildActions();
+    void BuildTray();
+    QWidget* BuildCashRegPage();
+    QWidget* BuildScalePage();
+    QWidget* BuildBackOfficePage();
+    QWidget* BuildOtherPage();
+    void FixSize();
+    void Browse(QLineEdit* edit);
+    void OpenRegisterDialog(bool editMode);
+    int CurrentGridRow() const;
+
+    UserDialogs& dialogs_;
+    QString programDir_;
+    QString fileDialogDir_;
+    std::function<bool(const QUrl&)> openUrl_;
+
+    QAction* aOptions_;
+    QAction* aConnect_;
+    QAction* aDisconnect_;
+    QAction* aExit_;
+    QSystemTrayIcon* tray_;
+    QMenu* trayMenu_;
+
+    QTabWidget* pcMain_;
+    QTableView* dbgCashReg_;
+    RegisterGridModel* gridModel_;
+    QPushButton* btInsert_;
+    QPushButton* btEdit_;
+    QPushButton* btDelete_;
+    QLabel* lBarcode_;
+    QLineEdit* ePrefix_;
+    QLineEdit* ePLUFile_;
+    QLineEdit* eBonFile_;
+    QLineEdit* eTranFile_;
+    QPushButton* btBrowsePLUFile_;
+    QPushButton* btBrowseBonFile_;
+    QPushButton* btBrowseTranFile_;
+    QLineEdit* eCardFrom_;
+    QLineEdit* eCardTo_;
+    QCheckBox* chkRecDiscount_;
+    QCheckBox* chkRecDueMultipay_;
+    QCheckBox* chkRecSepFiles_;
+    QCheckBox* chkRecDecInFile_;
+    QPushButton* btConnect_;
+    QPushButton* btHelp_;
+    QPushButton* btClose_;
+
+    // Declared last: destroyed first, so the workers stop before the notices and the tray go.
+    std::unique_ptr<TrayNotices> notices_;
+    std::unique_ptr<TConnectionControl> control_;
+};
+
+}  // namespace tallyport

@@ -1,0 +1,96 @@
+#include "app/RegisterGridModel.h"
+
+namespace tallyport {
+namespace {
+
+QString Text(const std::string& text) {
+    return QString::fromLocal8Bit(text);
+}
+
+}  // namespace
+
+void RegisterGridModel::Reload(CsvTable& list) {
+    beginResetModel();
+    rows_.clear();
+    if (list.IsOpen()) {
+        for (list.First(); !list.Eof(); list.Next()) {
+            rows_.push_back(ReadRegisterEntry(list));
+        }
+        list.First();
+    }
+    currentRow_ = rows_.empty() ? -1 : 0;
+    endResetModel();
+}
+
+void RegisterGridModel::SetCurrentRow(int row) {
+    if (row == currentRow_) {
+        return;
+    }
+    const int old = currentRow_;
+    currentRow_ = row;
+    if (old >= 0) {
+        emit headerDataChanged(Qt::Vertical, old, old);
+    }
+    if (row >= 0) {
+        emit headerDataChanged(Qt::Vertical, row, row);
+    }
+}
+
+int RegisterGridModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int RegisterGridModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kColumnCount;
+}
+
+QVariant RegisterGridModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || role != Qt::DisplayRole ||
+        index.row() >= static_cast<int>(rows_.size())) {
+        return {};
+    }
+    const RegisterEntry& row = rows_[static_cast<std::size_t>(index.row())];
+    switch (index.column()) {
+        case kNrLogic:
+            return row.LogicalNb ? QString::number(*row.LogicalNb) : QString();
+        case kSerieFiscala:
+            return Text(row.Fiscal);
+        case kPortComunicatie:
+            return Text(row.CommPort);
+        case kModel:
+            return Text(row.ModelType);
+        case kObservatii:
+            return Text(row.Observatii);
+        default:
+            return {};
+    }
+}
+
+QVariant RegisterGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role != Qt::DisplayRole) {
+        return {};
+    }
+    if (orientation == Qt::Vertical) {
+        return section == currentRow_ ? QStringLiteral("\u25B6") : QString();
+    }
+    switch (section) {
+        case kNrLogic:
+            return QStringLiteral("Nr.Logic");
+        case kSerieFiscala:
+            return QStringLiteral("Serie Fiscala");
+        case kPortComunicatie:
+            return QStringLiteral("Port Comunicatie");
+        case kModel:
+            return QStringLiteral("Model");
+        case kObservatii:
+            return QStringLiteral("Observatii");
+        default:
+            return {};
+    }
+}
+
+Qt::ItemFlags RegisterGridModel::flags(const QModelIndex& index) const {
+    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+}
+
+}  // namespace tallyport

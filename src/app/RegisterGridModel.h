@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <vector>
+
+#include "store/RegisterList.h"
+
+namespace tallyport {
+
+// The rows of the register list as the window's grid shows them: "Nr.Logic", "Serie Fiscala",
+// "Port Comunicatie", "Model", "Observatii", read-only, with an indicator on the current row.
+// Holds a copy of the rows taken when the list was last read. User-interface thread only.
+class RegisterGridModel final : public QAbstractTableModel {
+    Q_OBJECT
+  public:
+    enum Column { kNrLogic, kSerieFiscala, kPortComunicatie, kModel, kObservatii, kColumnCount };
+
+    using QAbstractTableModel::QAbstractTableModel;
+
+    // Copies every row of `list` in its order; the list's current row moves.
+    void Reload(CsvTable& list);
+    void SetCurrentRow(int row);
+    int CurrentRow() const { return currentRow_; }
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+  private:
+    std::vector<RegisterEntry> rows_;
+    int currentRow_ = -1;
+};
+
+}  // namespace tallyport

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <signal.h>
+
+#include <initializer_list>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace tallyport {
+
+// Turns the stop signals (SIGTERM, SIGINT) into bytes on a pipe, so that they are handled on
+// the user-interface thread like any other event: the handler does nothing but write() the
+// signal number. One instance at a time per process (the handler needs the descriptor in a
+// static). The previous handlers are restored on destruction.
+class SignalPipe {
+  public:
+    explicit SignalPipe(std::initializer_list<int> signalNumbers);
+    ~SignalPipe();
+    SignalPipe(const SignalPipe&) = delete;
+    SignalPipe& operator=(const SignalPipe&) = delete;
+
+    // The read end, to watch for readiness.
+    int ReadFd() const { return readFd_; }
+    // The next signal received and not yet taken, without waiting.
+    std::optional<int> TakeSignal();
+
+  private:
+    int readFd_ = -1;
+    int writeFd_ = -1;
+    std::vector<std::pair<int, struct sigaction>> previous_;  // restored in the destructor
+};
+
+}  // namespace tallyport

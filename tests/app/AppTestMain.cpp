@@ -1,0 +1,14 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <cstdlib>
+
+// The shell's widget suites need one application object for the whole run; they draw on the
+// offscreen platform unless the environment names another.
+int main(int argc, char** argv) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,298 @@
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include "ShellTestSupport.h"
+#include "app/CashRegDialog.h"
+#include "store/RegisterList.h"
+
+namespace tallyport {
+namespace {
+
+using test::FakeDialogs;
+using Row = std::vector<std::string>;
+
+constexpr char kDuplicate[] =
+    "Erroare: Verificati numarul logic si portul serial. Nu pot fi inregistrate doua case cu "
+    "aceleasi setari!";
+
+void AddRow(CsvTable& list, const Row& values) {
+    list.Append();
+    for (std::size_t c = 0; c < values.size(); ++c) {
+        list.SetFromText(c, values[c]);
+    }
+    list.Post();
+}
+
+std::vector<Row> Rows(CsvTable& list) {
+    std::vector<Row> rows;
+    for (list.First(); !list.Eof(); list.Next()) {
+        Row row;
+        for (std::size_t c = 0; c < list.Columns().size(); ++c) {
+            row.push_back(list.AsText(c));
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+class CashRegDialogTest : public ::testing::Test {
+  protected:
+    CashRegDialogTest() : list(MakeRegisterList()) {
+        AddRow(*list, {"1", "Datecs MP55", "9600", "8", "None", "1", "COM1", "DA01", "CASA 1"});
+        AddRow(*list, {"2", "Datecs MP500", "19200", "7", "Even", "2", "COM2", "DA02", "CASA 2"});
+    }
+
+    template <class W>
+    W* Find(TfCashReg& dialog, const char* name) {
+        W* widget = dialog.findChild<W*>(QString::fromLatin1(name));
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+
+    void Fill(TfCashReg& dialog, const char* logicNo, const char* port, const char* fiscal,
+              const char* cashPoint) {
+        Find<QLineEdit>(dialog, "eLogicNo")->setText(QString::fromLatin1(logicNo));
+        Find<QComboBox>(dialog, "cbPort")->setEditText(QString::fromLatin1(port));
+        Find<QLineEdit>(dialog, "eFiscal")->setText(QString::fromLatin1(fiscal));
+        Find<QLineEdit>(dialog, "eCashPoint")->setText(QString::fromLatin1(cashPoint));
+    }
+
+    std::unique_ptr<CsvTable> list;
+    FakeDialogs dialogs;
+};
+
+TEST_F(CashRegDialogTest, AddModeShowsTheValuesOfANewRegister) {
+    TfCashReg dialog(TfCashReg::Mode::AddMode, *list, dialogs);
+    dialog.show();
+    EXPECT_EQ(dialog.windowTitle(), "Adaugare casa de marcat...");
+    EXPECT_EQ(Find<QLineEdit>(dialog, "eLogicNo")->text(), "");
+    EXPECT_EQ(Find<QComboBox>(dialog, "cbModel")->currentText(), "Datecs MP55");
+    EXPECT_EQ(Find<QComboBox>(dialog, "cbPort")->currentText(), "COM1");
+    EXPECT_EQ(Find<QComboBox>(dialog, "cbSpeed")->currentText(), "4800");
+    EXPECT_EQ(Find<QComboBox>(dialog, "cbDataBits")->currentText(), "8");
+    EXPECT_EQ(Find<QComboBox>(dialog, "cbStopBits")->currentText(), "1");
+    EXPECT_EQ(Find<QComboBox>(dialog, "cbParity")->currentText(), "None");
+    EXPECT_EQ(Find<QLineEdit>(dialog, "eFiscal")->text(), "");
+    EXPECT_EQ(Find<QLineEdit>(dialog, "eCashPoint")->text(), "");
+
+    // The lists and which of them take typed text.
+    EXPECT_EQ(Find<QComboBox>(dialog, "cbPort")->count(), 9);
+    EXPECT_EQ(Find<QComboBox>(dialog, "cbPort")->itemText(8), "COM9");
+    EXPECT_TRUE(Find<QComboBox>(dialog, "cbPort")->isEditable());
+    EXPECT_TRUE(Find<QComboBox>(dialog, "cbSpeed")->isEditable());
+    EXPECT_EQ(Find<QComboBox>(dialog, "cbSpeed")->itemText(6), "38400");
+    EXPECT_FALSE(Find<QComboBox>(dialog, "cbModel")->isEditable());
+    EXPECT_EQ(Find<QComboBox>(dialog, "cbModel")->itemText(3), "Datecs FP550T");
+    EXPECT_FALSE(Find<QComboBox>(dialog, "cbParity")->isEditable());
+    EXPECT_EQ(Find<QComboBox>(dialog, "cbParity")->itemText(4), "Space");
+
+    // Not resizable, no title-bar buttons, on top; Enter saves.
+    EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
+    EXPECT_FALSE(dialog.windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(dialog.windowFlags() & Qt::WindowSystemMenuHint);
+    EXPECT_TRUE(dialog.windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(Find<QPushButton>(dialog, "btSave")->isDefault());
+    EXPECT_EQ(Find<QPushButton>(dialog, "btSave")->text(), "&Salveaza");
+    EXPECT_EQ(Find<QPushButton>(dialog, "btAbort")->text(), "&Renunta");
+}
+
+TEST_F(CashRegDialogTest, TabOrderFollowsTheFields) {
+    TfCashReg dialog(TfCashReg::Mode::AddMode, *list, dialogs);
+    const char* order[] = {"eLogicNo",   "cbModel",    "cbPort",   "cbSpeed",
+                           "cbDataBits", "cbStopBits", "cbParity", "eFiscal",
+                           "eCashPoint", "btSave",     "btAbort"};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
+        QWidget* from = dialog.findChild<QWidget*>(QString::fromLatin1(order[i]));
+        QWidget* next = from->nextInFocusChain();
+        // An editable box's own line edit sits between the box and the next field.
+        while (next && next->parentWidget() == from) {
+            next = next->nextInFocusChain();
+        }
+        ASSERT_NE(next, nullptr);
+        EXPECT_EQ(next->objectName(), QString::fromLatin1(order[i + 1])) << "after " << order[i];
+    }
+}
+
+TEST_F(CashRegDialogTest, AddStoresTheControlsWithTheCashPointInUpperCase) {
+    TfCashReg dialog(TfCashReg::Mode::AddMode, *list, dialogs);
+    dialog.show();
+    Find<QLineEdit>(dialog, "eLogicNo")->setText("5");
+    Find<QComboBox>(dialog, "cbModel")->setCurrentIndex(3);
+    Find<QComboBox>(dialog, "cbPort")->setEditText("/dev/ttyUSB0");
+    Find<QComboBox>(dialog, "cbSpeed")->setCurrentIndex(3);
+    Find<QComboBox>(dialog, "cbParity")->setCurrentIndex(2);
+    Find<QLineEdit>(dialog, "eFiscal")->setText("DA00000005");
+    QLineEdit* cashPoint = Find<QLineEdit>(dialog, "eCashPoint");
+    QTest::keyClicks(cashPoint, "casa cinci ab");
+    EXPECT_EQ(cashPoint->text(), "CASA CINCI AB");
+
+    QTest::mouseClick(Find<QPushButton>(dialog, "btSave"), Qt::LeftButton);
+    ASSERT_EQ(dialogs.questions, std::vector<std::string>{"Confirmati adaugarea casei de marcat?"});
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    const auto rows = Rows(*list);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[2], (Row{"5", "Datecs FP550T", "9600", "8", "Even", "1", "/dev/ttyUSB0",
+                            "DA00000005", "CASA CINCI AB"}));
+}
+
+TEST_F(CashRegDialogTest, NoToTheQuestionStoresNothingAndStaysOpen) {
+    TfCashReg dialog(TfCashReg::Mode::AddMode, *list, dialogs);
+    dialog.show();
+    Fill(dialog, "7", "COM7", "DA07", "X");
+    dialogs.answers = {false};
+    dialog.btSaveClick();
+    EXPECT_EQ(dialogs.questions.size(), 1u);
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(Rows(*list).size(), 2u);
+    EXPECT_FALSE(list->Editing());
+}
+
+TEST_F(CashRegDialogTest, DuplicateLogicalNumberIsRefusedAndTheListKeepsItsRows) {
+    const auto before = Rows(*list);
+    TfCashReg dialog(TfCashReg::Mode::AddMode, *list, dialogs);
+    dialog.show();
+    Fill(dialog, "2", "COM5", "DA05", "NOUA");
+    dialog.btSaveClick();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].kind, MessageKind::Information);
+    EXPECT_EQ(dialogs.messages[0].text, kDuplicate);
+    EXPECT_FALSE(dialog.isVisible());  // the dialog closes after a refused post
+    EXPECT_FALSE(list->Editing());
+    EXPECT_EQ(Rows(*list), before);
+}
+
+TEST_F(CashRegDialogTest, EditShowsTheCurrentRowAndRefusesAnotherRegistersPort) {
+    list->MoveTo(0);
+    const auto before = Rows(*list);
+    list->MoveTo(0);
+    TfCashReg dialog(TfCashReg::Mode::EditMode, *list, dialogs);
+    dialog.show();
+    EXPECT_EQ(dialog.windowTitle(), "Editare casa de marcat...");
+    EXPECT_EQ(Find<QLineEdit>(dialog, "eLogicNo")->text(), "1");
+    EXPECT_EQ(Find<QComboBox>(dialog, "cbSpeed")->currentText(), "9600");
+    EXPECT_EQ(Find<QComboBox>(dialog, "cbPort")->currentText(), "COM1");
+    EXPECT_EQ(Find<QLineEdit>(dialog, "eCashPoint")->text(), "CASA 1");
+
+    Find<QComboBox>(dialog, "cbPort")->setCurrentIndex(1);  // COM2 belongs to register 2
+    dialog.btSaveClick();
+    EXPECT_EQ(dialogs.questions,
+              std::vector<std::string>{"Confirmati modificarea datelor pentru casa de marcat?"});
+    EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{kDuplicate});
+    EXPECT_EQ(Rows(*list), before);
+}
+
+TEST_F(CashRegDialogTest, EditWithoutChangingNumberOrPortIsAccepted) {
+    list->MoveTo(1);
+    TfCashReg dialog(TfCashReg::Mode::EditMode, *list, dialogs);
+    dialog.show();
+    Find<QLineEdit>(dialog, "eFiscal")->setText("DA99");
+    dialog.btSaveClick();
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_EQ(Rows(*list)[1],
+              (Row{"2", "Datecs MP500", "19200", "7", "Even", "2", "COM2", "DA99", "CASA 2"}));
+}
+
+TEST_F(CashRegDialogTest, AStoredPortOutsideTheListShowsEmptyAndIsSavedEmpty) {
+    AddRow(*list, {"3", "Datecs MP55", "9600", "8", "None", "1", "COM12", "DA03", "CASA 3"});
+    list->MoveTo(2);
+    TfCashReg dialog(TfCashReg::Mode::EditMode, *list, dialogs);
+    dialog.show();
+    QComboBox* port = Find<QComboBox>(dialog, "cbPort");
+    EXPECT_EQ(port->currentIndex(), -1);
+    EXPECT_EQ(port->currentText(), "");
+    dialog.btSaveClick();
+    EXPECT_TRUE(dialogs.messages.empty());
+    list->MoveTo(2);
+    EXPECT_TRUE(list->IsNull(kRegCommPort));
+    EXPECT_EQ(list->AsText(kRegFiscal), "DA03");
+}
+
+TEST_F(CashRegDialogTest, AValueThatCannotBeStoredKeepsTheDialogOpenAndTheListWhole) {
+    const auto before = Rows(*list);
+    TfCashReg dialog(TfCashReg::Mode::AddMode, *list, dialogs);
+    dialog.show();
+    Fill(dialog, "12a", "COM6", "DA06", "CASA 6");
+    dialog.btSaveClick();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].kind, MessageKind::Error);
+    EXPECT_EQ(dialogs.messages[0].text, "'12a' is not a valid integer value for field 'LogicalNb'");
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_FALSE(list->Editing());
+    EXPECT_EQ(Rows(*list), before);
+
+    // A comma cannot be carried by the list's file.
+    Find<QLineEdit>(dialog, "eLogicNo")->setText("6");
+    Find<QLineEdit>(dialog, "eFiscal")->setText("DA,06");
+    dialog.btSaveClick();
+    ASSERT_EQ(dialogs.messages.size(), 2u);
+    EXPECT_NE(dialogs.messages[1].text.find("virgula"), std::string::npos);
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(Rows(*list), before);
+
+    // Corrected, the same dialog saves.
+    Find<QLineEdit>(dialog, "eFiscal")->setText("DA06");
+    dialog.btSaveClick();
+    EXPECT_EQ(dialogs.messages.size(), 2u);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(Rows(*list).size(), 3u);
+}
+
+TEST_F(CashRegDialogTest, AnEditThatCannotBeStoredLeavesTheRowAsItWas) {
+    const auto before = Rows(*list);
+    list->MoveTo(0);
+    TfCashReg dialog(TfCashReg::Mode::EditMode, *list, dialogs);
+    dialog.show();
+    Find<QLineEdit>(dialog, "eFiscal")->setText("NEW");
+    Find<QComboBox>(dialog, "cbSpeed")->setEditText("fast");
+    dialog.btSaveClick();
+    EXPECT_EQ(dialogs.Texts(),
+              std::vector<std::string>{"'fast' is not a valid integer value for field 'TranRate'"});
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(Rows(*list), before);
+}
+
+TEST_F(CashRegDialogTest, EscapeClosesWithoutAQuestionAndEnterSaves) {
+    {
+        TfCashReg dialog(TfCashReg::Mode::AddMode, *list, dialogs);
+        dialog.show();
+        Fill(dialog, "8", "COM8", "DA08", "X");
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        EXPECT_FALSE(dialog.isVisible());
+        EXPECT_EQ(dialog.result(), QDialog::Rejected);
+        EXPECT_TRUE(dialogs.questions.empty());
+        EXPECT_EQ(Rows(*list).size(), 2u);
+    }
+    {
+        TfCashReg dialog(TfCashReg::Mode::AddMode, *list, dialogs);
+        dialog.show();
+        Fill(dialog, "8", "COM8", "DA08", "X");
+        QTest::keyClick(Find<QLineEdit>(dialog, "eFiscal"), Qt::Key_Return);
+        EXPECT_EQ(dialogs.questions.size(), 1u);
+        EXPECT_EQ(Rows(*list).size(), 3u);
+    }
+}
+
+TEST_F(CashRegDialogTest, EditingAnEmptyListShowsEmptyBoxesAndAddsTheRow) {
+    auto empty = MakeRegisterList();
+    TfCashReg dialog(TfCashReg::Mode::EditMode, *empty, dialogs);
+    dialog.show();
+    for (const char* name :
+         {"cbModel", "cbPort", "cbSpeed", "cbDataBits", "cbStopBits", "cbParity"}) {
+        EXPECT_EQ(Find<QComboBox>(dialog, name)->currentText(), "") << name;
+    }
+    Find<QLineEdit>(dialog, "eLogicNo")->setText("4");
+    Find<QComboBox>(dialog, "cbParity")->setCurrentIndex(0);
+    dialog.btSaveClick();
+    EXPECT_TRUE(dialogs.messages.empty());
+    const auto rows = Rows(*empty);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0], (Row{"4", "", "", "", "None", "", "", "", ""}));
+}
+
+}  // namespace
+}  // namespace tallyport

@@ -1,0 +1,459 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "ShellTestSupport.h"
+#include "app/ConnectionControl.h"
+#include "app/OutputFileNames.h"
+#include "store/AppSettings.h"
+#include "support/EcrSimulator.h"
+
+namespace tallyport {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Exists;
+using test::FakeDialogs;
+using test::FakeView;
+using test::NoticeRecorder;
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+using Result = TConnectionControl::StartupResult;
+
+std::string Line(int logicalNb, const std::string& port, const std::string& parity = "None") {
+    return std::to_string(logicalNb) + ",Datecs MP55,9600,8," + parity + ",1," + port + ",DA0" +
+           std::to_string(logicalNb) + ",CASA " + std::to_string(logicalNb) + "\r\n";
+}
+
+// Every test works in its own folder: the settings name files there, the configuration file
+// lies there, and the registers are simulated on pseudo-terminals.
+class ConnectionControlTest : public ::testing::Test {
+  protected:
+    ConnectionControlTest() {
+        AppSettings = AppSettingsRecord{};
+        AppSettings.PLU = dir.Path("PLU.txt");
+        AppSettings.ReceiptMaster = dir.Path("Bon.txt");
+        AppSettings.ReceiptDetail = dir.Path("Tran.txt");
+        AppSettings.Backup = "\\Backup\\";
+        AppSettings.ECRList = dir.Path("ECRs.dat");
+        AppSettings.Max = 100000000;
+        AppSettings.Prefix = 24;
+        AppSettings.RecDiscount = true;
+        AppSettings.RecAmount = true;
+        WriteFile(AppSettings.PLU, "0000000000123,01,1,2.5,3,PAINE\r\n");
+    }
+
+    TConnectionControl& Control() {
+        if (!control) {
+            control =
+                std::make_unique<TConnectionControl>(configPath, view, dialogs, notices, nullptr);
+        }
+        return *control;
+    }
+
+    // The register list file names both simulators, in the order given.
+    void ListRegisters(const std::string& lines) { WriteFile(AppSettings.ECRList, lines); }
+
+    TempDir dir;
+    std::string configPath = dir.Path("Tallyport.ini");
+    FakeDialogs dialogs;
+    FakeView view;
+    NoticeRecorder notices;
+    std::unique_ptr<TConnectionControl> control;
+};
+
+TEST_F(ConnectionControlTest, StartupWithAValidListConnectsEveryRegister) {
+    sim::EcrSimulator first(1);
+    sim::EcrSimulator second(2);
+    ListRegisters(Line(2, second.PortName()) + Line(1, first.PortName()));
+
+    EXPECT_EQ(Control().TrayStartup(), Result::Running);
+    EXPECT_TRUE(Connected);
+    EXPECT_FALSE(Control().Loading());
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_EQ(view.prepared, 1);
+    EXPECT_EQ(view.states, std::vector<bool>{true});
+    ASSERT_EQ(Control().ECRThreads().size(), 2u);
+    EXPECT_EQ(Control().ECRThreads()[0]->Link().LogicalNb, 1);  // the list's order
+    EXPECT_TRUE(first.WaitForPolls(3, 5s));
+    EXPECT_TRUE(second.WaitForPolls(3, 5s));
+    // Nothing is written by starting.
+    EXPECT_FALSE(Exists(configPath));
+
+    // An orderly exit stops the links and writes settings and list back.
+    EXPECT_TRUE(Control().CloseQuery(true));
+    EXPECT_EQ(dialogs.questions, std::vector<std::string>{"Confirmati inchiderea Tallyport?"});
+    EXPECT_FALSE(Connected);
+    EXPECT_TRUE(Control().ECRThreads().empty());
+    EXPECT_EQ(Control().PluHolder(), nullptr);
+    const std::string config = ReadFile(configPath);
+    EXPECT_NE(config.find("[Files]"), std::string::npos);
+    EXPECT_NE(config.find("RecDecimals=0"), std::string::npos);
+    EXPECT_EQ(ReadFile(AppSettings.ECRList),
+              Line(1, first.PortName()) + Line(2, second.PortName()));
+    const std::size_t polls = first.PollCount();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(first.PollCount(), polls);
+}
+
+TEST_F(ConnectionControlTest, AMissingRegisterListEndsTheProgramWithoutWritingAnything) {
+    WriteFile(configPath, "[Scale]\r\nPrefix=27\r\n");
+    EXPECT_EQ(Control().TrayStartup(), Result::Failed);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].kind, MessageKind::Error);
+    EXPECT_EQ(dialogs.messages[0].text, "Eroare: Fisierele aplicatiei sunt corupte! Reinstalati.");
+    EXPECT_FALSE(Connected);
+    EXPECT_TRUE(Control().Ended());
+    EXPECT_EQ(Control().PluHolder(), nullptr);
+    EXPECT_EQ(ReadFile(configPath), "[Scale]\r\nPrefix=27\r\n");
+    EXPECT_FALSE(Exists(AppSettings.ECRList));
+    // Nothing can write afterwards either.
+    Control().SettingsChanged();
+    EXPECT_TRUE(Control().CloseQuery(true));
+    EXPECT_FALSE(Exists(AppSettings.ECRList));
+    EXPECT_EQ(ReadFile(configPath), "[Scale]\r\nPrefix=27\r\n");
+}
+
+TEST_F(ConnectionControlTest, ADuplicatePortInTheListEndsTheProgram) {
+    ListRegisters(Line(1, "COM3") + Line(2, "COM3"));
+    const std::string before = ReadFile(AppSettings.ECRList);
+    EXPECT_EQ(Control().TrayStartup(), Result::Failed);
+    EXPECT_EQ(dialogs.Texts(),
+              std::vector<std::string>{"Eroare: Fisierele aplicatiei sunt corupte! Reinstalati."});
+    EXPECT_EQ(ReadFile(AppSettings.ECRList), before);
+    EXPECT_FALSE(Exists(configPath));
+}
+
+TEST_F(ConnectionControlTest, AnArticleFileThatFailsEndsTheProgramWithoutWritingAnything) {
+    ListRegisters(Line(1, "COM1"));
+    const std::string list = ReadFile(AppSettings.ECRList);
+    for (const std::string& articles :
+         {std::string("0000000000123,01,1,2.5,3,A\r\n0000000000123,01,1,3.5,3,B\r\n"),
+          std::string("0000000000123,01,x,2.5,3,A\r\n")}) {
+        WriteFile(AppSettings.PLU, articles);
+        FakeDialogs localDialogs;
+        FakeView localView;
+        TConnectionControl local(configPath, localView, localDialogs, notices, nullptr);
+        EXPECT_EQ(local.TrayStartup(), Result::Failed);
+        EXPECT_EQ(localDialogs.Texts(),
+                  std::vector<std::string>{
+                      "Eroare: Fisier PLU incorect (existenta coduri duplicate sau alte erori)!"});
+        EXPECT_TRUE(local.ECRThreads().empty());
+        EXPECT_TRUE(local.CloseQuery(true));  // after the end nothing is written
+    }
+    std::filesystem::remove(AppSettings.PLU);
+    FakeDialogs missingDialogs;
+    TConnectionControl missing(configPath, view, missingDialogs, notices, nullptr);
+    EXPECT_EQ(missing.TrayStartup(), Result::Failed);
+    EXPECT_EQ(missingDialogs.messages.size(), 1u);
+    EXPECT_EQ(ReadFile(AppSettings.ECRList), list);
+    EXPECT_FALSE(Exists(configPath));
+}
+
+TEST_F(ConnectionControlTest, AnEmptyListWarnsAtStartupAndAtEveryConnect) {
+    ListRegisters("");
+    const std::string warning = "Nu exista nici o casa de marcat in tabela de configurare!";
+    EXPECT_EQ(Control().TrayStartup(), Result::Running);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].kind, MessageKind::Warning);
+    EXPECT_EQ(dialogs.messages[0].text, warning);
+    EXPECT_FALSE(Connected);
+    EXPECT_EQ(view.states, std::vector<bool>{false});
+
+    Control().ConnectAction();
+    Control().ConnectButtonAction();
+    EXPECT_EQ(dialogs.Texts(), std::vector<std::string>(3, warning));
+    EXPECT_FALSE(Connected);
+    EXPECT_EQ(view.states, (std::vector<bool>{false, false, false}));
+    EXPECT_EQ(Control().StartECRThreads(), 2);
+}
+
+TEST_F(ConnectionControlTest, ARowThatCannotBecomeAWorkerKeepsTheWorkersBeforeIt) {
+    sim::EcrSimulator first(1);
+    sim::EcrSimulator third(3);
+    ListRegisters(Line(1, first.PortName()) + Line(2, "COM2", "") + Line(3, third.PortName()));
+    EXPECT_EQ(Control().TrayStartup(), Result::Running);
+    EXPECT_EQ(dialogs.Texts(),
+              std::vector<std::string>{"Eroare: Nu se poate initializa lista de case de marcat!"});
+    EXPECT_FALSE(Connected);
+    ASSERT_EQ(Control().ECRThreads().size(), 1u);
+    EXPECT_EQ(first.PollCount(), 0u);
+
+    // A later connect starts the workers that were built.
+    Control().ConnectAction();
+    EXPECT_TRUE(Connected);
+    EXPECT_TRUE(first.WaitForPolls(2, 5s));
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(third.PollCount(), 0u);
+}
+
+TEST_F(ConnectionControlTest, WithSomePortsOpenDisconnectStopsOnlyTheStartedWorkers) {
+    sim::EcrSimulator second(2);
+    ListRegisters(Line(1, "/nonexistent/ttyX") + Line(2, second.PortName()));
+    EXPECT_EQ(Control().TrayStartup(), Result::Running);
+    EXPECT_TRUE(Connected);
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_FALSE(Control().Started(0));
+    EXPECT_TRUE(Control().Started(1));
+    EXPECT_TRUE(second.WaitForPolls(2, 5s));
+
+    Control().DisconnectAction();
+    EXPECT_FALSE(Connected);
+    EXPECT_EQ(view.states, (std::vector<bool>{true, false}));
+    EXPECT_FALSE(Control().Started(1));
+    EXPECT_FALSE(Control().ECRThreads()[1]->Running());
+    EXPECT_FALSE(Control().ECRThreads()[0]->Running());
+}
+
+TEST_F(ConnectionControlTest, NoPortOpensShowsNothingAndStaysDisconnected) {
+    ListRegisters(Line(1, "/nonexistent/gone1") + Line(2, "/nonexistent/gone2"));
+    EXPECT_EQ(Control().TrayStartup(), Result::Running);
+    EXPECT_FALSE(Connected);
+    Control().ConnectAction();
+    EXPECT_FALSE(Connected);
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_EQ(view.states, (std::vector<bool>{false, false}));
+}
+
+TEST_F(ConnectionControlTest, AnOpenReceiptRefusesDisconnectAndExit) {
+    sim::EcrSimulator first(1);
+    sim::EcrSimulator second(2);
+    ListRegisters(Line(1, first.PortName()) + Line(2, second.PortName()));
+    ASSERT_EQ(Control().TrayStartup(), Result::Running);
+    ASSERT_TRUE(Connected);
+    Control().ECRThreads()[1]->Link().PendingTranLines.Append("0002,OP,NRBN,...");
+    const std::string refusal =
+        "Eroare: Nu puteti deconecta casele cit timp exista bonuri deschise!";
+
+    Control().DisconnectAction();
+    EXPECT_TRUE(Connected);
+    EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{refusal});
+    EXPECT_EQ(view.states, (std::vector<bool>{true, true}));
+    EXPECT_TRUE(Control().ECRThreads()[0]->Running());
+
+    EXPECT_FALSE(Control().CloseQuery(true));
+    EXPECT_EQ(dialogs.Texts(), (std::vector<std::string>{refusal, refusal}));
+    EXPECT_TRUE(Connected);
+    EXPECT_FALSE(Exists(configPath));
+    const std::size_t polls = first.PollCount();
+    EXPECT_TRUE(first.WaitForPolls(polls + 2, 5s));  // still served
+
+    // A stop signal is refused the same way, without a box: the refusal goes to the log.
+    EXPECT_EQ(Control().RequestStop(), TConnectionControl::StopResult::Refused);
+    EXPECT_EQ(dialogs.messages.size(), 2u);
+    EXPECT_EQ(dialogs.logLines, std::vector<std::string>{refusal});
+    EXPECT_TRUE(Control().AnyReceiptOpen());
+
+    Control().ECRThreads()[1]->Link().PendingTranLines.Clear();
+    EXPECT_FALSE(Control().AnyReceiptOpen());
+    EXPECT_EQ(Control().RequestStop(), TConnectionControl::StopResult::Ended);
+    EXPECT_EQ(dialogs.questions.size(), 1u);  // a stop asks nothing
+    EXPECT_FALSE(Connected);
+    EXPECT_TRUE(Exists(configPath));
+    EXPECT_EQ(Control().RequestStop(), TConnectionControl::StopResult::AlreadyEnded);
+}
+
+TEST_F(ConnectionControlTest, NoToTheCloseQuestionChangesNothing) {
+    sim::EcrSimulator first(1);
+    ListRegisters(Line(1, first.PortName()));
+    ASSERT_EQ(Control().TrayStartup(), Result::Running);
+    dialogs.answers = {false};
+    EXPECT_FALSE(Control().CloseQuery(true));
+    EXPECT_TRUE(Connected);
+    EXPECT_FALSE(Control().Ended());
+    EXPECT_FALSE(Exists(configPath));
+    const std::size_t polls = first.PollCount();
+    EXPECT_TRUE(first.WaitForPolls(polls + 2, 5s));
+}
+
+TEST_F(ConnectionControlTest, DisconnectThenConnectServesTheSameRegisters) {
+    sim::EcrSimulator first(1);
+    sim::EcrSimulator second(2);
+    ListRegisters(Line(1, first.PortName()) + Line(2, second.PortName()));
+    ASSERT_EQ(Control().TrayStartup(), Result::Running);
+    ASSERT_TRUE(first.WaitForPolls(2, 5s));
+    Control().ConnectButtonAction();  // connected: the button disconnects
+    EXPECT_FALSE(Connected);
+    const std::size_t firstPolls = first.PollCount();
+    const std::size_t secondPolls = second.PollCount();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(first.PollCount(), firstPolls);
+    EXPECT_EQ(second.PollCount(), secondPolls);
+
+    Control().ConnectButtonAction();
+    EXPECT_TRUE(Connected);
+    EXPECT_TRUE(first.WaitForPolls(firstPolls + 3, 5s));
+    EXPECT_TRUE(second.WaitForPolls(secondPolls + 3, 5s));
+    EXPECT_EQ(view.states, (std::vector<bool>{true, false, true}));
+}
+
+TEST_F(ConnectionControlTest, WorkersCarryTheRowAndTheSettingsInListOrder) {
+    AppSettings.Prefix = 27;
+    AppSettings.Min = 1.5;
+    AppSettings.Max = 900;
+    AppSettings.RecDiscount = false;
+    AppSettings.RecDecimals = true;
+    AppSettings.RecSepFiles = true;
+    AppSettings.ReceiptMaster = "/srv/bo.d/Bon";
+    AppSettings.ReceiptDetail = "Tran.txt";
+    ListRegisters(
+        "5,Datecs MP500,19200,7,Even,2,/nonexistent/tty5,DA05,A\r\n"
+        "2,Datecs FP550T,2400,8,Odd,1,/nonexistent/tty2,DA02,B\r\n"
+        "9,Datecs MP55,9600,8,Space,1,C:\\BO\\port,DA09,C\r\n");
+    ASSERT_EQ(Control().TrayStartup(), Result::Running);
+    const auto& workers = Control().ECRThreads();
+    ASSERT_EQ(workers.size(), 3u);
+    EXPECT_EQ(workers[0]->Link().LogicalNb, 2);
+    EXPECT_EQ(workers[1]->Link().LogicalNb, 5);
+    EXPECT_EQ(workers[2]->Link().LogicalNb, 9);
+    const TSerialExtended& five = workers[1]->Link();
+    EXPECT_EQ(five.ModelType, "Datecs MP500");
+    EXPECT_EQ(five.TranRate, 19200);
+    EXPECT_EQ(five.DataBits, 7);
+    EXPECT_EQ(five.Parity, 'E');
+    EXPECT_EQ(five.StopBits, 2);
+    EXPECT_EQ(five.CommPort, "/nonexistent/tty5");
+    EXPECT_EQ(five.Fiscal, "DA05");
+    EXPECT_EQ(five.ScalePrefix, "27");
+    EXPECT_EQ(five.CardMin, 1.5);
+    EXPECT_EQ(five.CardMax, 900);
+    EXPECT_FALSE(five.RecDiscount);
+    EXPECT_TRUE(five.RecAmount);
+    EXPECT_TRUE(five.RecDecimals);
+    EXPECT_EQ(five.PluHolder, Control().PluHolder());
+    EXPECT_EQ(five.ReceiptMasterFile, "/srv/bo.d/Bon5");
+    EXPECT_EQ(five.ReceiptDetailFile, "Tran.txt5.txt");
+    EXPECT_EQ(workers[0]->Link().Parity, 'O');
+    EXPECT_EQ(workers[2]->Link().Parity, 'S');
+    EXPECT_EQ(workers[2]->Link().ReceiptDetailFile, "Tran.txt9.txt");
+}
+
+TEST_F(ConnectionControlTest, WithoutSeparateFilesEveryWorkerWritesTheConfiguredNames) {
+    ListRegisters(Line(3, "/nonexistent/tty3") + Line(4, "/nonexistent/tty4"));
+    ASSERT_EQ(Control().TrayStartup(), Result::Running);
+    for (const auto& worker : Control().ECRThreads()) {
+        EXPECT_EQ(worker->Link().ReceiptMasterFile, AppSettings.ReceiptMaster);
+        EXPECT_EQ(worker->Link().ReceiptDetailFile, AppSettings.ReceiptDetail);
+    }
+}
+
+TEST(OutputFileNames, ExtensionAfterTheLastSeparator) {
+    EXPECT_EQ(PerRegisterFileName("/srv/bo.d/Bon", 3), "/srv/bo.d/Bon3");
+    EXPECT_EQ(PerRegisterFileName("Bon.txt", 12), "Bon.txt12.txt");
+    EXPECT_EQ(PerRegisterFileName("Bon.txt", 5), "Bon.txt5.txt");
+    EXPECT_EQ(PerRegisterFileName("C:\\BO\\Bon", 3), "C:\\BO\\Bon3");
+    EXPECT_EQ(PerRegisterFileName("C:\\BO\\Bon.txt", 3), "C:\\BO\\Bon.txt3.txt");
+    EXPECT_EQ(PerRegisterFileName("C:Bon", 1), "C:Bon1");
+    EXPECT_EQ(PerRegisterFileName("C:\\BO.d\\Tran", 7), "C:\\BO.d\\Tran7");
+    EXPECT_EQ(PerRegisterFileName("a.b.c", 1), "a.b.c1.c");
+    EXPECT_EQ(PerRegisterFileName("", 2), "2");
+    EXPECT_EQ(PerRegisterFileName("Bon.", 4), "Bon.4.");
+    EXPECT_EQ(FileExtension("/x/.hidden"), ".hidden");
+}
+
+TEST_F(ConnectionControlTest, AStopDuringStartupEndsWithoutWritingAnything) {
+    // A signal already waiting when the start-up begins.
+    sim::EcrSimulator first(1);
+    ListRegisters(Line(1, first.PortName()));
+    const std::string list = ReadFile(AppSettings.ECRList);
+    int probes = 0;
+    Control().SetStopProbe([&probes] { return ++probes >= 1; });
+    EXPECT_EQ(Control().TrayStartup(), Result::Stopped);
+    EXPECT_FALSE(Connected);
+    EXPECT_TRUE(Control().ECRThreads().empty());
+    EXPECT_EQ(first.PollCount(), 0u);
+    EXPECT_FALSE(Exists(configPath));
+    EXPECT_EQ(ReadFile(AppSettings.ECRList), list);
+}
+
+TEST_F(ConnectionControlTest, AStopRightAfterTheStartupConnectStopsTheWorkersAndWritesNothing) {
+    sim::EcrSimulator first(1);
+    ListRegisters(Line(1, first.PortName()));
+    int probes = 0;
+    // The last check of the start-up, after the registers were connected.
+    Control().SetStopProbe([&] { return ++probes == 5 && Connected; });
+    EXPECT_EQ(Control().TrayStartup(), Result::Stopped);
+    EXPECT_EQ(probes, 5);
+    EXPECT_FALSE(Connected);
+    EXPECT_TRUE(Control().ECRThreads().empty());
+    EXPECT_EQ(Control().PluHolder(), nullptr);
+    const std::size_t polls = first.PollCount();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(first.PollCount(), polls);
+    EXPECT_FALSE(Exists(configPath));
+}
+
+TEST_F(ConnectionControlTest, AStopWhileAStartupMessageIsShownEndsWithoutWriting) {
+    ListRegisters("");
+    dialogs.onMessage = [this](const test::Shown&) {
+        EXPECT_EQ(control->RequestStop(), TConnectionControl::StopResult::StartupAborted);
+    };
+    EXPECT_EQ(Control().TrayStartup(), Result::Stopped);
+    EXPECT_EQ(dialogs.dismissed, 1);
+    EXPECT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_TRUE(Control().Ended());
+    EXPECT_EQ(ReadFile(AppSettings.ECRList), "");
+    EXPECT_FALSE(Exists(configPath));
+}
+
+TEST_F(ConnectionControlTest, SettingsAreWrittenOnChangeButNotWhileLoading) {
+    ListRegisters("");
+    bool loadingSeen = false;
+    dialogs.onMessage = [&](const test::Shown&) {
+        loadingSeen = control->Loading();
+        control->SettingsChanged();  // the start-up's own changes write nothing
+    };
+    view.change = [](AppSettingsRecord& s) { s.RecSepFiles = true; };
+    ASSERT_EQ(Control().TrayStartup(), Result::Running);
+    EXPECT_TRUE(loadingSeen);
+    EXPECT_FALSE(Exists(configPath));
+    EXPECT_EQ(view.taken, 0);
+
+    Control().SettingsChanged();
+    EXPECT_EQ(view.taken, 1);
+    EXPECT_NE(ReadFile(configPath).find("RecSepFiles=1"), std::string::npos);
+    EXPECT_TRUE(AppSettings.RecSepFiles);
+}
+
+TEST_F(ConnectionControlTest, DeleteAsksFirstAndReportsTheStoresRefusal) {
+    const std::string one = Line(1, "/nonexistent/tty1");
+    const std::string two = Line(2, "/nonexistent/tty2");
+    ListRegisters(one + two);
+    ASSERT_EQ(Control().TrayStartup(), Result::Running);
+
+    dialogs.answers = {false};
+    Control().DeleteRegister(0);
+    EXPECT_EQ(Control().RegisterList().RowCount(), 2u);
+    EXPECT_EQ(dialogs.questions.back(), "Confirmati stergerea casei de marcat?");
+
+    Control().DeleteRegister(0);
+    EXPECT_EQ(ReadFile(AppSettings.ECRList), two);
+    EXPECT_EQ(Control().RegisterList().RowCount(), 1u);
+    Control().DeleteRegister(0);
+    EXPECT_EQ(ReadFile(AppSettings.ECRList), "");
+    EXPECT_TRUE(dialogs.messages.empty());
+
+    Control().DeleteRegister(std::nullopt);  // nothing left to delete: the store refuses
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].kind, MessageKind::Error);
+}
+
+TEST_F(ConnectionControlTest, AListThatCannotBeSavedIsReportedAndKeptInMemory) {
+    ListRegisters(Line(1, "/nonexistent/tty1"));
+    ASSERT_EQ(Control().TrayStartup(), Result::Running);
+    AppSettings.ECRList = dir.Path("missing-folder/ECRs.dat");
+    CsvTable& list = Control().RegisterList();
+    list.Append();
+    list.SetFromText(0, "7");
+    list.SetFromText(6, "COM7");
+    list.Post();
+    Control().SaveAndReloadRegisterList();
+    EXPECT_EQ(dialogs.Texts(),
+              std::vector<std::string>{"Cannot create file " + AppSettings.ECRList});
+    EXPECT_EQ(list.RowCount(), 2u);
+}
+
+}  // namespace
+}  // namespace tallyport

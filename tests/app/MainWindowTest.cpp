@@ -1,0 +1,485 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFocusEvent>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSystemTrayIcon>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <thread>
+
+#include "ShellTestSupport.h"
+#include "app/CashRegDialog.h"
+#include "app/ConnectorImages.h"
+#include "app/ConsoleOutput.h"
+#include "app/FileFilter.h"
+#include "app/MainWindow.h"
+#include "app/TrayNotices.h"
+#include "store/AppSettings.h"
+#include "support/EcrSimulator.h"
+
+namespace tallyport {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Exists;
+using test::FakeDialogs;
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+using Result = TConnectionControl::StartupResult;
+
+std::string Line(int logicalNb, const std::string& port) {
+    return std::to_string(logicalNb) + ",Datecs MP55,9600,8,None,1," + port + ",DA0" +
+           std::to_string(logicalNb) + ",CASA " + std::to_string(logicalNb) + "\r\n";
+}
+
+class MainWindowTest : public ::testing::Test {
+  protected:
+    MainWindowTest() {
+        AppSettings = AppSettingsRecord{};
+        AppSettings.PLU = dir.Path("PLU.txt");
+        AppSettings.ReceiptMaster = dir.Path("Bon.txt");
+        AppSettings.ReceiptDetail = dir.Path("Tran.txt");
+        AppSettings.Backup = "\\Backup\\";
+        AppSettings.ECRList = dir.Path("ECRs.dat");
+        AppSettings.Max = 100000000;
+        AppSettings.Prefix = 24;
+        AppSettings.RecDiscount = true;
+        AppSettings.RecAmount = true;
+        WriteFile(AppSettings.PLU, "");
+    }
+
+    TfMain& Window() {
+        if (!window) {
+            window = std::make_unique<TfMain>(configPath, dialogs, log, nullptr,
+                                              QString::fromStdString(dir.Root().string()));
+        }
+        return *window;
+    }
+
+    template <class W>
+    W* Find(const char* name) {
+        W* widget = Window().findChild<W*>(QString::fromLatin1(name));
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+
+    // Leaving an edit for another control of the window.
+    void Leave(QLineEdit* edit) {
+        QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+        QApplication::sendEvent(edit, &out);
+    }
+
+    std::vector<QString> GridColumn(int column) {
+        auto* grid = Find<QTableView>("dbgCashReg");
+        std::vector<QString> values;
+        for (int row = 0; row < grid->model()->rowCount(); ++row) {
+            values.push_back(grid->model()->index(row, column).data().toString());
+        }
+        return values;
+    }
+
+    // Runs `act` on the register dialog once it is shown modally by `open`.
+    void WithRegisterDialog(const std::function<void()>& open,
+                            const std::function<void(TfCashReg&)>& act) {
+        bool seen = false;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<TfCashReg*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            seen = true;
+            act(*dialog);
+            if (dialog->isVisible()) {
+                dialog->reject();
+            }
+        });
+        open();
+        EXPECT_TRUE(seen);
+    }
+
+    TempDir dir;
+    std::string configPath = dir.Path("Tallyport.ini");
+    FakeDialogs dialogs;
+    ConsoleLog log{2};
+    std::unique_ptr<TfMain> window;
+};
+
+TEST_F(MainWindowTest, LayoutCaptionsAndTabsAreAllVisible) {
+    WriteFile(AppSettings.ECRList, "");
+    ASSERT_EQ(Window().Startup(), Result::Running);
+    TfMain& w = Window();
+    EXPECT_EQ(w.windowTitle(), "Tallyport versiunea 3.3.0");
+    EXPECT_EQ(w.minimumSize(), w.maximumSize());
+    EXPECT_GE(w.width(), 442);
+    EXPECT_GE(w.height(), 273);
+    EXPECT_TRUE(w.windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(w.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(w.windowFlags() & Qt::WindowSystemMenuHint);
+
+    auto* tabs = Find<QTabWidget>("pcMain");
+    const QStringList captions = {"Case de Marcat", "Coduri Cantar", "Interfata BackOffice",
+                                  "Alte Setari", "Autor..."};
+    ASSERT_EQ(tabs->count(), captions.size());
+    for (int i = 0; i < tabs->count(); ++i) {
+        EXPECT_EQ(tabs->tabText(i), captions[i]);
+        // Every tab whole on the bar: no scroll arrows, nothing cut.
+        EXPECT_LE(tabs->tabBar()->tabRect(i).right(), tabs->tabBar()->width()) << i;
+        EXPECT_GE(tabs->tabBar()->tabRect(i).width(),
+                  tabs->tabBar()->fontMetrics().horizontalAdvance(captions[i]));
+    }
+    EXPECT_FALSE(tabs->usesScrollButtons());
+    EXPECT_EQ(tabs->currentIndex(), 0);
+
+    auto* grid = Find<QTableView>("dbgCashReg");
+    const QStringList titles = {"Nr.Logic", "Serie Fiscala", "Port Comunicatie", "Model",
+                                "Observatii"};
+    const int widths[] = {50, 70, 90, 187};
+    ASSERT_EQ(grid->model()->columnCount(), 5);
+    for (int c = 0; c < 5; ++c) {
+        EXPECT_EQ(grid->model()->headerData(c, Qt::Horizontal).toString(), titles[c]);
+        if (c < 4) {
+            EXPECT_GE(grid->columnWidth(c), widths[c]);
+            EXPECT_GE(grid->columnWidth(c), grid->fontMetrics().horizontalAdvance(titles[c]));
+        }
+    }
+    EXPECT_EQ(grid->selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_EQ(grid->editTriggers(), QAbstractItemView::NoEditTriggers);
+    EXPECT_TRUE(grid->showGrid());
+    EXPECT_TRUE(grid->verticalHeader()->isVisible());
+
+    EXPECT_EQ(Find<QPushButton>("btInsert")->text(), "&Adauga");
+    EXPECT_EQ(Find<QPushButton>("btEdit")->text(), "&Modifica");
+    EXPECT_EQ(Find<QPushButton>("btDelete")->text(), "&Sterge");
+    EXPECT_EQ(Find<QPushButton>("btHelp")->text(), "&Help");
+    EXPECT_EQ(Find<QPushButton>("btClose")->text(), "Iesire");
+    EXPECT_EQ(Find<QCheckBox>("chkRecSepFiles")->text(),
+              "Inregistrare de fisiere de vanzari separate pentru fiecare casa de marcat "
+              "conectata");
+    EXPECT_EQ(Find<QCheckBox>("chkRecDecInFile")->text(),
+              "Inregistrare sume cu zecimale in fisierele aplicatiei");
+    EXPECT_NE(Window().findChild<QGroupBox*>(), nullptr);
+    EXPECT_EQ(Window().findChild<QGroupBox*>()->title(), " Tranzactii Carte de Credit ");
+    // Each check box fits the window with its whole caption.
+    tabs->setCurrentIndex(3);
+    QApplication::processEvents();
+    for (const char* name :
+         {"chkRecDiscount", "chkRecDueMultipay", "chkRecSepFiles", "chkRecDecInFile"}) {
+        auto* box = Find<QCheckBox>(name);
+        EXPECT_GE(box->width(), box->sizeHint().width()) << name;
+    }
+}
+
+TEST_F(MainWindowTest, WithoutANotificationAreaTheWindowIsShownAtStartup) {
+    ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());  // offscreen platform
+    WriteFile(AppSettings.ECRList, "");
+    ASSERT_EQ(Window().Startup(), Result::Running);
+    EXPECT_TRUE(Window().isVisible());
+    EXPECT_EQ(Window().TrayIcon().toolTip(), "Tallyport");
+    EXPECT_EQ(dialogs.fileDialogDirs.size(), 0u);
+}
+
+TEST_F(MainWindowTest, ThePrefixSampleFollowsThePrefixHoweverOftenShown) {
+    AppSettings.Prefix = 27;
+    WriteFile(AppSettings.ECRList, "");
+    ASSERT_EQ(Window().Startup(), Result::Running);
+    auto* sample = Find<QLabel>("lBarcode");
+    auto* prefix = Find<QLineEdit>("ePrefix");
+    EXPECT_EQ(sample->text(), "27 12345 12345 1");
+    EXPECT_EQ(prefix->text(), "27");
+
+    prefix->setText("5");
+    Leave(prefix);
+    EXPECT_EQ(AppSettings.Prefix, 5);
+    EXPECT_NE(ReadFile(configPath).find("Prefix=5"), std::string::npos);
+    for (int i = 0; i < 3; ++i) {
+        Window().Control().DisplayParams();
+        EXPECT_EQ(sample->text(), "5 12345 12345 1");
+    }
+    // The card limits show their defaults.
+    EXPECT_EQ(Find<QLineEdit>("eCardFrom")->text(), "0");
+    EXPECT_EQ(Find<QLineEdit>("eCardTo")->text(), "100000000");
+}
+
+TEST_F(MainWindowTest, APrefixThatIsNoIntegerKeepsTheEarlierOne) {
+    WriteFile(AppSettings.ECRList, Line(1, "/nonexistent/tty1"));
+    ASSERT_EQ(Window().Startup(), Result::Running);
+    auto* prefix = Find<QLineEdit>("ePrefix");
+    prefix->setText("abc");
+    Leave(prefix);
+    EXPECT_EQ(AppSettings.Prefix, 24);
+    EXPECT_NE(ReadFile(configPath).find("Prefix=24"), std::string::npos);
+    EXPECT_EQ(prefix->text(), "abc");  // the typed text stays until the settings are shown
+    // Leaving a setting rewrites the register list with the same content.
+    EXPECT_EQ(ReadFile(AppSettings.ECRList), Line(1, "/nonexistent/tty1"));
+
+    // An emptied file name is stored empty; the loaded article table stays as it is.
+    auto* plu = Find<QLineEdit>("ePLUFile");
+    plu->setText("");
+    Leave(plu);
+    EXPECT_EQ(AppSettings.PLU, "");
+    EXPECT_NE(ReadFile(configPath).find("PLU=\r\n"), std::string::npos);
+    EXPECT_EQ(Window().Control().PluHolder()->FileName(), dir.Path("PLU.txt"));
+
+    prefix->setText("$1A");
+    Leave(prefix);
+    EXPECT_EQ(AppSettings.Prefix, 26);
+    // A card limit that is no number keeps its value as well.
+    auto* max = Find<QLineEdit>("eCardTo");
+    max->setText("lots");
+    Leave(max);
+    EXPECT_EQ(AppSettings.Max, 100000000);
+    max->setText("2500.5");
+    Leave(max);
+    EXPECT_EQ(AppSettings.Max, 2500.5);
+}
+
+TEST_F(MainWindowTest, ACheckBoxClickWritesAtOnceButNotDuringStartup) {
+    WriteFile(AppSettings.ECRList, "");
+    dialogs.onMessage = [this](const test::Shown&) {
+        // The empty-list warning shows while the start-up runs.
+        QTest::mouseClick(Find<QCheckBox>("chkRecSepFiles"), Qt::LeftButton);
+    };
+    ASSERT_EQ(Window().Startup(), Result::Running);
+    EXPECT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_FALSE(Exists(configPath));
+    EXPECT_FALSE(AppSettings.RecSepFiles);
+
+    dialogs.onMessage = nullptr;
+    auto* box = Find<QCheckBox>("chkRecDecInFile");
+    EXPECT_FALSE(box->isChecked());
+    QTest::mouseClick(box, Qt::LeftButton);
+    EXPECT_TRUE(AppSettings.RecDecimals);
+    const std::string config = ReadFile(configPath);
+    EXPECT_NE(config.find("RecDecimals=1"), std::string::npos);
+    EXPECT_NE(config.find("PLU=" + AppSettings.PLU), std::string::npos);
+}
+
+TEST_F(MainWindowTest, TheGridShowsTheRegistersInLogicalOrder) {
+    WriteFile(AppSettings.ECRList, Line(5, "/nonexistent/tty5") + Line(2, "/nonexistent/tty2") +
+                                       Line(9, "/nonexistent/tty9"));
+    ASSERT_EQ(Window().Startup(), Result::Running);
+    EXPECT_EQ(GridColumn(0), (std::vector<QString>{"2", "5", "9"}));
+    EXPECT_EQ(GridColumn(1), (std::vector<QString>{"DA02", "DA05", "DA09"}));
+    EXPECT_EQ(GridColumn(2)[0], QString("/nonexistent/tty2"));
+    EXPECT_EQ(GridColumn(3)[1], "Datecs MP55");
+    EXPECT_EQ(GridColumn(4)[2], "CASA 9");
+    auto* grid = Find<QTableView>("dbgCashReg");
+    EXPECT_EQ(grid->model()->headerData(0, Qt::Vertical).toString(), QString(QChar(0x25B6)));
+    grid->selectRow(2);
+    EXPECT_EQ(grid->model()->headerData(2, Qt::Vertical).toString(), QString(QChar(0x25B6)));
+    EXPECT_EQ(grid->model()->headerData(0, Qt::Vertical).toString(), "");
+}
+
+TEST_F(MainWindowTest, AddAndEditThroughTheDialogWithDuplicateRefusal) {
+    WriteFile(AppSettings.ECRList, Line(1, "/nonexistent/tty1") + Line(3, "/nonexistent/tty3"));
+    ASSERT_EQ(Window().Startup(), Result::Running);
+    auto* insert = Find<QPushButton>("btInsert");
+    WithRegisterDialog([&] { QTest::mouseClick(insert, Qt::LeftButton); },
+                       [](TfCashReg& dialog) {
+                           EXPECT_EQ(dialog.windowTitle(), "Adaugare casa de marcat...");
+                           dialog.findChild<QLineEdit*>("eLogicNo")->setText("2");
+                           dialog.findChild<QComboBox*>("cbPort")->setEditText("COM4");
+                           QTest::keyClicks(dialog.findChild<QLineEdit*>("eCashPoint"), "bar");
+                           dialog.btSaveClick();
+                       });
+    EXPECT_EQ(GridColumn(0), (std::vector<QString>{"1", "2", "3"}));
+    EXPECT_EQ(GridColumn(4)[1], "BAR");
+    EXPECT_NE(ReadFile(AppSettings.ECRList).find("2,Datecs MP55,4800,8,None,1,COM4,,BAR\r\n"),
+              std::string::npos);
+
+    // Register 3 opened for change, given register 1's number: refused.
+    Find<QTableView>("dbgCashReg")->selectRow(2);
+    WithRegisterDialog([&] { QTest::mouseClick(Find<QPushButton>("btEdit"), Qt::LeftButton); },
+                       [](TfCashReg& dialog) {
+                           EXPECT_EQ(dialog.windowTitle(), "Editare casa de marcat...");
+                           auto* number = dialog.findChild<QLineEdit*>("eLogicNo");
+                           EXPECT_EQ(number->text(), "3");
+                           number->setText("1");
+                           dialog.btSaveClick();
+                       });
+    ASSERT_FALSE(dialogs.messages.empty());
+    EXPECT_EQ(dialogs.messages.back().kind, MessageKind::Information);
+    EXPECT_EQ(GridColumn(0), (std::vector<QString>{"1", "2", "3"}));
+
+    // An aborted add still saves the list and shows it as read back.
+    std::filesystem::remove(AppSettings.ECRList);
+    WithRegisterDialog([&] { QTest::mouseClick(insert, Qt::LeftButton); },
+                       [](TfCashReg& dialog) { QTest::keyClick(&dialog, Qt::Key_Escape); });
+    EXPECT_TRUE(Exists(AppSettings.ECRList));
+    EXPECT_EQ(GridColumn(0), (std::vector<QString>{"1", "2", "3"}));
+}
+
+TEST_F(MainWindowTest, ConnectButtonAndTrayMenuFollowTheConnection) {
+    sim::EcrSimulator reg(1);
+    WriteFile(AppSettings.ECRList, Line(1, reg.PortName()));
+    ASSERT_EQ(Window().Startup(), Result::Running);
+    ASSERT_TRUE(Connected);
+    auto* button = Find<QPushButton>("btConnect");
+    auto* aConnect = Find<QAction>("aConnect");
+    auto* aDisconnect = Find<QAction>("aDisconnect");
+    auto* aOptions = Find<QAction>("aOptions");
+    auto* aExit = Find<QAction>("aExit");
+    const auto image = [](int index) { return ConnectorImage(index, 16).toImage(); };
+
+    EXPECT_EQ(button->text(), "&Deconectare");
+    EXPECT_FALSE(aConnect->isEnabled());
+    EXPECT_TRUE(aDisconnect->isEnabled());
+    EXPECT_FALSE(Find<QPushButton>("btInsert")->isEnabled());
+    EXPECT_FALSE(Find<QTableView>("dbgCashReg")->isEnabled());
+    EXPECT_FALSE(Find<QLineEdit>("ePrefix")->isEnabled());
+    EXPECT_FALSE(Find<QPushButton>("btBrowseTranFile")->isEnabled());
+    EXPECT_FALSE(Find<QCheckBox>("chkRecDiscount")->isEnabled());
+    EXPECT_EQ(Window().TrayIcon().icon().pixmap(16, 16).toImage(), image(kImageConnected));
+
+    // The tray menu holds the window's own actions, in order.
+    const QList<QAction*> entries = Window().TrayMenu().actions();
+    ASSERT_EQ(entries.size(), 6);
+    EXPECT_EQ(entries[0], aOptions);
+    EXPECT_TRUE(entries[1]->isSeparator());
+    EXPECT_EQ(entries[2], aConnect);
+    EXPECT_EQ(entries[3], aDisconnect);
+    EXPECT_TRUE(entries[4]->isSeparator());
+    EXPECT_EQ(entries[5], aExit);
+    EXPECT_EQ(aOptions->text(), "Optiuni...");
+    EXPECT_EQ(aConnect->text(), "Conecteaza");
+    EXPECT_EQ(aDisconnect->text(), "Deconecteaza");
+    EXPECT_EQ(aExit->text(), "Iesire");
+
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_FALSE(Connected);
+    EXPECT_EQ(button->text(), "&Conectare");
+    EXPECT_TRUE(aConnect->isEnabled());
+    EXPECT_FALSE(aDisconnect->isEnabled());
+    EXPECT_TRUE(Find<QPushButton>("btInsert")->isEnabled());
+    EXPECT_TRUE(Find<QLineEdit>("eCardTo")->isEnabled());
+    EXPECT_EQ(Window().TrayIcon().icon().pixmap(16, 16).toImage(), image(kImageDisconnected));
+    const std::size_t polls = reg.PollCount();
+
+    entries[2]->trigger();  // "Conecteaza" from the tray
+    EXPECT_TRUE(Connected);
+    EXPECT_EQ(button->text(), "&Deconectare");
+    EXPECT_TRUE(reg.WaitForPolls(polls + 2, 5s));
+    entries[3]->trigger();  // "Deconecteaza"
+    EXPECT_FALSE(Connected);
+
+    Window().hide();
+    entries[0]->trigger();  // "Optiuni..."
+    EXPECT_TRUE(Window().isVisible());
+
+    entries[5]->trigger();  // "Iesire": the close query
+    EXPECT_EQ(dialogs.questions.back(), "Confirmati inchiderea Tallyport?");
+    EXPECT_TRUE(Window().Control().Ended());
+    EXPECT_TRUE(Exists(configPath));
+}
+
+TEST_F(MainWindowTest, BrowseChoosesAFileFromTheProgramFolder) {
+    WriteFile(AppSettings.ECRList, "");
+    ASSERT_EQ(Window().Startup(), Result::Running);
+    dialogs.files = {std::nullopt, std::optional<std::string>("/srv/bo/Tranzactii.TXT")};
+    QTest::mouseClick(Find<QPushButton>("btBrowseTranFile"), Qt::LeftButton);
+    EXPECT_FALSE(Exists(configPath));  // cancelled: nothing written
+    EXPECT_EQ(Find<QLineEdit>("eTranFile")->text(),
+              QString::fromStdString(AppSettings.ReceiptDetail));
+
+    QTest::mouseClick(Find<QPushButton>("btBrowseTranFile"), Qt::LeftButton);
+    EXPECT_EQ(Find<QLineEdit>("eTranFile")->text(), "/srv/bo/Tranzactii.TXT");
+    EXPECT_EQ(AppSettings.ReceiptDetail, "/srv/bo/Tranzactii.TXT");
+    EXPECT_NE(ReadFile(configPath).find("ReceiptDetail=/srv/bo/Tranzactii.TXT"), std::string::npos);
+    ASSERT_EQ(dialogs.fileDialogDirs.size(), 2u);
+    EXPECT_EQ(dialogs.fileDialogDirs[0], dir.Root().string());
+}
+
+TEST_F(MainWindowTest, HelpOpensTheManualAndSaysNothingWhenItIsMissing) {
+    WriteFile(AppSettings.ECRList, "");
+    ASSERT_EQ(Window().Startup(), Result::Running);
+    std::vector<QUrl> opened;
+    Window().SetUrlOpener([&opened](const QUrl& url) {
+        opened.push_back(url);
+        return true;
+    });
+    // The manual is looked for in the current folder, then beside the program.
+    TempDir current;
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(current.Root());
+    QTest::mouseClick(Find<QPushButton>("btHelp"), Qt::LeftButton);
+    const std::size_t openedWithoutManual = opened.size();
+    WriteFile(dir.Path("ManualECR.htm"), "<html></html>");
+    QTest::mouseClick(Find<QPushButton>("btHelp"), Qt::LeftButton);
+    WriteFile(current.Path("ManualECR.htm"), "<html></html>");
+    QTest::mouseClick(Find<QPushButton>("btHelp"), Qt::LeftButton);
+    std::filesystem::current_path(previous);
+
+    EXPECT_EQ(openedWithoutManual, 0u);
+    EXPECT_EQ(dialogs.messages.size(), 1u);  // only the empty-list warning of the start-up
+    ASSERT_EQ(opened.size(), 2u);
+    EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(dir.Path("ManualECR.htm"))));
+    EXPECT_EQ(opened[1],
+              QUrl::fromLocalFile(QString::fromStdString(current.Path("ManualECR.htm"))));
+}
+
+TEST_F(MainWindowTest, NoticesFromAWorkerThreadAreShownOnTheUserInterfaceThread) {
+    WriteFile(AppSettings.ECRList, "");
+    ASSERT_EQ(Window().Startup(), Result::Running);
+    QThread* shownOn = nullptr;
+    QString shownTitle;
+    QObject::connect(&Window().Notices(), &TrayNotices::NoticeShown,
+                     [&](const QString& title, const QString&, int) {
+                         shownOn = QThread::currentThread();
+                         shownTitle = title;
+                     });
+    std::thread worker([this] {
+        Window().Notices().ShowNotice(std::string(80, 'T'), "Se solicita vanzarea...", 10,
+                                      NoticeIcon::Error);
+    });
+    worker.join();  // the worker did not wait for the user interface
+    EXPECT_EQ(shownOn, nullptr);
+    QTRY_VERIFY_WITH_TIMEOUT(shownOn != nullptr, 5000);
+    EXPECT_EQ(shownOn, QApplication::instance()->thread());
+    EXPECT_EQ(shownTitle, QString(63, 'T'));
+}
+
+TEST(FileFilter, PipeFormBecomesQtFilters) {
+    EXPECT_EQ(QtFileFilter(QString::fromLatin1(kBackOfficeFileFilter)),
+              "Fisiere text (TXT) (*.TXT);;Fisiere MS Excel (CSV) (*.CSV);;"
+              "Orice tip de fisiere (*)");
+    EXPECT_EQ(QtFileFilter("Doua|*.a;*.b"), "Doua (*.a *.b)");
+    EXPECT_EQ(QtFileFilter(""), "");
+}
+
+TEST(ConnectorImages, TheTwoImagesDiffer) {
+    const QImage connected = ConnectorImage(kImageConnected).toImage();
+    const QImage disconnected = ConnectorImage(kImageDisconnected).toImage();
+    EXPECT_EQ(connected.size(), QSize(16, 16));
+    EXPECT_NE(connected, disconnected);
+    // Blue dominates the first, red appears only on the second.
+    auto count = [](const QImage& image, auto test) {
+        int n = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                n += test(image.pixelColor(x, y)) ? 1 : 0;
+            }
+        }
+        return n;
+    };
+    auto red = [](const QColor& c) { return c.alpha() > 128 && c.red() > 150 && c.blue() < 100; };
+    auto blue = [](const QColor& c) { return c.alpha() > 128 && c.blue() > 150 && c.red() < 100; };
+    EXPECT_GT(count(connected, blue), 10);
+    EXPECT_EQ(count(connected, red), 0);
+    EXPECT_GT(count(disconnected, red), 10);
+}
+
+}  // namespace
+}  // namespace tallyport

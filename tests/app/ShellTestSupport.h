@@ -1,0 +1,154 @@
+#pragma once
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/ShellView.h"
+#include "app/UserDialogs.h"
+#include "base/NoticeSink.h"
+
+namespace tallyport::test {
+
+// A folder of the test's own, removed afterwards.
+class TempDir {
+  public:
+    TempDir() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "tallyport-app-XXXXXX").string();
+        path_ = ::mkdtemp(pattern.data());
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    std::string Path(const std::string& name) const { return (path_ / name).string(); }
+    const std::filesystem::path& Root() const { return path_; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+inline void WriteFile(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+inline bool Exists(const std::string& path) {
+    return std::filesystem::exists(path);
+}
+
+struct Shown {
+    MessageKind kind;
+    std::string text;
+};
+
+// Records every message and question; answers questions from a queue (Yes when empty) and the
+// file dialog from another (cancelled when empty). `onMessage` runs while a message "is shown".
+class FakeDialogs final : public UserDialogs {
+  public:
+    void ShowMessage(MessageKind kind, const std::string& text) override {
+        messages.push_back({kind, text});
+        if (onMessage) {
+            onMessage(messages.back());
+        }
+    }
+    bool Confirm(const std::string& text) override {
+        questions.push_back(text);
+        if (answers.empty()) {
+            return true;
+        }
+        const bool answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    std::optional<std::string> ChooseFile(const std::string& startDir) override {
+        fileDialogDirs.push_back(startDir);
+        if (files.empty()) {
+            return std::nullopt;
+        }
+        auto file = files.front();
+        files.pop_front();
+        return file;
+    }
+    void Log(const std::string& text) override { logLines.push_back(text); }
+    void DismissMessage() override { ++dismissed; }
+
+    std::vector<std::string> Texts() const {
+        std::vector<std::string> texts;
+        for (const auto& m : messages) {
+            texts.push_back(m.text);
+        }
+        return texts;
+    }
+
+    std::vector<Shown> messages;
+    std::vector<std::string> questions;
+    std::deque<bool> answers;
+    std::deque<std::optional<std::string>> files;
+    std::vector<std::string> fileDialogDirs;
+    std::vector<std::string> logLines;
+    std::function<void(const Shown&)> onMessage;
+    int dismissed = 0;
+};
+
+// A view without widgets: records what the control shows.
+class FakeView final : public ShellView {
+  public:
+    void PrepareStartup() override { ++prepared; }
+    void ShowSettings(const AppSettingsRecord& settings) override {
+        shownSettings.push_back(settings);
+    }
+    void TakeSettings(AppSettingsRecord& settings) override {
+        ++taken;
+        if (change) {
+            change(settings);
+        }
+    }
+    void ShowRegisterList() override { ++listShown; }
+    void ShowConnectState(bool connected) override { states.push_back(connected); }
+
+    int prepared = 0;
+    int taken = 0;
+    int listShown = 0;
+    std::vector<AppSettingsRecord> shownSettings;
+    std::vector<bool> states;
+    std::function<void(AppSettingsRecord&)> change;
+};
+
+class NoticeRecorder final : public NoticeSink {
+  public:
+    void ShowNotice(const std::string& title, const std::string& text, int, NoticeIcon) override {
+        std::lock_guard lock(mutex_);
+        notices_.push_back(title + ": " + text);
+    }
+    std::vector<std::string> Notices() const {
+        std::lock_guard lock(mutex_);
+        return notices_;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> notices_;
+};
+
+}  // namespace tallyport::test
