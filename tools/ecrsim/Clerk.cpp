@@ -139,13 +139,33 @@ std::string Clerk::Body(char type, const std::vector<std::string>& fields) {
     return body;
 }
 
-void Clerk::Run() {
-    lastGapCheck_ = sim::Clock::now();
+bool Clerk::WaitForFirstPoll() {
     ShopControl& control = context_.control;
+    idle_ = true;
+    while (!control.abort.load() && !control.stop.load()) {
+        if (simulator_->WaitForPolls(1, 100ms)) {
+            idle_ = false;
+            return true;
+        }
+    }
+    context_.printer.Note("ECR" + std::to_string(logicalNb_) + " was never polled");
+    return false;
+}
+
+void Clerk::Run() {
+    ShopControl& control = context_.control;
+    if (!WaitForFirstPoll()) {
+        idle_ = true;
+        ended_ = true;
+        return;
+    }
+    lastGapCheck_ = sim::Clock::now();
+    resumesSeen_ = control.resumes.load();
     while (!control.abort.load()) {
         if (resumesSeen_ != control.resumes.load()) {
+            // The pause was the moment to stop or restart the program.
             resumesSeen_ = control.resumes.load();
-            pausedNoted_ = false;
+            ProgramMayHaveRestarted(Span::Now(), "resumed after a pause");
         }
         if (receipt_) {
             idle_ = false;

@@ -127,6 +127,7 @@ class Clerk {
 
     Outcome Exchange(const std::string& kind, const std::string& body, Expect expect,
                      const std::string& expectedReply, bool confirm);
+    bool WaitForFirstPoll();
     void CheckForRestart();
     void ProgramMayHaveRestarted(const Span& span, const std::string& why);
 
@@ -165,7 +166,6 @@ class Clerk {
     int sequence_ = 0;
     int resumesSeen_ = 0;
     sim::Clock::time_point lastGapCheck_{};
-    bool pausedNoted_ = false;
 
     std::atomic<bool> idle_{false};
     std::atomic<bool> ended_{false};

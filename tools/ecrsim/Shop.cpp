@@ -323,6 +323,11 @@ bool Shop::Verify() const {
                              " more");
         }
     }
+    if (journal_.Closings().empty()) {
+        // Nothing was closed, so nothing was checked: the program did not serve the shop.
+        printer_.Problem("no closing was acknowledged: there was nothing to verify");
+        ok = false;
+    }
     printer_.Note(ok ? "verification passed" : "verification FAILED");
     return ok;
 }
