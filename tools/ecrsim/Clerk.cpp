@@ -349,6 +349,7 @@ Clerk::Outcome Clerk::Exchange(const std::string& kind, const std::string& body,
     }
     if (!out.served || out.lost) {
         ProgramMayHaveRestarted(out.span, out.served ? "answer cut off" : "not polled");
+        lastGapCheck_ = sim::Clock::now();  // this gap is told
     }
     return out;
 }
