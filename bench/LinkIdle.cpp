@@ -20,7 +20,7 @@ namespace {
 using namespace tallyport;
 
 class NoNotices final : public NoticeSink {
-  public:
+public:
     void ShowNotice(const std::string&, const std::string&, int, NoticeIcon) override {}
 };
 

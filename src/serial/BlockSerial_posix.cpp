@@ -95,14 +95,15 @@ public:
             return std::nullopt;
         return count;
     }
+    // The driver keeps int counters; read as unsigned they keep counting up past INT_MAX.
     std::optional<LineErrorCounters> LineErrors(std::intptr_t handle) override {
         serial_icounter_struct c{};
         if (ioctl(static_cast<int>(handle), TIOCGICOUNT, &c) != 0)
             return std::nullopt;
-        return LineErrorCounters{.frame = static_cast<std::uint64_t>(c.frame),
-                                 .overrun = static_cast<std::uint64_t>(c.overrun),
-                                 .bufferOverrun = static_cast<std::uint64_t>(c.buf_overrun),
-                                 .parity = static_cast<std::uint64_t>(c.parity)};
+        return LineErrorCounters{.frame = static_cast<std::uint32_t>(c.frame),
+                                 .overrun = static_cast<std::uint32_t>(c.overrun),
+                                 .bufferOverrun = static_cast<std::uint32_t>(c.buf_overrun),
+                                 .parity = static_cast<std::uint32_t>(c.parity)};
     }
 };
 
@@ -120,7 +121,7 @@ public:
     }
     std::uint8_t PopFront() { return static_cast<std::uint8_t>(data_[head_++]); }
     std::string TakeAll() {
-        std::string rest = data_.substr(head_);
+        std::string rest = head_ == 0 ? std::move(data_) : data_.substr(head_);
         Clear();
         return rest;
     }
@@ -139,15 +140,15 @@ struct WaitResult {
 
 }  // namespace
 
-// The descriptors of an open port, lent to one operation. While any is lent, ClosePort waits
-// before it closes them.
-struct PortUse {
-    int fd;
-    int wake;
-};
-
 struct TBlockSerial::Impl {
     enum class OpenState : std::uint8_t { Closed, Open, Closing };
+
+    // The descriptors of an open port, lent to one operation. While any is lent, ClosePort
+    // waits before it closes them.
+    struct PortUse {
+        int fd;
+        int wake;
+    };
 
     Impl() : probe(std::make_unique<TerminalStatusProbe>()) {}
 

@@ -20,7 +20,7 @@ using namespace std::chrono_literals;
 
 // The PC end of the line, bare.
 class SlaveEnd {
-  public:
+public:
     explicit SlaveEnd(const std::string& path) {
         fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     }
@@ -59,13 +59,13 @@ class SlaveEnd {
     }
     bool HungUp() const { return hungUp_; }
 
-  private:
+private:
     int fd_ = -1;
     bool hungUp_ = false;
 };
 
 class TempFolder {
-  public:
+public:
     TempFolder() {
         char pattern[] = "/tmp/tallyport-sim-XXXXXX";
         path_ = mkdtemp(pattern);
@@ -73,7 +73,7 @@ class TempFolder {
     ~TempFolder() { std::filesystem::remove_all(path_); }
     std::string Path(const std::string& name) const { return path_ + "/" + name; }
 
-  private:
+private:
     std::string path_;
 };
 

@@ -23,7 +23,7 @@ using sim::Clock;
 
 // The link engine shows no notices itself; handlers in these tests do not either.
 class SilentNotices final : public NoticeSink {
-  public:
+public:
     void ShowNotice(const std::string&, const std::string&, int, NoticeIcon) override {}
 };
 
@@ -52,7 +52,7 @@ inline std::shared_ptr<const HandlerTable> HandlersFor(char type, MessageHandler
 // A pty always reports an empty output queue, so a busy transmitter is produced here: the probe
 // answers the port's output-queue query as told.
 class QueueProbe final : public LineStatusProbe {
-  public:
+public:
     explicit QueueProbe(std::atomic<int>& queued, std::atomic<int>& queries)
         : queued_(queued), queries_(queries) {}
     std::optional<int> OutputQueueCount(std::intptr_t) override {
@@ -61,7 +61,7 @@ class QueueProbe final : public LineStatusProbe {
     }
     std::optional<LineErrorCounters> LineErrors(std::intptr_t) override { return std::nullopt; }
 
-  private:
+private:
     std::atomic<int>& queued_;
     std::atomic<int>& queries_;
 };
@@ -75,7 +75,7 @@ inline std::chrono::microseconds ProcessCpuTime() {
 }
 
 class TempFolder {
-  public:
+public:
     TempFolder() {
         char pattern[] = "/tmp/tallyport-link-XXXXXX";
         path_ = mkdtemp(pattern);
@@ -83,7 +83,7 @@ class TempFolder {
     ~TempFolder() { std::filesystem::remove_all(path_); }
     std::string Path(const std::string& name) const { return path_ + "/" + name; }
 
-  private:
+private:
     std::string path_;
 };
 

@@ -73,7 +73,7 @@ struct PcMessage {
 // byte); the fillers that follow belong to it up to the count the protocol gives (5 after a poll
 // or a reply, 10 after a padded acknowledgement), the rest lead the next message.
 class PcStreamParser {
-  public:
+public:
     void Feed(std::string_view bytes, Clock::time_point at);
     // The line went away: an unfinished message is closed as Other, an open one as complete.
     void Break();
@@ -81,7 +81,7 @@ class PcStreamParser {
     const std::vector<PcMessage>& Messages() const { return messages_; }
     std::size_t BytesFed() const { return fed_; }
 
-  private:
+private:
     enum class State { Idle, PollSecond, PollDigits, ReplyBody, ReplyCrc };
 
     void FeedByte(char b, Clock::time_point at);

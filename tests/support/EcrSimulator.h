@@ -24,7 +24,7 @@ class PtyPair;
 // raw bytes, then shaped: stray bytes before it, a delay, gaps, spacing between bytes, a cut.
 // Indices count the bytes as built so far (Prefix first, then gaps and cuts).
 class Answer {
-  public:
+public:
     struct Piece {
         int pauseBeforeMs = 0;
         std::string bytes;
@@ -46,7 +46,7 @@ class Answer {
     bool Silent() const { return bytes_.empty(); }
     std::vector<Piece> Pieces() const;
 
-  private:
+private:
     std::string bytes_;
     int delayMs_ = 0;
     int spacingMs_ = 0;
@@ -100,7 +100,7 @@ struct ExchangeResult {
 // Threads: every public member may be called from any thread; the object itself is owned by one
 // (the test, the tool or the demo), which must not destroy it while others use it.
 class EcrSimulator {
-  public:
+public:
     struct Options {
         int logicalNb = 1;
         std::string linkPath;  // publish the port under this symbolic link ("": no link)
@@ -165,7 +165,7 @@ class EcrSimulator {
     // CPU time used by the simulator's own threads so far.
     std::chrono::nanoseconds CpuTime() const;
 
-  private:
+private:
     struct Outgoing {
         Clock::time_point due;
         std::string bytes;

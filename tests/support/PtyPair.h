@@ -10,7 +10,7 @@ namespace tallyport::sim {
 // program opens. The pair also keeps a slave descriptor of its own, unused, so that the master
 // never sees a hang-up while the program has the port closed. Owned by one thread at a time.
 class PtyPair {
-  public:
+public:
     PtyPair();  // throws std::system_error
     ~PtyPair();
     PtyPair(const PtyPair&) = delete;
@@ -19,7 +19,7 @@ class PtyPair {
     int MasterFd() const { return master_; }
     const std::string& SlavePath() const { return slavePath_; }
 
-  private:
+private:
     int master_ = -1;
     int slave_ = -1;
     std::string slavePath_;
