@@ -136,7 +136,7 @@ TEST(CommandLine, OptionsAndSettings) {
 
 // The PC's end of a simulated line, bare.
 class PcEnd {
-  public:
+public:
     explicit PcEnd(const std::string& path)
         : fd_(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {}
     ~PcEnd() { close(fd_); }
@@ -144,7 +144,7 @@ class PcEnd {
         ASSERT_EQ(write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
 
-  private:
+private:
     int fd_;
 };
 

@@ -26,7 +26,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 class TempFolder {
-  public:
+public:
     TempFolder() {
         char pattern[] = "/tmp/tallyport-run-XXXXXX";
         path_ = mkdtemp(pattern);
@@ -35,7 +35,7 @@ class TempFolder {
     std::string Path(const std::string& name) const { return path_ + "/" + name; }
     const std::string& Root() const { return path_; }
 
-  private:
+private:
     std::string path_;
 };
 
@@ -74,7 +74,7 @@ std::string JoinCrLf(const std::vector<std::string>& lines) {
 // A child process with its output in files. Killed and reaped by the destructor if still
 // running, so a failing test leaves nothing behind.
 class Process {
-  public:
+public:
     Process(const std::vector<std::string>& argv, const std::string& cwd,
             const std::string& output) {
         pid_ = fork();
@@ -130,7 +130,7 @@ class Process {
         return status_;
     }
 
-  private:
+private:
     pid_t pid_ = -1;
     std::optional<int> status_;
 };
@@ -138,7 +138,7 @@ class Process {
 // A shop folder: the program beside its configuration, the article file; the tool's and the
 // program's output in log files.
 class ProgramRun : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         std::filesystem::copy_file(TALLYPORT_PROGRAM, folder_.Path("tallyport"));
         WriteFile(

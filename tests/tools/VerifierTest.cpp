@@ -14,7 +14,7 @@ namespace tallyport::ecrsim {
 namespace {
 
 class TempFolder {
-  public:
+public:
     TempFolder() {
         char pattern[] = "/tmp/tallyport-verify-XXXXXX";
         path_ = mkdtemp(pattern);
@@ -22,7 +22,7 @@ class TempFolder {
     ~TempFolder() { std::filesystem::remove_all(path_); }
     std::string Path(const std::string& name) const { return path_ + "/" + name; }
 
-  private:
+private:
     std::string path_;
 };
 

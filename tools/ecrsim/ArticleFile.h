@@ -21,7 +21,7 @@ struct Article {
 // without quoting, text values with the escapes %% %c %n %0, texts cut to their column widths.
 // Loaded once by the main thread; read-only afterwards, so any thread may search it.
 class ArticleFile {
-  public:
+public:
     // Throws std::runtime_error with the path and line on a file that cannot be read or a line
     // that does not convert, and on a code that appears twice.
     static ArticleFile Load(const std::string& path);
@@ -30,7 +30,7 @@ class ArticleFile {
     const Article* Find(std::string_view code) const;
     const std::vector<Article>& Articles() const { return articles_; }
 
-  private:
+private:
     std::vector<Article> articles_;
     std::map<std::string, std::size_t, std::less<>> byCode_;
 };

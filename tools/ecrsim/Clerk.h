@@ -20,13 +20,13 @@ namespace tallyport::ecrsim {
 
 // Lines for the user, one at a time from any thread.
 class Printer {
-  public:
+public:
     explicit Printer(bool quiet) : quiet_(quiet) {}
     void Exchange(const std::string& line) const;  // suppressed when quiet
     void Note(const std::string& line) const;      // always shown
     void Problem(const std::string& line) const;   // always shown, marked
 
-  private:
+private:
     void Write(const std::string& line) const;
     mutable std::mutex mutex_;
     bool quiet_;
@@ -78,7 +78,7 @@ struct ClerkStats {
 // Owned by the shop; Run() is the body of the clerk's own thread, the other members may be
 // called from the main thread.
 class Clerk {
-  public:
+public:
     Clerk(const ShopContext& context, int logicalNb, std::uint64_t seed);
     Clerk(const Clerk&) = delete;
     Clerk& operator=(const Clerk&) = delete;
@@ -92,7 +92,7 @@ class Clerk {
     bool Ended() const { return ended_.load(); }
     ClerkStats Stats() const;
 
-  private:
+private:
     struct PendingLine {
         TranFields fields;
         Span span;

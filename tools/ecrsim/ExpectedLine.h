@@ -13,7 +13,7 @@ using WallClock = std::chrono::system_clock;
 // one of a few texts (the date and time the program takes from its own clock, a value that
 // depends on which of two closings the program handled first), or any text.
 class ExpectedLine {
-  public:
+public:
     enum class Record { Tran, Bon };
 
     explicit ExpectedLine(Record record) : record_(record) {}
@@ -39,7 +39,7 @@ class ExpectedLine {
     const std::string& OriginText() const { return origin_; }
     std::size_t FieldCount() const { return fields_.size(); }
 
-  private:
+private:
     struct Expectation {
         std::vector<std::string> texts;  // empty: any text
     };

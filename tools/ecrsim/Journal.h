@@ -40,7 +40,7 @@ struct ClosingRecord {
 // What every register's clerk learned during the run, for the expected file contents.
 // Clerks add to it from their own threads; the builder runs after they have ended.
 class Journal {
-  public:
+public:
     void AddClosing(ClosingRecord record);
     // The program may have restarted within `span` (a register went without polls, or the run
     // was paused): its last-closing key may be empty from then on.
@@ -49,7 +49,7 @@ class Journal {
     std::vector<ClosingRecord> Closings() const;
     std::vector<Span> Restarts() const;
 
-  private:
+private:
     mutable std::mutex mutex_;
     std::vector<ClosingRecord> closings_;
     std::vector<Span> restarts_;

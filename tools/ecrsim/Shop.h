@@ -16,7 +16,7 @@ namespace tallyport::ecrsim {
 // receipt count, signals), the pause for restarting the program, the summary and the check
 // of the files. Lives on the main thread; the clerks run on their own threads.
 class Shop {
-  public:
+public:
     Shop(ShopOptions options, ShopSettings settings, ArticleFile articles);
     ~Shop();
     Shop(const Shop&) = delete;
@@ -26,7 +26,7 @@ class Shop {
     // be blocked in every thread before the shop is made (see BlockShopSignals).
     int Run();
 
-  private:
+private:
     void WriteRegisterList() const;
     void Steer();
     void SetStatus(const std::string& status);
