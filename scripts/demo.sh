@@ -144,7 +144,7 @@ PROGRAM_PID=$STARTER_PID  # the starter becomes the program (exec)
 set +e
 "$BUILD/tallyport-ecrsim" --config "$DEMO/Tallyport.ini" --dir "$DEMO" --registers 3 \
   --seconds "$SECONDS_TO_TRADE" --seed "$SEED" --finish-receipts --verify \
-  --status-file "$DEMO/status" | tee "$DEMO/ecrsim.log"
+  --status-file "$DEMO/status" | tee -i "$DEMO/ecrsim.log"
 SIM_STATUS=${PIPESTATUS[0]}
 set -e
 
