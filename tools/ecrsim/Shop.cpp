@@ -236,7 +236,7 @@ bool Shop::PrintSummary() const {
         char buffer[512];
         std::snprintf(buffer, sizeof buffer,
                       "  %-6s %3d receipts (%d closings), %d sales, %d unconfirmed, %d unknown, "
-                      "%d foreign, %d discounts, %d voids, cards %d/%d refused, %d other; "
+                      "%d foreign, %d discounts, %d voids, cards %d accepted %d refused, %d other; "
                       "%d exchanges, %d not served, %d possible restarts, %d problems, "
                       "%d left open",
                       who.c_str(), s.receiptsClosed, s.closingMessages, s.sales, s.unconfirmed,
