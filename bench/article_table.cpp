@@ -1,7 +1,7 @@
 // Loading the article file into the article table and searching it by code.
 //
 //   tallyport-bench-article_table [--articles=N] [--seed=S] [--file=PATH] [--summary]
-//                                 [benchmark options]
+//                                 [--load-only] [benchmark options]
 //
 // Writes a reproducible article file of N lines (default 1,000,000, about 50 MB: 13-digit codes
 // mixing zero-padded PLU codes and EAN-13 barcodes, CR LF line ends) unless it exists, reads it
@@ -10,7 +10,9 @@
 // construction (the whole load), the exact search of random codes that exist, the search plus
 // the reads of an article request, and the search of codes that do not exist.
 // --summary prints the load time, the memory and the median of individually timed searches,
-// without the benchmark library. A small N (for example 20000) runs in a few seconds.
+// without the benchmark library; --load-only stops after the load (to compare the peak
+// resident size from outside, for example with /usr/bin/time, against --articles=0).
+// A small N (for example 20000) runs in a few seconds.
 
 #include <benchmark/benchmark.h>
 
@@ -37,6 +39,7 @@ struct Options {
     std::uint64_t seed = 20261207;
     std::string file;
     bool summary = false;
+    bool loadOnly = false;
 };
 
 Options g_options;
@@ -278,6 +281,8 @@ int Main(int argc, char** argv) {
             g_options.file = arg.substr(7);
         } else if (arg == "--summary") {
             g_options.summary = true;
+        } else if (arg == "--load-only") {
+            g_options.loadOnly = true;
         } else {
             rest.push_back(argv[i]);
         }
@@ -300,17 +305,21 @@ int Main(int argc, char** argv) {
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const std::size_t loaded = PeakResidentBytes();
-    const double perArticle =
-        static_cast<double>(loaded - baseline) / static_cast<double>(g_table->RowCount());
+    const double perArticle = static_cast<double>(loaded - baseline) /
+                              static_cast<double>(std::max<std::size_t>(g_table->RowCount(), 1));
     std::printf("file %s: %zu bytes, %zu articles\n", g_options.file.c_str(),
                 static_cast<std::size_t>(std::filesystem::file_size(g_options.file)),
                 g_table->RowCount());
-    std::printf(
-        "first load %.3f s; memory: peak resident %.1f MB before, %.1f MB after loading, "
-        "%.1f bytes per article\n",
-        seconds, static_cast<double>(baseline) / 1e6, static_cast<double>(loaded) / 1e6,
-        perArticle);
+    std::printf("first load %.3f s; memory: peak resident %.1f MB before, %.1f MB after loading",
+                seconds, static_cast<double>(baseline) / 1e6, static_cast<double>(loaded) / 1e6);
+    if (g_table->RowCount() > 0) {
+        std::printf(", %.1f bytes per article", perArticle);
+    }
+    std::printf("\n");
     std::fflush(stdout);
+    if (g_options.loadOnly || g_table->RowCount() == 0) {
+        return 0;
+    }
 
     PrepareSearchKeys(*g_table);
     if (g_options.summary) {

@@ -20,14 +20,29 @@ namespace {
 
 using namespace tallyport;
 
-const std::string& Folder() {
-    static const std::string folder = [] {
+// A folder of this process for the input and output files, removed when the process ends.
+class Folder {
+public:
+    Folder() {
         char pattern[] = "/tmp/tallyport-fuzz-XXXXXX";
         if (::mkdtemp(pattern) == nullptr) {
             std::abort();
         }
-        return std::string(pattern);
-    }();
+        path_ = pattern;
+    }
+    ~Folder() {
+        std::remove(File("in.txt").c_str());
+        std::remove(File("out.txt").c_str());
+        ::rmdir(path_.c_str());
+    }
+    std::string File(const char* name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+const Folder& TheFolder() {
+    static const Folder folder;
     return folder;
 }
 
@@ -94,7 +109,7 @@ void Exercise(std::unique_ptr<CsvTable> (*make)(), const std::vector<std::size_t
     if (!DoublesReadBack(*table)) {
         return;
     }
-    const std::string output = Folder() + "/out.txt";
+    const std::string output = TheFolder().File("out.txt");
     SaveTableToFile(*table, output);
     auto again = make();
     LoadTableFromFile(*again, output);
@@ -104,7 +119,7 @@ void Exercise(std::unique_ptr<CsvTable> (*make)(), const std::vector<std::size_t
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string input = Folder() + "/in.txt";
+    const std::string input = TheFolder().File("in.txt");
     WriteFile(input, data, size);
     Exercise(&MakeArticleTable, {kArtCodPLU}, input);
     Exercise(&MakeRegisterList, {kRegLogicalNb, kRegCommPort}, input);

@@ -35,6 +35,8 @@ public:
         detail::RowStore::Writer writer =
             rows_.NewRow(std::min(rows_.MaxOutOfLineBytes(), lineLength));
         const std::size_t columnCount = columns_.size();
+        // Escapes are rare: one look over the whole line spares a look into every text.
+        lineHasPercent_ = detail::FindByte(begin, end, '%') != end;
         const char* value = begin;
         for (std::size_t column = 0; column < columnCount; ++column) {
             const char* stop = detail::FindByte(value, end, ',');
@@ -78,8 +80,8 @@ private:
     // Undoes "%%", "%c", "%n" and "%0" (the text ends there), keeps any other "%" as it stands
     // and cuts the result to `width` characters.
     std::string_view Unescape(std::string_view text, std::size_t width) {
-        if (detail::FindByte(text.data(), text.data() + text.size(), '%') ==
-            text.data() + text.size()) {
+        if (!lineHasPercent_ || detail::FindByte(text.data(), text.data() + text.size(), '%') ==
+                                    text.data() + text.size()) {
             return text.substr(0, width);
         }
         decoded_.clear();
@@ -108,6 +110,7 @@ private:
     const std::vector<ColumnDef>& columns_;
     detail::RowStore& rows_;
     std::string decoded_;
+    bool lineHasPercent_ = false;
 };
 
 void AppendEscaped(std::string& line, std::string_view text) {

@@ -94,7 +94,7 @@ struct CsvTable::Impl {
     detail::Value Current(std::size_t column) const;
     const ColumnDef& Column(std::size_t column) const;
     detail::KeyImage KeyImageOf(const Key& key, std::uint32_t row) const {
-        return key.index.ImageOf(rows.Get(row, key.column));
+        return key.index.ImageOfStored(rows.Get(row, key.column));
     }
     bool RebuildIndexes();
     void Clear();
@@ -181,7 +181,7 @@ bool CsvTable::Impl::RebuildIndexes() {
         const std::size_t column = key.column;
         key.duplicates = key.index.Build(
             count, [this](std::size_t pos) { return RowAt(pos); },
-            [&](std::uint32_t row) { return key.index.ImageOf(rows.Get(row, column)); },
+            [&](std::uint32_t row) { return key.index.ImageOfStored(rows.Get(row, column)); },
             [&](std::uint32_t a, std::uint32_t b) {
                 return detail::SameValue(type, rows.Get(a, column), rows.Get(b, column));
             });

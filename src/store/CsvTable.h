@@ -36,7 +36,9 @@ public:
     const std::vector<ColumnDef>& Columns() const;
     std::size_t ColumnIndex(std::string_view name) const;  // throws StoreError when unknown
 
-    // Whole table. Close discards every row; Open gives an empty open table.
+    // Whole table. A new table is open. Close discards every row (and a pending change) and
+    // closes; Open gives an empty open table after a Close and changes nothing on an open one.
+    // A closed table reads as empty; changing, loading or saving it is refused.
     void Open();
     void Close();
     bool IsOpen() const;

@@ -33,16 +33,18 @@ KeyIndex::KeyIndex(ColumnType type, std::size_t width) : type_(type), width_(wid
     slotSize_ = 4 + imageSize_;
 }
 
-KeyImage KeyIndex::ImageOf(const Value& value) const {
+KeyImage KeyIndex::MakeImage(const Value& value, bool check) const {
     KeyImage image;
     std::memset(image.bytes, 0, sizeof image.bytes);
     switch (type_) {
         case ColumnType::Text:
-            // A stored text is never longer than the width and never holds a NUL.
-            if (value.text.size() > width_ || value.text.find('\0') != std::string_view::npos) {
+            if (check &&
+                (value.text.size() > width_ || value.text.find('\0') != std::string_view::npos)) {
                 image.possible = false;
             } else if (exact_) {
-                std::memcpy(image.bytes, value.text.data(), value.text.size());
+                if (!value.text.empty()) {  // an empty view may have no data at all
+                    std::memcpy(image.bytes, value.text.data(), value.text.size());
+                }
             } else {
                 auto tag = static_cast<std::uint32_t>(
                     HashBytes(value.text.data(), value.text.size()) >> 32);
@@ -67,6 +69,13 @@ KeyImage KeyIndex::ImageOf(const Value& value) const {
             image.bytes[1] = !value.null && value.boolean ? 1 : 0;
             break;
     }
+    return image;
+}
+
+KeyImage KeyIndex::ImageInSlot(const char* slot) const {
+    KeyImage image;
+    std::memset(image.bytes, 0, sizeof image.bytes);
+    std::memcpy(image.bytes, slot + 4, imageSize_);
     return image;
 }
 
@@ -104,7 +113,7 @@ void KeyIndex::Insert(std::uint32_t row, const KeyImage& image) {
         for (std::size_t i = 0; i < oldCapacity; ++i) {
             const char* entry = static_cast<const char*>(old.Data()) + i * slotSize_;
             if (RowIn(entry) != kEmpty) {
-                std::size_t slot = Home(entry + 4);
+                std::size_t slot = Home(ImageInSlot(entry));
                 while (RowIn(Slot(slot)) != kEmpty) {
                     slot = Following(slot);
                 }
@@ -113,7 +122,7 @@ void KeyIndex::Insert(std::uint32_t row, const KeyImage& image) {
         }
         count_ = entries;
     }
-    std::size_t slot = Home(image.bytes);
+    std::size_t slot = Home(image);
     while (RowIn(Slot(slot)) != kEmpty) {
         slot = Following(slot);
     }
@@ -125,7 +134,7 @@ void KeyIndex::Erase(std::uint32_t row, const KeyImage& image) {
     if (count_ == 0 || !image.possible) {
         return;
     }
-    std::size_t hole = Home(image.bytes);
+    std::size_t hole = Home(image);
     while (RowIn(Slot(hole)) != row) {
         if (RowIn(Slot(hole)) == kEmpty) {
             return;  // not indexed
@@ -135,7 +144,7 @@ void KeyIndex::Erase(std::uint32_t row, const KeyImage& image) {
     // Backward-shift deletion: pull later entries of the run into the hole when their home
     // slot does not lie cyclically between the hole and where they sit.
     for (std::size_t next = Following(hole); RowIn(Slot(next)) != kEmpty; next = Following(next)) {
-        std::size_t home = Home(Slot(next) + 4);
+        std::size_t home = Home(ImageInSlot(Slot(next)));
         bool staysReachable =
             hole <= next ? (home > hole && home <= next) : (home > hole || home <= next);
         if (!staysReachable) {

@@ -23,7 +23,7 @@ inline void PrefetchForWrite(const void* address) {
 // are two equal keys and a search needs nothing but the index; for a longer text it is 32 bits
 // of the text's hash, and a matching entry is confirmed on its row.
 struct KeyImage {
-    char bytes[16];
+    char bytes[16];        // the image, padded with zero bytes
     bool possible = true;  // false: no stored value can equal it (a text too long or with NUL)
 };
 
@@ -39,7 +39,10 @@ public:
 
     // True when equal images always mean equal keys.
     bool Exact() const { return exact_; }
-    KeyImage ImageOf(const Value& value) const;
+    // The image of a value searched for; of a value stored in the table (which is never longer
+    // than the width and never holds a NUL, so the checks are left out).
+    KeyImage ImageOf(const Value& value) const { return MakeImage(value, true); }
+    KeyImage ImageOfStored(const Value& value) const { return MakeImage(value, false); }
 
     void Clear();
     std::size_t Count() const { return count_; }
@@ -51,7 +54,7 @@ public:
         if (count_ == 0 || !image.possible) {
             return false;
         }
-        for (std::size_t i = Home(image.bytes);; i = Following(i)) {
+        for (std::size_t i = Home(image);; i = Following(i)) {
             const char* slot = Slot(i);
             std::uint32_t row = RowIn(slot);
             if (row == kEmpty) {
@@ -79,7 +82,7 @@ public:
         std::size_t aheadHome[kAhead];
         auto take = [&](std::size_t i) {
             ahead[i % kAhead] = imageOf(rowAt(i));
-            aheadHome[i % kAhead] = Home(ahead[i % kAhead].bytes);
+            aheadHome[i % kAhead] = Home(ahead[i % kAhead]);
             PrefetchForWrite(Slot(aheadHome[i % kAhead]));
         };
         for (std::size_t i = 0; i < count && i < kAhead; ++i) {
@@ -116,7 +119,9 @@ private:
         return static_cast<const char*>(slots_.Data()) + i * slotSize_;
     }
     std::size_t Following(std::size_t i) const { return i + 1 == capacity_ ? 0 : i + 1; }
-    std::size_t Home(const char* image) const;
+    KeyImage MakeImage(const Value& value, bool check) const;
+    KeyImage ImageInSlot(const char* slot) const;
+    std::size_t Home(const KeyImage& image) const;
     bool SameImage(const char* a, const char* b) const;
     void Put(std::size_t slot, std::uint32_t row, const char* image);
     static std::size_t CapacityFor(std::size_t count);
@@ -132,9 +137,15 @@ private:
     std::size_t count_ = 0;
 };
 
-inline std::size_t KeyIndex::Home(const char* image) const {
-    auto hash = static_cast<std::uint32_t>(HashBytes(image, imageSize_) >> 32);
-    return static_cast<std::size_t>((static_cast<std::uint64_t>(hash) * capacity_) >> 32);
+inline std::size_t KeyIndex::Home(const KeyImage& image) const {
+    // The padded image is hashed as two whole words, whatever its size.
+    std::uint64_t low, high;
+    std::memcpy(&low, image.bytes, 8);
+    std::memcpy(&high, image.bytes + 8, 8);
+    std::uint64_t hash =
+        Mix64((low * 0x9E3779B97F4A7C15ULL) ^ (high * 0xC2B2AE3D27D4EB4FULL) ^ imageSize_);
+    auto top = static_cast<std::uint32_t>(hash >> 32);
+    return static_cast<std::size_t>((static_cast<std::uint64_t>(top) * capacity_) >> 32);
 }
 
 inline bool KeyIndex::SameImage(const char* a, const char* b) const {

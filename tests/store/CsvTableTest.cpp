@@ -116,6 +116,13 @@ TEST(TableRows, OperationsOutOfTurnAreRefused) {
     table->Close();
     EXPECT_FALSE(table->IsOpen());
     EXPECT_NE(ErrorOf([&] { table->Append(); }), "");
+    // A closed table is neither saved over a file nor loaded.
+    testing::TempDir dir;
+    testing::WriteBytes(dir.File("t.txt"), "A\r\n");
+    const char* closed = "Cannot perform this operation on a closed table";
+    EXPECT_EQ(ErrorOf([&] { SaveTableToFile(*table, dir.File("t.txt")); }), closed);
+    EXPECT_EQ(ErrorOf([&] { LoadTableFromFile(*table, dir.File("t.txt")); }), closed);
+    EXPECT_EQ(testing::ReadBytes(dir.File("t.txt")), "A\r\n");
     table->Open();
     AddRow(*table, {"A"});
     EXPECT_EQ(table->RowCount(), 1u);
