@@ -3,19 +3,30 @@
 // written, with a large article table.
 //
 // The register's side runs on this thread on the master side of a pseudo-terminal. For every
-// request it waits for its poll, writes the frame except its last CRC byte, lets the worker
-// read those bytes and wait for the last one, then writes the last byte (t0) and waits for the
-// first reply byte after the worker's ACK (t1). t1 - t0 holds the software time plus one trip of
-// a byte through the pty in each direction and two thread wake-ups; that part is measured on
-// its own with an echo thread on a second pty (same syscalls, no link code) right after each
-// request, and the software time of a request is its time minus that echo.
+// request it waits for its poll, writes the frame except its last CRC byte, lets the worker read
+// those bytes and wait for the last one, then writes the last byte (t0), and reads the worker's
+// ACK and reply.
+//
+// Software time, traced in the worker: the port asks its line-status probe for the line errors
+// right after every read and write returns, and for the output queue right before every write.
+// A tracing probe (doing the same ioctls as the terminal's own) stamps those calls, so the
+// figure runs from the return of the read that brought the frame's last byte to the start of
+// the write that puts the reply on the line: the frame test, the ACK and its write, the header,
+// the dispatch and the whole lookup under the link lock (article file time check, search of
+// the table, reading of the row, reply text and frame) up to the reply's write.
+//
+// End to end, seen from the register: t0 to the arrival of the reply's first byte. That adds
+// one trip of a byte through the pty each way and the thread wake-ups; an echo thread on a
+// second pty (same syscalls, no link code) measures those right after each request.
 //
 //   tallyport-bench-request_latency [--articles=N] [--requests=N]
 //   (defaults 1000000 and 20000; --articles=10000 --requests=2000 runs in a few seconds)
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,6 +36,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -106,6 +118,9 @@ struct Percentiles {
 };
 
 Percentiles Summarise(std::vector<double> micros) {
+    if (micros.empty()) {
+        return {};
+    }
     std::sort(micros.begin(), micros.end());
     auto at = [&](double q) {
         return micros[std::min(micros.size() - 1, static_cast<std::size_t>(q * micros.size()))];
@@ -156,6 +171,72 @@ class PtyEcho {
     std::thread thread_;
 };
 
+// Asks the terminal what the port's own probe asks, and stamps each call: 'O' before the output
+// queue query (a write follows), 'L' when the line errors are asked (a read or write returned).
+class TracingProbe final : public LineStatusProbe {
+  public:
+    struct Event {
+        char kind;
+        Clock::time_point at;
+    };
+
+    std::optional<int> OutputQueueCount(std::intptr_t handle) override {
+        Record('O');
+        int count = 0;
+        if (::ioctl(static_cast<int>(handle), TIOCOUTQ, &count) != 0) {
+            return std::nullopt;
+        }
+        return count;
+    }
+    std::optional<LineErrorCounters> LineErrors(std::intptr_t handle) override {
+        Record('L');
+        serial_icounter_struct c{};
+        if (::ioctl(static_cast<int>(handle), TIOCGICOUNT, &c) != 0) {
+            return std::nullopt;
+        }
+        return LineErrorCounters{
+            static_cast<std::uint64_t>(c.frame), static_cast<std::uint64_t>(c.overrun),
+            static_cast<std::uint64_t>(c.buf_overrun), static_cast<std::uint64_t>(c.parity)};
+    }
+
+    std::vector<Event> Take() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        std::vector<Event> taken;
+        taken.swap(events_);
+        return taken;
+    }
+
+    // From the last read before the first output check after t0 (the read that brought the
+    // frame's last byte; the ACK's check follows it) to the second output check (the reply's,
+    // after the ACK's), which the reply's write follows at once.
+    static std::optional<double> SoftwareMicros(const std::vector<Event>& events,
+                                                Clock::time_point t0) {
+        std::optional<Clock::time_point> lastByte;
+        int writesChecked = 0;
+        for (const Event& e : events) {
+            if (e.at < t0) {
+                continue;
+            }
+            if (e.kind == 'L' && writesChecked == 0) {
+                lastByte = e.at;
+            } else if (e.kind == 'O' && lastByte && ++writesChecked == 2) {
+                return Micros(e.at - *lastByte);
+            }
+        }
+        return std::nullopt;
+    }
+
+  private:
+    void Record(char kind) {
+        auto now = Clock::now();
+        std::lock_guard<std::mutex> guard(mutex_);
+        events_.push_back({kind, now});
+    }
+
+    std::mutex mutex_;
+    std::vector<Event> events_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -185,6 +266,9 @@ int main(int argc, char** argv) {
     worker.Link().LogicalNb = 1;
     worker.Link().Fiscal = "S1";
     worker.Link().SetHandlers(handlers);
+    auto probe = std::make_unique<TracingProbe>();
+    TracingProbe& trace = *probe;
+    worker.Link().Port.SetLineStatusProbe(std::move(probe));
     if (!worker.StartLink()) {
         std::fprintf(stderr, "cannot open %s\n", pty.SlavePath().c_str());
         return 1;
@@ -198,6 +282,8 @@ int main(int argc, char** argv) {
     std::vector<double> samples;
     std::vector<double> echoSamples;
     std::vector<double> differences;
+    std::vector<double> traced;
+    Clock::time_point previousT0 = Clock::time_point::max();
     std::size_t wrongReplies = 0;
     for (std::size_t i = 0; i < warmup + requestCount; ++i) {
         std::string line;
@@ -206,6 +292,11 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "no poll from the worker\n");
                 return 1;
             }
+        }
+        // The worker polls only once it is done with the previous request: its trace is whole.
+        auto software = TracingProbe::SoftwareMicros(trace.Take(), previousT0);
+        if (i > warmup && software) {
+            traced.push_back(*software);
         }
         const std::size_t article = pick(random);
         const std::string frame = sim::FrameBytes("S1;X;1;" + std::to_string(article) + ";;1.000");
@@ -241,12 +332,14 @@ int main(int argc, char** argv) {
             echoSamples.push_back(echoMicros);
             differences.push_back(samples.back() - echoMicros);
         }
+        previousT0 = t0;
     }
     worker.StopLink();
 
     const auto echoTimes = Summarise(echoSamples);
     const auto request = Summarise(samples);
     const auto software = Summarise(differences);
+    const auto tracedTimes = Summarise(traced);
     std::printf("articles                 %zu (loaded in %.2f s)\n", articleCount, loadSeconds);
     std::printf("requests measured        %zu (after %zu warm-up), wrong replies %zu\n",
                 samples.size(), warmup, wrongReplies);
@@ -254,10 +347,10 @@ int main(int argc, char** argv) {
                 echoTimes.median, echoTimes.p99, echoTimes.max);
     std::printf("request, end to end      median %7.1f us  p99 %7.1f us  max %7.1f us\n",
                 request.median, request.p99, request.max);
-    std::printf(
-        "software time            median %7.1f us  p99 %7.1f us  (each request minus the "
-        "echo taken after it)\n",
-        software.median, software.p99);
+    std::printf("request minus echo       median %7.1f us  p99 %7.1f us\n", software.median,
+                software.p99);
+    std::printf("software time (traced)   median %7.1f us  p99 %7.1f us  max %7.1f us  (%zu)\n",
+                tracedTimes.median, tracedTimes.p99, tracedTimes.max, traced.size());
     std::filesystem::remove_all(folder);
     return wrongReplies == 0 ? 0 : 1;
 }

@@ -113,17 +113,4 @@ void AppendLinesToFile(const std::string& path, const std::vector<std::string>& 
     }
 }
 
-std::string PerRegisterFileName(std::string_view name, int logicalNb) {
-    std::string_view extension;
-    auto separator = name.find_last_of("/\\");
-    auto dot = name.rfind('.');
-    if (dot != std::string_view::npos && (separator == std::string_view::npos || dot > separator)) {
-        extension = name.substr(dot);
-    }
-    std::string result(name);
-    result += std::to_string(logicalNb);
-    result += extension;
-    return result;
-}
-
 }  // namespace tallyport

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "link/MessageHandlers.h"
-#include "requests/OutputFiles.h"
+#include "requests/OutputFileNames.h"
 #include "requests/RequestContext.h"
 
 namespace tallyport {

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "TestFiles.h"
+#include "requests/OutputFileNames.h"
 #include "requests/OutputFiles.h"
 #include "requests/RequestError.h"
 
@@ -151,7 +152,7 @@ TEST(OutputFiles, ConcurrentAppendsUnderOneLockNeverInterleave) {
     }
 }
 
-TEST(OutputFiles, PerRegisterFileNames) {
+TEST(OutputFileNames, PerRegisterFileNames) {
     EXPECT_EQ(PerRegisterFileName("Bon.txt", 3), "Bon.txt3.txt");
     EXPECT_EQ(PerRegisterFileName("Bon.txt", 12), "Bon.txt12.txt");
     EXPECT_EQ(PerRegisterFileName("Tran.txt", 12), "Tran.txt12.txt");
@@ -161,6 +162,11 @@ TEST(OutputFiles, PerRegisterFileNames) {
     EXPECT_EQ(PerRegisterFileName("/srv/bo.d/Bon", 3), "/srv/bo.d/Bon3");
     EXPECT_EQ(PerRegisterFileName("/srv/bo.d/Bon.csv", 7), "/srv/bo.d/Bon.csv7.csv");
     EXPECT_EQ(PerRegisterFileName("out/a.b.txt", 1), "out/a.b.txt1.txt");
+    EXPECT_EQ(PerRegisterFileName("C:Bon.txt", 3), "C:Bon.txt3.txt");
+    EXPECT_EQ(PerRegisterFileName("bo.d:Bon", 3), "bo.d:Bon3");  // a drive separator too
+    EXPECT_EQ(PerRegisterFileName(".hidden", 2), ".hidden2.hidden");
+    EXPECT_EQ(FileExtension("/srv/bo.d/Bon.csv"), ".csv");
+    EXPECT_EQ(FileExtension("/srv/bo.d/Bon"), "");
 }
 
 }  // namespace

@@ -84,7 +84,11 @@ SimulatedRegister& RequestTest::AddRegister(RegisterOptions options) {
 }
 
 sim::ExchangeResult RequestTest::Request(SimulatedRegister& reg, const std::string& body) {
-    sim::ExchangeResult result = reg.sim->Exchange(body, 3s);
+    return Request(reg, sim::Answer::Frame(body));
+}
+
+sim::ExchangeResult RequestTest::Request(SimulatedRegister& reg, sim::Answer answer) {
+    sim::ExchangeResult result = reg.sim->Exchange(std::move(answer), 3s);
     EXPECT_TRUE(result.sent) << "the register was not polled";
     if (!result.nextPoll) {
         // The worker polls again only once the handler has returned.

@@ -69,7 +69,7 @@ struct RegisterOptions {
     std::string scalePrefix = "24";
     std::string bonFile;   // empty: Bon.txt in the test's folder
     std::string tranFile;  // empty: Tran.txt in the test's folder
-    sim::Confirmation confirmation;
+    sim::Confirmation confirmation{.enabled = true, .delayMs = 0};
 };
 
 // A register on a pseudo-terminal and the link worker that serves it.
@@ -126,6 +126,7 @@ class RequestTest : public ::testing::Test {
     // Sends one frame at the register's next poll and waits until the worker has handled it
     // (it polls again); the result holds the PC's acknowledgement and reply.
     sim::ExchangeResult Request(SimulatedRegister& reg, const std::string& body);
+    sim::ExchangeResult Request(SimulatedRegister& reg, sim::Answer answer);
 
     std::string BonPath() const { return folder_.File("Bon.txt"); }
     std::string TranPath() const { return folder_.File("Tran.txt"); }
