@@ -6,6 +6,7 @@
 #include "link/LinkFrame.h"
 #include "link/LinkLock.h"
 #include "link/LinkProtocol.h"
+#include "link/LinkTrace.h"
 
 namespace tallyport {
 
@@ -48,6 +49,8 @@ void TSerialExtended::SetHandlers(std::shared_ptr<const HandlerTable> handlers) 
 
 bool TSerialExtended::OpenLink() {
     std::lock_guard<FairRecursiveMutex> guard(LinkLock);
+    // The worker is not running yet: the hook can be set for the run that follows.
+    Port.SetTraceHook(LinkTraceRequested() ? MakeLinkTrace(LogicalNb) : TraceHook{});
     Port.OpenPort(CommPort);
     if (Port.LastErrorCode() != kSerialOk) {
         return false;

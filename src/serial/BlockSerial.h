@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -80,6 +81,14 @@ public:
     virtual std::optional<LineErrorCounters> LineErrors(std::intptr_t handle) = 0;
 };
 
+// Which way bytes went on the line, for the trace hook.
+enum class TraceDirection : std::uint8_t { Sent, Received };
+
+// Called with the bytes that one read or write moved (never with none), on the thread that
+// used the port, right after the operation. It serves a technician's trace of the line; it must
+// not throw and should be quick, since the link waits meanwhile.
+using TraceHook = std::function<void(TraceDirection direction, std::string_view bytes)>;
+
 // Blocking access to one serial port with error codes and texts instead of exceptions.
 //
 // Threads: one worker thread uses the object. The one exception is ClosePort, which the shell's
@@ -136,6 +145,10 @@ public:
 
     // Replaces the driver queries (tests only; before or after OpenPort, from the worker).
     void SetLineStatusProbe(std::unique_ptr<LineStatusProbe> probe);
+
+    // Installs the trace hook (null removes it). Call while no other thread uses the port,
+    // for instance before the worker starts.
+    void SetTraceHook(TraceHook hook);
 
 private:
     struct Impl;  // platform part: BlockSerial_posix.cpp, later BlockSerial_win32.cpp

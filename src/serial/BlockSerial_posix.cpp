@@ -175,6 +175,18 @@ struct TBlockSerial::Impl {
     std::optional<LineErrorCounters> countersSeen;
     // The modem lines as last asked for, reported for a port that cannot tell its own.
     ModemLines linesAsked;
+    TraceHook trace;
+
+    // Hands the bytes an operation moved to the trace hook, if there is one.
+    void Traced(TraceDirection direction, const char* bytes, int count) {
+        if (trace && count > 0) {
+            try {
+                trace(direction, std::string_view(bytes, static_cast<std::size_t>(count)));
+            } catch (...) {
+                // A trace that fails must not fail the line.
+            }
+        }
+    }
 
     bool IsOpen() const { return state.load() == OpenState::Open; }
     void Record(int code) { lastError.store(code); }
@@ -650,6 +662,7 @@ int TBlockSerial::WriteBytes(const void* buffer, int count) {
     }
     int put = 0;
     impl_->Record(impl_->WriteOn(*use, static_cast<const char*>(buffer), count, put));
+    impl_->Traced(TraceDirection::Sent, static_cast<const char*>(buffer), put);
     return put;
 }
 
@@ -666,6 +679,7 @@ int TBlockSerial::ReadBytes(void* buffer, int count) {
     }
     int got = 0;
     impl_->Record(impl_->ReadOn(*use, static_cast<char*>(buffer), count, got));
+    impl_->Traced(TraceDirection::Received, static_cast<const char*>(buffer), got);
     return got;
 }
 
@@ -687,6 +701,7 @@ std::string TBlockSerial::ReadAvailable(int waitMs) {
     }
     std::string bytes;
     m.Record(m.ReadAvailableOn(*use, waitMs, bytes));
+    m.Traced(TraceDirection::Received, bytes.data(), static_cast<int>(bytes.size()));
     return bytes;
 }
 
@@ -708,6 +723,7 @@ std::uint8_t TBlockSerial::ReadByte(int waitMs) {
     }
     std::string bytes;
     const int code = m.ReadAvailableOn(*use, waitMs, bytes);
+    m.Traced(TraceDirection::Received, bytes.data(), static_cast<int>(bytes.size()));
     m.pending.Assign(std::move(bytes));
     m.Record(code);
     // After a line error the bytes stay pending; the next call hands out the first of them.
@@ -843,6 +859,10 @@ void TBlockSerial::SetLineStatusProbe(std::unique_ptr<LineStatusProbe> probe) {
     m.probe = probe ? std::move(probe) : std::make_unique<TerminalStatusProbe>();
     Impl::Lease use(m);
     m.countersSeen = use ? m.probe->LineErrors(use->fd) : std::nullopt;
+}
+
+void TBlockSerial::SetTraceHook(TraceHook hook) {
+    impl_->trace = std::move(hook);
 }
 
 }  // namespace tallyport

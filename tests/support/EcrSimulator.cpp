@@ -211,6 +211,18 @@ bool EcrSimulator::WaitUntil(const std::function<bool(const std::vector<PcMessag
     return changed_.wait_for(guard, timeout, [&] { return ready(parser_.Messages()); });
 }
 
+Clock::duration EcrSimulator::LongestPollGap(Clock::time_point from, Clock::time_point to) const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    auto poll = std::lower_bound(pollTimes_.begin(), pollTimes_.end(), from);
+    Clock::duration longest{0};
+    Clock::time_point previous = from;
+    for (; poll != pollTimes_.end() && *poll <= to; ++poll) {
+        longest = std::max(longest, *poll - previous);
+        previous = *poll;
+    }
+    return std::max(longest, to - previous);
+}
+
 ExchangeResult EcrSimulator::Exchange(std::string_view body, std::chrono::milliseconds timeout) {
     return Exchange(Answer::Frame(body), timeout);
 }
@@ -229,12 +241,34 @@ ExchangeResult EcrSimulator::Exchange(Answer answer, std::chrono::milliseconds t
     return result;
 }
 
-bool EcrSimulator::AnswerDone(std::uint64_t id, ExchangeResult& result) const {
-    result = ExchangeResult{};
+ExchangeResult EcrSimulator::Exchange(Answer answer, std::chrono::milliseconds pollTimeout,
+                                      std::chrono::milliseconds responseTimeout) {
+    const std::uint64_t id = Enqueue(std::move(answer));
+    ExchangeResult result;
+    std::unique_lock<std::mutex> guard(mutex_);
+    const bool sent =
+        changed_.wait_for(guard, pollTimeout, [&] { return AnswerRecord(id) != nullptr; });
+    if (!sent) {
+        std::erase_if(script_, [id](const auto& entry) { return entry.first == id; });
+        return result;
+    }
+    const Clock::time_point polled = parser_.Messages()[AnswerRecord(id)->pollIndex].last;
+    changed_.wait_until(guard, polled + responseTimeout, [&] { return AnswerDone(id, result); });
+    AnswerDone(id, result);
+    return result;
+}
+
+const SentRecord* EcrSimulator::AnswerRecord(std::uint64_t id) const {
     auto record = std::find_if(sent_.begin(), sent_.end(), [id](const SentRecord& r) {
         return r.what == SentRecord::What::Answer && r.answerId == id;
     });
-    if (record == sent_.end()) {
+    return record == sent_.end() ? nullptr : &*record;
+}
+
+bool EcrSimulator::AnswerDone(std::uint64_t id, ExchangeResult& result) const {
+    result = ExchangeResult{};
+    const SentRecord* record = AnswerRecord(id);
+    if (record == nullptr) {
         return false;
     }
     result.sent = true;
@@ -391,6 +425,7 @@ void EcrSimulator::React(std::size_t firstNew, Clock::time_point now) {
         const PcMessage& m = messages[i];
         if (m.kind == PcKind::Poll && m.logicalNb == logicalNb_) {
             ++pollCount_;
+            pollTimes_.push_back(m.last);
             if (script_.empty()) {
                 continue;
             }

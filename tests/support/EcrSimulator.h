@@ -140,10 +140,21 @@ public:
     bool WaitUntil(const std::function<bool(const std::vector<PcMessage>&)>& ready,
                    std::chrono::milliseconds timeout) const;
 
+    // The longest stretch of [from, to] in which the register was not polled: from `from` to
+    // its first poll in it, between two polls, from the last one to `to`. A program that went
+    // away (or was restarted) shows up as a long gap.
+    Clock::duration LongestPollGap(Clock::time_point from, Clock::time_point to) const;
+
     // Sends the answer at the next poll and waits up to `timeout` for the PC's ACK and for the
     // reply frame or padded acknowledgement after it; it returns early once the PC polls again.
     ExchangeResult Exchange(Answer answer, std::chrono::milliseconds timeout);
     ExchangeResult Exchange(std::string_view body, std::chrono::milliseconds timeout);
+    // The same with two limits: up to `pollTimeout` for the poll that takes the answer (an
+    // answer not sent by then is withdrawn), then up to `responseTimeout` from that poll for
+    // the PC's side of the exchange. A PC that is slow to poll then still gets its full time
+    // to answer, and a register that is not served is told so after `pollTimeout`.
+    ExchangeResult Exchange(Answer answer, std::chrono::milliseconds pollTimeout,
+                            std::chrono::milliseconds responseTimeout);
 
     // The line: unplug closes the master and removes the link (the program's port hangs up);
     // plug makes a new pty and points the link at it. Pending writes are dropped at unplug.
@@ -172,6 +183,7 @@ private:
     bool WriteDue(Clock::time_point now);
     int NextTimeoutMs(Clock::time_point now) const;
     bool AnswerDone(std::uint64_t id, ExchangeResult& result) const;
+    const SentRecord* AnswerRecord(std::uint64_t id) const;
 
     const int logicalNb_;
     const std::string linkPath_;
@@ -185,6 +197,7 @@ private:
     Recording received_;
     PcStreamParser parser_;
     std::size_t pollCount_ = 0;
+    std::vector<Clock::time_point> pollTimes_;  // arrival of each poll to this register
     std::vector<SentRecord> sent_;
     std::deque<Outgoing> outgoing_;
     bool blockedOnWrite_ = false;

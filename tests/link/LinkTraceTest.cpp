@@ -1,0 +1,117 @@
+// The technician's trace: off unless TALLYPORT_TRACE asks for it; then every byte a worker sends
+// and receives, per register, on standard error.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "LinkTestSupport.h"
+#include "link/LinkTrace.h"
+
+namespace tallyport::linktest {
+namespace {
+
+TEST(LinkTrace, LineFormat) {
+    std::tm t{};
+    t.tm_year = 2026 - 1900;
+    t.tm_mon = 11;
+    t.tm_mday = 7;
+    t.tm_hour = 22;
+    t.tm_min = 15;
+    t.tm_sec = 7;
+    t.tm_isdst = -1;
+    const auto when = std::chrono::system_clock::from_time_t(std::mktime(&t)) + 123ms;
+    EXPECT_EQ(FormatTraceLine(when, 3, TraceDirection::Sent,
+                              "\x0A"
+                              "A\x0D\xA9\xA1"),
+              "2026-12-07 22:15:07.123 ECR3 sent 5: 0A 41 0D A9 A1  |.A...|");
+    EXPECT_EQ(FormatTraceLine(when, 12, TraceDirection::Received, std::string("\x00;", 2)),
+              "2026-12-07 22:15:07.123 ECR12 recv 2: 00 3B  |.;|");
+}
+
+TEST(LinkTrace, VariableSwitchesItOn) {
+    unsetenv(kLinkTraceVariable);
+    EXPECT_FALSE(LinkTraceRequested());
+    setenv(kLinkTraceVariable, "", 1);
+    EXPECT_FALSE(LinkTraceRequested());
+    setenv(kLinkTraceVariable, "0", 1);
+    EXPECT_FALSE(LinkTraceRequested());
+    setenv(kLinkTraceVariable, "1", 1);
+    EXPECT_TRUE(LinkTraceRequested());
+    unsetenv(kLinkTraceVariable);
+}
+
+// Standard error goes to a file for the time of one run of a worker.
+class StderrToFile {
+public:
+    explicit StderrToFile(const std::string& path) {
+        saved_ = dup(2);
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        dup2(fd, 2);
+        close(fd);
+    }
+    ~StderrToFile() {
+        dup2(saved_, 2);
+        close(saved_);
+    }
+
+private:
+    int saved_ = -1;
+};
+
+std::string RunWorkerAndTrace(bool traceOn) {
+    const std::string path = std::filesystem::temp_directory_path() /
+                             ("tallyport-trace-" + std::to_string(getpid()) + ".txt");
+    if (traceOn) {
+        setenv(kLinkTraceVariable, "1", 1);
+    } else {
+        unsetenv(kLinkTraceVariable);
+    }
+    {
+        StderrToFile redirect(path);
+        sim::EcrSimulator sim(5);
+        auto worker = MakeWorker(sim.PortName(), 5);
+        EXPECT_TRUE(worker->StartLink());
+        const auto r = sim.Exchange("S1;7;4", 3s);
+        EXPECT_TRUE(r.acked);
+        EXPECT_TRUE(sim.WaitForPolls(sim.PollCount() + 1, 2s));
+        worker->StopLink();
+    }
+    unsetenv(kLinkTraceVariable);
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::filesystem::remove(path);
+    return text.str();
+}
+
+TEST(LinkTrace, WorkerTracesWhatItSendsAndReceives) {
+    const std::string trace = RunWorkerAndTrace(true);
+    // The poll of register 5, the register's frame, the PC's bare acknowledgement.
+    EXPECT_NE(trace.find(" ECR5 sent 19: FF FF FF FF FF FF FF FF FF FF 11 11 30 35 FF FF FF FF FF  "
+                         "|............05.....|\n"),
+              std::string::npos)
+        << trace;
+    EXPECT_NE(trace.find(" ECR5 recv "), std::string::npos) << trace;
+    EXPECT_NE(trace.find(" ECR5 sent 1: 06  |.|\n"), std::string::npos) << trace;
+    // All the frame's bytes were traced as received, in order (the worker reads them one by
+    // one or in pieces, as they come).
+    std::string received;
+    std::istringstream lines(trace);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const auto recv = line.find(" recv ");
+        if (recv != std::string::npos) {
+            received += line.substr(line.find("|") + 1, line.rfind('|') - line.find('|') - 1);
+        }
+    }
+    EXPECT_NE(received.find(".S1;7;4."), std::string::npos) << trace;
+
+    EXPECT_EQ(RunWorkerAndTrace(false), "");  // off by default: nothing at all
+}
+
+}  // namespace
+}  // namespace tallyport::linktest

@@ -1,0 +1,678 @@
+#include "ecrsim/Clerk.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <iostream>
+#include <thread>
+
+#include "support/EcrProtocol.h"
+
+namespace tallyport::ecrsim {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string ClockText() {
+    const auto now = WallClock::now();
+    const std::time_t seconds = WallClock::to_time_t(now);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min,
+                  local.tm_sec, static_cast<int>(ms.count()));
+    return buffer;
+}
+
+std::string Amount(double value) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.2f", std::max(value, 0.0) + 1e-9);
+    return buffer;
+}
+
+// What is printable of the bytes the program sent.
+std::string Printable(std::string_view text) {
+    std::string out;
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x20 && u < 0x7F) {
+            out += c;
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", u);
+            out += hex;
+        }
+    }
+    return out;
+}
+
+bool AllDigits(std::string_view text) {
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string StripLeadingZeros(const std::string& code) {
+    const auto first = code.find_first_not_of('0');
+    return first == std::string::npos ? "0" : code.substr(first);
+}
+
+}  // namespace
+
+// ---- Printer ----
+
+void Printer::Write(const std::string& line) const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    std::cout << line << '\n' << std::flush;
+}
+
+void Printer::Exchange(const std::string& line) const {
+    if (!quiet_) {
+        Write(line);
+    }
+}
+
+void Printer::Note(const std::string& line) const {
+    Write(line);
+}
+
+void Printer::Problem(const std::string& line) const {
+    Write("!! " + line);
+}
+
+// ---- Clerk ----
+
+Clerk::Clerk(const ShopContext& context, int logicalNb, std::uint64_t seed)
+    : context_(context),
+      logicalNb_(logicalNb),
+      simulator_(std::make_unique<sim::EcrSimulator>(logicalNb)),
+      random_(seed ^ (0x9E3779B97F4A7C15ull * static_cast<std::uint64_t>(logicalNb))) {
+    const std::string prefix = std::to_string(context.settings.scalePrefix);
+    for (const Article& a : context.articles.Articles()) {
+        if (!AllDigits(a.code)) {
+            continue;
+        }
+        const std::string padded = PadLeft(a.code, 13, '0');
+        if (padded.size() == 13 && padded.compare(0, prefix.size(), prefix) == 0 &&
+            padded.compare(7, 6, "000000") == 0) {
+            weighed_.push_back(&a);
+        } else if (StripLeadingZeros(padded).size() <= 6) {
+            plain_.push_back(&a);
+        } else {
+            barcodes_.push_back(&a);
+        }
+    }
+    nextReceiptNo_ = 1 + static_cast<int>(random_() % 5000);
+    zReport_ = 1 + static_cast<int>(random_() % 900);
+    // What the program remembers of an earlier run is not known.
+    cardReferences_.clear();
+}
+
+std::string Clerk::Fiscal() const {
+    return context_.options.fiscalPrefix + PadLeft(std::to_string(logicalNb_), 8, '0');
+}
+
+ClerkStats Clerk::Stats() const {
+    std::lock_guard<std::mutex> guard(statsMutex_);
+    return stats_;
+}
+
+int Clerk::Percent() {
+    return static_cast<int>(random_() % 100);
+}
+
+void Clerk::Pace() {
+    const int pace = context_.options.paceMs;
+    if (pace > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(pace / 2 + random_() % (pace + 1)));
+    }
+}
+
+std::string Clerk::Body(char type, const std::vector<std::string>& fields) {
+    sequence_ = sequence_ % 9999 + 1;
+    std::string body = Fiscal() + ";" + std::to_string(sequence_) + ";" + std::string(1, type);
+    for (const std::string& f : fields) {
+        body += ";" + f;
+    }
+    return body;
+}
+
+bool Clerk::WaitForFirstPoll() {
+    ShopControl& control = context_.control;
+    idle_ = true;
+    while (!control.abort.load() && !control.stop.load()) {
+        if (simulator_->WaitForPolls(1, 100ms)) {
+            idle_ = false;
+            return true;
+        }
+    }
+    context_.printer.Note("ECR" + std::to_string(logicalNb_) + " was never polled");
+    return false;
+}
+
+void Clerk::Run() {
+    ShopControl& control = context_.control;
+    if (!WaitForFirstPoll()) {
+        idle_ = true;
+        ended_ = true;
+        return;
+    }
+    lastGapCheck_ = sim::Clock::now();
+    resumesSeen_ = control.resumes.load();
+    while (!control.abort.load()) {
+        if (resumesSeen_ != control.resumes.load()) {
+            // The pause was the moment to stop or restart the program.
+            resumesSeen_ = control.resumes.load();
+            ProgramMayHaveRestarted(Span::Now(), "resumed after a pause");
+        }
+        if (receipt_) {
+            idle_ = false;
+            const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                 sim::Clock::now().time_since_epoch())
+                                 .count();
+            if (control.stop.load() &&
+                (!context_.options.finishReceipts || now > control.finishDeadline.load())) {
+                break;
+            }
+            ReceiptStep();
+        } else {
+            if (control.stop.load()) {
+                break;
+            }
+            if (control.paused.load()) {
+                idle_ = true;
+                std::this_thread::sleep_for(20ms);
+                continue;
+            }
+            idle_ = false;
+            StartReceipt();
+        }
+        Pace();
+    }
+    if (receipt_) {
+        std::lock_guard<std::mutex> guard(statsMutex_);
+        ++stats_.receiptsLeftOpen;
+        context_.printer.Note("ECR" + std::to_string(logicalNb_) + " leaves receipt " +
+                              std::to_string(receipt_->number) + " open");
+    }
+    idle_ = true;
+    ended_ = true;
+}
+
+// ---- the program's state ----
+
+void Clerk::CheckForRestart() {
+    const auto now = sim::Clock::now();
+    const auto gap = simulator_->LongestPollGap(lastGapCheck_, now);
+    const auto from = lastGapCheck_;
+    lastGapCheck_ = now;
+    if (gap > std::chrono::milliseconds(context_.options.gapMs)) {
+        const auto gapMs = std::chrono::duration_cast<std::chrono::milliseconds>(gap).count();
+        Span span = Span::Now();
+        span.steadyFrom = from;
+        span.wallFrom = span.wallTo - (now - from);
+        ProgramMayHaveRestarted(span, "not polled for " + std::to_string(gapMs) + " ms");
+    }
+}
+
+void Clerk::ProgramMayHaveRestarted(const Span& span, const std::string& why) {
+    // A restarted program has lost what it held for this register: the lines sold so far may
+    // never reach the files, and it knows no article and no card reference.
+    for (PendingLine& line : pending_) {
+        line.optional = true;
+    }
+    lastArticle_.reset();
+    if (!cardReferences_.empty() &&
+        std::find(cardReferences_.begin(), cardReferences_.end(), "") == cardReferences_.end()) {
+        cardReferences_.push_back("");
+    }
+    context_.journal.AddRestart(span);
+    {
+        std::lock_guard<std::mutex> guard(statsMutex_);
+        ++stats_.possibleRestarts;
+    }
+    context_.printer.Note(ClockText() + " ECR" + std::to_string(logicalNb_) + " " + why +
+                          ": the program may have restarted" +
+                          (pending_.empty() ? "" : "; the open receipt's lines may be lost"));
+}
+
+// ---- one exchange ----
+
+Clerk::Outcome Clerk::Exchange(const std::string& kind, const std::string& body, Expect expect,
+                               const std::string& expectedReply, bool confirm) {
+    CheckForRestart();
+    sim::Confirmation confirmation;
+    confirmation.enabled = confirm;
+    simulator_->SetConfirmation(confirmation);
+
+    Outcome out;
+    const Span start = Span::Now();
+    const auto result = simulator_->Exchange(
+        sim::Answer::Frame(body), std::chrono::milliseconds(context_.options.answerTimeoutMs),
+        std::chrono::milliseconds(context_.options.answerTimeoutMs));
+    out.span = Span::Between(start, Span::Now());
+    lastGapCheck_ = std::max(lastGapCheck_, start.steadyFrom);
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(out.span.steadyTo - start.steadyFrom)
+            .count();
+
+    std::string back;
+    std::string problem;
+    out.served = result.sent;
+    if (result.response) {
+        out.reply = result.response->text;
+    }
+    if (!result.sent) {
+        back = "not polled";
+    } else if (!result.acked) {
+        back = result.nextPoll ? "no ACK, polled again" : "no ACK, then silence";
+        if (result.nextPoll) {
+            problem = "the frame was not acknowledged";
+        } else {
+            out.lost = true;
+        }
+    } else {
+        back = "ACK";
+        out.acked = true;
+        const auto& r = result.response;
+        if (r && r->kind == sim::PcKind::Reply) {
+            back += ", reply " + Printable(r->text);
+            if (!r->crcOk) {
+                problem = "reply CRC " +
+                          sim::HexBytes(std::string(1, static_cast<char>(r->crc >> 8)) +
+                                        static_cast<char>(r->crc & 0xFF)) +
+                          " is wrong";
+            } else if (r->fillersBefore != 4 || r->fillersAfter != 5) {
+                problem = "reply fillers " + std::to_string(r->fillersBefore) + "/" +
+                          std::to_string(r->fillersAfter) + " instead of 4/5";
+            }
+        } else if (r && r->kind == sim::PcKind::PaddedAck) {
+            back += ", padded ACK";
+            if (r->fillersBefore != 6 || r->fillersAfter != 10) {
+                problem = "padded acknowledgement fillers " + std::to_string(r->fillersBefore) +
+                          "/" + std::to_string(r->fillersAfter) + " instead of 6/10";
+            }
+        }
+        const bool gotReply = r && r->kind == sim::PcKind::Reply;
+        const bool gotPadded = r && r->kind == sim::PcKind::PaddedAck;
+        if (expect == Expect::Reply && !gotReply) {
+            if (result.nextPoll) {
+                problem = "no reply (expected " + expectedReply + ")";
+            } else {
+                out.lost = true;
+                back += ", then silence";
+            }
+        } else if (expect == Expect::PaddedAck && !gotPadded) {
+            if (result.nextPoll) {
+                problem = "no padded acknowledgement";
+            } else {
+                out.lost = true;
+                back += ", then silence";
+            }
+        } else if (expect == Expect::Nothing && r) {
+            problem = std::string("unexpected ") + sim::PcKindName(r->kind);
+        } else if (expect == Expect::Reply && r->text != UpperAsciiLetters(expectedReply)) {
+            problem = "reply differs, expected " + UpperAsciiLetters(expectedReply);
+        }
+        if (problem.empty() && !out.lost) {
+            out.accepted = true;
+        }
+        for (const sim::PcMessage& m : result.messages) {
+            if (m.kind == sim::PcKind::Other && problem.empty()) {
+                problem = "unrecognised bytes " + sim::HexBytes(m.bytes);
+                out.accepted = false;
+            }
+        }
+    }
+    if (expect == Expect::Reply && out.accepted && confirm) {
+        back += ", confirmed";
+    } else if (expect == Expect::Reply && out.accepted) {
+        back += ", not confirmed";
+    }
+
+    char head[64];
+    std::snprintf(head, sizeof head, " ECR%d %-8s ", logicalNb_, kind.c_str());
+    const std::string line =
+        ClockText() + head + body + " => " + back + " (" + std::to_string(ms) + " ms)";
+    {
+        std::lock_guard<std::mutex> guard(statsMutex_);
+        ++stats_.exchanges;
+        stats_.notServed += result.sent ? 0 : 1;
+        stats_.protocolErrors += problem.empty() ? 0 : 1;
+    }
+    if (problem.empty()) {
+        context_.printer.Exchange(line);
+    } else {
+        context_.printer.Problem(line + ": " + problem);
+    }
+    if (!out.served || out.lost) {
+        ProgramMayHaveRestarted(out.span, out.served ? "answer cut off" : "not polled");
+        lastGapCheck_ = sim::Clock::now();  // this gap is told
+    }
+    return out;
+}
+
+// ---- receipts ----
+
+bool Clerk::WantsToClose() const {
+    const ShopControl& control = context_.control;
+    return receipt_->itemsTried >= receipt_->plannedItems || control.stop.load() ||
+           control.paused.load();
+}
+
+void Clerk::StartReceipt() {
+    Receipt r;
+    r.number = nextReceiptNo_++;
+    r.operatorNo = 1 + static_cast<int>(random_() % 4);
+    r.plannedItems = 1 + static_cast<int>(random_() % std::max(1, context_.options.maxItems));
+    receipt_ = r;
+}
+
+void Clerk::ReceiptStep() {
+    if (!WantsToClose()) {
+        ItemStep();
+    } else {
+        ClosingStep();
+    }
+}
+
+void Clerk::ItemStep() {
+    const ShopOptions& o = context_.options;
+    ++receipt_->itemsTried;
+    const int r = Percent();
+    if (!pending_.empty() && lastArticle_ && r < o.discountPercent) {
+        Discount();
+    } else if (!pending_.empty() && r < o.discountPercent + o.voidPercent) {
+        VoidLast();
+    } else if (r >= 97) {
+        OtherMessage();
+    } else {
+        Sale(false);
+    }
+}
+
+std::string Clerk::PickCode(bool forceKnown, bool& foreign) {
+    const ShopOptions& o = context_.options;
+    const std::string prefix = std::to_string(context_.settings.scalePrefix);
+    foreign = !forceKnown && Percent() < 1;
+    const bool unknown = !forceKnown && Percent() < o.unknownPercent;
+    const int kind = Percent();
+    auto pick = [this](const std::vector<const Article*>& pool) {
+        return pool[random_() % pool.size()];
+    };
+    auto weight = [this] { return PadLeft(std::to_string(50 + random_() % 2451), 5, '0'); };
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string code;
+        if (kind < 20 && !weighed_.empty()) {
+            const std::string head =
+                unknown ? prefix + PadLeft(std::to_string(random_() % 100000), 5, '0')
+                        : pick(weighed_)->code.substr(0, 7);
+            code = head.substr(0, 7) + weight();
+            code += Ean13CheckDigit(code);
+        } else if (kind < 50 && !barcodes_.empty()) {
+            if (unknown) {
+                code = "59" + PadLeft(std::to_string(random_() % 10000000000ull), 10, '0');
+                code += Ean13CheckDigit(code);
+            } else {
+                code = StripLeadingZeros(pick(barcodes_)->code);
+            }
+        } else if (!plain_.empty()) {
+            code = unknown ? std::to_string(100000 + random_() % 900000)
+                           : StripLeadingZeros(pick(plain_)->code);
+        } else if (!barcodes_.empty()) {
+            code = StripLeadingZeros(pick(barcodes_)->code);
+        } else if (!weighed_.empty()) {
+            code = pick(weighed_)->code.substr(0, 7) + weight();
+            code += Ean13CheckDigit(code);
+        } else {
+            return "1";
+        }
+        const AnswerSettings answerSettings{prefix, context_.settings.recDecimals};
+        const bool found = AnswerSale(context_.articles, answerSettings, code, "1.000").found;
+        if (found != unknown) {
+            return code;
+        }
+    }
+    return "1";
+}
+
+bool Clerk::Sale(bool forceKnown) {
+    const ShopOptions& o = context_.options;
+    bool foreign = false;
+    const std::string code = PickCode(forceKnown, foreign);
+    const std::string prefix = std::to_string(context_.settings.scalePrefix);
+    const AnswerSettings answerSettings{prefix, context_.settings.recDecimals};
+    std::string quantity = "1.000";
+    const int q = Percent();
+    if (!AnswerSale(context_.articles, answerSettings, code, "1.000").weighed) {
+        quantity = q < 80 ? "1.000" : q < 92 ? "2.000" : q < 97 ? "3.000" : "-1.000";
+    }
+    const SaleAnswer answer = AnswerSale(context_.articles, answerSettings, code, quantity);
+    const bool confirm = forceKnown || Percent() >= o.unconfirmedPercent;
+    std::string body = Body(Percent() < 10 ? '7' : '1', {code, "", quantity});
+    if (foreign) {
+        body.replace(0, Fiscal().size(), "ZZ" + PadLeft(std::to_string(logicalNb_ + 90), 8, '0'));
+    }
+    const bool replyDue = answer.found && !foreign;
+    const Outcome out =
+        Exchange(foreign        ? "foreign"
+                 : answer.found ? "sale"
+                                : "unknown",
+                 body, replyDue ? Expect::Reply : Expect::Nothing, answer.replyText, confirm);
+    {
+        std::lock_guard<std::mutex> guard(statsMutex_);
+        stats_.foreignRequests += foreign && out.served ? 1 : 0;
+        stats_.unknownCodes += !answer.found && !foreign && out.served ? 1 : 0;
+    }
+    if (!replyDue || !out.served) {
+        return false;
+    }
+    if (out.reply.empty()) {
+        return false;  // lost, or no reply at all
+    }
+    // The program has found the article, whatever came of the reply: its decimals code,
+    // department and VAT group are now the link's.
+    lastArticle_ = answer.article;
+    if (!out.accepted || !confirm) {
+        std::lock_guard<std::mutex> guard(statsMutex_);
+        stats_.unconfirmed += out.accepted ? 1 : 0;
+        return out.accepted;
+    }
+    PendingLine line;
+    line.fields = answer.line;
+    line.fields.logicalNb = logicalNb_;
+    line.span = out.span;
+    line.span.wallTo += std::chrono::seconds(1);  // the line is dated after the confirmation
+    line.value = answer.lineValue;
+    line.origin = "receipt " + std::to_string(receipt_->number) + ", code " + code;
+    pending_.push_back(line);
+    receipt_->total += answer.lineValue;
+    std::lock_guard<std::mutex> guard(statsMutex_);
+    ++stats_.sales;
+    return true;
+}
+
+void Clerk::Discount() {
+    static const char* const kRates[] = {"-5.00", "-10.00", "-15.00", "-20.00", "5.00"};
+    const std::string value = Amount(pending_.back().value > 0 ? pending_.back().value : 1.0);
+    const std::string rate = kRates[random_() % std::size(kRates)];
+    const Outcome out =
+        Exchange("discount", Body('2', {"", value, rate}), Expect::Nothing, "", true);
+    if (!out.accepted || !context_.settings.recDiscount) {
+        return;
+    }
+    const DiscountAnswer answer = AnswerDiscount(value, rate, *lastArticle_);
+    PendingLine line;
+    line.fields = answer.line;
+    line.fields.logicalNb = logicalNb_;
+    line.span = out.span;
+    line.value = answer.value;
+    line.origin = "receipt " + std::to_string(receipt_->number) + ", discount " + rate + "%";
+    pending_.push_back(line);
+    receipt_->total += answer.value;
+    std::lock_guard<std::mutex> guard(statsMutex_);
+    ++stats_.discounts;
+}
+
+void Clerk::VoidLast() {
+    const Outcome out =
+        Exchange("void", Body(Percent() < 50 ? 'B' : 'F', {}), Expect::Nothing, "", true);
+    if (!out.accepted || pending_.empty()) {
+        return;
+    }
+    receipt_->total -= pending_.back().value;
+    pending_.pop_back();
+    std::lock_guard<std::mutex> guard(statsMutex_);
+    ++stats_.voids;
+}
+
+void Clerk::OtherMessage() {
+    static const char kTypes[] = {'0', '4', '5'};
+    const char type = kTypes[random_() % 3];
+    const Outcome out =
+        Exchange(std::string("type ") + type, Body(type, {}), Expect::Nothing, "", true);
+    if (out.accepted) {
+        std::lock_guard<std::mutex> guard(statsMutex_);
+        ++stats_.otherMessages;
+    }
+}
+
+bool Clerk::CardCheck(const std::string& amount) {
+    std::string reference = std::to_string(4 + random_() % 2);
+    const int digits = 7 + static_cast<int>(random_() % 6);
+    for (int i = 0; i < digits; ++i) {
+        reference += static_cast<char>('0' + random_() % 10);
+    }
+    const double value = ParseNumber(amount).value_or(0);
+    const bool accept = context_.settings.cardMin <= value && value <= context_.settings.cardMax;
+    const Outcome out = Exchange("card", Body(Percent() < 20 ? '9' : '8', {reference, amount, "0"}),
+                                 Expect::Reply, accept ? "PLATA CARD;;;;;" : ".;;;;;", false);
+    if (!out.acked) {
+        return false;  // not handled
+    }
+    // Acknowledged: the program has taken (or cleared) the reference, whatever its reply; one
+    // that went silent after it may have restarted and forgotten it.
+    cardReferences_ = {accept ? reference : std::string()};
+    if (out.lost && accept) {
+        cardReferences_.push_back("");
+    }
+    std::lock_guard<std::mutex> guard(statsMutex_);
+    (accept ? stats_.cardAccepted : stats_.cardRefused) += 1;
+    return accept && out.accepted;
+}
+
+void Clerk::DecidePayment() {
+    Receipt& r = *receipt_;
+    const double total = std::round(std::max(r.total, 0.0) * 100) / 100;
+    const std::string due = Amount(total);
+    const int p = Percent();
+    r.cardDecided = true;
+    if (p < context_.options.cardPercent) {
+        if (CardCheck(due)) {
+            r.payments.push_back({1, due});
+            return;
+        }
+    } else if (p < context_.options.cardPercent + 8 && total >= 2) {
+        // Part voucher, rest in cash: two closing messages for one receipt.
+        const double part = std::floor(total / 2);
+        r.payments.push_back({2 + static_cast<int>(random_() % 2), Amount(part)});
+        r.payments.push_back({0, Amount(std::ceil(total - part))});
+        return;
+    } else if (p < context_.options.cardPercent + 12) {
+        r.payments.push_back({3, due});
+        return;
+    }
+    static const double kSteps[] = {0.01, 1, 5, 10, 50};
+    const double step = kSteps[random_() % std::size(kSteps)];
+    r.payments.push_back({0, Amount(std::ceil(total / step - 1e-9) * step)});
+}
+
+void Clerk::ClosingStep() {
+    Receipt& r = *receipt_;
+    if (!lastArticle_) {
+        // The program must know an article of this receipt for the closing's decimals code.
+        Sale(true);
+        return;
+    }
+    if (!r.cardDecided) {
+        DecidePayment();
+        return;
+    }
+    for (Payment& payment : r.payments) {
+        if (!payment.sent) {
+            SendClosing(payment);
+            return;
+        }
+    }
+}
+
+void Clerk::SendClosing(Payment& payment) {
+    Receipt& r = *receipt_;
+    const double total = std::round(std::max(r.total, 0.0) * 100) / 100;
+    const std::string amount1 = Amount(total);
+    const std::string op = std::to_string(r.operatorNo);
+    const std::string number = std::to_string(r.number);
+    const std::string z = std::to_string(zReport_);
+    std::vector<std::string> fields = {
+        std::to_string(payment.type), op, "", "", "", number, z, amount1};
+    fields.insert(fields.end(), 8, "");
+    fields.push_back(payment.amount2);
+    const Outcome out = Exchange("closing", Body('3', fields), Expect::PaddedAck, "", true);
+    if (!out.accepted) {
+        return;  // closed again at the next step
+    }
+    payment.sent = true;
+
+    const ShopSettings& s = context_.settings;
+    ClosingRecord record;
+    record.span = out.span;
+    record.key =
+        RegisterField(logicalNb_) + "," + PadLeft(op, 2, '0') + "," + PadLeft(number, 4, '0');
+    BonFields& f = record.fields;
+    f.logicalNb = logicalNb_;
+    f.operatorNo = op;
+    f.receiptNo = number;
+    f.zReportNo = z;
+    f.paymentCode = payment.type;
+    f.amountFlag =
+        ParseNumber(amount1).value_or(0) < ParseNumber(payment.amount2).value_or(0) ? "1" : "0";
+    f.commaText = lastArticle_->commaText;
+    f.amount1 = ClosingAmount(amount1, f.commaText, s.recDecimals);
+    f.amount2 = ClosingAmount(payment.amount2, f.commaText, s.recDecimals);
+    record.amount1Zero = ClosingAmount("0", f.commaText, s.recDecimals);
+    record.cardReferences = cardReferences_;
+    record.origin = "receipt " + number + ", payment type " + std::to_string(payment.type);
+    if (!r.linesWritten) {
+        for (const PendingLine& p : pending_) {
+            TranFields fields = p.fields;
+            fields.operatorNo = op;
+            fields.receiptNo = number;
+            fields.zReportNo = z;
+            record.tranLines.push_back(
+                TranExpectation(fields, p.span, std::chrono::seconds(context_.options.timeSlackS))
+                    .Optional(p.optional)
+                    .Origin(p.origin));
+        }
+        pending_.clear();
+        r.linesWritten = true;
+    }
+    context_.journal.AddClosing(std::move(record));
+    {
+        std::lock_guard<std::mutex> guard(statsMutex_);
+        ++stats_.closingMessages;
+    }
+    const bool done =
+        std::all_of(r.payments.begin(), r.payments.end(), [](const Payment& p) { return p.sent; });
+    if (done) {
+        {
+            std::lock_guard<std::mutex> guard(statsMutex_);
+            ++stats_.receiptsClosed;
+        }
+        context_.control.receiptsClosed.fetch_add(1);
+        receipt_.reset();
+    }
+}
+
+}  // namespace tallyport::ecrsim

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ecrsim/ShopSettings.h"
+
+namespace tallyport::ecrsim {
+
+// Everything the command line decides.
+struct ShopOptions {
+    // The registers.
+    int registers = 3;
+    int firstNumber = 1;
+    std::string fiscalPrefix = "DA";
+    std::string ecrListPath;  // empty: the configuration's ECRList in the working folder
+    bool writeEcrList = true;
+
+    // The program's files and settings.
+    std::string configPath;
+    std::string workDir = ".";
+    std::optional<std::string> pluPath, tranPath, bonPath;
+    std::optional<int> scalePrefix;
+    std::optional<bool> recDiscount, recAmount, recDecimals, recSepFiles;
+    std::optional<double> cardMin, cardMax;
+
+    // The shop.
+    std::uint64_t seed = 0;
+    bool seedGiven = false;
+    double seconds = 30;  // 0: until a stop signal
+    int receipts = 0;     // stop after this many closed receipts (0: no limit)
+    int paceMs = 100;
+    int maxItems = 6;
+    int unknownPercent = 5;
+    int unconfirmedPercent = 5;
+    int discountPercent = 10;
+    int voidPercent = 6;
+    int cardPercent = 25;
+
+    // Robustness and checking.
+    int answerTimeoutMs = 2500;
+    int gapMs = 2000;
+    bool finishReceipts = false;
+    int finishTimeoutS = 20;
+    bool verify = false;
+    int settleMs = 4000;
+    int timeSlackS = 60;
+    bool quiet = false;
+    std::string statusFile;
+};
+
+// Parses the arguments (without the program name). On an error returns nullopt and puts the
+// message in `error`; `--help` sets `help`.
+std::optional<ShopOptions> ParseShopOptions(const std::vector<std::string>& args,
+                                            std::string& error, bool& help);
+
+// The text of --help.
+std::string ShopHelpText();
+
+// The settings the program works with: the configuration file (if given) under the options.
+// Relative file names are resolved against the working folder. Throws std::runtime_error when
+// a given configuration file cannot be read.
+ShopSettings ResolveSettings(const ShopOptions& options);
+
+// `name` as the program opens it from `workDir`.
+std::string ResolvePath(const std::string& workDir, const std::string& name);
+
+}  // namespace tallyport::ecrsim
