@@ -3,7 +3,7 @@
 #include <exception>
 #include <stdexcept>
 
-#include "app/OutputFileNames.h"
+#include "requests/OutputFileNames.h"
 #include "store/AppSettings.h"
 #include "store/RegisterList.h"
 #include "store/StoreError.h"

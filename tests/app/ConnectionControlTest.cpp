@@ -5,7 +5,7 @@
 
 #include "ShellTestSupport.h"
 #include "app/ConnectionControl.h"
-#include "app/OutputFileNames.h"
+#include "requests/OutputFileNames.h"
 #include "store/AppSettings.h"
 #include "support/EcrSimulator.h"
 
