@@ -55,7 +55,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 class QuietNotices final : public NoticeSink {
-  public:
+public:
     void ShowNotice(const std::string&, const std::string& text, int, NoticeIcon) override {
         std::fprintf(stderr, "notice: %s\n", text.c_str());
     }
@@ -135,7 +135,7 @@ double Micros(Clock::duration d) {
 // A byte sent to an echo thread on the slave side of a second pseudo-terminal and back: the
 // pty's own round trip with the same syscalls and wake-ups as a request, without link code.
 class PtyEcho {
-  public:
+public:
     PtyEcho() {
         slave_ = ::open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         thread_ = std::thread([this] {
@@ -164,7 +164,7 @@ class PtyEcho {
         return Micros(Clock::now() - t0);
     }
 
-  private:
+private:
     sim::PtyPair pty_;
     int slave_ = -1;
     std::atomic<bool> stop_{false};
@@ -174,7 +174,7 @@ class PtyEcho {
 // Asks the terminal what the port's own probe asks, and stamps each call: 'O' before the output
 // queue query (a write follows), 'L' when the line errors are asked (a read or write returned).
 class TracingProbe final : public LineStatusProbe {
-  public:
+public:
     struct Event {
         char kind;
         Clock::time_point at;
@@ -240,7 +240,7 @@ class TracingProbe final : public LineStatusProbe {
         return std::nullopt;
     }
 
-  private:
+private:
     void Record(char kind) {
         auto now = Clock::now();
         std::lock_guard<std::mutex> guard(mutex_);

@@ -10,15 +10,15 @@ namespace tallyport {
 // from its four parts (prefix, PLU code, weight, check digit) to their labels.
 class BarcodeDiagram final : public QWidget {
     Q_OBJECT
-  public:
+public:
     explicit BarcodeDiagram(QWidget* parent = nullptr);
 
     QLabel* Barcode() const { return barcode_; }
 
-  protected:
+protected:
     void paintEvent(QPaintEvent* event) override;
 
-  private:
+private:
     QLabel* barcode_;
     QLabel* partLabels_[4];
 };

@@ -29,7 +29,7 @@ constexpr char kDuplicate[] =
 
 // Turns every letter typed or pasted into the edit into upper case.
 class UpperCaseValidator final : public QValidator {
-  public:
+public:
     using QValidator::QValidator;
     State validate(QString& input, int&) const override {
         input = input.toUpper();

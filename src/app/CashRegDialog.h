@@ -15,7 +15,7 @@ class UserDialogs;
 // the list (not owned); asks and reports through `dialogs`. Modal, user-interface thread.
 class TfCashReg final : public QDialog {
     Q_OBJECT
-  public:
+public:
     enum class Mode { AddMode, EditMode };
 
     TfCashReg(Mode mode, CsvTable& registerList, UserDialogs& dialogs, QWidget* parent = nullptr);
@@ -28,10 +28,10 @@ class TfCashReg final : public QDialog {
     // value that cannot be stored keeps it open with the list as it was.
     void btSaveClick();
 
-  protected:
+protected:
     void showEvent(QShowEvent* event) override;
 
-  private:
+private:
     void BuildControls();
     bool CopyIntoRow();
 

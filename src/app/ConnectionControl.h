@@ -44,7 +44,7 @@ inline constexpr char kConfirmDelete[] = "Confirmati stergerea casei de marcat?"
 // operation runs on the user-interface thread; the workers run on their own threads between a
 // successful StartLink and StopLink, and report to the user only through the NoticeSink.
 class TConnectionControl {
-  public:
+public:
     // Workers get `handlers` (may be null: every message type is accepted and dropped) and
     // show their notices on `trayIcon`. Settings are written to `configPath`.
     TConnectionControl(std::string configPath, ShellView& view, UserDialogs& dialogs,
@@ -117,7 +117,7 @@ class TConnectionControl {
     bool Started(std::size_t worker) const { return started_.at(worker); }
     const std::string& ConfigPath() const { return configPath_; }
 
-  private:
+private:
     enum class Phase { Created, Starting, Running, Ended };
 
     std::unique_ptr<TSerialThread> BuildWorker(const RegisterEntry& row) const;

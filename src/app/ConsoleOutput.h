@@ -13,11 +13,11 @@ namespace tallyport {
 // text". Each line is written whole with one write, so lines from several threads never mix.
 // Safe to call from any thread; never waits on the user-interface thread.
 class ConsoleLog {
-  public:
+public:
     explicit ConsoleLog(int fd = 2, const LocalClock& clock = DefaultLocalClock());
     void Line(const std::string& text);
 
-  private:
+private:
     int fd_;
     const LocalClock& clock_;
     std::mutex mutex_;
@@ -26,25 +26,25 @@ class ConsoleLog {
 // The dialogs of a program without a window: messages go to the log with their kind,
 // confirmations are answered Yes, no file can be chosen.
 class ConsoleDialogs final : public UserDialogs {
-  public:
+public:
     explicit ConsoleDialogs(ConsoleLog& log) : log_(log) {}
     void ShowMessage(MessageKind kind, const std::string& text) override;
     bool Confirm(const std::string& text) override;
     std::optional<std::string> ChooseFile(const std::string& startDir) override;
     void Log(const std::string& text) override;
 
-  private:
+private:
     ConsoleLog& log_;
 };
 
 // The workers' notices as log lines, title and text on one line.
 class ConsoleNoticeSink final : public NoticeSink {
-  public:
+public:
     explicit ConsoleNoticeSink(ConsoleLog& log) : log_(log) {}
     void ShowNotice(const std::string& title, const std::string& text, int seconds,
                     NoticeIcon icon) override;
 
-  private:
+private:
     ConsoleLog& log_;
 };
 

@@ -9,7 +9,7 @@ class ConsoleLog;
 // The view of the program without a window: the settings stay as the configuration file gave
 // them, and the connection state is logged.
 class HeadlessShell final : public ShellView {
-  public:
+public:
     explicit HeadlessShell(ConsoleLog& log) : log_(log) {}
 
     void PrepareStartup() override {}
@@ -18,7 +18,7 @@ class HeadlessShell final : public ShellView {
     void ShowRegisterList() override {}
     void ShowConnectState(bool connected) override;
 
-  private:
+private:
     ConsoleLog& log_;
 };
 

@@ -31,7 +31,7 @@ class TrayNotices;
 // workers). User-interface thread only, except the notices (any thread).
 class TfMain final : public QWidget, public ShellView {
     Q_OBJECT
-  public:
+public:
     TfMain(std::string configPath, UserDialogs& dialogs, ConsoleLog& log,
            std::shared_ptr<const HandlerTable> handlers, QString programDir,
            QWidget* parent = nullptr);
@@ -65,12 +65,12 @@ class TfMain final : public QWidget, public ShellView {
     void btDeleteClick();
     void eParamEditExit();
 
-  protected:
+protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-  private:
+private:
     void BuildActions();
     void BuildTray();
     QWidget* BuildCashRegPage();

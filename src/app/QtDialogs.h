@@ -14,7 +14,7 @@ namespace tallyport {
 // The window's dialogs: application-modal message boxes, the Yes/No question, the shared
 // file-open dialog, and log lines on standard error. User-interface thread only.
 class QtDialogs final : public UserDialogs {
-  public:
+public:
     explicit QtDialogs(ConsoleLog& log) : log_(log) {}
 
     // Boxes are centred on this window while it is visible, on the screen otherwise.
@@ -26,7 +26,7 @@ class QtDialogs final : public UserDialogs {
     void Log(const std::string& text) override;
     void DismissMessage() override;
 
-  private:
+private:
     QWidget* Parent() const;
 
     ConsoleLog& log_;

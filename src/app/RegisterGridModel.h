@@ -12,7 +12,7 @@ namespace tallyport {
 // Holds a copy of the rows taken when the list was last read. User-interface thread only.
 class RegisterGridModel final : public QAbstractTableModel {
     Q_OBJECT
-  public:
+public:
     enum Column { kNrLogic, kSerieFiscala, kPortComunicatie, kModel, kObservatii, kColumnCount };
 
     using QAbstractTableModel::QAbstractTableModel;
@@ -28,7 +28,7 @@ class RegisterGridModel final : public QAbstractTableModel {
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
-  private:
+private:
     std::vector<RegisterEntry> rows_;
     int currentRow_ = -1;
 };

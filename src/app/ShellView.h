@@ -8,7 +8,7 @@ namespace tallyport {
 // and the connected/disconnected look. The headless program implements it without controls.
 // Threads: the user-interface thread only.
 class ShellView {
-  public:
+public:
     virtual ~ShellView() = default;
 
     // Start-up: the window stays hidden, the tray icon shows the disconnected image, the file

@@ -14,7 +14,7 @@ namespace tallyport {
 // signal number. One instance at a time per process (the handler needs the descriptor in a
 // static). The previous handlers are restored on destruction.
 class SignalPipe {
-  public:
+public:
     explicit SignalPipe(std::initializer_list<int> signalNumbers);
     ~SignalPipe();
     SignalPipe(const SignalPipe&) = delete;
@@ -25,7 +25,7 @@ class SignalPipe {
     // The next signal received and not yet taken, without waiting.
     std::optional<int> TakeSignal();
 
-  private:
+private:
     int readFd_ = -1;
     int writeFd_ = -1;
     std::vector<std::pair<int, struct sigaction>> previous_;  // restored in the destructor

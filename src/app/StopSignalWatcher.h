@@ -17,7 +17,7 @@ class TConnectionControl;
 // start-up the program ends without writing anything. User-interface thread only.
 class StopSignalWatcher final : public QObject {
     Q_OBJECT
-  public:
+public:
     explicit StopSignalWatcher(int retryMilliseconds = 500, QObject* parent = nullptr);
 
     // From here on signals go to `control`; `end` ends the message loop after an orderly exit.
@@ -27,7 +27,7 @@ class StopSignalWatcher final : public QObject {
     // True while an exit waits for open receipts to close.
     bool WaitingForReceipts() const { return retry_.isActive(); }
 
-  private:
+private:
     void OnSignal();
     void HandleStop();
     void OnRetry();

@@ -17,17 +17,17 @@ class ConsoleLog;
 // Lives on the user-interface thread; the tray icon and the log are not owned.
 class TrayNotices final : public QObject, public NoticeSink {
     Q_OBJECT
-  public:
+public:
     TrayNotices(QSystemTrayIcon& tray, ConsoleLog& log);
 
     void ShowNotice(const std::string& title, const std::string& text, int seconds,
                     NoticeIcon icon) override;
 
-  signals:
+signals:
     // On the user-interface thread, when a notice has been shown.
     void NoticeShown(const QString& title, const QString& text, int milliseconds);
 
-  private:
+private:
     void Show(const QString& title, const QString& text, int seconds, NoticeIcon icon);
 
     QSystemTrayIcon& tray_;

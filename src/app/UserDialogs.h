@@ -13,7 +13,7 @@ enum class MessageKind { Warning, Error, Information };
 // headless program writes to standard error, tests record and answer.
 // Threads: the user-interface thread only.
 class UserDialogs {
-  public:
+public:
     virtual ~UserDialogs() = default;
 
     // Shows the text and returns when the user has acknowledged it.

@@ -11,7 +11,9 @@ namespace {
 
 constexpr int kSignificantDigits = 15;
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 std::string_view TrimBlanks(std::string_view text) {
     while (!text.empty() && text.front() == ' ') {

@@ -14,6 +14,8 @@ inline std::uint32_t TickCountMs() {
 }
 
 // Milliseconds from `start` to `now`, modulo 2^32.
-inline std::uint32_t TicksSince(std::uint32_t start, std::uint32_t now) { return now - start; }
+inline std::uint32_t TicksSince(std::uint32_t start, std::uint32_t now) {
+    return now - start;
+}
 
 }  // namespace tallyport

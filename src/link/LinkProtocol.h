@@ -13,9 +13,9 @@ inline constexpr char PollByte = '\x11';
 inline constexpr char FillerByte = '\xFF';
 inline constexpr char FieldSeparator = ';';
 
-inline constexpr int ByteTimeout = 55;                     // ms, the wait for one received byte
-inline constexpr int FrameDeadline = 10 * ByteTimeout;     // ms, longest reception of one frame
-inline constexpr int ConfirmationWait = 2 * ByteTimeout;   // ms, register's ACK after a reply
+inline constexpr int ByteTimeout = 55;                    // ms, the wait for one received byte
+inline constexpr int FrameDeadline = 10 * ByteTimeout;    // ms, longest reception of one frame
+inline constexpr int ConfirmationWait = 2 * ByteTimeout;  // ms, register's ACK after a reply
 
 // Longest reception of one frame in bytes, the StartByte included and the two CRC bytes not.
 // Real frames are well under 200 bytes; the bound only stops a runaway line (noise at a wrong

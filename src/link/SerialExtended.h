@@ -20,10 +20,9 @@ class TPluH;
 // pending-line counts (any thread) and Port.ClosePort (the shell's thread, through StopLink).
 class TSerialExtended {
 public:
-    TSerialExtended(TPluH* pluHolder, std::string receiptMasterFile,
-                    std::string receiptDetailFile, double cardMin, double cardMax,
-                    bool recDiscount, bool recAmount, bool recDecimals, std::string scalePrefix,
-                    NoticeSink& trayIcon);
+    TSerialExtended(TPluH* pluHolder, std::string receiptMasterFile, std::string receiptDetailFile,
+                    double cardMin, double cardMax, bool recDiscount, bool recAmount,
+                    bool recDecimals, std::string scalePrefix, NoticeSink& trayIcon);
     TSerialExtended(const TSerialExtended&) = delete;
     TSerialExtended& operator=(const TSerialExtended&) = delete;
 

@@ -20,8 +20,7 @@ class TSerialThread {
 public:
     TSerialThread(ThreadPriority priority, TPluH* pluHolder, std::string receiptMasterFile,
                   std::string receiptDetailFile, double cardMin, double cardMax, bool recDiscount,
-                  bool recAmount, bool recDecimals, std::string scalePrefix,
-                  NoticeSink& trayIcon);
+                  bool recAmount, bool recDecimals, std::string scalePrefix, NoticeSink& trayIcon);
     ~TSerialThread();  // stops a running worker first; a never-started one runs no cycle
     TSerialThread(const TSerialThread&) = delete;
     TSerialThread& operator=(const TSerialThread&) = delete;

@@ -15,7 +15,7 @@ namespace {
 
 // Closes the descriptor on every path out.
 class FileDescriptor {
-  public:
+public:
     explicit FileDescriptor(int fd) : fd_(fd) {}
     ~FileDescriptor() {
         if (fd_ >= 0) {
@@ -26,7 +26,7 @@ class FileDescriptor {
     FileDescriptor& operator=(const FileDescriptor&) = delete;
     int get() const { return fd_; }
 
-  private:
+private:
     int fd_;
 };
 

@@ -14,7 +14,7 @@ namespace tallyport {
 // Owned by the shell, one per process, and it must outlive every worker whose handlers use it.
 // Every member is safe to use from any worker at any time.
 class RequestContext {
-  public:
+public:
     explicit RequestContext(const LocalClock& clock = DefaultLocalClock());
     RequestContext(const RequestContext&) = delete;
     RequestContext& operator=(const RequestContext&) = delete;
@@ -29,7 +29,7 @@ class RequestContext {
     // registers never interleave and a closing's lines reach their files together.
     std::mutex& OutputFilesMutex() { return outputFilesMutex_; }
 
-  private:
+private:
     const LocalClock& clock_;
     mutable std::mutex keyMutex_;
     std::string lastClosingKey_;

@@ -61,7 +61,7 @@ public:
     // Nothing is visible until Commit(); a writer dropped without Commit() leaves the store as
     // it was (its text bytes are reused by the next row).
     class Writer {
-      public:
+    public:
         void SetText(std::size_t column, std::string_view text);  // already cut to the width
         void SetInteger(std::size_t column, std::int32_t value);
         void SetReal(std::size_t column, double value);
@@ -70,7 +70,7 @@ public:
         // Makes the row visible; returns its record number.
         std::uint32_t Commit();
 
-      private:
+    private:
         friend class RowStore;
         Writer(RowStore& store, std::byte* record, char* text, std::size_t textBytes,
                std::uint32_t overwrite);

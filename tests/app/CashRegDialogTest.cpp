@@ -40,7 +40,7 @@ std::vector<Row> Rows(CsvTable& list) {
 }
 
 class CashRegDialogTest : public ::testing::Test {
-  protected:
+protected:
     CashRegDialogTest() : list(MakeRegisterList()) {
         AddRow(*list, {"1", "Datecs MP55", "9600", "8", "None", "1", "COM1", "DA01", "CASA 1"});
         AddRow(*list, {"2", "Datecs MP500", "19200", "7", "Even", "2", "COM2", "DA02", "CASA 2"});

@@ -30,7 +30,7 @@ std::string Line(int logicalNb, const std::string& port, const std::string& pari
 // Every test works in its own folder: the settings name files there, the configuration file
 // lies there, and the registers are simulated on pseudo-terminals.
 class ConnectionControlTest : public ::testing::Test {
-  protected:
+protected:
     ConnectionControlTest() {
         AppSettings = AppSettingsRecord{};
         AppSettings.PLU = dir.Path("PLU.txt");

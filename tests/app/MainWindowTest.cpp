@@ -48,7 +48,7 @@ std::string Line(int logicalNb, const std::string& port) {
 }
 
 class MainWindowTest : public ::testing::Test {
-  protected:
+protected:
     MainWindowTest() {
         AppSettings = AppSettingsRecord{};
         AppSettings.PLU = dir.Path("PLU.txt");

@@ -21,7 +21,7 @@ namespace tallyport::test {
 
 // A folder of the test's own, removed afterwards.
 class TempDir {
-  public:
+public:
     TempDir() {
         std::string pattern =
             (std::filesystem::temp_directory_path() / "tallyport-app-XXXXXX").string();
@@ -37,7 +37,7 @@ class TempDir {
     std::string Path(const std::string& name) const { return (path_ / name).string(); }
     const std::filesystem::path& Root() const { return path_; }
 
-  private:
+private:
     std::filesystem::path path_;
 };
 
@@ -65,7 +65,7 @@ struct Shown {
 // Records every message and question; answers questions from a queue (Yes when empty) and the
 // file dialog from another (cancelled when empty). `onMessage` runs while a message "is shown".
 class FakeDialogs final : public UserDialogs {
-  public:
+public:
     void ShowMessage(MessageKind kind, const std::string& text) override {
         messages.push_back({kind, text});
         if (onMessage) {
@@ -113,7 +113,7 @@ class FakeDialogs final : public UserDialogs {
 
 // A view without widgets: records what the control shows.
 class FakeView final : public ShellView {
-  public:
+public:
     void PrepareStartup() override { ++prepared; }
     void ShowSettings(const AppSettingsRecord& settings) override {
         shownSettings.push_back(settings);
@@ -136,7 +136,7 @@ class FakeView final : public ShellView {
 };
 
 class NoticeRecorder final : public NoticeSink {
-  public:
+public:
     void ShowNotice(const std::string& title, const std::string& text, int, NoticeIcon) override {
         std::lock_guard lock(mutex_);
         notices_.push_back(title + ": " + text);
@@ -146,7 +146,7 @@ class NoticeRecorder final : public NoticeSink {
         return notices_;
     }
 
-  private:
+private:
     mutable std::mutex mutex_;
     std::vector<std::string> notices_;
 };

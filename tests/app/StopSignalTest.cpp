@@ -124,7 +124,7 @@ TEST(StopSignalWatcher, ASignalWaitsForTheOpenReceiptThenExitsInOrder) {
 
 // The program itself, started without a window in a folder of its own.
 class HeadlessProgram {
-  public:
+public:
     HeadlessProgram(const std::string& program, const TempDir& dir) : dir_(dir) {
         // The configuration lies next to the program: run a copy that lives in the folder.
         const std::string copy = dir.Path("tallyport");
@@ -166,7 +166,7 @@ class HeadlessProgram {
     }
     std::string Log() const { return ReadFile(dir_.Path("stderr.txt")); }
 
-  private:
+private:
     const TempDir& dir_;
     pid_t pid_ = -1;
     std::optional<int> status_;

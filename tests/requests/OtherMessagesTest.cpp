@@ -15,7 +15,7 @@ std::string ReplyText(const sim::ExchangeResult& result) {
 }
 
 class OtherMessages : public RequestTest {
-  protected:
+protected:
     // Card replies are not confirmed by the register.
     SimulatedRegister& AddCardRegister(RegisterOptions options = {}) {
         options.confirmation.enabled = false;

@@ -72,7 +72,7 @@ TEST(OutputFiles, FailuresNameTheFileAndLeaveNothingBehind) {
 
 // A file-size limit makes the kernel accept part of the write and refuse the rest (EFBIG).
 class FileSizeLimit {
-  public:
+public:
     explicit FileSizeLimit(rlim_t bytes) {
         ::getrlimit(RLIMIT_FSIZE, &saved_);
         previousHandler_ = ::signal(SIGXFSZ, SIG_IGN);
@@ -85,7 +85,7 @@ class FileSizeLimit {
         ::signal(SIGXFSZ, previousHandler_);
     }
 
-  private:
+private:
     rlimit saved_{};
     sighandler_t previousHandler_{};
 };

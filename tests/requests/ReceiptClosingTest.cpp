@@ -29,7 +29,7 @@ std::string FieldOf(const std::string& line, int n) {
 }
 
 class ReceiptClosing : public RequestTest {
-  protected:
+protected:
     void Close(SimulatedRegister& reg, const std::string& body) {
         auto result = Request(reg, body);
         EXPECT_TRUE(result.acked);

@@ -24,11 +24,11 @@ using namespace std::chrono_literals;
 
 // A clock that always tells the same minute.
 class FixedClock final : public LocalClock {
-  public:
+public:
     explicit FixedClock(LocalTime t) : t_(t) {}
     LocalTime Now() const override { return t_; }
 
-  private:
+private:
     LocalTime t_;
 };
 
@@ -41,7 +41,7 @@ struct Notice {
 
 // Keeps every notice the handlers show.
 class NoticeRecorder final : public NoticeSink {
-  public:
+public:
     void ShowNotice(const std::string& title, const std::string& text, int seconds,
                     NoticeIcon icon) override {
         std::lock_guard<std::mutex> guard(mutex_);
@@ -52,7 +52,7 @@ class NoticeRecorder final : public NoticeSink {
         return notices_;
     }
 
-  private:
+private:
     mutable std::mutex mutex_;
     std::vector<Notice> notices_;
 };
@@ -111,7 +111,7 @@ std::string PainePendingLine(int logicalNb = 3);
 // Registers served end to end: real link workers on pseudo-terminals, a real article file and
 // real output files in a temporary folder, a fixed clock and a notice recorder.
 class RequestTest : public ::testing::Test {
-  protected:
+protected:
     RequestTest();
     ~RequestTest() override;
 

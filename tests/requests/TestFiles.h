@@ -15,7 +15,7 @@ namespace tallyport::testing {
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempFolder {
-  public:
+public:
     TempFolder() {
         std::string pattern = (std::filesystem::temp_directory_path() / "tallyport-req-XXXXXX");
         if (::mkdtemp(pattern.data()) == nullptr) {
@@ -33,7 +33,7 @@ class TempFolder {
     const std::filesystem::path& Path() const { return path_; }
     std::string File(const std::string& name) const { return (path_ / name).string(); }
 
-  private:
+private:
     std::filesystem::path path_;
 };
 
@@ -70,7 +70,7 @@ inline std::vector<std::string> ReadCrLfLines(const std::string& path) {
 // Sets the regional decimal separator for one scope and puts "." back at its end, also when a
 // failed assertion leaves the test early.
 class RegionalSeparatorScope {
-  public:
+public:
     explicit RegionalSeparatorScope(char separator) { SetRegionalDecimalSeparator(separator); }
     ~RegionalSeparatorScope() { SetRegionalDecimalSeparator('.'); }
     RegionalSeparatorScope(const RegionalSeparatorScope&) = delete;

@@ -42,12 +42,17 @@ TEST(SerialTraceHook, SeesEveryByteOnceWithItsDirection) {
     port.OpenPort(line.SlavePath());
     ASSERT_TRUE(port.PortReady()) << port.LastErrorText();
 
-    const std::string poll = std::string(10, '\xFF') + "\x11\x11" "03" + std::string(5, '\xFF');
+    const std::string poll = std::string(10, '\xFF') +
+                             "\x11\x11"
+                             "03" +
+                             std::string(5, '\xFF');
     ASSERT_EQ(port.WriteText(poll), static_cast<int>(poll.size()));
     EXPECT_EQ(line.Receive(poll.size(), milliseconds(2000)), poll);
 
     // A frame read byte by byte (the link's way), then a confirmation read at once.
-    const std::string frame = "\x0A" "S;1;0\x0D\x12\x34";
+    const std::string frame =
+        "\x0A"
+        "S;1;0\x0D\x12\x34";
     line.Send(frame);
     ASSERT_TRUE(WaitUntil([&] { return line.SlaveQueued() == static_cast<int>(frame.size()); },
                           milliseconds(2000)));
