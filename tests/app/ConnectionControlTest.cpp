@@ -18,7 +18,7 @@ using test::FakeDialogs;
 using test::FakeView;
 using test::NoticeRecorder;
 using test::ReadFile;
-using test::TempDir;
+using test::TempFolder;
 using test::WriteFile;
 using Result = TConnectionControl::StartupResult;
 
@@ -33,11 +33,11 @@ class ConnectionControlTest : public ::testing::Test {
 protected:
     ConnectionControlTest() {
         AppSettings = AppSettingsRecord{};
-        AppSettings.PLU = dir.Path("PLU.txt");
-        AppSettings.ReceiptMaster = dir.Path("Bon.txt");
-        AppSettings.ReceiptDetail = dir.Path("Tran.txt");
+        AppSettings.PLU = dir.File("PLU.txt");
+        AppSettings.ReceiptMaster = dir.File("Bon.txt");
+        AppSettings.ReceiptDetail = dir.File("Tran.txt");
         AppSettings.Backup = "\\Backup\\";
-        AppSettings.ECRList = dir.Path("ECRs.dat");
+        AppSettings.ECRList = dir.File("ECRs.dat");
         AppSettings.Max = 100000000;
         AppSettings.Prefix = 24;
         AppSettings.RecDiscount = true;
@@ -56,8 +56,8 @@ protected:
     // The register list file names both simulators, in the order given.
     void ListRegisters(const std::string& lines) { WriteFile(AppSettings.ECRList, lines); }
 
-    TempDir dir;
-    std::string configPath = dir.Path("Tallyport.ini");
+    TempFolder dir;
+    std::string configPath = dir.File("Tallyport.ini");
     FakeDialogs dialogs;
     FakeView view;
     NoticeRecorder notices;
@@ -443,7 +443,7 @@ TEST_F(ConnectionControlTest, DeleteAsksFirstAndReportsTheStoresRefusal) {
 TEST_F(ConnectionControlTest, AListThatCannotBeSavedIsReportedAndKeptInMemory) {
     ListRegisters(Line(1, "/nonexistent/tty1"));
     ASSERT_EQ(Control().TrayStartup(), Result::Running);
-    AppSettings.ECRList = dir.Path("missing-folder/ECRs.dat");
+    AppSettings.ECRList = dir.File("missing-folder/ECRs.dat");
     CsvTable& list = Control().RegisterList();
     list.Append();
     list.SetFromText(0, "7");

@@ -38,7 +38,7 @@ using namespace std::chrono_literals;
 using test::Exists;
 using test::FakeDialogs;
 using test::ReadFile;
-using test::TempDir;
+using test::TempFolder;
 using test::WriteFile;
 using Result = TConnectionControl::StartupResult;
 
@@ -51,11 +51,11 @@ class MainWindowTest : public ::testing::Test {
 protected:
     MainWindowTest() {
         AppSettings = AppSettingsRecord{};
-        AppSettings.PLU = dir.Path("PLU.txt");
-        AppSettings.ReceiptMaster = dir.Path("Bon.txt");
-        AppSettings.ReceiptDetail = dir.Path("Tran.txt");
+        AppSettings.PLU = dir.File("PLU.txt");
+        AppSettings.ReceiptMaster = dir.File("Bon.txt");
+        AppSettings.ReceiptDetail = dir.File("Tran.txt");
         AppSettings.Backup = "\\Backup\\";
-        AppSettings.ECRList = dir.Path("ECRs.dat");
+        AppSettings.ECRList = dir.File("ECRs.dat");
         AppSettings.Max = 100000000;
         AppSettings.Prefix = 24;
         AppSettings.RecDiscount = true;
@@ -66,7 +66,7 @@ protected:
     TfMain& Window() {
         if (!window) {
             window = std::make_unique<TfMain>(configPath, dialogs, log, nullptr,
-                                              QString::fromStdString(dir.Root().string()));
+                                              QString::fromStdString(dir.Path().string()));
         }
         return *window;
     }
@@ -110,8 +110,8 @@ protected:
         EXPECT_TRUE(seen);
     }
 
-    TempDir dir;
-    std::string configPath = dir.Path("Tallyport.ini");
+    TempFolder dir;
+    std::string configPath = dir.File("Tallyport.ini");
     FakeDialogs dialogs;
     ConsoleLog log{2};
     std::unique_ptr<TfMain> window;
@@ -231,7 +231,7 @@ TEST_F(MainWindowTest, APrefixThatIsNoIntegerKeepsTheEarlierOne) {
     Leave(plu);
     EXPECT_EQ(AppSettings.PLU, "");
     EXPECT_NE(ReadFile(configPath).find("PLU=\r\n"), std::string::npos);
-    EXPECT_EQ(Window().Control().PluHolder()->FileName(), dir.Path("PLU.txt"));
+    EXPECT_EQ(Window().Control().PluHolder()->FileName(), dir.File("PLU.txt"));
 
     prefix->setText("$1A");
     Leave(prefix);
@@ -399,7 +399,7 @@ TEST_F(MainWindowTest, BrowseChoosesAFileFromTheProgramFolder) {
     EXPECT_EQ(AppSettings.ReceiptDetail, "/srv/bo/Tranzactii.TXT");
     EXPECT_NE(ReadFile(configPath).find("ReceiptDetail=/srv/bo/Tranzactii.TXT"), std::string::npos);
     ASSERT_EQ(dialogs.fileDialogDirs.size(), 2u);
-    EXPECT_EQ(dialogs.fileDialogDirs[0], dir.Root().string());
+    EXPECT_EQ(dialogs.fileDialogDirs[0], dir.Path().string());
 }
 
 TEST_F(MainWindowTest, HelpOpensTheManualAndSaysNothingWhenItIsMissing) {
@@ -411,23 +411,23 @@ TEST_F(MainWindowTest, HelpOpensTheManualAndSaysNothingWhenItIsMissing) {
         return true;
     });
     // The manual is looked for in the current folder, then beside the program.
-    TempDir current;
+    TempFolder current;
     const auto previous = std::filesystem::current_path();
-    std::filesystem::current_path(current.Root());
+    std::filesystem::current_path(current.Path());
     QTest::mouseClick(Find<QPushButton>("btHelp"), Qt::LeftButton);
     const std::size_t openedWithoutManual = opened.size();
-    WriteFile(dir.Path("ManualECR.htm"), "<html></html>");
+    WriteFile(dir.File("ManualECR.htm"), "<html></html>");
     QTest::mouseClick(Find<QPushButton>("btHelp"), Qt::LeftButton);
-    WriteFile(current.Path("ManualECR.htm"), "<html></html>");
+    WriteFile(current.File("ManualECR.htm"), "<html></html>");
     QTest::mouseClick(Find<QPushButton>("btHelp"), Qt::LeftButton);
     std::filesystem::current_path(previous);
 
     EXPECT_EQ(openedWithoutManual, 0u);
     EXPECT_EQ(dialogs.messages.size(), 1u);  // only the empty-list warning of the start-up
     ASSERT_EQ(opened.size(), 2u);
-    EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(dir.Path("ManualECR.htm"))));
+    EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(dir.File("ManualECR.htm"))));
     EXPECT_EQ(opened[1],
-              QUrl::fromLocalFile(QString::fromStdString(current.Path("ManualECR.htm"))));
+              QUrl::fromLocalFile(QString::fromStdString(current.File("ManualECR.htm"))));
 }
 
 TEST_F(MainWindowTest, NoticesFromAWorkerThreadAreShownOnTheUserInterfaceThread) {

@@ -1,57 +1,18 @@
 #pragma once
 
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <deque>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <mutex>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/ShellView.h"
 #include "app/UserDialogs.h"
-#include "base/NoticeSink.h"
+#include "support/NoticeRecorder.h"
+#include "support/TempFolder.h"
 
 namespace tallyport::test {
-
-// A folder of the test's own, removed afterwards.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "tallyport-app-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    std::string Path(const std::string& name) const { return (path_ / name).string(); }
-    const std::filesystem::path& Root() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
-
-inline void WriteFile(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-}
-
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 inline bool Exists(const std::string& path) {
     return std::filesystem::exists(path);
@@ -133,22 +94,6 @@ public:
     std::vector<AppSettingsRecord> shownSettings;
     std::vector<bool> states;
     std::function<void(AppSettingsRecord&)> change;
-};
-
-class NoticeRecorder final : public NoticeSink {
-public:
-    void ShowNotice(const std::string& title, const std::string& text, int, NoticeIcon) override {
-        std::lock_guard lock(mutex_);
-        notices_.push_back(title + ": " + text);
-    }
-    std::vector<std::string> Notices() const {
-        std::lock_guard lock(mutex_);
-        return notices_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> notices_;
 };
 
 }  // namespace tallyport::test
