@@ -7,28 +7,12 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/UniqueFd.h"
 #include "requests/RequestError.h"
 
 namespace tallyport {
 
 namespace {
-
-// Closes the descriptor on every path out.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 [[noreturn]] void Fail(const std::string& what, const std::string& path, int error) {
     throw RequestError(what + " " + path + ": " + std::strerror(error));
@@ -86,24 +70,24 @@ void AppendLinesToFile(const std::string& path, const std::vector<std::string>& 
     if (raw < 0) {
         Fail("Cannot open file", path, errno);
     }
-    FileDescriptor file(raw);
+    UniqueFd file(raw);
     struct stat before {};
-    if (::fstat(file.get(), &before) != 0) {
+    if (::fstat(file.Get(), &before) != 0) {
         Fail("Cannot open file", path, errno);
     }
     if (!S_ISREG(before.st_mode)) {
         Fail("Cannot write file", path, EINVAL);
     }
 
-    bool written = WriteAll(file.get(), bytes);
+    bool written = WriteAll(file.Get(), bytes);
     int error = errno;
-    if (written && ::fsync(file.get()) != 0) {
+    if (written && ::fsync(file.Get()) != 0) {
         written = false;
         error = errno;
     }
     if (!written) {
         // Leave no part of these lines behind: they stay pending and go out whole later.
-        (void)::ftruncate(file.get(), before.st_size);
+        (void)::ftruncate(file.Get(), before.st_size);
         Fail("Cannot write file", path, error);
     }
     // The lines are on the disk now; what close() reports after a successful fsync cannot undo

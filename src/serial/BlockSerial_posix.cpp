@@ -18,12 +18,12 @@
 #include <mutex>
 #include <optional>
 
+#include "base/UniqueFd.h"
 #include "serial/BlockSerial.h"
 #include "serial/LineRate.h"
 #include "serial/PortName.h"
 #include "serial/SerialErrors.h"
 #include "serial/TermiosSettings.h"
-#include "serial/UniqueFd.h"
 
 namespace tallyport {
 

@@ -12,6 +12,8 @@
 #include <random>
 #include <system_error>
 
+#include "base/UniqueFd.h"
+
 namespace tallyport {
 
 namespace {
@@ -19,22 +21,6 @@ namespace {
 [[noreturn]] void ThrowErrno(int error, const std::string& what) {
     throw std::system_error(error, std::generic_category(), what);
 }
-
-// Owns one open descriptor.
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-private:
-    int fd_;
-};
 
 // A temporary file being written: removed again unless it was renamed into place.
 class TempFile {
