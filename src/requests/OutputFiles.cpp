@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/FileIo.h"
 #include "base/UniqueFd.h"
 #include "requests/RequestError.h"
 
@@ -16,38 +17,6 @@ namespace {
 
 [[noreturn]] void Fail(const std::string& what, const std::string& path, int error) {
     throw RequestError(what + " " + path + ": " + std::strerror(error));
-}
-
-std::string FolderOf(const std::string& path) {
-    auto slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Makes a new file's directory entry durable. Best effort: the data itself is already synced.
-void SyncFolder(const std::string& path) {
-    int fd = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 }  // namespace
@@ -93,7 +62,7 @@ void AppendLinesToFile(const std::string& path, const std::vector<std::string>& 
     // The lines are on the disk now; what close() reports after a successful fsync cannot undo
     // that, so it must not make the lines pending again (they would be written twice).
     if (created) {
-        SyncFolder(path);
+        SyncFolderOf(path);
     }
 }
 
