@@ -38,28 +38,16 @@ using namespace std::chrono_literals;
 using test::Exists;
 using test::FakeDialogs;
 using test::ReadFile;
+using test::RegisterLine;
 using test::TempFolder;
+using test::UseSettingsIn;
 using test::WriteFile;
 using Result = TConnectionControl::StartupResult;
-
-std::string Line(int logicalNb, const std::string& port) {
-    return std::to_string(logicalNb) + ",Datecs MP55,9600,8,None,1," + port + ",DA0" +
-           std::to_string(logicalNb) + ",CASA " + std::to_string(logicalNb) + "\r\n";
-}
 
 class MainWindowTest : public ::testing::Test {
 protected:
     MainWindowTest() {
-        AppSettings = AppSettingsRecord{};
-        AppSettings.PLU = dir.File("PLU.txt");
-        AppSettings.ReceiptMaster = dir.File("Bon.txt");
-        AppSettings.ReceiptDetail = dir.File("Tran.txt");
-        AppSettings.Backup = "\\Backup\\";
-        AppSettings.ECRList = dir.File("ECRs.dat");
-        AppSettings.Max = 100000000;
-        AppSettings.Prefix = 24;
-        AppSettings.RecDiscount = true;
-        AppSettings.RecAmount = true;
+        UseSettingsIn(dir);
         WriteFile(AppSettings.PLU, "");
     }
 
@@ -214,7 +202,7 @@ TEST_F(MainWindowTest, ThePrefixSampleFollowsThePrefixHoweverOftenShown) {
 }
 
 TEST_F(MainWindowTest, APrefixThatIsNoIntegerKeepsTheEarlierOne) {
-    WriteFile(AppSettings.ECRList, Line(1, "/nonexistent/tty1"));
+    WriteFile(AppSettings.ECRList, RegisterLine(1, "/nonexistent/tty1"));
     ASSERT_EQ(Window().Startup(), Result::Running);
     auto* prefix = Find<QLineEdit>("ePrefix");
     prefix->setText("abc");
@@ -223,7 +211,7 @@ TEST_F(MainWindowTest, APrefixThatIsNoIntegerKeepsTheEarlierOne) {
     EXPECT_NE(ReadFile(configPath).find("Prefix=24"), std::string::npos);
     EXPECT_EQ(prefix->text(), "abc");  // the typed text stays until the settings are shown
     // Leaving a setting rewrites the register list with the same content.
-    EXPECT_EQ(ReadFile(AppSettings.ECRList), Line(1, "/nonexistent/tty1"));
+    EXPECT_EQ(ReadFile(AppSettings.ECRList), RegisterLine(1, "/nonexistent/tty1"));
 
     // An emptied file name is stored empty; the loaded article table stays as it is.
     auto* plu = Find<QLineEdit>("ePLUFile");
@@ -268,8 +256,9 @@ TEST_F(MainWindowTest, ACheckBoxClickWritesAtOnceButNotDuringStartup) {
 }
 
 TEST_F(MainWindowTest, TheGridShowsTheRegistersInLogicalOrder) {
-    WriteFile(AppSettings.ECRList, Line(5, "/nonexistent/tty5") + Line(2, "/nonexistent/tty2") +
-                                       Line(9, "/nonexistent/tty9"));
+    WriteFile(AppSettings.ECRList, RegisterLine(5, "/nonexistent/tty5") +
+                                       RegisterLine(2, "/nonexistent/tty2") +
+                                       RegisterLine(9, "/nonexistent/tty9"));
     ASSERT_EQ(Window().Startup(), Result::Running);
     EXPECT_EQ(GridColumn(0), (std::vector<QString>{"2", "5", "9"}));
     EXPECT_EQ(GridColumn(1), (std::vector<QString>{"DA02", "DA05", "DA09"}));
@@ -284,7 +273,8 @@ TEST_F(MainWindowTest, TheGridShowsTheRegistersInLogicalOrder) {
 }
 
 TEST_F(MainWindowTest, AddAndEditThroughTheDialogWithDuplicateRefusal) {
-    WriteFile(AppSettings.ECRList, Line(1, "/nonexistent/tty1") + Line(3, "/nonexistent/tty3"));
+    WriteFile(AppSettings.ECRList,
+              RegisterLine(1, "/nonexistent/tty1") + RegisterLine(3, "/nonexistent/tty3"));
     ASSERT_EQ(Window().Startup(), Result::Running);
     auto* insert = Find<QPushButton>("btInsert");
     WithRegisterDialog([&] { QTest::mouseClick(insert, Qt::LeftButton); },
@@ -324,7 +314,7 @@ TEST_F(MainWindowTest, AddAndEditThroughTheDialogWithDuplicateRefusal) {
 
 TEST_F(MainWindowTest, ConnectButtonAndTrayMenuFollowTheConnection) {
     sim::EcrSimulator reg(1);
-    WriteFile(AppSettings.ECRList, Line(1, reg.PortName()));
+    WriteFile(AppSettings.ECRList, RegisterLine(1, reg.PortName()));
     ASSERT_EQ(Window().Startup(), Result::Running);
     ASSERT_TRUE(Connected);
     auto* button = Find<QPushButton>("btConnect");

@@ -9,6 +9,7 @@
 
 #include "app/ShellView.h"
 #include "app/UserDialogs.h"
+#include "store/AppSettings.h"
 #include "support/NoticeRecorder.h"
 #include "support/TempFolder.h"
 
@@ -16,6 +17,29 @@ namespace tallyport::test {
 
 inline bool Exists(const std::string& path) {
     return std::filesystem::exists(path);
+}
+
+// A line of the register list: register `logicalNb`, a Datecs MP55 on `port` at 9600 bits per
+// second with 8 data bits, `parity` and 1 stop bit, fiscal series "DA0<n>", cash point "CASA <n>".
+inline std::string RegisterLine(int logicalNb, const std::string& port,
+                                const std::string& parity = "None") {
+    return std::to_string(logicalNb) + ",Datecs MP55,9600,8," + parity + ",1," + port + ",DA0" +
+           std::to_string(logicalNb) + ",CASA " + std::to_string(logicalNb) + "\r\n";
+}
+
+// Fresh settings whose files (article file, receipt files, register list) lie in `dir`, with
+// the options these suites run with.
+inline void UseSettingsIn(const TempFolder& dir) {
+    AppSettings = AppSettingsRecord{};
+    AppSettings.PLU = dir.File("PLU.txt");
+    AppSettings.ReceiptMaster = dir.File("Bon.txt");
+    AppSettings.ReceiptDetail = dir.File("Tran.txt");
+    AppSettings.Backup = "\\Backup\\";
+    AppSettings.ECRList = dir.File("ECRs.dat");
+    AppSettings.Max = 100000000;
+    AppSettings.Prefix = 24;
+    AppSettings.RecDiscount = true;
+    AppSettings.RecAmount = true;
 }
 
 struct Shown {
