@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 #include <QValidator>
 #include <exception>
+#include <iterator>
 
 #include "app/ConnectionControl.h"
 #include "app/UserDialogs.h"
@@ -36,6 +37,12 @@ public:
         return Acceptable;
     }
 };
+
+QLineEdit* MakeEdit(QWidget* parent, const char* name) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QString::fromLatin1(name));
+    return edit;
+}
 
 QComboBox* MakeList(QWidget* parent, const char* name, const QStringList& items, bool typed) {
     auto* box = new QComboBox(parent);
@@ -77,8 +84,7 @@ TfCashReg::TfCashReg(Mode mode, CsvTable& registerList, UserDialogs& dialogs, QW
 
 void TfCashReg::BuildControls() {
     setObjectName(QStringLiteral("fCashReg"));
-    eLogicNo_ = new QLineEdit(this);
-    eLogicNo_->setObjectName(QStringLiteral("eLogicNo"));
+    eLogicNo_ = MakeEdit(this, "eLogicNo");
     cbModel_ = MakeList(this, "cbModel",
                         {"Datecs MP55", "Datecs MP500", "Datecs MP5000", "Datecs FP550T"}, false);
     QStringList ports;
@@ -91,10 +97,8 @@ void TfCashReg::BuildControls() {
     cbDataBits_ = MakeList(this, "cbDataBits", {"5", "6", "7", "8"}, false);
     cbStopBits_ = MakeList(this, "cbStopBits", {"1", "2"}, false);
     cbParity_ = MakeList(this, "cbParity", {"None", "Odd", "Even", "Mark", "Space"}, false);
-    eFiscal_ = new QLineEdit(this);
-    eFiscal_->setObjectName(QStringLiteral("eFiscal"));
-    eCashPoint_ = new QLineEdit(this);
-    eCashPoint_->setObjectName(QStringLiteral("eCashPoint"));
+    eFiscal_ = MakeEdit(this, "eFiscal");
+    eCashPoint_ = MakeEdit(this, "eCashPoint");
     eCashPoint_->setValidator(new UpperCaseValidator(eCashPoint_));
     btSave_ = new QPushButton(QStringLiteral("&Salveaza"), this);
     btSave_->setObjectName(QStringLiteral("btSave"));
@@ -119,23 +123,20 @@ void TfCashReg::BuildControls() {
     auto* columns = new QGridLayout;
     const int gap = fontMetrics().averageCharWidth() * 3;
     columns->setHorizontalSpacing(fontMetrics().averageCharWidth());
-    columns->addWidget(label("Numar logic casa:", eLogicNo_), 0, 0);
-    columns->addWidget(eLogicNo_, 0, 1);
-    columns->addWidget(label("Model casa", cbModel_), 1, 0);
-    columns->addWidget(cbModel_, 1, 1);
-    columns->addWidget(label("Port comunicatie", cbPort_), 2, 0);
-    columns->addWidget(cbPort_, 2, 1);
-    columns->addWidget(label("Rata de transfer", cbSpeed_), 3, 0);
-    columns->addWidget(cbSpeed_, 3, 1);
+    // A field with its label to the left of it.
+    auto addField = [&](const char* text, QWidget* field, int row, int column) {
+        columns->addWidget(label(text, field), row, column);
+        columns->addWidget(field, row, column + 1);
+    };
+    addField("Numar logic casa:", eLogicNo_, 0, 0);
+    addField("Model casa", cbModel_, 1, 0);
+    addField("Port comunicatie", cbPort_, 2, 0);
+    addField("Rata de transfer", cbSpeed_, 3, 0);
     columns->setColumnMinimumWidth(2, gap);
-    columns->addWidget(label("Biti date", cbDataBits_), 0, 3);
-    columns->addWidget(cbDataBits_, 0, 4);
-    columns->addWidget(label("Biti stop", cbStopBits_), 1, 3);
-    columns->addWidget(cbStopBits_, 1, 4);
-    columns->addWidget(label("Paritate", cbParity_), 2, 3);
-    columns->addWidget(cbParity_, 2, 4);
-    columns->addWidget(label("Serie Fiscala", eFiscal_), 3, 3);
-    columns->addWidget(eFiscal_, 3, 4);
+    addField("Biti date", cbDataBits_, 0, 3);
+    addField("Biti stop", cbStopBits_, 1, 3);
+    addField("Paritate", cbParity_, 2, 3);
+    addField("Serie Fiscala", eFiscal_, 3, 3);
     columns->setColumnStretch(1, 3);
     columns->setColumnStretch(4, 2);
 
@@ -153,16 +154,12 @@ void TfCashReg::BuildControls() {
     layout->addLayout(buttons);
 
     // Tab order as the fields are filled in.
-    QWidget::setTabOrder(eLogicNo_, cbModel_);
-    QWidget::setTabOrder(cbModel_, cbPort_);
-    QWidget::setTabOrder(cbPort_, cbSpeed_);
-    QWidget::setTabOrder(cbSpeed_, cbDataBits_);
-    QWidget::setTabOrder(cbDataBits_, cbStopBits_);
-    QWidget::setTabOrder(cbStopBits_, cbParity_);
-    QWidget::setTabOrder(cbParity_, eFiscal_);
-    QWidget::setTabOrder(eFiscal_, eCashPoint_);
-    QWidget::setTabOrder(eCashPoint_, btSave_);
-    QWidget::setTabOrder(btSave_, btAbort_);
+    QWidget* const tabOrder[] = {eLogicNo_,   cbModel_,    cbPort_,   cbSpeed_,
+                                 cbDataBits_, cbStopBits_, cbParity_, eFiscal_,
+                                 eCashPoint_, btSave_,     btAbort_};
+    for (std::size_t i = 1; i < std::size(tabOrder); ++i) {
+        QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    }
 
     connect(btSave_, &QPushButton::clicked, this, &TfCashReg::btSaveClick);
     connect(btAbort_, &QPushButton::clicked, this, &TfCashReg::reject);

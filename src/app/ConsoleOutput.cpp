@@ -1,8 +1,6 @@
 #include "app/ConsoleOutput.h"
 
-#include <unistd.h>
-
-#include <cerrno>
+#include "base/FileIo.h"
 
 namespace tallyport {
 namespace {
@@ -53,19 +51,7 @@ void ConsoleLog::Line(const std::string& text) {
     line += OneLine(text);
     line += '\n';
     std::lock_guard lock(mutex_);
-    const char* data = line.data();
-    std::size_t left = line.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd_, data, left);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return;  // nowhere left to report it
-        }
-        data += n;
-        left -= static_cast<std::size_t>(n);
-    }
+    (void)WriteAll(fd_, line);  // on a failure there is nowhere left to report it
 }
 
 void ConsoleDialogs::ShowMessage(MessageKind kind, const std::string& text) {

@@ -1,11 +1,10 @@
 #include "link/LinkTrace.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+
+#include "base/FileIo.h"
 
 namespace tallyport {
 
@@ -45,19 +44,7 @@ TraceHook MakeLinkTrace(int logicalNb, int fd) {
     return [logicalNb, fd](TraceDirection direction, std::string_view bytes) {
         const std::string line =
             FormatTraceLine(std::chrono::system_clock::now(), logicalNb, direction, bytes) + "\n";
-        const char* data = line.data();
-        std::size_t left = line.size();
-        while (left > 0) {
-            const ssize_t n = ::write(fd, data, left);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                return;  // nowhere to trace to: the line goes on without it
-            }
-            data += n;
-            left -= static_cast<std::size_t>(n);
-        }
+        (void)WriteAll(fd, line);  // nowhere to trace to: the line goes on without it
     };
 }
 

@@ -1,8 +1,25 @@
 #pragma once
 
+#include <initializer_list>
 #include <string>
+#include <string_view>
+
+#include "base/Padding.h"
 
 namespace tallyport {
+
+// The register's logical number as the records' first field, left-padded with "0" to 4.
+inline std::string LogicalNbField(int logicalNb) {
+    return PadLeft(std::to_string(logicalNb), 4, '0');
+}
+
+// Appends each field to `line` after a ",", as the records join their fields.
+inline void AppendFields(std::string& line, std::initializer_list<std::string_view> fields) {
+    for (std::string_view field : fields) {
+        line += ',';
+        line += field;
+    }
+}
 
 // A quantity or rate as the register sends it ("1.000", "-10.00") with its first "." removed,
 // which reads it in thousandths or hundredths ("1000", "-1000").

@@ -7,63 +7,16 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/FileIo.h"
+#include "base/UniqueFd.h"
 #include "requests/RequestError.h"
 
 namespace tallyport {
 
 namespace {
 
-// Closes the descriptor on every path out.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 [[noreturn]] void Fail(const std::string& what, const std::string& path, int error) {
     throw RequestError(what + " " + path + ": " + std::strerror(error));
-}
-
-std::string FolderOf(const std::string& path) {
-    auto slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Makes a new file's directory entry durable. Best effort: the data itself is already synced.
-void SyncFolder(const std::string& path) {
-    int fd = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 }  // namespace
@@ -86,30 +39,30 @@ void AppendLinesToFile(const std::string& path, const std::vector<std::string>& 
     if (raw < 0) {
         Fail("Cannot open file", path, errno);
     }
-    FileDescriptor file(raw);
+    UniqueFd file(raw);
     struct stat before {};
-    if (::fstat(file.get(), &before) != 0) {
+    if (::fstat(file.Get(), &before) != 0) {
         Fail("Cannot open file", path, errno);
     }
     if (!S_ISREG(before.st_mode)) {
         Fail("Cannot write file", path, EINVAL);
     }
 
-    bool written = WriteAll(file.get(), bytes);
+    bool written = WriteAll(file.Get(), bytes);
     int error = errno;
-    if (written && ::fsync(file.get()) != 0) {
+    if (written && ::fsync(file.Get()) != 0) {
         written = false;
         error = errno;
     }
     if (!written) {
         // Leave no part of these lines behind: they stay pending and go out whole later.
-        (void)::ftruncate(file.get(), before.st_size);
+        (void)::ftruncate(file.Get(), before.st_size);
         Fail("Cannot write file", path, error);
     }
     // The lines are on the disk now; what close() reports after a successful fsync cannot undo
     // that, so it must not make the lines pending again (they would be written twice).
     if (created) {
-        SyncFolder(path);
+        SyncFolderOf(path);
     }
 }
 

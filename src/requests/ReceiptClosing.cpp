@@ -30,10 +30,6 @@ constexpr std::size_t kZReportField = 10;
 constexpr std::size_t kAmount1Field = 11;
 constexpr std::size_t kAmount2Field = 20;
 
-std::string LogicalNbField(int logicalNb) {
-    return PadLeft(std::to_string(logicalNb), 4, '0');
-}
-
 double ParseAmount(const std::string& text) {
     auto value = ParseDouble(text, '.');
     if (!value) {
@@ -78,14 +74,10 @@ std::string PaymentTypeField(int code) {
 
 std::string FormatBonLine(const BonLineFields& f, const LocalTime& now) {
     std::string line = LogicalNbField(f.logicalNb);
-    for (const std::string& field :
-         {f.numbers.operatorNo, f.numbers.receiptNo, f.paymentType, f.amountFlag,
-          PadLeft(f.amount1, 10, '0'), PadLeft(f.amount2, 10, '0'), f.commaText,
-          PadLeft(f.cardReference, 13, '0'), FormatTimeHHMM(now), FormatDateDDMMYY(now),
-          f.numbers.zReportNo}) {
-        line += ',';
-        line += field;
-    }
+    AppendFields(line, {f.numbers.operatorNo, f.numbers.receiptNo, f.paymentType, f.amountFlag,
+                        PadLeft(f.amount1, 10, '0'), PadLeft(f.amount2, 10, '0'), f.commaText,
+                        PadLeft(f.cardReference, 13, '0'), FormatTimeHHMM(now),
+                        FormatDateDDMMYY(now), f.numbers.zReportNo});
     return line;
 }
 

@@ -5,6 +5,7 @@
 #include "base/NumberText.h"
 #include "base/Padding.h"
 #include "link/SerialExtended.h"
+#include "requests/FieldText.h"
 #include "requests/RequestError.h"
 
 namespace tallyport {
@@ -45,27 +46,12 @@ std::string QuantityField(double quantity) {
 std::string FormatPendingTranLine(const TranLineFields& f, const LocalTime& now) {
     std::string line;
     line.reserve(128);
-    line += PadLeft(std::to_string(f.logicalNb), 4, '0');
-    line += kOperatorAndReceiptPlaceholders;
+    line += LogicalNbField(f.logicalNb);
+    line += kOperatorAndReceiptPlaceholders;  // fields 2 and 3, filled in at the closing
     line += PadLeft(f.articleCode, 13, '0');
-    line += ',';
-    line += PadLeft(f.priceText, 8, '0');
-    line += ',';
-    line += f.commaText;
-    line += ',';
-    line += QuantityField(f.quantity);
-    line += ',';
-    line += PadRight(f.articleName, 40, ' ');
-    line += ',';
-    line += PadLeft(f.deptText, 2, '0');
-    line += ',';
-    line += f.vatText;
-    line += ',';
-    line += kZReportPlaceholder;
-    line += ',';
-    line += FormatDateDDMMYY(now);
-    line += ',';
-    line += FormatTimeHHMM(now);
+    AppendFields(line, {PadLeft(f.priceText, 8, '0'), f.commaText, QuantityField(f.quantity),
+                        PadRight(f.articleName, 40, ' '), PadLeft(f.deptText, 2, '0'), f.vatText,
+                        kZReportPlaceholder, FormatDateDDMMYY(now), FormatTimeHHMM(now)});
     return line;
 }
 

@@ -91,10 +91,13 @@ using TraceHook = std::function<void(TraceDirection direction, std::string_view 
 
 // Blocking access to one serial port with error codes and texts instead of exceptions.
 //
-// Threads: one worker thread uses the object. The one exception is ClosePort, which the shell's
-// thread may call while the worker waits inside an operation: that wait ends promptly and fails,
-// every later operation fails at once (9994 or false), and the descriptor is never used after it
-// has been closed. Nothing here throws.
+// Threads: one worker thread uses the object; calls from different threads must not overlap,
+// with one exception. ClosePort may be called from another thread while the worker is inside
+// any operation other than OpenPort: a wait in that operation ends promptly and fails, every
+// later operation fails at once (9994 or false), and the descriptor is never used after it has
+// been closed. OpenPort and ClosePort must never run at the same time from two threads; the
+// owner orders them (the link worker opens and closes the port only under the mutex that its
+// StopLink also holds, and opens it before its thread starts). Nothing here throws.
 class TBlockSerial {
 public:
     TBlockSerial();
@@ -105,6 +108,7 @@ public:
     // "COM<n>" (any case) opens the n-th serial port (/dev/ttyS<n-1>); "/dev/ttyS<n>" the same
     // device; every other name (/dev/ttyUSB0, /dev/pts/7, COM0, COMX) is opened as given.
     void OpenPort(const std::string& name);
+    // From any thread, but never while OpenPort runs (see above).
     void ClosePort();
 
     void LoadPortState();

@@ -18,12 +18,12 @@
 #include <mutex>
 #include <optional>
 
+#include "base/UniqueFd.h"
 #include "serial/BlockSerial.h"
 #include "serial/LineRate.h"
 #include "serial/PortName.h"
 #include "serial/SerialErrors.h"
 #include "serial/TermiosSettings.h"
-#include "serial/UniqueFd.h"
 
 namespace tallyport {
 
@@ -214,6 +214,11 @@ struct TBlockSerial::Impl {
     int InputCountOn(const PortUse& use, int& count);
     int OutputCountOn(const PortUse& use, int& count);
     int WaitForInputOn(const PortUse& use, int waitMs, bool& ready);
+    // Reads or writes `count` bytes through `move` (given the count done so far, one read or
+    // write call) until all have moved, the I/O timeout passes (9997) or the port closes or goes
+    // away; `done` counts what moved. `events` is what the port waits for between calls.
+    template <typename Move>
+    int TransferOn(const PortUse& use, short events, int count, int& done, Move move);
     int ReadOn(const PortUse& use, char* buffer, int count, int& got);
     int WriteOn(const PortUse& use, const char* buffer, int count, int& put);
     int ReadAfterReadiness(const PortUse& use, std::string& bytes);
@@ -328,17 +333,19 @@ int TBlockSerial::Impl::LineErrorsAfter(const PortUse& use, int code) {
     return LineErrorCode(flags, code);
 }
 
-int TBlockSerial::Impl::ReadOn(const PortUse& use, char* buffer, int count, int& got) {
-    got = 0;
+template <typename Move>
+int TBlockSerial::Impl::TransferOn(const PortUse& use, short events, int count, int& done,
+                                   Move move) {
+    done = 0;
     if (lost.load())
         return EIO;
     const Clock::time_point deadline = DeadlineAfter(ioTimeoutMs.load());
     bool sawReady = false;
     int code = 0;
-    while (got < count) {
-        ssize_t r = read(use.fd, buffer + got, static_cast<std::size_t>(count - got));
+    while (done < count) {
+        ssize_t r = move(done);
         if (r > 0) {
-            got += static_cast<int>(r);
+            done += static_cast<int>(r);
             sawReady = false;
             continue;
         }
@@ -346,10 +353,10 @@ int TBlockSerial::Impl::ReadOn(const PortUse& use, char* buffer, int count, int&
             continue;
         if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
             return FromErrno(errno);
-        // No data. Right after the port reported input, that means the line is gone.
+        // Nothing moved. Right after the port reported readiness, that means the line is gone.
         if (r == 0 && sawReady)
             return DeviceGone();
-        WaitResult w = WaitOn(use, POLLIN, deadline);
+        WaitResult w = WaitOn(use, events, deadline);
         if (w.end == WaitEnd::Ready) {
             sawReady = true;
             continue;
@@ -360,47 +367,22 @@ int TBlockSerial::Impl::ReadOn(const PortUse& use, char* buffer, int count, int&
             return DeviceGone();
         if (w.end == WaitEnd::Failed)
             return w.error;
-        code = kSerialTimeout;
+        code = kSerialTimeout;  // the time is up; `done` tells how much moved
         break;
     }
     return LineErrorsAfter(use, code);
 }
 
+int TBlockSerial::Impl::ReadOn(const PortUse& use, char* buffer, int count, int& got) {
+    return TransferOn(use, POLLIN, count, got, [&](int done) {
+        return read(use.fd, buffer + done, static_cast<std::size_t>(count - done));
+    });
+}
+
 int TBlockSerial::Impl::WriteOn(const PortUse& use, const char* buffer, int count, int& put) {
-    put = 0;
-    if (lost.load())
-        return EIO;
-    const Clock::time_point deadline = DeadlineAfter(ioTimeoutMs.load());
-    bool sawReady = false;
-    int code = 0;
-    while (put < count) {
-        ssize_t r = write(use.fd, buffer + put, static_cast<std::size_t>(count - put));
-        if (r > 0) {
-            put += static_cast<int>(r);
-            sawReady = false;
-            continue;
-        }
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            return FromErrno(errno);
-        if (r == 0 && sawReady)
-            return DeviceGone();
-        WaitResult w = WaitOn(use, POLLOUT, deadline);
-        if (w.end == WaitEnd::Ready) {
-            sawReady = true;
-            continue;
-        }
-        if (w.end == WaitEnd::Closing)
-            return kSerialNotConnected;
-        if (w.end == WaitEnd::Lost)
-            return DeviceGone();
-        if (w.end == WaitEnd::Failed)
-            return w.error;
-        code = kSerialTimeout;  // what was not written by now is dropped
-        break;
-    }
-    return LineErrorsAfter(use, code);
+    return TransferOn(use, POLLOUT, count, put, [&](int done) {
+        return write(use.fd, buffer + done, static_cast<std::size_t>(count - done));
+    });
 }
 
 // The port reported input but counts none: read what comes; nothing at all means it is gone.

@@ -33,7 +33,42 @@ struct PendingValue {
     bool boolean = false;
 
     detail::Value View() const { return detail::Value{null, text, integer, real, boolean}; }
+    static PendingValue Of(const detail::Value& v) {
+        return PendingValue{v.null, std::string(v.text), v.integer, v.real, v.boolean};
+    }
 };
+
+// A text that is not empty as a value of a column of `type`: the text itself for a text column,
+// nothing when a number column cannot read it.
+std::optional<detail::Value> ValueOfText(ColumnType type, std::string_view text) {
+    detail::Value value;
+    value.null = false;
+    switch (type) {
+        case ColumnType::Text:
+            value.text = text;
+            break;
+        case ColumnType::Integer: {
+            auto number = detail::ParseTableInteger(text);
+            if (!number) {
+                return std::nullopt;
+            }
+            value.integer = *number;
+            break;
+        }
+        case ColumnType::Double: {
+            auto number = detail::ParseTableDouble(text);
+            if (!number) {
+                return std::nullopt;
+            }
+            value.real = *number;
+            break;
+        }
+        case ColumnType::Boolean:
+            value.boolean = detail::ParseTableBoolean(text);
+            break;
+    }
+    return value;
+}
 
 std::string_view UpToNul(std::string_view text) {
     std::size_t nul = text.find('\0');
@@ -333,33 +368,13 @@ void CsvTable::MoveTo(std::size_t position) {
 bool CsvTable::Locate(std::size_t column, std::string_view value) {
     impl_->RequireBrowse();
     const ColumnDef& def = impl_->Column(column);
-    detail::Value wanted;
-    wanted.null = value.empty();
+    detail::Value wanted;  // an empty text looks for a row without a value
     if (!value.empty()) {
-        switch (def.type) {
-            case ColumnType::Text:
-                wanted.text = value;
-                break;
-            case ColumnType::Integer: {
-                auto number = detail::ParseTableInteger(value);
-                if (!number) {
-                    return false;
-                }
-                wanted.integer = *number;
-                break;
-            }
-            case ColumnType::Double: {
-                auto number = detail::ParseTableDouble(value);
-                if (!number) {
-                    return false;
-                }
-                wanted.real = *number;
-                break;
-            }
-            case ColumnType::Boolean:
-                wanted.boolean = detail::ParseTableBoolean(value);
-                break;
+        std::optional<detail::Value> parsed = ValueOfText(def.type, value);
+        if (!parsed) {
+            return false;  // not a number: no row of a number column holds it
         }
+        wanted = *parsed;
     }
     std::optional<std::uint32_t> row = impl_->FindRow(column, wanted);
     if (!row) {
@@ -481,13 +496,7 @@ void CsvTable::Edit() {
     std::uint32_t row = impl_->RowAt(impl_->position);
     impl_->pending.assign(impl_->columns.size(), PendingValue{});
     for (std::size_t c = 0; c < impl_->columns.size(); ++c) {
-        detail::Value value = impl_->rows.Get(row, c);
-        PendingValue& slot = impl_->pending[c];
-        slot.null = value.null;
-        slot.text.assign(value.text);
-        slot.integer = value.integer;
-        slot.real = value.real;
-        slot.boolean = value.boolean;
+        impl_->pending[c] = PendingValue::Of(impl_->rows.Get(row, c));
     }
     impl_->editRow = row;
     impl_->state = Impl::State::Editing;
@@ -497,42 +506,21 @@ void CsvTable::SetFromText(std::size_t column, std::string_view text) {
     impl_->RequireChange();
     const ColumnDef& def = impl_->Column(column);
     PendingValue value;
-    switch (def.type) {
-        case ColumnType::Text: {
-            std::string_view kept = UpToNul(text).substr(0, def.width);
-            if (impl_->refuseCommas && kept.find(',') != std::string_view::npos) {
-                throw StoreError(detail::FillIn(kCommaRefused, def.name));
-            }
-            value.null = kept.empty();
-            value.text.assign(kept);
-            break;
+    if (def.type == ColumnType::Text) {
+        std::string_view kept = UpToNul(text).substr(0, def.width);
+        if (impl_->refuseCommas && kept.find(',') != std::string_view::npos) {
+            throw StoreError(detail::FillIn(kCommaRefused, def.name));
         }
-        case ColumnType::Integer:
-            if (!text.empty()) {
-                auto number = detail::ParseTableInteger(text);
-                if (!number) {
-                    throw StoreError(detail::NotIntegerMessage(text, def.name));
-                }
-                value.null = false;
-                value.integer = *number;
-            }
-            break;
-        case ColumnType::Double:
-            if (!text.empty()) {
-                auto number = detail::ParseTableDouble(text);
-                if (!number) {
-                    throw StoreError(detail::NotFloatMessage(text, def.name));
-                }
-                value.null = false;
-                value.real = *number;
-            }
-            break;
-        case ColumnType::Boolean:
-            if (!text.empty()) {
-                value.null = false;
-                value.boolean = detail::ParseTableBoolean(text);
-            }
-            break;
+        value.null = kept.empty();
+        value.text.assign(kept);
+    } else if (!text.empty()) {
+        std::optional<detail::Value> parsed = ValueOfText(def.type, text);
+        if (!parsed) {
+            throw StoreError(def.type == ColumnType::Integer
+                                 ? detail::NotIntegerMessage(text, def.name)
+                                 : detail::NotFloatMessage(text, def.name));
+        }
+        value = PendingValue::Of(*parsed);
     }
     impl_->pending[column] = std::move(value);
 }

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "base/FileIo.h"
 #include "store/FileAccess.h"
 
 namespace tallyport::detail {
@@ -59,17 +60,6 @@ std::string ReplacedFile(const std::string& path) {
     return path;
 }
 
-void SyncFolderOf(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    std::string folder =
-        slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);  // makes the rename durable; the data is already safe if this fails
-        ::close(dir);
-    }
-}
-
 }  // namespace
 
 FileReplacer::~FileReplacer() {
@@ -108,17 +98,7 @@ bool FileReplacer::Create(const std::string& path) {
 }
 
 bool FileReplacer::Write(std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t written = ::write(fd_, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
+    return WriteAll(fd_, bytes);
 }
 
 bool FileReplacer::Finish() {

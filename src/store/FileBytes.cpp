@@ -12,6 +12,9 @@
 #include <random>
 #include <system_error>
 
+#include "base/FileIo.h"
+#include "base/UniqueFd.h"
+
 namespace tallyport {
 
 namespace {
@@ -19,22 +22,6 @@ namespace {
 [[noreturn]] void ThrowErrno(int error, const std::string& what) {
     throw std::system_error(error, std::generic_category(), what);
 }
-
-// Owns one open descriptor.
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-private:
-    int fd_;
-};
 
 // A temporary file being written: removed again unless it was renamed into place.
 class TempFile {
@@ -89,30 +76,6 @@ private:
     int fd_;
     std::string path_;
 };
-
-void WriteAll(int fd, std::string_view bytes, const std::string& what) {
-    while (!bytes.empty()) {
-        ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            ThrowErrno(errno, what);
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-}
-
-std::string FolderOf(const std::string& path) {
-    std::size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    if (slash == 0) {
-        return "/";
-    }
-    return path.substr(0, slash);
-}
 
 // The file that a write must replace: the final target of a symbolic link, so that the link
 // itself stays in place.
@@ -187,7 +150,9 @@ void ReplaceFileBytes(const std::string& path, std::string_view bytes) {
 
     std::string folder = FolderOf(target);
     TempFile temp(folder);
-    WriteAll(temp.Fd(), bytes, temp.Path());
+    if (!WriteAll(temp.Fd(), bytes)) {
+        ThrowErrno(errno, temp.Path());
+    }
     if (exists) {
         if (::fchmod(temp.Fd(), old.st_mode & 07777) != 0) {
             ThrowErrno(errno, temp.Path());

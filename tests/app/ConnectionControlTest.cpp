@@ -18,30 +18,18 @@ using test::FakeDialogs;
 using test::FakeView;
 using test::NoticeRecorder;
 using test::ReadFile;
-using test::TempDir;
+using test::RegisterLine;
+using test::TempFolder;
+using test::UseSettingsIn;
 using test::WriteFile;
 using Result = TConnectionControl::StartupResult;
-
-std::string Line(int logicalNb, const std::string& port, const std::string& parity = "None") {
-    return std::to_string(logicalNb) + ",Datecs MP55,9600,8," + parity + ",1," + port + ",DA0" +
-           std::to_string(logicalNb) + ",CASA " + std::to_string(logicalNb) + "\r\n";
-}
 
 // Every test works in its own folder: the settings name files there, the configuration file
 // lies there, and the registers are simulated on pseudo-terminals.
 class ConnectionControlTest : public ::testing::Test {
 protected:
     ConnectionControlTest() {
-        AppSettings = AppSettingsRecord{};
-        AppSettings.PLU = dir.Path("PLU.txt");
-        AppSettings.ReceiptMaster = dir.Path("Bon.txt");
-        AppSettings.ReceiptDetail = dir.Path("Tran.txt");
-        AppSettings.Backup = "\\Backup\\";
-        AppSettings.ECRList = dir.Path("ECRs.dat");
-        AppSettings.Max = 100000000;
-        AppSettings.Prefix = 24;
-        AppSettings.RecDiscount = true;
-        AppSettings.RecAmount = true;
+        UseSettingsIn(dir);
         WriteFile(AppSettings.PLU, "0000000000123,01,1,2.5,3,PAINE\r\n");
     }
 
@@ -56,8 +44,8 @@ protected:
     // The register list file names both simulators, in the order given.
     void ListRegisters(const std::string& lines) { WriteFile(AppSettings.ECRList, lines); }
 
-    TempDir dir;
-    std::string configPath = dir.Path("Tallyport.ini");
+    TempFolder dir;
+    std::string configPath = dir.File("Tallyport.ini");
     FakeDialogs dialogs;
     FakeView view;
     NoticeRecorder notices;
@@ -67,7 +55,7 @@ protected:
 TEST_F(ConnectionControlTest, StartupWithAValidListConnectsEveryRegister) {
     sim::EcrSimulator first(1);
     sim::EcrSimulator second(2);
-    ListRegisters(Line(2, second.PortName()) + Line(1, first.PortName()));
+    ListRegisters(RegisterLine(2, second.PortName()) + RegisterLine(1, first.PortName()));
 
     EXPECT_EQ(Control().TrayStartup(), Result::Running);
     EXPECT_TRUE(Connected);
@@ -92,7 +80,7 @@ TEST_F(ConnectionControlTest, StartupWithAValidListConnectsEveryRegister) {
     EXPECT_NE(config.find("[Files]"), std::string::npos);
     EXPECT_NE(config.find("RecDecimals=0"), std::string::npos);
     EXPECT_EQ(ReadFile(AppSettings.ECRList),
-              Line(1, first.PortName()) + Line(2, second.PortName()));
+              RegisterLine(1, first.PortName()) + RegisterLine(2, second.PortName()));
     const std::size_t polls = first.PollCount();
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(first.PollCount(), polls);
@@ -117,7 +105,7 @@ TEST_F(ConnectionControlTest, AMissingRegisterListEndsTheProgramWithoutWritingAn
 }
 
 TEST_F(ConnectionControlTest, ADuplicatePortInTheListEndsTheProgram) {
-    ListRegisters(Line(1, "COM3") + Line(2, "COM3"));
+    ListRegisters(RegisterLine(1, "COM3") + RegisterLine(2, "COM3"));
     const std::string before = ReadFile(AppSettings.ECRList);
     EXPECT_EQ(Control().TrayStartup(), Result::Failed);
     EXPECT_EQ(dialogs.Texts(),
@@ -127,7 +115,7 @@ TEST_F(ConnectionControlTest, ADuplicatePortInTheListEndsTheProgram) {
 }
 
 TEST_F(ConnectionControlTest, AnArticleFileThatFailsEndsTheProgramWithoutWritingAnything) {
-    ListRegisters(Line(1, "COM1"));
+    ListRegisters(RegisterLine(1, "COM1"));
     const std::string list = ReadFile(AppSettings.ECRList);
     for (const std::string& articles :
          {std::string("0000000000123,01,1,2.5,3,A\r\n0000000000123,01,1,3.5,3,B\r\n"),
@@ -173,7 +161,8 @@ TEST_F(ConnectionControlTest, AnEmptyListWarnsAtStartupAndAtEveryConnect) {
 TEST_F(ConnectionControlTest, ARowThatCannotBecomeAWorkerKeepsTheWorkersBeforeIt) {
     sim::EcrSimulator first(1);
     sim::EcrSimulator third(3);
-    ListRegisters(Line(1, first.PortName()) + Line(2, "COM2", "") + Line(3, third.PortName()));
+    ListRegisters(RegisterLine(1, first.PortName()) + RegisterLine(2, "COM2", "") +
+                  RegisterLine(3, third.PortName()));
     EXPECT_EQ(Control().TrayStartup(), Result::Running);
     EXPECT_EQ(dialogs.Texts(),
               std::vector<std::string>{"Eroare: Nu se poate initializa lista de case de marcat!"});
@@ -191,7 +180,7 @@ TEST_F(ConnectionControlTest, ARowThatCannotBecomeAWorkerKeepsTheWorkersBeforeIt
 
 TEST_F(ConnectionControlTest, WithSomePortsOpenDisconnectStopsOnlyTheStartedWorkers) {
     sim::EcrSimulator second(2);
-    ListRegisters(Line(1, "/nonexistent/ttyX") + Line(2, second.PortName()));
+    ListRegisters(RegisterLine(1, "/nonexistent/ttyX") + RegisterLine(2, second.PortName()));
     EXPECT_EQ(Control().TrayStartup(), Result::Running);
     EXPECT_TRUE(Connected);
     EXPECT_TRUE(dialogs.messages.empty());
@@ -208,7 +197,7 @@ TEST_F(ConnectionControlTest, WithSomePortsOpenDisconnectStopsOnlyTheStartedWork
 }
 
 TEST_F(ConnectionControlTest, NoPortOpensShowsNothingAndStaysDisconnected) {
-    ListRegisters(Line(1, "/nonexistent/gone1") + Line(2, "/nonexistent/gone2"));
+    ListRegisters(RegisterLine(1, "/nonexistent/gone1") + RegisterLine(2, "/nonexistent/gone2"));
     EXPECT_EQ(Control().TrayStartup(), Result::Running);
     EXPECT_FALSE(Connected);
     Control().ConnectAction();
@@ -220,7 +209,7 @@ TEST_F(ConnectionControlTest, NoPortOpensShowsNothingAndStaysDisconnected) {
 TEST_F(ConnectionControlTest, AnOpenReceiptRefusesDisconnectAndExit) {
     sim::EcrSimulator first(1);
     sim::EcrSimulator second(2);
-    ListRegisters(Line(1, first.PortName()) + Line(2, second.PortName()));
+    ListRegisters(RegisterLine(1, first.PortName()) + RegisterLine(2, second.PortName()));
     ASSERT_EQ(Control().TrayStartup(), Result::Running);
     ASSERT_TRUE(Connected);
     Control().ECRThreads()[1]->Link().PendingTranLines.Append("0002,OP,NRBN,...");
@@ -257,7 +246,7 @@ TEST_F(ConnectionControlTest, AnOpenReceiptRefusesDisconnectAndExit) {
 
 TEST_F(ConnectionControlTest, NoToTheCloseQuestionChangesNothing) {
     sim::EcrSimulator first(1);
-    ListRegisters(Line(1, first.PortName()));
+    ListRegisters(RegisterLine(1, first.PortName()));
     ASSERT_EQ(Control().TrayStartup(), Result::Running);
     dialogs.answers = {false};
     EXPECT_FALSE(Control().CloseQuery(true));
@@ -271,7 +260,7 @@ TEST_F(ConnectionControlTest, NoToTheCloseQuestionChangesNothing) {
 TEST_F(ConnectionControlTest, DisconnectThenConnectServesTheSameRegisters) {
     sim::EcrSimulator first(1);
     sim::EcrSimulator second(2);
-    ListRegisters(Line(1, first.PortName()) + Line(2, second.PortName()));
+    ListRegisters(RegisterLine(1, first.PortName()) + RegisterLine(2, second.PortName()));
     ASSERT_EQ(Control().TrayStartup(), Result::Running);
     ASSERT_TRUE(first.WaitForPolls(2, 5s));
     Control().ConnectButtonAction();  // connected: the button disconnects
@@ -331,7 +320,7 @@ TEST_F(ConnectionControlTest, WorkersCarryTheRowAndTheSettingsInListOrder) {
 }
 
 TEST_F(ConnectionControlTest, WithoutSeparateFilesEveryWorkerWritesTheConfiguredNames) {
-    ListRegisters(Line(3, "/nonexistent/tty3") + Line(4, "/nonexistent/tty4"));
+    ListRegisters(RegisterLine(3, "/nonexistent/tty3") + RegisterLine(4, "/nonexistent/tty4"));
     ASSERT_EQ(Control().TrayStartup(), Result::Running);
     for (const auto& worker : Control().ECRThreads()) {
         EXPECT_EQ(worker->Link().ReceiptMasterFile, AppSettings.ReceiptMaster);
@@ -356,7 +345,7 @@ TEST(OutputFileNames, ExtensionAfterTheLastSeparator) {
 TEST_F(ConnectionControlTest, AStopDuringStartupEndsWithoutWritingAnything) {
     // A signal already waiting when the start-up begins.
     sim::EcrSimulator first(1);
-    ListRegisters(Line(1, first.PortName()));
+    ListRegisters(RegisterLine(1, first.PortName()));
     const std::string list = ReadFile(AppSettings.ECRList);
     int probes = 0;
     Control().SetStopProbe([&probes] { return ++probes >= 1; });
@@ -370,7 +359,7 @@ TEST_F(ConnectionControlTest, AStopDuringStartupEndsWithoutWritingAnything) {
 
 TEST_F(ConnectionControlTest, AStopRightAfterTheStartupConnectStopsTheWorkersAndWritesNothing) {
     sim::EcrSimulator first(1);
-    ListRegisters(Line(1, first.PortName()));
+    ListRegisters(RegisterLine(1, first.PortName()));
     int probes = 0;
     // The last check of the start-up, after the registers were connected.
     Control().SetStopProbe([&] { return ++probes == 5 && Connected; });
@@ -418,8 +407,8 @@ TEST_F(ConnectionControlTest, SettingsAreWrittenOnChangeButNotWhileLoading) {
 }
 
 TEST_F(ConnectionControlTest, DeleteAsksFirstAndReportsTheStoresRefusal) {
-    const std::string one = Line(1, "/nonexistent/tty1");
-    const std::string two = Line(2, "/nonexistent/tty2");
+    const std::string one = RegisterLine(1, "/nonexistent/tty1");
+    const std::string two = RegisterLine(2, "/nonexistent/tty2");
     ListRegisters(one + two);
     ASSERT_EQ(Control().TrayStartup(), Result::Running);
 
@@ -441,9 +430,9 @@ TEST_F(ConnectionControlTest, DeleteAsksFirstAndReportsTheStoresRefusal) {
 }
 
 TEST_F(ConnectionControlTest, AListThatCannotBeSavedIsReportedAndKeptInMemory) {
-    ListRegisters(Line(1, "/nonexistent/tty1"));
+    ListRegisters(RegisterLine(1, "/nonexistent/tty1"));
     ASSERT_EQ(Control().TrayStartup(), Result::Running);
-    AppSettings.ECRList = dir.Path("missing-folder/ECRs.dat");
+    AppSettings.ECRList = dir.File("missing-folder/ECRs.dat");
     CsvTable& list = Control().RegisterList();
     list.Append();
     list.SetFromText(0, "7");

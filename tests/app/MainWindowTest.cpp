@@ -38,35 +38,23 @@ using namespace std::chrono_literals;
 using test::Exists;
 using test::FakeDialogs;
 using test::ReadFile;
-using test::TempDir;
+using test::RegisterLine;
+using test::TempFolder;
+using test::UseSettingsIn;
 using test::WriteFile;
 using Result = TConnectionControl::StartupResult;
-
-std::string Line(int logicalNb, const std::string& port) {
-    return std::to_string(logicalNb) + ",Datecs MP55,9600,8,None,1," + port + ",DA0" +
-           std::to_string(logicalNb) + ",CASA " + std::to_string(logicalNb) + "\r\n";
-}
 
 class MainWindowTest : public ::testing::Test {
 protected:
     MainWindowTest() {
-        AppSettings = AppSettingsRecord{};
-        AppSettings.PLU = dir.Path("PLU.txt");
-        AppSettings.ReceiptMaster = dir.Path("Bon.txt");
-        AppSettings.ReceiptDetail = dir.Path("Tran.txt");
-        AppSettings.Backup = "\\Backup\\";
-        AppSettings.ECRList = dir.Path("ECRs.dat");
-        AppSettings.Max = 100000000;
-        AppSettings.Prefix = 24;
-        AppSettings.RecDiscount = true;
-        AppSettings.RecAmount = true;
+        UseSettingsIn(dir);
         WriteFile(AppSettings.PLU, "");
     }
 
     TfMain& Window() {
         if (!window) {
             window = std::make_unique<TfMain>(configPath, dialogs, log, nullptr,
-                                              QString::fromStdString(dir.Root().string()));
+                                              QString::fromStdString(dir.Path().string()));
         }
         return *window;
     }
@@ -110,8 +98,8 @@ protected:
         EXPECT_TRUE(seen);
     }
 
-    TempDir dir;
-    std::string configPath = dir.Path("Tallyport.ini");
+    TempFolder dir;
+    std::string configPath = dir.File("Tallyport.ini");
     FakeDialogs dialogs;
     ConsoleLog log{2};
     std::unique_ptr<TfMain> window;
@@ -214,7 +202,7 @@ TEST_F(MainWindowTest, ThePrefixSampleFollowsThePrefixHoweverOftenShown) {
 }
 
 TEST_F(MainWindowTest, APrefixThatIsNoIntegerKeepsTheEarlierOne) {
-    WriteFile(AppSettings.ECRList, Line(1, "/nonexistent/tty1"));
+    WriteFile(AppSettings.ECRList, RegisterLine(1, "/nonexistent/tty1"));
     ASSERT_EQ(Window().Startup(), Result::Running);
     auto* prefix = Find<QLineEdit>("ePrefix");
     prefix->setText("abc");
@@ -223,7 +211,7 @@ TEST_F(MainWindowTest, APrefixThatIsNoIntegerKeepsTheEarlierOne) {
     EXPECT_NE(ReadFile(configPath).find("Prefix=24"), std::string::npos);
     EXPECT_EQ(prefix->text(), "abc");  // the typed text stays until the settings are shown
     // Leaving a setting rewrites the register list with the same content.
-    EXPECT_EQ(ReadFile(AppSettings.ECRList), Line(1, "/nonexistent/tty1"));
+    EXPECT_EQ(ReadFile(AppSettings.ECRList), RegisterLine(1, "/nonexistent/tty1"));
 
     // An emptied file name is stored empty; the loaded article table stays as it is.
     auto* plu = Find<QLineEdit>("ePLUFile");
@@ -231,7 +219,7 @@ TEST_F(MainWindowTest, APrefixThatIsNoIntegerKeepsTheEarlierOne) {
     Leave(plu);
     EXPECT_EQ(AppSettings.PLU, "");
     EXPECT_NE(ReadFile(configPath).find("PLU=\r\n"), std::string::npos);
-    EXPECT_EQ(Window().Control().PluHolder()->FileName(), dir.Path("PLU.txt"));
+    EXPECT_EQ(Window().Control().PluHolder()->FileName(), dir.File("PLU.txt"));
 
     prefix->setText("$1A");
     Leave(prefix);
@@ -268,8 +256,9 @@ TEST_F(MainWindowTest, ACheckBoxClickWritesAtOnceButNotDuringStartup) {
 }
 
 TEST_F(MainWindowTest, TheGridShowsTheRegistersInLogicalOrder) {
-    WriteFile(AppSettings.ECRList, Line(5, "/nonexistent/tty5") + Line(2, "/nonexistent/tty2") +
-                                       Line(9, "/nonexistent/tty9"));
+    WriteFile(AppSettings.ECRList, RegisterLine(5, "/nonexistent/tty5") +
+                                       RegisterLine(2, "/nonexistent/tty2") +
+                                       RegisterLine(9, "/nonexistent/tty9"));
     ASSERT_EQ(Window().Startup(), Result::Running);
     EXPECT_EQ(GridColumn(0), (std::vector<QString>{"2", "5", "9"}));
     EXPECT_EQ(GridColumn(1), (std::vector<QString>{"DA02", "DA05", "DA09"}));
@@ -284,7 +273,8 @@ TEST_F(MainWindowTest, TheGridShowsTheRegistersInLogicalOrder) {
 }
 
 TEST_F(MainWindowTest, AddAndEditThroughTheDialogWithDuplicateRefusal) {
-    WriteFile(AppSettings.ECRList, Line(1, "/nonexistent/tty1") + Line(3, "/nonexistent/tty3"));
+    WriteFile(AppSettings.ECRList,
+              RegisterLine(1, "/nonexistent/tty1") + RegisterLine(3, "/nonexistent/tty3"));
     ASSERT_EQ(Window().Startup(), Result::Running);
     auto* insert = Find<QPushButton>("btInsert");
     WithRegisterDialog([&] { QTest::mouseClick(insert, Qt::LeftButton); },
@@ -324,7 +314,7 @@ TEST_F(MainWindowTest, AddAndEditThroughTheDialogWithDuplicateRefusal) {
 
 TEST_F(MainWindowTest, ConnectButtonAndTrayMenuFollowTheConnection) {
     sim::EcrSimulator reg(1);
-    WriteFile(AppSettings.ECRList, Line(1, reg.PortName()));
+    WriteFile(AppSettings.ECRList, RegisterLine(1, reg.PortName()));
     ASSERT_EQ(Window().Startup(), Result::Running);
     ASSERT_TRUE(Connected);
     auto* button = Find<QPushButton>("btConnect");
@@ -399,7 +389,7 @@ TEST_F(MainWindowTest, BrowseChoosesAFileFromTheProgramFolder) {
     EXPECT_EQ(AppSettings.ReceiptDetail, "/srv/bo/Tranzactii.TXT");
     EXPECT_NE(ReadFile(configPath).find("ReceiptDetail=/srv/bo/Tranzactii.TXT"), std::string::npos);
     ASSERT_EQ(dialogs.fileDialogDirs.size(), 2u);
-    EXPECT_EQ(dialogs.fileDialogDirs[0], dir.Root().string());
+    EXPECT_EQ(dialogs.fileDialogDirs[0], dir.Path().string());
 }
 
 TEST_F(MainWindowTest, HelpOpensTheManualAndSaysNothingWhenItIsMissing) {
@@ -411,23 +401,23 @@ TEST_F(MainWindowTest, HelpOpensTheManualAndSaysNothingWhenItIsMissing) {
         return true;
     });
     // The manual is looked for in the current folder, then beside the program.
-    TempDir current;
+    TempFolder current;
     const auto previous = std::filesystem::current_path();
-    std::filesystem::current_path(current.Root());
+    std::filesystem::current_path(current.Path());
     QTest::mouseClick(Find<QPushButton>("btHelp"), Qt::LeftButton);
     const std::size_t openedWithoutManual = opened.size();
-    WriteFile(dir.Path("ManualECR.htm"), "<html></html>");
+    WriteFile(dir.File("ManualECR.htm"), "<html></html>");
     QTest::mouseClick(Find<QPushButton>("btHelp"), Qt::LeftButton);
-    WriteFile(current.Path("ManualECR.htm"), "<html></html>");
+    WriteFile(current.File("ManualECR.htm"), "<html></html>");
     QTest::mouseClick(Find<QPushButton>("btHelp"), Qt::LeftButton);
     std::filesystem::current_path(previous);
 
     EXPECT_EQ(openedWithoutManual, 0u);
     EXPECT_EQ(dialogs.messages.size(), 1u);  // only the empty-list warning of the start-up
     ASSERT_EQ(opened.size(), 2u);
-    EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(dir.Path("ManualECR.htm"))));
+    EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(dir.File("ManualECR.htm"))));
     EXPECT_EQ(opened[1],
-              QUrl::fromLocalFile(QString::fromStdString(current.Path("ManualECR.htm"))));
+              QUrl::fromLocalFile(QString::fromStdString(current.File("ManualECR.htm"))));
 }
 
 TEST_F(MainWindowTest, NoticesFromAWorkerThreadAreShownOnTheUserInterfaceThread) {

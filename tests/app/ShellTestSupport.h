@@ -1,60 +1,45 @@
 #pragma once
 
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <deque>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <mutex>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/ShellView.h"
 #include "app/UserDialogs.h"
-#include "base/NoticeSink.h"
+#include "store/AppSettings.h"
+#include "support/NoticeRecorder.h"
+#include "support/TempFolder.h"
 
 namespace tallyport::test {
 
-// A folder of the test's own, removed afterwards.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "tallyport-app-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    std::string Path(const std::string& name) const { return (path_ / name).string(); }
-    const std::filesystem::path& Root() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
-
-inline void WriteFile(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-}
-
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 inline bool Exists(const std::string& path) {
     return std::filesystem::exists(path);
+}
+
+// A line of the register list: register `logicalNb`, a Datecs MP55 on `port` at 9600 bits per
+// second with 8 data bits, `parity` and 1 stop bit, fiscal series "DA0<n>", cash point "CASA <n>".
+inline std::string RegisterLine(int logicalNb, const std::string& port,
+                                const std::string& parity = "None") {
+    return std::to_string(logicalNb) + ",Datecs MP55,9600,8," + parity + ",1," + port + ",DA0" +
+           std::to_string(logicalNb) + ",CASA " + std::to_string(logicalNb) + "\r\n";
+}
+
+// Fresh settings whose files (article file, receipt files, register list) lie in `dir`, with
+// the options these suites run with.
+inline void UseSettingsIn(const TempFolder& dir) {
+    AppSettings = AppSettingsRecord{};
+    AppSettings.PLU = dir.File("PLU.txt");
+    AppSettings.ReceiptMaster = dir.File("Bon.txt");
+    AppSettings.ReceiptDetail = dir.File("Tran.txt");
+    AppSettings.Backup = "\\Backup\\";
+    AppSettings.ECRList = dir.File("ECRs.dat");
+    AppSettings.Max = 100000000;
+    AppSettings.Prefix = 24;
+    AppSettings.RecDiscount = true;
+    AppSettings.RecAmount = true;
 }
 
 struct Shown {
@@ -133,22 +118,6 @@ public:
     std::vector<AppSettingsRecord> shownSettings;
     std::vector<bool> states;
     std::function<void(AppSettingsRecord&)> change;
-};
-
-class NoticeRecorder final : public NoticeSink {
-public:
-    void ShowNotice(const std::string& title, const std::string& text, int, NoticeIcon) override {
-        std::lock_guard lock(mutex_);
-        notices_.push_back(title + ": " + text);
-    }
-    std::vector<std::string> Notices() const {
-        std::lock_guard lock(mutex_);
-        return notices_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> notices_;
 };
 
 }  // namespace tallyport::test

@@ -17,6 +17,7 @@
 #include "app/StopSignalWatcher.h"
 #include "store/AppSettings.h"
 #include "support/EcrSimulator.h"
+#include "support/SettableClock.h"
 
 namespace tallyport {
 namespace {
@@ -24,7 +25,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::Exists;
 using test::ReadFile;
-using test::TempDir;
+using test::TempFolder;
 using test::WriteFile;
 
 std::string Line(int logicalNb, const std::string& port) {
@@ -57,13 +58,11 @@ TEST(SignalPipe, TheHandlerOnlyQueuesTheSignal) {
 }
 
 TEST(ConsoleOutput, LinesCarryATimeStampAndStayWhole) {
-    TempDir dir;
-    const std::string path = dir.Path("log.txt");
+    TempFolder dir;
+    const std::string path = dir.File("log.txt");
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     ASSERT_GE(fd, 0);
-    struct FixedClock final : LocalClock {
-        LocalTime Now() const override { return {2026, 12, 6, 21, 50, 7}; }
-    } clock;
+    const test::SettableClock clock(LocalTime{2026, 12, 6, 21, 50, 7});
     {
         ConsoleLog log(fd, clock);
         ConsoleDialogs dialogs(log);
@@ -82,20 +81,20 @@ TEST(ConsoleOutput, LinesCarryATimeStampAndStayWhole) {
 
 // The stop request inside one process: the watcher, the control and a simulated register.
 TEST(StopSignalWatcher, ASignalWaitsForTheOpenReceiptThenExitsInOrder) {
-    TempDir dir;
+    TempFolder dir;
     sim::EcrSimulator reg(1);
     AppSettings = AppSettingsRecord{};
-    AppSettings.PLU = dir.Path("PLU.txt");
-    AppSettings.ECRList = dir.Path("ECRs.dat");
-    AppSettings.ReceiptMaster = dir.Path("Bon.txt");
-    AppSettings.ReceiptDetail = dir.Path("Tran.txt");
+    AppSettings.PLU = dir.File("PLU.txt");
+    AppSettings.ECRList = dir.File("ECRs.dat");
+    AppSettings.ReceiptMaster = dir.File("Bon.txt");
+    AppSettings.ReceiptDetail = dir.File("Tran.txt");
     WriteFile(AppSettings.PLU, "");
     WriteFile(AppSettings.ECRList, Line(1, reg.PortName()));
     test::FakeDialogs dialogs;
     test::FakeView view;
     test::NoticeRecorder notices;
     StopSignalWatcher watcher(50);
-    TConnectionControl control(dir.Path("Tallyport.ini"), view, dialogs, notices, nullptr);
+    TConnectionControl control(dir.File("Tallyport.ini"), view, dialogs, notices, nullptr);
     int ended = 0;
     watcher.Attach(control, [&ended] { ++ended; });
     ASSERT_EQ(control.TrayStartup(), TConnectionControl::StartupResult::Running);
@@ -119,20 +118,20 @@ TEST(StopSignalWatcher, ASignalWaitsForTheOpenReceiptThenExitsInOrder) {
     EXPECT_TRUE(control.Ended());
     EXPECT_FALSE(Connected);
     EXPECT_FALSE(watcher.WaitingForReceipts());
-    EXPECT_NE(ReadFile(dir.Path("Tallyport.ini")).find("[Options]"), std::string::npos);
+    EXPECT_NE(ReadFile(dir.File("Tallyport.ini")).find("[Options]"), std::string::npos);
 }
 
 // The program itself, started without a window in a folder of its own.
 class HeadlessProgram {
 public:
-    HeadlessProgram(const std::string& program, const TempDir& dir) : dir_(dir) {
+    HeadlessProgram(const std::string& program, const TempFolder& dir) : dir_(dir) {
         // The configuration lies next to the program: run a copy that lives in the folder.
-        const std::string copy = dir.Path("tallyport");
+        const std::string copy = dir.File("tallyport");
         std::filesystem::copy_file(program, copy);
-        const std::string log = dir.Path("stderr.txt");
+        const std::string log = dir.File("stderr.txt");
         pid_ = ::fork();
         if (pid_ == 0) {
-            if (::chdir(dir.Root().c_str()) != 0) {
+            if (::chdir(dir.Path().c_str()) != 0) {
                 ::_exit(126);
             }
             const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -164,29 +163,29 @@ public:
         }
         return status_;
     }
-    std::string Log() const { return ReadFile(dir_.Path("stderr.txt")); }
+    std::string Log() const { return ReadFile(dir_.File("stderr.txt")); }
 
 private:
-    const TempDir& dir_;
+    const TempFolder& dir_;
     pid_t pid_ = -1;
     std::optional<int> status_;
 };
 
 TEST(HeadlessProgram, SigtermWithNoReceiptOpenExitsZeroAndWritesTheSettings) {
-    TempDir dir;
+    TempFolder dir;
     sim::EcrSimulator reg(4);
-    WriteFile(dir.Path("PLU.txt"), "");
-    WriteFile(dir.Path("ECRs.dat"), Line(4, reg.PortName()));
+    WriteFile(dir.File("PLU.txt"), "");
+    WriteFile(dir.File("ECRs.dat"), Line(4, reg.PortName()));
     HeadlessProgram program(TALLYPORT_PROGRAM, dir);
     ASSERT_TRUE(reg.WaitForPolls(3, 10s)) << program.Log();
-    EXPECT_FALSE(Exists(dir.Path("Tallyport.ini")));
+    EXPECT_FALSE(Exists(dir.File("Tallyport.ini")));
 
     program.Signal(SIGTERM);
     EXPECT_EQ(program.WaitForExit(10s), 0) << program.Log();
-    const std::string config = ReadFile(dir.Path("Tallyport.ini"));
+    const std::string config = ReadFile(dir.File("Tallyport.ini"));
     EXPECT_NE(config.find("PLU=PLU.txt"), std::string::npos) << config;
     EXPECT_NE(config.find("Prefix=24"), std::string::npos);
-    EXPECT_EQ(ReadFile(dir.Path("ECRs.dat")), Line(4, reg.PortName()));
+    EXPECT_EQ(ReadFile(dir.File("ECRs.dat")), Line(4, reg.PortName()));
     const std::size_t polls = reg.PollCount();
     std::this_thread::sleep_for(200ms);
     EXPECT_EQ(reg.PollCount(), polls);
@@ -197,21 +196,21 @@ TEST(HeadlessProgram, SigtermWithNoReceiptOpenExitsZeroAndWritesTheSettings) {
 }
 
 TEST(HeadlessProgram, AStartupErrorEndsWithoutWriting) {
-    TempDir dir;
-    WriteFile(dir.Path("PLU.txt"), "");  // no register list at all
+    TempFolder dir;
+    WriteFile(dir.File("PLU.txt"), "");  // no register list at all
     HeadlessProgram program(TALLYPORT_PROGRAM, dir);
     EXPECT_EQ(program.WaitForExit(10s), 1) << program.Log();
     EXPECT_NE(program.Log().find("Eroare: Fisierele aplicatiei sunt corupte! Reinstalati."),
               std::string::npos);
-    EXPECT_FALSE(Exists(dir.Path("Tallyport.ini")));
-    EXPECT_FALSE(Exists(dir.Path("ECRs.dat")));
+    EXPECT_FALSE(Exists(dir.File("Tallyport.ini")));
+    EXPECT_FALSE(Exists(dir.File("ECRs.dat")));
 }
 
 TEST(HeadlessProgram, SigtermWithAReceiptOpenRunsUntilTheReceiptCloses) {
-    TempDir dir;
+    TempFolder dir;
     sim::EcrSimulator reg(1);
-    WriteFile(dir.Path("PLU.txt"), "");
-    WriteFile(dir.Path("ECRs.dat"), Line(1, reg.PortName()));
+    WriteFile(dir.File("PLU.txt"), "");
+    WriteFile(dir.File("ECRs.dat"), Line(1, reg.PortName()));
     HeadlessProgram program(TALLYPORT_TESTHOST, dir);
     ASSERT_TRUE(reg.WaitForPolls(2, 10s)) << program.Log();
     // The register opens a receipt: the program holds one pending line.
@@ -222,12 +221,12 @@ TEST(HeadlessProgram, SigtermWithAReceiptOpenRunsUntilTheReceiptCloses) {
     EXPECT_NE(program.Log().find("bonuri deschise"), std::string::npos) << program.Log();
     const std::size_t polls = reg.PollCount();
     EXPECT_TRUE(reg.WaitForPolls(polls + 2, 5s));  // still serving the register
-    EXPECT_FALSE(Exists(dir.Path("Tallyport.ini")));
+    EXPECT_FALSE(Exists(dir.File("Tallyport.ini")));
 
     // The receipt closes; the exit that was asked for follows.
     ASSERT_TRUE(reg.Exchange("DA01;0;3;0", 5s).acked);
     EXPECT_EQ(program.WaitForExit(10s), 0) << program.Log();
-    EXPECT_TRUE(Exists(dir.Path("Tallyport.ini")));
+    EXPECT_TRUE(Exists(dir.File("Tallyport.ini")));
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,11 +11,13 @@
 
 #include "support/EcrProtocol.h"
 #include "support/EcrSimulator.h"
+#include "support/TempFolder.h"
 
 namespace tallyport::sim {
 namespace {
 
 using namespace std::chrono_literals;
+using test::TempFolder;
 
 // The PC end of the line, bare.
 class SlaveEnd {
@@ -62,19 +63,6 @@ public:
 private:
     int fd_ = -1;
     bool hungUp_ = false;
-};
-
-class TempFolder {
-public:
-    TempFolder() {
-        char pattern[] = "/tmp/tallyport-sim-XXXXXX";
-        path_ = mkdtemp(pattern);
-    }
-    ~TempFolder() { std::filesystem::remove_all(path_); }
-    std::string Path(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
 };
 
 TEST(EcrSimulator, AnswersOnlyPollsForItsNumberAndRecordsTheLine) {
@@ -185,7 +173,7 @@ TEST(EcrSimulator, ExchangeFollowsThePcToItsResponse) {
 
 TEST(EcrSimulator, UnplugAndPlugBackUnderTheSameLink) {
     TempFolder folder;
-    const std::string link = folder.Path("ecr1");
+    const std::string link = folder.File("ecr1");
     EcrSimulator sim(EcrSimulator::Options{1, link, {}});
     EXPECT_EQ(sim.PortName(), link);
     const std::string firstSlave = sim.SlavePath();

@@ -87,7 +87,7 @@ TEST(LinkStop, RestartResumesPollingAndKeepsLinkState) {
 TEST(LinkStart, UnopenablePortAndNeverStartedWorker) {
     TempFolder folder;
     {
-        auto worker = MakeWorker(folder.Path("no-such-port"), 1);
+        auto worker = MakeWorker(folder.File("no-such-port"), 1);
         EXPECT_FALSE(worker->StartLink());
         EXPECT_FALSE(worker->Running());
         EXPECT_EQ(worker->Link().Port.LastErrorCode(), ENOENT);
@@ -102,7 +102,7 @@ TEST(LinkStart, UnopenablePortAndNeverStartedWorker) {
     // A worker whose start failed runs none either: its port becomes openable afterwards.
     {
         auto worker = MakeWorker(sim.PortName(), 1);
-        worker->Link().CommPort = folder.Path("no-such-port");
+        worker->Link().CommPort = folder.File("no-such-port");
         EXPECT_FALSE(worker->StartLink());
         worker->Link().CommPort = sim.PortName();
     }
@@ -129,7 +129,7 @@ TEST(LinkStart, SettingsThatCannotBeWrittenKeepThePortOpen) {
 
 TEST(LinkRecovery, RegisterUnpluggedAndPluggedBack) {
     TempFolder folder;
-    const std::string link = folder.Path("ecr4");
+    const std::string link = folder.File("ecr4");
     EcrSimulator sim(EcrSimulator::Options{4, link, {}});
     auto worker = MakeWorker(link, 4);
     ASSERT_TRUE(worker->StartLink());

@@ -1,11 +1,9 @@
 #pragma once
 
-#include <stdlib.h>
 #include <sys/resource.h>
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,11 +13,13 @@
 #include "link/SerialThread.h"
 #include "serial/BlockSerial.h"
 #include "support/EcrSimulator.h"
+#include "support/TempFolder.h"
 
 namespace tallyport::linktest {
 
 using namespace std::chrono_literals;
 using sim::Clock;
+using test::TempFolder;
 
 // The link engine shows no notices itself; handlers in these tests do not either.
 class SilentNotices final : public NoticeSink {
@@ -73,19 +73,6 @@ inline std::chrono::microseconds ProcessCpuTime() {
     return std::chrono::seconds(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            std::chrono::microseconds(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
 }
-
-class TempFolder {
-public:
-    TempFolder() {
-        char pattern[] = "/tmp/tallyport-link-XXXXXX";
-        path_ = mkdtemp(pattern);
-    }
-    ~TempFolder() { std::filesystem::remove_all(path_); }
-    std::string Path(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
 
 inline long Ms(Clock::duration d) {
     return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());

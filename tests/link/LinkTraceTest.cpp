@@ -5,9 +5,6 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "LinkTestSupport.h"
 #include "link/LinkTrace.h"
 
@@ -63,8 +60,8 @@ private:
 };
 
 std::string RunWorkerAndTrace(bool traceOn) {
-    const std::string path = std::filesystem::temp_directory_path() /
-                             ("tallyport-trace-" + std::to_string(getpid()) + ".txt");
+    TempFolder folder;
+    const std::string path = folder.File("trace.txt");
     if (traceOn) {
         setenv(kLinkTraceVariable, "1", 1);
     } else {
@@ -81,11 +78,7 @@ std::string RunWorkerAndTrace(bool traceOn) {
         worker->StopLink();
     }
     unsetenv(kLinkTraceVariable);
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    std::filesystem::remove(path);
-    return text.str();
+    return test::ReadFile(path);
 }
 
 TEST(LinkTrace, WorkerTracesWhatItSendsAndReceives) {

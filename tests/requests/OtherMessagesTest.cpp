@@ -24,7 +24,7 @@ protected:
 };
 
 TEST(RequestHandlerTable, EveryTypeHasItsHandler) {
-    testing::FixedClock clock(kTestTime);
+    SettableClock clock(kTestTime);
     RequestContext context(clock);
     auto table = MakeRequestHandlers(context);
     const std::string handled = "01234789BF";

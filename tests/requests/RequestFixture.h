@@ -9,53 +9,22 @@
 #include <vector>
 
 #include "TestFiles.h"
-#include "base/LocalClock.h"
-#include "base/NoticeSink.h"
 #include "link/LinkLock.h"
 #include "link/SerialThread.h"
 #include "requests/RequestHandlers.h"
 #include "store/PluHolder.h"
 #include "support/EcrProtocol.h"
 #include "support/EcrSimulator.h"
+#include "support/NoticeRecorder.h"
+#include "support/SettableClock.h"
 
 namespace tallyport::testing {
 
 using namespace std::chrono_literals;
 
-// A clock that always tells the same minute.
-class FixedClock final : public LocalClock {
-public:
-    explicit FixedClock(LocalTime t) : t_(t) {}
-    LocalTime Now() const override { return t_; }
-
-private:
-    LocalTime t_;
-};
-
-struct Notice {
-    std::string title;
-    std::string text;
-    int seconds = 0;
-    NoticeIcon icon = NoticeIcon::None;
-};
-
-// Keeps every notice the handlers show.
-class NoticeRecorder final : public NoticeSink {
-public:
-    void ShowNotice(const std::string& title, const std::string& text, int seconds,
-                    NoticeIcon icon) override {
-        std::lock_guard<std::mutex> guard(mutex_);
-        notices_.push_back({title, text, seconds, icon});
-    }
-    std::vector<Notice> Notices() const {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return notices_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<Notice> notices_;
-};
+using test::Notice;
+using test::NoticeRecorder;
+using test::SettableClock;
 
 // How one simulated register's worker is built.
 struct RegisterOptions {
@@ -133,7 +102,7 @@ protected:
     std::string PluPath() const { return folder_.File("PLU.txt"); }
 
     TempFolder folder_;
-    FixedClock clock_{kTestTime};
+    SettableClock clock_{kTestTime};
     NoticeRecorder notices_;
     RequestContext context_{clock_};
     std::shared_ptr<const HandlerTable> handlers_ = MakeRequestHandlers(context_);

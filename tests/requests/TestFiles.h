@@ -1,53 +1,17 @@
 #pragma once
 
-#include <stdlib.h>
-
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "base/DecimalSeparator.h"
+#include "support/TempFolder.h"
 
 namespace tallyport::testing {
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tallyport-req-XXXXXX");
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        path_ = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    const std::filesystem::path& Path() const { return path_; }
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
-
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-inline void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
+// The shared folder and file helpers, by the names these suites use.
+using test::ReadFile;
+using test::TempFolder;
+using test::WriteFile;
 
 // The CR LF terminated lines of a file; a last line without CR LF is returned with a marker so
 // that a torn line shows up in a comparison.

@@ -17,17 +17,18 @@
 #include "PtyPair.h"
 #include "SerialTestHelpers.h"
 #include "serial/BlockSerial.h"
+#include "support/TempFolder.h"
 
 namespace tallyport {
 namespace {
 
+using test::TempFolder;
 using testing::Clock;
 using testing::FakeLineState;
 using testing::FakeLineStatus;
 using testing::milliseconds;
 using testing::MsSince;
 using testing::PtyPair;
-using testing::TempDir;
 using testing::ThreadCpuMs;
 using testing::WaitUntil;
 
@@ -125,7 +126,7 @@ TEST(SerialPortClose, ClosingFromAnotherThreadEndsAWaitPromptly) {
 }
 
 TEST(SerialPortClose, AReusedDescriptorNumberIsNeverTouched) {
-    TempDir dir;
+    TempFolder dir;
     ASSERT_FALSE(dir.Path().empty());
     for (int round = 0; round < 5; ++round) {
         SCOPED_TRACE(round);

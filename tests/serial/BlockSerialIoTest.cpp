@@ -19,7 +19,6 @@ using testing::Clock;
 using testing::milliseconds;
 using testing::MsSince;
 using testing::PtyPair;
-using testing::WaitUntil;
 
 class SerialPortIo : public ::testing::Test {
 protected:
@@ -32,11 +31,7 @@ protected:
     }
     // Sends from the register's side and waits until the bytes are in the port's input queue.
     void Arrive(const std::string& bytes) {
-        const int before = line.SlaveQueued();
-        line.Send(bytes);
-        ASSERT_TRUE(
-            WaitUntil([&] { return line.SlaveQueued() == before + static_cast<int>(bytes.size()); },
-                      milliseconds(2000)));
+        ASSERT_TRUE(line.SendQueued(bytes, milliseconds(2000)));
     }
 
     PtyPair line;

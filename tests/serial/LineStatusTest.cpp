@@ -18,7 +18,6 @@ using testing::FakeLineStatus;
 using testing::milliseconds;
 using testing::MsSince;
 using testing::PtyPair;
-using testing::WaitUntil;
 
 class SerialLineStatus : public ::testing::Test {
 protected:
@@ -29,11 +28,7 @@ protected:
         port.SetLineStatusProbe(std::make_unique<FakeLineStatus>(driver));
     }
     void Arrive(const std::string& bytes) {
-        const int before = line.SlaveQueued();
-        line.Send(bytes);
-        ASSERT_TRUE(
-            WaitUntil([&] { return line.SlaveQueued() == before + static_cast<int>(bytes.size()); },
-                      milliseconds(2000)));
+        ASSERT_TRUE(line.SendQueued(bytes, milliseconds(2000)));
     }
     LineErrorCounters& Counters() { return *driver->counters; }
 

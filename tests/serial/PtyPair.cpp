@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <climits>
 
+#include "SerialTestHelpers.h"
+
 namespace tallyport::testing {
 
 PtyPair::PtyPair() {
@@ -76,6 +78,13 @@ int PtyPair::SlaveQueued() const {
     if (ioctl(slave_, FIONREAD, &n) != 0)
         return -1;
     return n;
+}
+
+bool PtyPair::SendQueued(std::string_view bytes, std::chrono::milliseconds within) {
+    const int before = SlaveQueued();
+    Send(bytes);
+    const int expected = before + static_cast<int>(bytes.size());
+    return WaitUntil([&] { return SlaveQueued() == expected; }, within);
 }
 
 void PtyPair::CloseMaster() {

@@ -26,6 +26,9 @@ public:
     std::string Receive(std::size_t count, std::chrono::milliseconds within);
     // Bytes waiting on the slave side (what the port object has not read).
     int SlaveQueued() const;
+    // Sends all bytes on the master side and waits until they are in the slave side's input
+    // queue; false when they are not there within `within`.
+    bool SendQueued(std::string_view bytes, std::chrono::milliseconds within);
     // Hangs the line up: the port object's side sees the device go away.
     void CloseMaster();
 

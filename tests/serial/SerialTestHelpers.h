@@ -1,6 +1,5 @@
 #pragma once
 
-#include <stdlib.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -36,27 +35,6 @@ inline double ThreadCpuMs() {
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return static_cast<double>(ts.tv_sec) * 1000.0 + static_cast<double>(ts.tv_nsec) / 1e6;
 }
-
-// A fresh folder under the system's temporary folder, removed with its contents at the end.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "serial-test-XXXXXX");
-        if (mkdtemp(pattern.data()) != nullptr)
-            path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        if (!path_.empty())
-            std::filesystem::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& Path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
 
 // Makes `dir` the current folder for a scope, for names that are opened relative to it.
 class CurrentDirGuard {

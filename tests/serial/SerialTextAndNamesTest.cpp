@@ -13,13 +13,14 @@
 #include "serial/BlockSerial.h"
 #include "serial/PortName.h"
 #include "serial/SerialErrors.h"
+#include "support/TempFolder.h"
 
 namespace tallyport {
 namespace {
 
+using test::TempFolder;
 using testing::CurrentDirGuard;
 using testing::PtyPair;
-using testing::TempDir;
 
 TEST(SerialErrorText, OwnCodesCarryTheirExactTexts) {
     const std::vector<std::pair<int, const char*>> texts = {
@@ -132,7 +133,7 @@ TEST(PortNames, DeviceNameIsRewrittenEvenWhenTheOpenFails) {
 }
 
 TEST(PortNames, ComZeroAndComLetterAreOpenedByTheirOwnNames) {
-    TempDir dir;
+    TempFolder dir;
     ASSERT_FALSE(dir.Path().empty());
     CurrentDirGuard here(dir.Path());
     PtyPair line;
@@ -158,7 +159,7 @@ TEST(PortNames, ComZeroAndComLetterAreOpenedByTheirOwnNames) {
 }
 
 TEST(PortNames, AFileThatIsNoTerminalIsRefused) {
-    TempDir dir;
+    TempFolder dir;
     ASSERT_FALSE(dir.Path().empty());
     const std::filesystem::path file = dir.Path() / "plain";
     std::ofstream(file) << "not a serial port";

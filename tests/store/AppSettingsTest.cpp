@@ -12,9 +12,9 @@
 namespace tallyport {
 namespace {
 
-using testing::ReadBytes;
-using testing::TempFolder;
-using testing::WriteBytes;
+using test::TempFolder;
+using test::WriteFile;
+using testing::ReadExistingFile;
 
 // Every field away from its default, so that a read that does not happen shows.
 AppSettingsRecord Unusual() {
@@ -106,14 +106,14 @@ protected:
 
     // Loads a file holding `text` into a record that starts unusual.
     AppSettingsRecord LoadFrom(const std::string& text) {
-        WriteBytes(path_, text);
+        WriteFile(path_, text);
         AppSettingsRecord s = Unusual();
         EXPECT_FALSE(LoadConfig(path_, s));
         return s;
     }
 
     TempFolder folder_;
-    std::string path_ = folder_ / "Tallyport.ini";
+    std::string path_ = folder_.File("Tallyport.ini");
 
 private:
     char savedSeparator_ = '.';
@@ -126,7 +126,7 @@ TEST_F(Config, MissingFileGivesEveryDefaultAndCreatesNothing) {
     EXPECT_TRUE(folder_.Names().empty());
 
     s = Unusual();
-    EXPECT_FALSE(LoadConfig(folder_ / "no/such/folder/Tallyport.ini", s));
+    EXPECT_FALSE(LoadConfig(folder_.File("no/such/folder/Tallyport.ini"), s));
     ExpectDefaults(s);
 }
 
@@ -221,7 +221,7 @@ TEST_F(Config, NewFileHoldsAllTwelveKeysInTableOrder) {
     AppSettingsRecord s = Unusual();
     ASSERT_FALSE(LoadConfig(path_, s));  // no file: the defaults
     ASSERT_FALSE(SaveConfig(path_, s));
-    EXPECT_EQ(ReadBytes(path_), kDefaultFile);
+    EXPECT_EQ(ReadExistingFile(path_), kDefaultFile);
     EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"Tallyport.ini"}));
 }
 
@@ -236,13 +236,13 @@ TEST_F(Config, SaveChangesOnlyTheValues) {
         "Host=backoffice\n"
         "[files]\n"
         "plu=PLU.txt\n";
-    WriteBytes(path_, before);
+    WriteFile(path_, before);
     AppSettingsRecord s = Unusual();
     ASSERT_FALSE(LoadConfig(path_, s));
     s.RecSepFiles = true;
     s.Prefix = 27;
     ASSERT_FALSE(SaveConfig(path_, s));
-    EXPECT_EQ(ReadBytes(path_),
+    EXPECT_EQ(ReadExistingFile(path_),
               "; Tallyport settings, edited by hand\n"
               "[Options]\n"
               "RecSepFiles = 1\n"
@@ -279,9 +279,9 @@ TEST_F(Config, SaveThenLoadGivesTheSameSettings) {
 }
 
 TEST_F(Config, FailedWriteGivesTrueAndWritesNothing) {
-    const std::string paths[] = {folder_ / "missing/Tallyport.ini",
-                                 folder_ / "plain/Tallyport.ini"};
-    WriteBytes(folder_ / "plain", "a file, not a folder");
+    const std::string paths[] = {folder_.File("missing/Tallyport.ini"),
+                                 folder_.File("plain/Tallyport.ini")};
+    WriteFile(folder_.File("plain"), "a file, not a folder");
     for (const std::string& path : paths) {
         EXPECT_TRUE(SaveConfig(path, Unusual())) << path;
         try {
@@ -292,7 +292,7 @@ TEST_F(Config, FailedWriteGivesTrueAndWritesNothing) {
         }
     }
     EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"plain"}));
-    EXPECT_EQ(ReadBytes(folder_ / "plain"), "a file, not a folder");
+    EXPECT_EQ(ReadExistingFile(folder_.File("plain")), "a file, not a folder");
 }
 
 TEST_F(Config, KeysAfterAFailedWriteAreNotWritten) {
@@ -300,7 +300,7 @@ TEST_F(Config, KeysAfterAFailedWriteAreNotWritten) {
     AppSettingsRecord s = Unusual();
     s.ReceiptDetail = "Tran.txt\r\n[Options]\r\nRecSepFiles=0";
     EXPECT_TRUE(SaveConfig(path_, s));
-    EXPECT_EQ(ReadBytes(path_),
+    EXPECT_EQ(ReadExistingFile(path_),
               "[Files]\r\nPLU=" + s.PLU + "\r\nReceiptMaster=" + s.ReceiptMaster + "\r\n");
     EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"Tallyport.ini"}));
 }

@@ -12,19 +12,19 @@
 namespace tallyport {
 namespace {
 
+using test::ReadFile;
+using test::TempFolder;
+using test::WriteFile;
 using testing::Dump;
 using testing::ErrorOf;
 using testing::MakeSixColumnTable;
 using testing::OpenDescriptorCount;
-using testing::ReadBytes;
-using testing::TempDir;
-using testing::WriteBytes;
 using namespace std::string_literals;
 
 // Loads `bytes` as a file into a fresh six-column table and returns its rows.
 std::vector<std::string> LoadSix(const std::string& bytes) {
-    TempDir dir;
-    WriteBytes(dir.File("t.txt"), bytes);
+    TempFolder dir;
+    WriteFile(dir.File("t.txt"), bytes);
     auto table = MakeSixColumnTable();
     LoadTableFromFile(*table, dir.File("t.txt"));
     return Dump(*table);
@@ -128,11 +128,11 @@ TEST(TableFileValues, TheSixColumnExampleLines) {
 
 TEST(TableFileValues, NumbersFollowTheFileRules) {
     auto table = MakeSixColumnTable();
-    TempDir dir;
-    WriteBytes(dir.File("n.txt"),
-               "A,1,  42,  -1.5E-7 ,-2147483648\r\n"
-               "B,1,+7,.5,2147483647\r\n"
-               "C,1,0,1e3,-0\r\n");
+    TempFolder dir;
+    WriteFile(dir.File("n.txt"),
+              "A,1,  42,  -1.5E-7 ,-2147483648\r\n"
+              "B,1,+7,.5,2147483647\r\n"
+              "C,1,0,1e3,-0\r\n");
     LoadTableFromFile(*table, dir.File("n.txt"));
     table->First();
     EXPECT_EQ(table->AsInteger(2), 42);
@@ -168,7 +168,7 @@ TEST(TableFileValues, TextsAreCutToTheWidthAfterTheEscapes) {
 }
 
 TEST(TableFileValues, ConversionErrorsNameTheValueAndTheField) {
-    TempDir dir;
+    TempFolder dir;
     struct Case {
         std::string line;
         std::string message;
@@ -185,7 +185,7 @@ TEST(TableFileValues, ConversionErrorsNameTheValueAndTheField) {
         {"A,1,1,- 1,1,X", "'- 1' is not a valid floating point value for field 'Price'"},
     };
     for (const Case& c : cases) {
-        WriteBytes(dir.File("bad.txt"), c.line + "\r\n");
+        WriteFile(dir.File("bad.txt"), c.line + "\r\n");
         auto table = MakeSixColumnTable();
         EXPECT_EQ(ErrorOf([&] { LoadTableFromFile(*table, dir.File("bad.txt")); }), c.message);
         EXPECT_EQ(table->RowCount(), 0u) << c.line;
@@ -193,10 +193,10 @@ TEST(TableFileValues, ConversionErrorsNameTheValueAndTheField) {
 }
 
 TEST(TableFileValues, AFailingLineKeepsTheRowsBeforeItAndAddsNone) {
-    TempDir dir;
-    WriteBytes(dir.File("t.txt"),
-               "0000000000001,1,1,1,1,ONE\r\n0000000000002,1,1,1,1,TWO\r\n"
-               "0000000000003,1,1,oops,1,THREE\r\n0000000000004,1,1,1,1,FOUR\r\n");
+    TempFolder dir;
+    WriteFile(dir.File("t.txt"),
+              "0000000000001,1,1,1,1,ONE\r\n0000000000002,1,1,1,1,TWO\r\n"
+              "0000000000003,1,1,oops,1,THREE\r\n0000000000004,1,1,1,1,FOUR\r\n");
     auto table = MakeSixColumnTable({"CodPLU"});
     EXPECT_EQ(ErrorOf([&] { LoadTableFromFile(*table, dir.File("t.txt")); }),
               "'oops' is not a valid floating point value for field 'Price'");
@@ -208,10 +208,10 @@ TEST(TableFileValues, AFailingLineKeepsTheRowsBeforeItAndAddsNone) {
 }
 
 TEST(TableFileValues, DuplicateKeysFailAfterReadingEveryRow) {
-    TempDir dir;
-    WriteBytes(dir.File("t.txt"),
-               "0000000000001,1,1,1,1,ONE\r\n0000000000002,1,1,1,1,TWO\r\n"
-               "0000000000001,1,1,2,1,AGAIN\r\n0000000000004,1,1,1,1,FOUR\r\n");
+    TempFolder dir;
+    WriteFile(dir.File("t.txt"),
+              "0000000000001,1,1,1,1,ONE\r\n0000000000002,1,1,1,1,TWO\r\n"
+              "0000000000001,1,1,2,1,AGAIN\r\n0000000000004,1,1,1,1,FOUR\r\n");
     auto table = MakeSixColumnTable({"CodPLU"});
     EXPECT_EQ(ErrorOf([&] { LoadTableFromFile(*table, dir.File("t.txt")); }),
               "Duplicate index value. Operation aborted.");
@@ -223,9 +223,9 @@ TEST(TableFileValues, DuplicateKeysFailAfterReadingEveryRow) {
 }
 
 TEST(TableFileValues, LoadingAddsAfterTheRowsAlreadyHeld) {
-    TempDir dir;
-    WriteBytes(dir.File("a.txt"), "0000000000001,1,1,1,1,ONE\r\n");
-    WriteBytes(dir.File("b.txt"), "0000000000002,1,1,1,1,TWO\r\n");
+    TempFolder dir;
+    WriteFile(dir.File("a.txt"), "0000000000001,1,1,1,1,ONE\r\n");
+    WriteFile(dir.File("b.txt"), "0000000000002,1,1,1,1,TWO\r\n");
     auto table = MakeSixColumnTable({"CodPLU"});
     LoadTableFromFile(*table, dir.File("a.txt"));
     LoadTableFromFile(*table, dir.File("b.txt"));
@@ -239,7 +239,7 @@ TEST(TableFileValues, LoadingAddsAfterTheRowsAlreadyHeld) {
 }
 
 TEST(TableFileErrors, MissingOrUnreadableFiles) {
-    TempDir dir;
+    TempFolder dir;
     auto table = MakeSixColumnTable();
     std::string missing = dir.File("nope.txt");
     EXPECT_EQ(ErrorOf([&] { LoadTableFromFile(*table, missing); }), "Cannot open file " + missing);
@@ -248,11 +248,11 @@ TEST(TableFileErrors, MissingOrUnreadableFiles) {
 }
 
 TEST(TableFileErrors, EveryFailureClosesTheFile) {
-    TempDir dir;
-    WriteBytes(dir.File("bad.txt"), "A,1,x,1,1,X\r\n");
-    WriteBytes(dir.File("dup.txt"), "A,1,1,1,1,X\r\nA,1,1,1,1,X\r\n");
-    WriteBytes(dir.File("good.txt"), "A,1,1,1,1,X\r\n");
-    WriteBytes(dir.File("file"), "");
+    TempFolder dir;
+    WriteFile(dir.File("bad.txt"), "A,1,x,1,1,X\r\n");
+    WriteFile(dir.File("dup.txt"), "A,1,1,1,1,X\r\nA,1,1,1,1,X\r\n");
+    WriteFile(dir.File("good.txt"), "A,1,1,1,1,X\r\n");
+    WriteFile(dir.File("file"), "");
     auto table = MakeSixColumnTable({"CodPLU"});
     const int before = OpenDescriptorCount();
     for (const char* name : {"bad.txt", "dup.txt", "nope.txt"}) {
@@ -269,7 +269,7 @@ TEST(TableFileErrors, EveryFailureClosesTheFile) {
 }
 
 TEST(TableFileSave, SaveThenLoadGivesTheSameRows) {
-    TempDir dir;
+    TempFolder dir;
     auto table = MakeSixColumnTable({"CodPLU"});
     const std::vector<std::vector<std::string>> rows = {
         {"0000000000123", "01", "1", "12.5", "2", "APA MINERALA 0.5L"},
@@ -287,7 +287,7 @@ TEST(TableFileSave, SaveThenLoadGivesTheSameRows) {
         table->Post();
     }
     SaveTableToFile(*table, dir.File("t.txt"));
-    EXPECT_EQ(ReadBytes(dir.File("t.txt")),
+    EXPECT_EQ(ReadFile(dir.File("t.txt")),
               "0000000000123,01,1,12.5,2,APA MINERALA 0.5L\r\n"
               "0000000000124,,-7,1.5E-7,,10%% OFF\r\n"
               "5941234567890,12,,123456789012345,3,LINE%cBREAK%nHERE\r\n"
@@ -306,7 +306,7 @@ TEST(TableFileSave, SaveThenLoadGivesTheSameRows) {
 }
 
 TEST(TableFileSave, DoublesAreWrittenWithAPointUnderACommaLocale) {
-    TempDir dir;
+    TempFolder dir;
     char saved = RegionalDecimalSeparator();
     SetRegionalDecimalSeparator(',');
     auto table = MakeSixColumnTable();
@@ -324,7 +324,7 @@ TEST(TableFileSave, DoublesAreWrittenWithAPointUnderACommaLocale) {
     auto again = MakeSixColumnTable();
     LoadTableFromFile(*again, dir.File("t.txt"));
     SetRegionalDecimalSeparator(saved);
-    EXPECT_EQ(ReadBytes(dir.File("t.txt")), "A,,,12.5,,\r\nB,,,1.5E-7,,\r\n");
+    EXPECT_EQ(ReadFile(dir.File("t.txt")), "A,,,12.5,,\r\nB,,,1.5E-7,,\r\n");
     again->First();
     EXPECT_EQ(again->AsDouble(3), 12.5);
     again->Next();
@@ -332,27 +332,27 @@ TEST(TableFileSave, DoublesAreWrittenWithAPointUnderACommaLocale) {
 }
 
 TEST(TableFileSave, AnEmptyTableGivesAnEmptyFile) {
-    TempDir dir;
-    WriteBytes(dir.File("t.txt"), "old content\r\n");
+    TempFolder dir;
+    WriteFile(dir.File("t.txt"), "old content\r\n");
     auto table = MakeSixColumnTable();
     SaveTableToFile(*table, dir.File("t.txt"));
-    EXPECT_EQ(ReadBytes(dir.File("t.txt")), "");
+    EXPECT_EQ(ReadFile(dir.File("t.txt")), "");
 }
 
 TEST(TableFileSave, BooleansAreTrueOnlyForExactlyTrue) {
-    TempDir dir;
+    TempFolder dir;
     CsvTable table({{"Flag", ColumnType::Boolean, 0}, {"Name", ColumnType::Text, 5}}, {});
-    WriteBytes(dir.File("b.txt"), "True,a\r\ntrue,b\r\nFalse,c\r\n,d\r\nTRUE,e\r\n");
+    WriteFile(dir.File("b.txt"), "True,a\r\ntrue,b\r\nFalse,c\r\n,d\r\nTRUE,e\r\n");
     LoadTableFromFile(table, dir.File("b.txt"));
     EXPECT_EQ(Dump(table),
               (std::vector<std::string>{"True|a", "False|b", "False|c", "~|d", "False|e"}));
     SaveTableToFile(table, dir.File("c.txt"));
-    EXPECT_EQ(ReadBytes(dir.File("c.txt")), "True,a\r\nFalse,b\r\nFalse,c\r\n,d\r\nFalse,e\r\n");
+    EXPECT_EQ(ReadFile(dir.File("c.txt")), "True,a\r\nFalse,b\r\nFalse,c\r\n,d\r\nFalse,e\r\n");
 }
 
 TEST(TableFileSave, FailuresToCreateLeaveTheTableAndNoFile) {
-    TempDir dir;
-    WriteBytes(dir.File("plain"), "x");
+    TempFolder dir;
+    WriteFile(dir.File("plain"), "x");
     std::filesystem::create_directory(dir.File("folder"));
     auto table = MakeSixColumnTable();
     table->Append();
@@ -363,7 +363,7 @@ TEST(TableFileSave, FailuresToCreateLeaveTheTableAndNoFile) {
         EXPECT_EQ(ErrorOf([&] { SaveTableToFile(*table, path); }), "Cannot create file " + path);
     }
     EXPECT_EQ(table->RowCount(), 1u);
-    EXPECT_EQ(ReadBytes(dir.File("plain")), "x");
+    EXPECT_EQ(ReadFile(dir.File("plain")), "x");
     EXPECT_TRUE(std::filesystem::is_directory(dir.File("folder")));
     EXPECT_TRUE(std::filesystem::is_empty(dir.File("folder")));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 2);
@@ -390,10 +390,10 @@ private:
 };
 
 TEST(TableFileSave, AWriteFailingMidwayLeavesThePreviousFileWhole) {
-    TempDir dir;
+    TempFolder dir;
     const std::string path = dir.File("ECRs.dat");
     const std::string previous = "1,Datecs MP55,9600,8,None,1,COM1,DA00000001,CASA 1\r\n";
-    WriteBytes(path, previous);
+    WriteFile(path, previous);
     auto table = MakeSixColumnTable();
     for (int i = 0; i < 50; ++i) {
         table->Append();
@@ -412,19 +412,19 @@ TEST(TableFileSave, AWriteFailingMidwayLeavesThePreviousFileWhole) {
         error = ErrorOf([&] { SaveTableToFile(*table, path); });
     }
     EXPECT_EQ(error, "Stream write error");
-    EXPECT_EQ(ReadBytes(path), previous);
+    EXPECT_EQ(ReadFile(path), previous);
     EXPECT_EQ(OpenDescriptorCount(), before);
     // The partly written new file is gone.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
     SaveTableToFile(*table, path);
-    EXPECT_EQ(ReadBytes(path), expected);
+    EXPECT_EQ(ReadFile(path), expected);
 }
 
 TEST(TableFileSave, ASaveKeepsALinkAndThePermissions) {
-    TempDir dir;
+    TempFolder dir;
     const std::string real = dir.File("real.dat");
     const std::string link = dir.File("link.dat");
-    WriteBytes(real, "old\r\n");
+    WriteFile(real, "old\r\n");
     ::chmod(real.c_str(), 0640);
     std::filesystem::create_symlink(real, link);
     auto table = MakeSixColumnTable();
@@ -433,7 +433,7 @@ TEST(TableFileSave, ASaveKeepsALinkAndThePermissions) {
     table->Post();
     SaveTableToFile(*table, link);
     EXPECT_TRUE(std::filesystem::is_symlink(link));
-    EXPECT_EQ(ReadBytes(real), "NEW,,,,,\r\n");
+    EXPECT_EQ(ReadFile(real), "NEW,,,,,\r\n");
     struct stat info;
     ASSERT_EQ(::stat(real.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u);

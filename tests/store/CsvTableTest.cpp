@@ -117,12 +117,12 @@ TEST(TableRows, OperationsOutOfTurnAreRefused) {
     EXPECT_FALSE(table->IsOpen());
     EXPECT_NE(ErrorOf([&] { table->Append(); }), "");
     // A closed table is neither saved over a file nor loaded.
-    testing::TempDir dir;
-    testing::WriteBytes(dir.File("t.txt"), "A\r\n");
+    test::TempFolder dir;
+    test::WriteFile(dir.File("t.txt"), "A\r\n");
     const char* closed = "Cannot perform this operation on a closed table";
     EXPECT_EQ(ErrorOf([&] { SaveTableToFile(*table, dir.File("t.txt")); }), closed);
     EXPECT_EQ(ErrorOf([&] { LoadTableFromFile(*table, dir.File("t.txt")); }), closed);
-    EXPECT_EQ(testing::ReadBytes(dir.File("t.txt")), "A\r\n");
+    EXPECT_EQ(test::ReadFile(dir.File("t.txt")), "A\r\n");
     table->Open();
     AddRow(*table, {"A"});
     EXPECT_EQ(table->RowCount(), 1u);
@@ -271,8 +271,8 @@ TEST(TableOrder, SortedByTheOrderColumnOnPostEditAndLoad) {
     EXPECT_EQ(Dump(*table),
               (std::vector<std::string>{"N|~|none", "M|-1|minus", "B|2|two", "E|10|five"}));
 
-    testing::TempDir dir;
-    testing::WriteBytes(dir.File("k.txt"), "Z,7,seven\r\nY,3,three\r\n");
+    test::TempFolder dir;
+    test::WriteFile(dir.File("k.txt"), "Z,7,seven\r\nY,3,three\r\n");
     LoadTableFromFile(*table, dir.File("k.txt"));
     EXPECT_EQ(table->Position(), 0u);  // the first row is current after a load
     EXPECT_EQ(Dump(*table), (std::vector<std::string>{"N|~|none", "M|-1|minus", "B|2|two",

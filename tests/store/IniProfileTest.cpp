@@ -14,9 +14,9 @@
 namespace tallyport {
 namespace {
 
-using testing::ReadBytes;
-using testing::TempFolder;
-using testing::WriteBytes;
+using test::TempFolder;
+using test::WriteFile;
+using testing::ReadExistingFile;
 
 std::string ErrorOf(const std::function<void()>& action) {
     try {
@@ -35,12 +35,12 @@ ino_t InodeOf(const std::string& path) {
 
 TEST(IniProfileRead, MissingFileSectionOrKeyGivesTheDefault) {
     TempFolder folder;
-    std::string path = folder / "Tallyport.ini";
+    std::string path = folder.File("Tallyport.ini");
     EXPECT_EQ(ReadProfileString(path, "Files", "PLU", "PLU.txt"), "PLU.txt");
-    EXPECT_EQ(ReadProfileString(folder / "none/Tallyport.ini", "Files", "PLU", "d"), "d");
+    EXPECT_EQ(ReadProfileString(folder.File("none/Tallyport.ini"), "Files", "PLU", "d"), "d");
     EXPECT_TRUE(folder.Names().empty()) << "reading must not create the file";
 
-    WriteBytes(path, "[Files]\r\nPLU=Art.txt\r\n[Scale]\r\nPrefix=21\r\n");
+    WriteFile(path, "[Files]\r\nPLU=Art.txt\r\n[Scale]\r\nPrefix=21\r\n");
     EXPECT_EQ(ReadProfileString(path, "Files", "PLU", "d"), "Art.txt");
     EXPECT_EQ(ReadProfileString(path, "Options", "PLU", "d"), "d");   // no such section
     EXPECT_EQ(ReadProfileString(path, "Files", "Backup", "d"), "d");  // no such key
@@ -98,16 +98,16 @@ TEST(IniProfileRead, LineEndsAndOddLines) {
 
 TEST(IniProfileRead, ValuesAndDefaultsAreCutTo2047Characters) {
     TempFolder folder;
-    std::string path = folder / "Tallyport.ini";
+    std::string path = folder.File("Tallyport.ini");
     std::string longValue;
     for (int i = 0; i < 3000; ++i) {
         longValue.push_back(static_cast<char>('a' + i % 26));
     }
-    WriteBytes(path, "[Files]\r\nPLU=" + longValue + "\r\n");
+    WriteFile(path, "[Files]\r\nPLU=" + longValue + "\r\n");
     EXPECT_EQ(ReadProfileString(path, "Files", "PLU", ""), longValue.substr(0, 2047));
     EXPECT_EQ(ReadProfileString(path, "Files", "Backup", longValue), longValue.substr(0, 2047));
     // A cut that ends in blanks does not keep them.
-    WriteBytes(path, "[Files]\r\nPLU=" + std::string(2045, 'a') + "  b\r\n");
+    WriteFile(path, "[Files]\r\nPLU=" + std::string(2045, 'a') + "  b\r\n");
     EXPECT_EQ(ReadProfileString(path, "Files", "PLU", ""), std::string(2045, 'a'));
     // As with the platform's profile reads, trailing blanks of a default are dropped.
     EXPECT_EQ(ReadProfileString(path, "Files", "Backup", " Tran.txt \t"), " Tran.txt");
@@ -115,7 +115,7 @@ TEST(IniProfileRead, ValuesAndDefaultsAreCutTo2047Characters) {
 
 TEST(IniProfileRead, UnreadableFileIsAnErrorNotADefault) {
     TempFolder folder;
-    std::string path = folder / "Tallyport.ini";
+    std::string path = folder.File("Tallyport.ini");
     ASSERT_EQ(::mkdir(path.c_str(), 0755), 0);
     EXPECT_EQ(ErrorOf([&] { ReadProfileString(path, "Files", "PLU", "d"); }),
               "Unable to read " + path);
@@ -123,12 +123,12 @@ TEST(IniProfileRead, UnreadableFileIsAnErrorNotADefault) {
 
 TEST(IniProfileWrite, CreatesTheFileSectionsAndKeys) {
     TempFolder folder;
-    std::string path = folder / "Tallyport.ini";
+    std::string path = folder.File("Tallyport.ini");
     WriteProfileString(path, "Files", "PLU", "PLU.txt");
-    EXPECT_EQ(ReadBytes(path), "[Files]\r\nPLU=PLU.txt\r\n");
+    EXPECT_EQ(ReadExistingFile(path), "[Files]\r\nPLU=PLU.txt\r\n");
     WriteProfileString(path, "Scale", "Prefix", "24");
     WriteProfileString(path, "Files", "Backup", "\\Backup\\");
-    EXPECT_EQ(ReadBytes(path),
+    EXPECT_EQ(ReadExistingFile(path),
               "[Files]\r\nPLU=PLU.txt\r\nBackup=\\Backup\\\r\n[Scale]\r\nPrefix=24\r\n");
     EXPECT_EQ(ReadProfileString(path, "Files", "Backup", ""), "\\Backup\\");
 }
@@ -194,25 +194,25 @@ TEST(IniProfileWrite, EntriesThatWouldBreakTheFileAreRefused) {
 
 TEST(IniProfileWrite, BytesOfTheCodePageAreNotReencoded) {
     TempFolder folder;
-    std::string path = folder / "Tallyport.ini";
+    std::string path = folder.File("Tallyport.ini");
     std::string name = "C:\\Magazin\\Art\xEE\xBA\xE3.txt";  // Romanian letters in code page 1250
-    WriteBytes(path, "[Files]\r\n; Set\xE3ri\r\n");
+    WriteFile(path, "[Files]\r\n; Set\xE3ri\r\n");
     WriteProfileString(path, "Files", "PLU", name);
-    EXPECT_EQ(ReadBytes(path), "[Files]\r\n; Set\xE3ri\r\nPLU=" + name + "\r\n");
+    EXPECT_EQ(ReadExistingFile(path), "[Files]\r\n; Set\xE3ri\r\nPLU=" + name + "\r\n");
     EXPECT_EQ(ReadProfileString(path, "Files", "PLU", ""), name);
 }
 
 TEST(IniProfileWrite, RefusedWritesNameThePathAndLeaveTheFileAlone) {
     // A missing folder and a folder that is a file are tested through SaveConfig.
     TempFolder folder;
-    std::string path = folder / "Tallyport.ini";
+    std::string path = folder.File("Tallyport.ini");
     std::string old = "[Files]\nPLU=PLU.txt\n";
-    WriteBytes(path, old);
+    WriteFile(path, old);
     EXPECT_EQ(ErrorOf([&] { WriteProfileString(path, "Files", "PLU", "a\r\n[Options]"); }),
               "Unable to write to " + path);
-    EXPECT_EQ(ReadBytes(path), old);
+    EXPECT_EQ(ReadExistingFile(path), old);
 
-    std::string aFolder = folder / "folder.ini";
+    std::string aFolder = folder.File("folder.ini");
     ASSERT_EQ(::mkdir(aFolder.c_str(), 0755), 0);
     EXPECT_EQ(ErrorOf([&] { WriteProfileString(aFolder, "Files", "PLU", "a"); }),
               "Unable to write to " + aFolder);
@@ -223,17 +223,17 @@ TEST(IniProfileWrite, RefusedWritesNameThePathAndLeaveTheFileAlone) {
 
 TEST(IniProfileWrite, WritesReplaceTheFileAndLeaveNoTemporaryFile) {
     TempFolder folder;
-    std::string path = folder / "Tallyport.ini";
+    std::string path = folder.File("Tallyport.ini");
     std::string old = "[Files]\r\nPLU=PLU.txt\r\n";
-    WriteBytes(path, old);
+    WriteFile(path, old);
     ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
     // A second name for the old file shows that the write made a new file rather than
     // rewriting the old one in place, where a crash would leave it half written.
-    ASSERT_EQ(::link(path.c_str(), (folder / "old.ini").c_str()), 0);
+    ASSERT_EQ(::link(path.c_str(), folder.File("old.ini").c_str()), 0);
 
     WriteProfileString(path, "Files", "PLU", "Art.txt");
-    EXPECT_EQ(ReadBytes(path), "[Files]\r\nPLU=Art.txt\r\n");
-    EXPECT_EQ(ReadBytes(folder / "old.ini"), old);
+    EXPECT_EQ(ReadExistingFile(path), "[Files]\r\nPLU=Art.txt\r\n");
+    EXPECT_EQ(ReadExistingFile(folder.File("old.ini")), old);
     EXPECT_EQ(folder.Names(), (std::vector<std::string>{"Tallyport.ini", "old.ini"}));
     struct stat info {};
     ASSERT_EQ(::stat(path.c_str(), &info), 0);
@@ -247,9 +247,9 @@ TEST(IniProfileWrite, WritesReplaceTheFileAndLeaveNoTemporaryFile) {
 
 TEST(IniProfileWrite, WriteFailingHalfwayLeavesTheOldFileAndNoTemporaryFile) {
     TempFolder folder;
-    std::string path = folder / "Tallyport.ini";
+    std::string path = folder.File("Tallyport.ini");
     std::string old = "[Files]\r\nPLU=PLU.txt\r\n";
-    WriteBytes(path, old);
+    WriteFile(path, old);
     // A file size limit makes writing the temporary file fail once it exists. The limit is set
     // in a child process, where it cannot reach the test's own output.
     pid_t child = ::fork();
@@ -272,24 +272,23 @@ TEST(IniProfileWrite, WriteFailingHalfwayLeavesTheOldFileAndNoTemporaryFile) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the write succeeded, 2: wrong message";
-    EXPECT_EQ(ReadBytes(path), old);
+    EXPECT_EQ(ReadExistingFile(path), old);
     EXPECT_EQ(folder.Names(), (std::vector<std::string>{"Tallyport.ini"}));
 }
 
 TEST(IniProfileWrite, SymbolicLinkIsFollowedAndKept) {
     TempFolder folder;
     std::filesystem::create_directory(folder.Path() / "real");
-    std::string target = folder / "real/Tallyport.ini";
-    WriteBytes(target, "[Scale]\nPrefix=24\n");
-    std::string link = folder / "Tallyport.ini";
+    std::string target = folder.File("real/Tallyport.ini");
+    WriteFile(target, "[Scale]\nPrefix=24\n");
+    std::string link = folder.File("Tallyport.ini");
     std::filesystem::create_symlink(target, link);
 
     WriteProfileString(link, "Scale", "Prefix", "27");
     EXPECT_TRUE(std::filesystem::is_symlink(link));
-    EXPECT_EQ(ReadBytes(target), "[Scale]\nPrefix=27\n");
+    EXPECT_EQ(ReadExistingFile(target), "[Scale]\nPrefix=27\n");
     EXPECT_EQ(folder.Names(), (std::vector<std::string>{"Tallyport.ini", "real"}));
-    EXPECT_EQ(testing::NamesIn(folder.Path() / "real"),
-              (std::vector<std::string>{"Tallyport.ini"}));
+    EXPECT_EQ(test::NamesIn(folder.Path() / "real"), (std::vector<std::string>{"Tallyport.ini"}));
 }
 
 }  // namespace

@@ -14,9 +14,9 @@
 namespace tallyport {
 namespace {
 
+using test::TempFolder;
+using test::WriteFile;
 using testing::ErrorOf;
-using testing::TempDir;
-using testing::WriteBytes;
 
 constexpr std::int64_t kSecond = 1'000'000'000;
 const std::int64_t kStart = std::int64_t{1'700'000'000} * kSecond + 123'456'789;
@@ -30,7 +30,7 @@ void SetModificationTime(const std::string& path, std::int64_t nanoseconds) {
 
 // Writes the article file and gives it the modification time `nanoseconds`.
 void WriteArticles(const std::string& path, const std::string& content, std::int64_t nanoseconds) {
-    WriteBytes(path, content);
+    WriteFile(path, content);
     SetModificationTime(path, nanoseconds);
 }
 
@@ -41,7 +41,7 @@ std::string PriceOf(TPluH& holder, const std::string& code) {
 
 class ArticleHolder : public ::testing::Test {
 protected:
-    TempDir dir;
+    TempFolder dir;
     std::string file = dir.File("PLU.txt");
     std::unique_ptr<CsvTable> table = MakeArticleTable();
 };
@@ -152,7 +152,7 @@ TEST_F(ArticleHolder, AFileThatCannotBeOpenedAtAReloadLeavesAnEmptyTable) {
 bool WaitUntilAsleep(pid_t tid, std::chrono::seconds limit) {
     auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {
-        std::string stat = testing::ReadBytes("/proc/self/task/" + std::to_string(tid) + "/stat");
+        std::string stat = test::ReadFile("/proc/self/task/" + std::to_string(tid) + "/stat");
         std::size_t close = stat.rfind(')');
         if (close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'S') {
             return true;

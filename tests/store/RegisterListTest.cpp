@@ -6,10 +6,10 @@
 namespace tallyport {
 namespace {
 
+using test::ReadFile;
+using test::TempFolder;
+using test::WriteFile;
 using testing::ErrorOf;
-using testing::ReadBytes;
-using testing::TempDir;
-using testing::WriteBytes;
 
 constexpr const char* kDuplicate = "Duplicate index value. Operation aborted.";
 
@@ -38,7 +38,7 @@ std::vector<std::string> LogicalNumbers(CsvTable& list) {
 }
 
 TEST(RegisterList, ColumnsKeysAndTheExampleLine) {
-    TempDir dir;
+    TempFolder dir;
     auto list = MakeRegisterList();
     ASSERT_EQ(list->Columns().size(), 9u);
     EXPECT_EQ(list->Columns()[kRegLogicalNb].name, "LogicalNb");
@@ -46,7 +46,7 @@ TEST(RegisterList, ColumnsKeysAndTheExampleLine) {
     EXPECT_EQ(list->Columns()[kRegObservatii].width, 30u);
     EXPECT_TRUE(list->RefusesCommas());
 
-    WriteBytes(dir.File("ECRs.dat"), "1,Datecs MP55,9600,8,None,1,COM1,DA00000001,CASA 1\r\n");
+    WriteFile(dir.File("ECRs.dat"), "1,Datecs MP55,9600,8,None,1,COM1,DA00000001,CASA 1\r\n");
     LoadTableFromFile(*list, dir.File("ECRs.dat"));
     list->First();
     RegisterEntry entry = ReadRegisterEntry(*list);
@@ -62,9 +62,9 @@ TEST(RegisterList, ColumnsKeysAndTheExampleLine) {
 }
 
 TEST(RegisterList, ColumnsWithoutValueReadAsNothing) {
-    TempDir dir;
+    TempFolder dir;
     auto list = MakeRegisterList();
-    WriteBytes(dir.File("ECRs.dat"), ",Datecs MP55,,8,,,COM2\r\n");
+    WriteFile(dir.File("ECRs.dat"), ",Datecs MP55,,8,,,COM2\r\n");
     LoadTableFromFile(*list, dir.File("ECRs.dat"));
     list->First();
     RegisterEntry entry = ReadRegisterEntry(*list);
@@ -75,25 +75,25 @@ TEST(RegisterList, ColumnsWithoutValueReadAsNothing) {
     EXPECT_EQ(entry.Parity, "");
     EXPECT_EQ(entry.Observatii, "");
     SaveTableToFile(*list, dir.File("ECRs.dat"));
-    EXPECT_EQ(ReadBytes(dir.File("ECRs.dat")), ",Datecs MP55,,8,,,COM2,,\r\n");
+    EXPECT_EQ(ReadFile(dir.File("ECRs.dat")), ",Datecs MP55,,8,,,COM2,,\r\n");
 }
 
 TEST(RegisterList, OrderedByLogicalNumberEverywhere) {
-    TempDir dir;
+    TempFolder dir;
     auto list = MakeRegisterList();
     AddRegister(*list, "5", "COM5");
     AddRegister(*list, "2", "COM2");
     AddRegister(*list, "9", "COM9");
     EXPECT_EQ(LogicalNumbers(*list), (std::vector<std::string>{"2", "5", "9"}));
     SaveTableToFile(*list, dir.File("ECRs.dat"));
-    EXPECT_EQ(ReadBytes(dir.File("ECRs.dat")),
+    EXPECT_EQ(ReadFile(dir.File("ECRs.dat")),
               "2,Datecs MP55,9600,8,None,1,COM2,DA00000002,CASA\r\n"
               "5,Datecs MP55,9600,8,None,1,COM5,DA00000005,CASA\r\n"
               "9,Datecs MP55,9600,8,None,1,COM9,DA00000009,CASA\r\n");
     // A file written in another order loads sorted too.
-    WriteBytes(dir.File("other.dat"),
-               "9,Datecs MP55,9600,8,None,1,COM9,F9,C\r\n5,Datecs MP55,9600,8,None,1,COM5,F5,C\r\n"
-               "2,Datecs MP55,9600,8,None,1,COM2,F2,C\r\n");
+    WriteFile(dir.File("other.dat"),
+              "9,Datecs MP55,9600,8,None,1,COM9,F9,C\r\n5,Datecs MP55,9600,8,None,1,COM5,F5,C\r\n"
+              "2,Datecs MP55,9600,8,None,1,COM2,F2,C\r\n");
     auto loaded = MakeRegisterList();
     LoadTableFromFile(*loaded, dir.File("other.dat"));
     EXPECT_EQ(LogicalNumbers(*loaded), (std::vector<std::string>{"2", "5", "9"}));
@@ -123,13 +123,13 @@ TEST(RegisterList, DuplicatePortOrNumberRefusedOnPost) {
 }
 
 TEST(RegisterList, DuplicatePortOrNumberInTheFileFailsTheLoad) {
-    TempDir dir;
+    TempFolder dir;
     const std::string ports =
         "1,Datecs MP55,9600,8,None,1,COM1,F1,A\r\n2,Datecs MP55,9600,8,None,1,COM1,F2,B\r\n";
     const std::string numbers =
         "1,Datecs MP55,9600,8,None,1,COM1,F1,A\r\n1,Datecs MP55,9600,8,None,1,COM2,F2,B\r\n";
     for (const std::string& content : {ports, numbers}) {
-        WriteBytes(dir.File("ECRs.dat"), content);
+        WriteFile(dir.File("ECRs.dat"), content);
         auto list = MakeRegisterList();
         EXPECT_EQ(ErrorOf([&] { LoadTableFromFile(*list, dir.File("ECRs.dat")); }), kDuplicate);
         EXPECT_EQ(list->RowCount(), 2u);
@@ -137,7 +137,7 @@ TEST(RegisterList, DuplicatePortOrNumberInTheFileFailsTheLoad) {
 }
 
 TEST(RegisterList, CommasAreRefusedAndNoHalfRowReachesTheFile) {
-    TempDir dir;
+    TempFolder dir;
     auto list = MakeRegisterList();
     AddRegister(*list, "1", "COM1");
     list->Append();
@@ -149,10 +149,10 @@ TEST(RegisterList, CommasAreRefusedAndNoHalfRowReachesTheFile) {
               "Eroare: Campul Fiscal nu poate contine virgula!");
     list->Cancel();
     SaveTableToFile(*list, dir.File("ECRs.dat"));
-    EXPECT_EQ(ReadBytes(dir.File("ECRs.dat")),
+    EXPECT_EQ(ReadFile(dir.File("ECRs.dat")),
               "1,Datecs MP55,9600,8,None,1,COM1,DA00000001,CASA\r\n");
     // A comma in the file still separates values.
-    WriteBytes(dir.File("ECRs.dat"), "3,Datecs MP55,9600,8,None,1,COM3,F3,CASA 3, ETAJ 1\r\n");
+    WriteFile(dir.File("ECRs.dat"), "3,Datecs MP55,9600,8,None,1,COM3,F3,CASA 3, ETAJ 1\r\n");
     auto loaded = MakeRegisterList();
     LoadTableFromFile(*loaded, dir.File("ECRs.dat"));
     loaded->First();
@@ -160,27 +160,26 @@ TEST(RegisterList, CommasAreRefusedAndNoHalfRowReachesTheFile) {
 }
 
 TEST(RegisterList, EmptyFileAndLongRemarks) {
-    TempDir dir;
-    WriteBytes(dir.File("ECRs.dat"), "");
+    TempFolder dir;
+    WriteFile(dir.File("ECRs.dat"), "");
     auto list = MakeRegisterList();
     LoadTableFromFile(*list, dir.File("ECRs.dat"));
     EXPECT_EQ(list->RowCount(), 0u);
     SaveTableToFile(*list, dir.File("ECRs.dat"));
-    EXPECT_EQ(ReadBytes(dir.File("ECRs.dat")), "");
+    EXPECT_EQ(ReadFile(dir.File("ECRs.dat")), "");
 
-    WriteBytes(dir.File("ECRs.dat"),
-               "1,Datecs MP55,9600,8,None,1,COM1,F1,CASA DE MARCAT DIN MAGAZINUL CENTRAL\r\n");
+    WriteFile(dir.File("ECRs.dat"),
+              "1,Datecs MP55,9600,8,None,1,COM1,F1,CASA DE MARCAT DIN MAGAZINUL CENTRAL\r\n");
     LoadTableFromFile(*list, dir.File("ECRs.dat"));
     SaveTableToFile(*list, dir.File("ECRs.dat"));
-    EXPECT_EQ(ReadBytes(dir.File("ECRs.dat")),
+    EXPECT_EQ(ReadFile(dir.File("ECRs.dat")),
               "1,Datecs MP55,9600,8,None,1,COM1,F1,CASA DE MARCAT DIN MAGAZINUL C\r\n");
 }
 
 TEST(RegisterList, ABadNumberInTheFileNamesTheColumn) {
-    TempDir dir;
-    WriteBytes(
-        dir.File("ECRs.dat"),
-        "1,Datecs MP55,9600,8,None,1,COM1,F1,A\r\nX,Datecs MP55,9600,8,None,1,COM2,F2,B\r\n");
+    TempFolder dir;
+    WriteFile(dir.File("ECRs.dat"),
+              "1,Datecs MP55,9600,8,None,1,COM1,F1,A\r\nX,Datecs MP55,9600,8,None,1,COM2,F2,B\r\n");
     auto list = MakeRegisterList();
     EXPECT_EQ(ErrorOf([&] { LoadTableFromFile(*list, dir.File("ECRs.dat")); }),
               "'X' is not a valid integer value for field 'LogicalNb'");

@@ -1,58 +1,15 @@
 #pragma once
 
-#include <dirent.h>
-#include <stdlib.h>
-
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "store/CsvTable.h"
 #include "store/StoreError.h"
+#include "support/TempFolder.h"
 
 namespace tallyport::testing {
-
-// A folder of its own for one test, removed with everything in it at the end.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "tallyport-tables-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
-    const std::filesystem::path& Path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
-
-inline void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out) {
-        throw std::runtime_error("cannot write " + path);
-    }
-}
-
-inline std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // Descriptors open in this process right now.
 inline int OpenDescriptorCount() {

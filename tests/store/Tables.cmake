@@ -6,5 +6,5 @@ tallyport_add_gtest(tallyport-tests-tables
     ${CMAKE_CURRENT_LIST_DIR}/RegisterListTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/PluHolderTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TableNumbersTest.cpp
-  LIBS tallyport_store
+  LIBS tallyport_store tallyport_testfolder
   LABELS store core)

@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
 #include <thread>
 
 #include "ecrsim/ArticleFile.h"
@@ -14,6 +12,7 @@
 #include "ecrsim/ShopSettings.h"
 #include "support/EcrProtocol.h"
 #include "support/EcrSimulator.h"
+#include "support/TempFolder.h"
 
 namespace tallyport::ecrsim {
 namespace {
@@ -65,18 +64,18 @@ TEST(ArticleFileReader, BadFilesAreRefusedWithTheLine) {
 }
 
 TEST(ConfigurationReader, KeysAsTheProgramReadsThem) {
-    const std::string path = std::filesystem::temp_directory_path() /
-                             ("tallyport-ini-" + std::to_string(getpid()) + ".ini");
-    std::ofstream(path, std::ios::binary) << "[files]\r\n"
-                                             "  plu = articole.txt \r\n"
-                                             "ReceiptMaster=C:\\BO\\Bon.txt\r\n"
-                                             "[CardOptions]\r\nMin=0,5\r\nMax=abc\r\n"
-                                             "[SCALE]\r\nPrefix=0x1A\r\n"
-                                             "[Options]\r\nRecDiscount=0\r\nRecAmount=yes\r\n"
-                                             "RecSepFiles=2\r\nRecDecimals=$1\r\n";
+    test::TempFolder folder;
+    const std::string path = folder.File("Tallyport.ini");
+    test::WriteFile(path,
+                    "[files]\r\n"
+                    "  plu = articole.txt \r\n"
+                    "ReceiptMaster=C:\\BO\\Bon.txt\r\n"
+                    "[CardOptions]\r\nMin=0,5\r\nMax=abc\r\n"
+                    "[SCALE]\r\nPrefix=0x1A\r\n"
+                    "[Options]\r\nRecDiscount=0\r\nRecAmount=yes\r\n"
+                    "RecSepFiles=2\r\nRecDecimals=$1\r\n");
     ShopSettings s;
     ASSERT_TRUE(ReadConfigFile(path, s));
-    std::filesystem::remove(path);
     EXPECT_EQ(s.pluFile, "articole.txt");
     EXPECT_EQ(s.receiptMaster, "C:\\BO\\Bon.txt");
     EXPECT_EQ(s.receiptDetail, "Tran.txt");  // missing: the default

@@ -5,14 +5,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <optional>
@@ -20,36 +18,16 @@
 #include <thread>
 #include <vector>
 
+#include "support/TempFolder.h"
+
 namespace tallyport::ecrsim {
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-class TempFolder {
-public:
-    TempFolder() {
-        char pattern[] = "/tmp/tallyport-run-XXXXXX";
-        path_ = mkdtemp(pattern);
-    }
-    ~TempFolder() { std::filesystem::remove_all(path_); }
-    std::string Path(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& Root() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteFile(const std::string& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
-}
+using test::ReadFile;
+using test::TempFolder;
+using test::WriteFile;
 
 std::vector<std::string> FileLines(const std::string& path) {
     std::vector<std::string> lines;
@@ -141,9 +119,9 @@ private:
 class ProgramRun : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::filesystem::copy_file(TALLYPORT_PROGRAM, folder_.Path("tallyport"));
+        std::filesystem::copy_file(TALLYPORT_PROGRAM, folder_.File("tallyport"));
         WriteFile(
-            folder_.Path("PLU.txt"),
+            folder_.File("PLU.txt"),
             JoinCrLf(
                 {"0000000000001,01,1,2.5,3,PAINE ALB", "0000000000002,01,1,3.2,3,PAINE INTEGRAL",
                  "0000000000010,02,1,4.75,3,LAPTE 1.5%% 1L",
@@ -154,20 +132,20 @@ protected:
                  "0000059412347,09,1,1.5,3,Guma de mestecat",
                  "2400001000000,10,1,29.9,3,Piept de pui", "2400004000000,11,1,6.99,3,Mere golden",
                  "2400008000000,12,2,32.5,2,Salam de vara", "2400009000000,13,1,3,1,Cartofi"}));
-        WriteFile(folder_.Path("Tallyport.ini"),
+        WriteFile(folder_.File("Tallyport.ini"),
                   JoinCrLf({"[Files]", "PLU=PLU.txt", "ReceiptMaster=Bon.txt",
                             "ReceiptDetail=Tran.txt", "ECRList=ECRs.dat", "[CardOptions]", "Min=1",
                             "Max=150", "[Options]", "RecAmount=0"}));
     }
 
-    std::string Path(const std::string& name) const { return folder_.Path(name); }
+    std::string Path(const std::string& name) const { return folder_.File(name); }
 
     std::unique_ptr<Process> StartTool(std::vector<std::string> extra) {
         std::vector<std::string> argv = {TALLYPORT_ECRSIM,
                                          "--config",
                                          Path("Tallyport.ini"),
                                          "--dir",
-                                         folder_.Root(),
+                                         folder_.Path().string(),
                                          "--registers",
                                          "3",
                                          "--pace",
@@ -176,14 +154,14 @@ protected:
                                          "--status-file",
                                          Path("status")};
         argv.insert(argv.end(), extra.begin(), extra.end());
-        auto tool = std::make_unique<Process>(argv, folder_.Root(), Path("ecrsim.out"));
+        auto tool = std::make_unique<Process>(argv, folder_.Path().string(), Path("ecrsim.out"));
         EXPECT_TRUE(WaitForStatus("running", 20s)) << ToolOutput();
         return tool;
     }
 
     std::unique_ptr<Process> StartProgram() {
         return std::make_unique<Process>(std::vector<std::string>{Path("tallyport"), "--headless"},
-                                         folder_.Root(), Path("tallyport.log"));
+                                         folder_.Path().string(), Path("tallyport.log"));
     }
 
     bool WaitForStatus(const std::string& status, std::chrono::milliseconds timeout) const {

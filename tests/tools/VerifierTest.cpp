@@ -2,33 +2,16 @@
 // (a line missing, doubled, out of order, wrong, not expected, without its line end) must be
 // found and named, and a file that holds exactly what was expected must pass.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-
-#include <filesystem>
-#include <fstream>
 
 #include "ecrsim/Journal.h"
 #include "ecrsim/Verifier.h"
+#include "support/TempFolder.h"
 
 namespace tallyport::ecrsim {
 namespace {
 
-class TempFolder {
-public:
-    TempFolder() {
-        char pattern[] = "/tmp/tallyport-verify-XXXXXX";
-        path_ = mkdtemp(pattern);
-    }
-    ~TempFolder() { std::filesystem::remove_all(path_); }
-    std::string Path(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-void Write(const std::string& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
-}
+using test::TempFolder;
+using test::WriteFile;
 
 std::string Lines(const std::vector<std::string>& lines) {
     std::string text;
@@ -60,7 +43,7 @@ struct Fixture {
     OutputExpectation expectation;
 
     Fixture() {
-        expectation.path = folder.Path("Bon.txt");
+        expectation.path = folder.File("Bon.txt");
         for (int receipt = 1; receipt <= 4; ++receipt) {
             expectation.byRegister[1].push_back(BonExpected(1, receipt));
             expectation.byRegister[2].push_back(BonExpected(2, receipt));
@@ -76,7 +59,7 @@ struct Fixture {
         return lines;
     }
     VerifyResult Check(const std::vector<std::string>& lines) {
-        Write(expectation.path, Lines(lines));
+        WriteFile(expectation.path, Lines(lines));
         return VerifyOutput(expectation);
     }
 };
@@ -181,7 +164,7 @@ TEST(Verifier, LineEnds) {
     const auto third = text.find("\r\n", text.find("\r\n", text.find("\r\n") + 2) + 2);
     text.erase(third, 1);
     text += "0001,01";
-    Write(f.expectation.path, text);
+    WriteFile(f.expectation.path, text);
     const VerifyResult r = VerifyOutput(f.expectation);
     ASSERT_FALSE(r.ok);
     const std::string all = Joined(r);
@@ -192,14 +175,14 @@ TEST(Verifier, LineEnds) {
 TEST(Verifier, OnlyTheLinesAppendedDuringTheRunCount) {
     Fixture f;
     const std::string before = Lines({Bon(1, 7), Bon(3, 1)});  // an earlier day's lines
-    Write(f.expectation.path, before + Lines(f.Good()));
+    WriteFile(f.expectation.path, before + Lines(f.Good()));
     f.expectation.startOffset = before.size();
     VerifyResult r = VerifyOutput(f.expectation);
     EXPECT_TRUE(r.ok) << Joined(r);
     EXPECT_EQ(r.found, 8u);
 
     // A file cut below its size at the start is reported, not read from a wrong place.
-    Write(f.expectation.path, "x\r\n");
+    WriteFile(f.expectation.path, "x\r\n");
     r = VerifyOutput(f.expectation);
     ASSERT_FALSE(r.ok);
     EXPECT_NE(Joined(r).find("shorter than when the run began"), std::string::npos);
@@ -213,7 +196,7 @@ TEST(Verifier, MissingFile) {
 
     // Nothing expected and no file: fine.
     OutputExpectation none;
-    none.path = f.folder.Path("Tran.txt");
+    none.path = f.folder.File("Tran.txt");
     none.byRegister[1];
     EXPECT_TRUE(VerifyOutput(none).ok);
 }
