@@ -10,7 +10,7 @@ namespace tallyport::ecrsim {
 
 namespace {
 
-struct OptionSpec {
+struct OptionDef {
     const char* name;
     const char* argument;  // nullptr: a flag
     const char* help;
@@ -44,8 +44,8 @@ bool OnOff(const std::string& text) {
     throw std::invalid_argument("'" + text + "' is neither on nor off");
 }
 
-const std::vector<OptionSpec>& Specs() {
-    static const std::vector<OptionSpec> specs = {
+const std::vector<OptionDef>& OptionDefs() {
+    static const std::vector<OptionDef> defs = {
         {"--registers", "N", "number of registers to simulate (default 3)",
          [](ShopOptions& o, const std::string& v) { o.registers = Integer(v, 1, 64); }},
         {"--first-number", "L", "logical number of the first register (default 1)",
@@ -146,7 +146,7 @@ const std::vector<OptionSpec>& Specs() {
          "keep FILE holding the run's state: running, paused, finishing or finished",
          [](ShopOptions& o, const std::string& v) { o.statusFile = v; }},
     };
-    return specs;
+    return defs;
 }
 
 constexpr std::size_t kHelpColumn = 26;
@@ -197,28 +197,28 @@ std::optional<ShopOptions> ParseShopOptions(const std::vector<std::string>& args
             help = true;
             return options;
         }
-        const OptionSpec* spec = nullptr;
-        for (const OptionSpec& s : Specs()) {
+        const OptionDef* def = nullptr;
+        for (const OptionDef& s : OptionDefs()) {
             if (name == s.name) {
-                spec = &s;
+                def = &s;
             }
         }
-        if (spec == nullptr) {
+        if (def == nullptr) {
             error = "unknown option " + args[i] + " (see --help)";
             return std::nullopt;
         }
-        if (spec->argument != nullptr && !inlineValue) {
+        if (def->argument != nullptr && !inlineValue) {
             if (i + 1 >= args.size()) {
-                error = name + " needs a value " + spec->argument;
+                error = name + " needs a value " + def->argument;
                 return std::nullopt;
             }
             value = args[++i];
-        } else if (spec->argument == nullptr && inlineValue) {
+        } else if (def->argument == nullptr && inlineValue) {
             error = name + " takes no value";
             return std::nullopt;
         }
         try {
-            spec->apply(options, value);
+            def->apply(options, value);
         } catch (const std::invalid_argument& e) {
             error = name + ": " + e.what();
             return std::nullopt;
@@ -240,7 +240,7 @@ std::string ShopHelpText() {
         "the check of the back-office files against what the program acknowledged.\n"
         "\n"
         "Options:\n";
-    for (const OptionSpec& s : Specs()) {
+    for (const OptionDef& s : OptionDefs()) {
         std::string head = std::string("  ") + s.name;
         if (s.argument != nullptr) {
             head += std::string(" ") + s.argument;
