@@ -13,7 +13,7 @@
 
 #include "base/NoticeSink.h"
 #include "link/SerialThread.h"
-#include "support/EcrSimulator.h"
+#include "simulator/EcrSimulator.h"
 
 namespace {
 

@@ -46,8 +46,8 @@
 #include "link/SerialThread.h"
 #include "requests/RequestHandlers.h"
 #include "store/PluHolder.h"
-#include "support/EcrProtocol.h"
-#include "support/PtyPair.h"
+#include "simulator/EcrProtocol.h"
+#include "simulator/PtyPair.h"
 
 using namespace tallyport;
 using Clock = std::chrono::steady_clock;

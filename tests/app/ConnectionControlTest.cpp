@@ -7,7 +7,7 @@
 #include "app/ConnectionControl.h"
 #include "requests/OutputFileNames.h"
 #include "store/AppSettings.h"
-#include "support/EcrSimulator.h"
+#include "simulator/EcrSimulator.h"
 
 namespace tallyport {
 namespace {

@@ -29,7 +29,7 @@
 #include "app/MainWindow.h"
 #include "app/TrayNotices.h"
 #include "store/AppSettings.h"
-#include "support/EcrSimulator.h"
+#include "simulator/EcrSimulator.h"
 
 namespace tallyport {
 namespace {

@@ -16,7 +16,7 @@
 #include "app/SignalPipe.h"
 #include "app/StopSignalWatcher.h"
 #include "store/AppSettings.h"
-#include "support/EcrSimulator.h"
+#include "simulator/EcrSimulator.h"
 #include "support/SettableClock.h"
 
 namespace tallyport {

@@ -2,8 +2,8 @@
 // engine is measured with, so it is checked here without the engine.
 #include <gtest/gtest.h>
 
-#include "support/EcrProtocol.h"
-#include "support/EcrSimulator.h"
+#include "simulator/EcrProtocol.h"
+#include "simulator/EcrSimulator.h"
 
 namespace tallyport::sim {
 namespace {

@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "support/EcrProtocol.h"
-#include "support/EcrSimulator.h"
+#include "simulator/EcrProtocol.h"
+#include "simulator/EcrSimulator.h"
 #include "support/TempFolder.h"
 
 namespace tallyport::sim {

@@ -12,7 +12,7 @@
 #include "link/MessageHandlers.h"
 #include "link/SerialThread.h"
 #include "serial/BlockSerial.h"
-#include "support/EcrSimulator.h"
+#include "simulator/EcrSimulator.h"
 #include "support/TempFolder.h"
 
 namespace tallyport::linktest {

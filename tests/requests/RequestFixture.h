@@ -13,8 +13,8 @@
 #include "link/SerialThread.h"
 #include "requests/RequestHandlers.h"
 #include "store/PluHolder.h"
-#include "support/EcrProtocol.h"
-#include "support/EcrSimulator.h"
+#include "simulator/EcrProtocol.h"
+#include "simulator/EcrSimulator.h"
 #include "support/NoticeRecorder.h"
 #include "support/SettableClock.h"
 

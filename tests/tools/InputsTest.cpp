@@ -10,8 +10,8 @@
 #include "ecrsim/ArticleFile.h"
 #include "ecrsim/ShopOptions.h"
 #include "ecrsim/ShopSettings.h"
-#include "support/EcrProtocol.h"
-#include "support/EcrSimulator.h"
+#include "simulator/EcrProtocol.h"
+#include "simulator/EcrSimulator.h"
 #include "support/TempFolder.h"
 
 namespace tallyport::ecrsim {

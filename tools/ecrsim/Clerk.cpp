@@ -6,7 +6,7 @@
 #include <iostream>
 #include <thread>
 
-#include "support/EcrProtocol.h"
+#include "simulator/EcrProtocol.h"
 
 namespace tallyport::ecrsim {
 

@@ -14,7 +14,7 @@
 #include "ecrsim/SaleRules.h"
 #include "ecrsim/ShopOptions.h"
 #include "ecrsim/ShopSettings.h"
-#include "support/EcrSimulator.h"
+#include "simulator/EcrSimulator.h"
 
 namespace tallyport::ecrsim {
 

@@ -1,4 +1,4 @@
-#include "support/EcrSimulator.h"
+#include "simulator/EcrSimulator.h"
 
 #include <poll.h>
 #include <pthread.h>
@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <system_error>
 
-#include "support/PtyPair.h"
+#include "simulator/PtyPair.h"
 
 namespace tallyport::sim {
 

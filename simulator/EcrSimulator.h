@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/EcrProtocol.h"
+#include "simulator/EcrProtocol.h"
 
 namespace tallyport::sim {
 

@@ -1,4 +1,4 @@
-#include "support/EcrProtocol.h"
+#include "simulator/EcrProtocol.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "support/PtyPair.h"
+#include "simulator/PtyPair.h"
 
 #include <fcntl.h>
 #include <pty.h>
