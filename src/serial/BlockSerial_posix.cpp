@@ -72,6 +72,14 @@ int RemainingMs(Clock::time_point deadline) {
     return static_cast<int>(std::min<decltype(ms)>(ms, INT_MAX));
 }
 
+// Time left until `deadline` for ppoll, never negative.
+timespec RemainingTime(Clock::time_point deadline) {
+    const auto left = std::max(deadline - Clock::now(), Clock::duration::zero());
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
+    const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(left - seconds);
+    return timespec{static_cast<time_t>(seconds.count()), static_cast<long>(nanos.count())};
+}
+
 Clock::time_point DeadlineAfter(int waitMs) {
     return Clock::now() + std::chrono::milliseconds(std::max(waitMs, 0));
 }
@@ -263,7 +271,10 @@ WaitResult TBlockSerial::Impl::WaitOn(const PortUse& use, short events,
                                       Clock::time_point deadline) {
     for (;;) {
         pollfd fds[2] = {{use.fd, events, 0}, {use.wake, POLLIN, 0}};
-        int rc = poll(fds, 2, RemainingMs(deadline));
+        // To the microsecond: a wait for the bytes' time on the wire is a few ms, and poll's
+        // whole milliseconds would add up to one to every write.
+        const timespec left = RemainingTime(deadline);
+        int rc = ppoll(fds, 2, &left, nullptr);
         if (rc < 0) {
             if (errno == EINTR)
                 continue;
