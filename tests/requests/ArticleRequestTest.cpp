@@ -2,6 +2,7 @@
 
 #include "RequestFixture.h"
 #include "base/DecimalSeparator.h"
+#include "support/RegionalSeparatorScope.h"
 
 namespace tallyport::testing {
 namespace {
@@ -190,7 +191,7 @@ TEST_F(ArticleRequest, RewrittenArticleFileIsSeenByTheNextRequest) {
 }
 
 TEST_F(ArticleRequest, PointsWhateverTheRegionalSeparator) {
-    RegionalSeparatorScope comma(',');
+    test::RegionalSeparatorScope comma(',');
     WriteArticles({kPaineArticle, "0000000000200,01,1,12.34,3,Cafea"});
     auto& reg = AddRegister();
     auto result = Request(reg, ArticleRequestBody("123"));
