@@ -6,8 +6,8 @@
 #include <functional>
 #include <memory>
 
-#include "app/ConnectionControl.h"
-#include "app/ShellView.h"
+#include "control/ConnectionControl.h"
+#include "control/ShellView.h"
 
 class QAction;
 class QCheckBox;

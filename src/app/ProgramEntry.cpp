@@ -4,8 +4,8 @@
 #include <QCoreApplication>
 #include <cstring>
 
-#include "app/ConnectionControl.h"
-#include "app/ConsoleOutput.h"
+#include "control/ConnectionControl.h"
+#include "control/ConsoleOutput.h"
 #include "app/HeadlessShell.h"
 #include "app/MainWindow.h"
 #include "app/QtDialogs.h"

@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "ShellTestSupport.h"
+#include "support/ShellTestSupport.h"
 #include "app/CashRegDialog.h"
 #include "store/RegisterList.h"
 

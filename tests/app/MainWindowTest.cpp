@@ -21,10 +21,10 @@
 #include <QTimer>
 #include <thread>
 
-#include "ShellTestSupport.h"
+#include "support/ShellTestSupport.h"
 #include "app/CashRegDialog.h"
 #include "app/ConnectorImages.h"
-#include "app/ConsoleOutput.h"
+#include "control/ConsoleOutput.h"
 #include "app/FileFilter.h"
 #include "app/MainWindow.h"
 #include "app/TrayNotices.h"

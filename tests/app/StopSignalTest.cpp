@@ -10,10 +10,10 @@
 #include <filesystem>
 #include <thread>
 
-#include "ShellTestSupport.h"
-#include "app/ConnectionControl.h"
-#include "app/ConsoleOutput.h"
-#include "app/SignalPipe.h"
+#include "support/ShellTestSupport.h"
+#include "control/ConnectionControl.h"
+#include "control/ConsoleOutput.h"
+#include "control/SignalPipe.h"
 #include "app/StopSignalWatcher.h"
 #include "store/AppSettings.h"
 #include "simulator/EcrSimulator.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/ShellView.h"
-#include "app/UserDialogs.h"
+#include "control/ShellView.h"
+#include "control/UserDialogs.h"
 #include "base/NoticeSink.h"
 #include "link/MessageHandlers.h"
 #include "link/SerialThread.h"

@@ -3,7 +3,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/UserDialogs.h"
+#include "control/UserDialogs.h"
 #include "base/LocalClock.h"
 #include "base/NoticeSink.h"
 

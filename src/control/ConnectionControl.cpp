@@ -1,4 +1,4 @@
-#include "app/ConnectionControl.h"
+#include "control/ConnectionControl.h"
 
 #include <exception>
 #include <stdexcept>
