@@ -10,14 +10,14 @@
 #include <filesystem>
 #include <thread>
 
-#include "support/ShellTestSupport.h"
+#include "app/StopSignalWatcher.h"
 #include "control/ConnectionControl.h"
 #include "control/ConsoleOutput.h"
 #include "control/SignalPipe.h"
-#include "app/StopSignalWatcher.h"
-#include "store/AppSettings.h"
 #include "simulator/EcrSimulator.h"
+#include "store/AppSettings.h"
 #include "support/SettableClock.h"
+#include "support/ShellTestSupport.h"
 
 namespace tallyport {
 namespace {
