@@ -40,6 +40,19 @@ protected:
     }
 };
 
+TEST_F(ReceiptClosing, PaddedAcknowledgementFollowsTheAcknowledgementThatTheAdapterStillHeld) {
+    // The bare acknowledgement is still in the adapter 20 ms after it was handed over: the
+    // padded acknowledgement's empty-queue check comes only once it has left, so the closing
+    // is acknowledged and written, not left for a closing that may never come.
+    RegisterOptions options;
+    options.drainingQueue = AdapterQueue(20ms);
+    auto& reg = AddRegister(options);
+    Request(reg, ArticleRequestBody("123"));
+    Close(reg, ClosingBody("0", "1", "42", "12", "2.5", "5"));
+    EXPECT_EQ(ReadFile(BonPath()), kWorkedClosing + "\r\n");
+    EXPECT_EQ(ReadFile(TranPath()), kPaineClosed + "\r\n");
+}
+
 TEST_F(ReceiptClosing, WorkedExampleWritesBothFiles) {
     auto& reg = AddRegister();
     Request(reg, ArticleRequestBody("123"));

@@ -15,6 +15,7 @@
 #include "simulator/EcrProtocol.h"
 #include "simulator/EcrSimulator.h"
 #include "store/PluHolder.h"
+#include "support/DrainingQueue.h"
 #include "support/NoticeRecorder.h"
 #include "support/SettableClock.h"
 
@@ -39,6 +40,9 @@ struct RegisterOptions {
     std::string bonFile;   // empty: Bon.txt in the test's folder
     std::string tranFile;  // empty: Tran.txt in the test's folder
     sim::Confirmation confirmation{.enabled = true, .delayMs = 0};
+    // A driver output queue that drains at the line rate, standing in for the pty's (which is
+    // always empty); none when null.
+    std::shared_ptr<test::DrainingQueueState> drainingQueue;
 };
 
 // A register on a pseudo-terminal and the link worker that serves it.
@@ -62,6 +66,10 @@ struct SimulatedRegister {
         sim.reset();
     }
 };
+
+// A driver queue at the fixture's 9600 baud 8N1 that starts sending `hold` after each write,
+// as a USB adapter does; the pseudo-terminal itself always reports an empty queue.
+std::shared_ptr<test::DrainingQueueState> AdapterQueue(std::chrono::milliseconds hold);
 
 // Message bodies as the registers send them.
 std::string ArticleRequestBody(const std::string& code, const std::string& quantity = "1.000",
