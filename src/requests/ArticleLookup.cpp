@@ -268,6 +268,7 @@ bool LookupArticle(TSerialExtended& link, const std::string& received,
     std::string confirmation = StripFillers(link.Port.ReadAvailable(ConfirmationWait));
     if (!confirmation.empty() && confirmation.front() == AckByte) {
         RecordTranLine(link, context.Clock());
+        link.Status.SaleRecorded();
     }
     return true;
 }
