@@ -11,6 +11,8 @@
 #include <atomic>
 #include <thread>
 
+#include "ShellTestSupport.h"
+#include "app/ConnectionControl.h"
 #include "app/ProcessIdentity.h"
 #include "app/RegisterStatus.h"
 #include "app/StatusFile.h"
@@ -396,6 +398,36 @@ TEST_F(Monitored, FileWrittenAtMostOnceASecondAndLastFrameAgeMoves) {
     // Two seconds later the age says so.
     EXPECT_EQ(CollectStatus(workers_, Clock::now() + 2s)[0].lastFrameAge, 2s);
     workers_[0]->StopLink();
+}
+
+TEST(LongPortName, AWorkerBuiltFromTheListOpensAPortNamedWith80Characters) {
+    TempFolder dir;
+    test::UseSettingsIn(dir);
+    test::WriteFile(AppSettings.PLU, "");
+    // A stable-looking name that makes the whole path exactly 80 characters.
+    const std::string head = dir.Path().string() + "/usb-FTDI_FT232R_USB_UART_";
+    const std::string tail = "-if00-port0";
+    ASSERT_LT(head.size() + tail.size(), 80u);
+    const std::string port = head + std::string(80 - head.size() - tail.size(), 'A') + tail;
+    ASSERT_EQ(port.size(), 80u);
+    sim::EcrSimulator reg(sim::EcrSimulator::Options{7, port, {}});
+    test::WriteFile(AppSettings.ECRList, test::RegisterLine(7, port));
+
+    test::FakeView view;
+    test::FakeDialogs dialogs;
+    NoticeRecorder notices;
+    TConnectionControl control(dir.File("Tallyport.ini"), view, dialogs, notices, nullptr);
+    ASSERT_EQ(control.TrayStartup(), TConnectionControl::StartupResult::Running);
+    EXPECT_TRUE(Connected);
+    ASSERT_EQ(control.ECRThreads().size(), 1u);
+    EXPECT_EQ(control.ECRThreads()[0]->Link().CommPort, port);
+    EXPECT_TRUE(reg.WaitForPolls(3, 5s));
+    const auto status = CollectStatus(control.ECRThreads(), Clock::now());
+    EXPECT_EQ(status[0].state, PortState::Open);
+    EXPECT_EQ(status[0].port, port);
+    // Written back whole at the exit.
+    ASSERT_TRUE(control.CloseQuery(false));
+    EXPECT_EQ(ReadFile(AppSettings.ECRList), test::RegisterLine(7, port));
 }
 
 }  // namespace
