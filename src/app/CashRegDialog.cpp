@@ -14,8 +14,8 @@
 #include <exception>
 #include <iterator>
 
-#include "app/ConnectionControl.h"
-#include "app/UserDialogs.h"
+#include "control/ConnectionControl.h"
+#include "control/UserDialogs.h"
 #include "serial/PortList.h"
 #include "store/CsvTable.h"
 #include "store/RegisterList.h"

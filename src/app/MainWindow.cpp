@@ -29,12 +29,12 @@
 #include "app/CashRegDialog.h"
 #include "app/ConnectorImages.h"
 #include "app/RegisterGridModel.h"
-#include "app/RegisterStatus.h"
-#include "app/StatusMonitor.h"
-#include "app/StatusText.h"
 #include "app/TrayNotices.h"
 #include "base/DecimalSeparator.h"
 #include "base/NumberText.h"
+#include "control/RegisterStatus.h"
+#include "control/StatusMonitor.h"
+#include "control/StatusText.h"
 
 namespace tallyport {
 namespace {
@@ -70,7 +70,7 @@ QLineEdit* MakeEdit(QWidget* parent, const char* name) {
 }  // namespace
 
 TfMain::TfMain(std::string configPath, UserDialogs& dialogs, ConsoleLog& log,
-               std::shared_ptr<const HandlerTable> handlers, QString programDir, QWidget* parent)
+               HandlerFactory handlers, QString programDir, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),

@@ -1,6 +1,6 @@
 #include "app/RegisterGridModel.h"
 
-#include "app/StatusText.h"
+#include "control/StatusText.h"
 
 namespace tallyport {
 namespace {

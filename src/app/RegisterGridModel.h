@@ -3,7 +3,7 @@
 #include <QAbstractTableModel>
 #include <vector>
 
-#include "app/RegisterStatus.h"
+#include "control/RegisterStatus.h"
 #include "store/RegisterList.h"
 
 namespace tallyport {

@@ -7,10 +7,10 @@
 #include <QTest>
 #include <filesystem>
 
-#include "ShellTestSupport.h"
 #include "app/CashRegDialog.h"
 #include "serial/PortList.h"
 #include "store/RegisterList.h"
+#include "support/ShellTestSupport.h"
 #include "support/TempFolder.h"
 
 namespace tallyport {

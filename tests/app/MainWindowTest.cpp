@@ -21,17 +21,17 @@
 #include <QTimer>
 #include <thread>
 
-#include "ShellTestSupport.h"
 #include "app/CashRegDialog.h"
 #include "app/ConnectorImages.h"
-#include "app/ConsoleOutput.h"
 #include "app/FileFilter.h"
 #include "app/MainWindow.h"
 #include "app/RegisterGridModel.h"
-#include "app/StatusMonitor.h"
 #include "app/TrayNotices.h"
+#include "control/ConsoleOutput.h"
+#include "control/StatusMonitor.h"
 #include "simulator/EcrSimulator.h"
 #include "store/AppSettings.h"
+#include "support/ShellTestSupport.h"
 
 namespace tallyport {
 namespace {

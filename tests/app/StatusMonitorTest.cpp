@@ -11,16 +11,16 @@
 #include <atomic>
 #include <thread>
 
-#include "ShellTestSupport.h"
-#include "app/ConnectionControl.h"
-#include "app/ProcessIdentity.h"
-#include "app/RegisterStatus.h"
-#include "app/StatusFile.h"
-#include "app/StatusMonitor.h"
-#include "app/StatusText.h"
+#include "control/ConnectionControl.h"
+#include "control/ProcessIdentity.h"
+#include "control/RegisterStatus.h"
+#include "control/StatusFile.h"
+#include "control/StatusMonitor.h"
+#include "control/StatusText.h"
 #include "link/SerialThread.h"
 #include "simulator/EcrSimulator.h"
 #include "support/NoticeRecorder.h"
+#include "support/ShellTestSupport.h"
 #include "support/TempFolder.h"
 
 namespace tallyport {
@@ -258,9 +258,7 @@ TEST(ProcessIdentity, TellsThisProcessFromAGoneOne) {
 class Monitored : public ::testing::Test {
 protected:
     std::unique_ptr<TSerialThread> Worker(const std::string& port, int n) {
-        auto w =
-            std::make_unique<TSerialThread>(ThreadPriority::Normal, nullptr, "Bon.txt", "Tran.txt",
-                                            0.0, 0.0, false, false, false, "27", notices_);
+        auto w = std::make_unique<TSerialThread>(ThreadPriority::Normal, LinkOptions{}, notices_);
         w->Link().CommPort = port;
         w->Link().LogicalNb = n;
         w->Link().TranRate = 9600;

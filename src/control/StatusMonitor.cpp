@@ -1,4 +1,4 @@
-#include "app/StatusMonitor.h"
+#include "control/StatusMonitor.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "app/StatusText.h"
+#include "control/StatusText.h"
 
 #include <algorithm>
 #include <array>

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/RegisterStatus.h"
+#include "control/RegisterStatus.h"
 
 namespace tallyport {
 

@@ -2,7 +2,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/ProcessIdentity.h"
+#include "control/ProcessIdentity.h"
 
 namespace tallyport {
 

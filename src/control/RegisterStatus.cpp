@@ -1,4 +1,4 @@
-#include "app/RegisterStatus.h"
+#include "control/RegisterStatus.h"
 
 #include "link/SerialThread.h"
 

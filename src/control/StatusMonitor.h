@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/RegisterStatus.h"
-#include "app/StatusFile.h"
+#include "control/RegisterStatus.h"
+#include "control/StatusFile.h"
 
 namespace tallyport {
 

@@ -1,4 +1,4 @@
-#include "app/StatusFile.h"
+#include "control/StatusFile.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,7 +10,7 @@
 #include <sstream>
 #include <system_error>
 
-#include "app/StatusText.h"
+#include "control/StatusText.h"
 #include "store/FileBytes.h"
 
 namespace tallyport {
