@@ -118,14 +118,19 @@ std::string StatusTable(const std::vector<RegisterStatus>& registers) {
     for (const RegisterStatus& r : registers) {
         portWidth = std::max(portWidth, r.port.size());
     }
-    std::string table = Column("Casa", 4) + Column("Port", portWidth) + Column("Stare", 14) +
-                        Column("Ultimul cadru", 14) + Column("Bonuri", 6) + Column("Vanzari", 7) +
-                        Column("Linii", 5) + "Eroare\n";
+    std::string table;
+    const auto line = [&table](std::string text) {
+        text.erase(text.find_last_not_of(' ') + 1);
+        table += text + "\n";
+    };
+    line(Column("Casa", 4) + Column("Port", portWidth) + Column("Stare", 14) +
+         Column("Ultimul cadru", 14) + Column("Bonuri", 6) + Column("Vanzari", 7) +
+         Column("Linii", 5) + "Eroare");
     for (const RegisterStatus& r : registers) {
-        table += Column(std::to_string(r.logicalNb), 4) + Column(r.port, portWidth) +
-                 Column(PortStateText(r.state), 14) + Column(LastFrameText(r.lastFrameAge), 14) +
-                 Column(std::to_string(r.receipts), 6) + Column(std::to_string(r.sales), 7) +
-                 Column(std::to_string(r.pendingLines), 5) + r.lastError + "\n";
+        line(Column(std::to_string(r.logicalNb), 4) + Column(r.port, portWidth) +
+             Column(PortStateText(r.state), 14) + Column(LastFrameText(r.lastFrameAge), 14) +
+             Column(std::to_string(r.receipts), 6) + Column(std::to_string(r.sales), 7) +
+             Column(std::to_string(r.pendingLines), 5) + r.lastError);
     }
     return table;
 }
