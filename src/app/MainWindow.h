@@ -41,6 +41,8 @@ public:
     TConnectionControl::StartupResult Startup();
     // Closes the program after an orderly end: tray icon and window go, the message loop ends.
     void EndProgram();
+    // Where the manual is when it is not in the working folder (default: `programDir`).
+    void SetHelpFolder(QString folder) { helpDir_ = std::move(folder); }
 
     TConnectionControl& Control() { return *control_; }
     TrayNotices& Notices() { return *notices_; }
@@ -84,6 +86,7 @@ private:
 
     UserDialogs& dialogs_;
     QString programDir_;
+    QString helpDir_;
     QString fileDialogDir_;
     std::function<bool(const QUrl&)> openUrl_;
 

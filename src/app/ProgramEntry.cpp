@@ -2,8 +2,11 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <cstring>
+#include <QDir>
+#include <cstdio>
+#include <filesystem>
 
+#include "app/CommandLine.h"
 #include "app/ConnectionControl.h"
 #include "app/ConsoleOutput.h"
 #include "app/HeadlessShell.h"
@@ -11,6 +14,8 @@
 #include "app/QtDialogs.h"
 #include "app/StopSignalWatcher.h"
 #include "base/BuildInfo.h"
+#include "base/FirstStartFiles.h"
+#include "base/ProgramFolders.h"
 #include "store/AppSettings.h"
 
 namespace tallyport {
@@ -21,28 +26,54 @@ int ExitStatus(TConnectionControl::StartupResult result) {
     return result == TConnectionControl::StartupResult::Failed ? 1 : 0;
 }
 
-bool Headless(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--headless") == 0) {
-            return true;
-        }
+// The configuration file and the working folder by the folder rule; an installed program's
+// folder is made and filled on its first start. Empty text on success.
+std::string SettleFolders(const CommandLine& line, ProgramFolders& folders) {
+    folders =
+        ChooseProgramFolders(FolderFactsOfProcess(line.configFile, build_info::kInstallBinDir));
+    std::string failure = PrepareProgramFolder(folders, FirstStartFiles());
+    if (failure.empty()) {
+        failure = EnterWorkingFolder(folders);
     }
-    return false;
+    return failure.empty() ? failure : "Eroare: " + failure;
 }
 
-int RunWindowed(int argc, char** argv, std::shared_ptr<const HandlerTable> handlers) {
+// The manual: next to a program run from its own folder, in the shared folder of an install
+// (found from the program's folder, so that an install under another root finds its own).
+QString HelpFolder() {
+    const QString programDir = QCoreApplication::applicationDirPath();
+    if (!IsInstalledFolder(programDir.toStdString(), build_info::kInstallBinDir)) {
+        return programDir;
+    }
+    // The shared folder relative to the programs' folder: "../share/tallyport".
+    const std::filesystem::path shared = std::filesystem::path(build_info::kInstallShareDir)
+                                             .lexically_relative(build_info::kInstallBinDir);
+    return QDir::cleanPath(QDir(programDir).filePath(QString::fromStdString(shared.string())));
+}
+
+int RunWindowed(int argc, char** argv, const CommandLine& line,
+                std::shared_ptr<const HandlerTable> handlers) {
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Tallyport"));
     // The tray icon holds the program while the window is hidden.
     app.setQuitOnLastWindowClosed(false);
     StopSignalWatcher stopSignals;
     ConsoleLog log;
-
-    const std::string configPath = ConfigPathNextToProgram();
-    LoadConfig(configPath);
     QtDialogs dialogs(log);
-    TfMain window(configPath, dialogs, log, std::move(handlers),
-                  QCoreApplication::applicationDirPath());
+
+    ProgramFolders folders;
+    const std::string failure = SettleFolders(line, folders);
+    if (!failure.empty()) {
+        dialogs.ShowMessage(MessageKind::Error, failure);
+        return 1;
+    }
+    LoadConfig(folders.configPath);
+    // The file dialog starts where the program's files are.
+    const QString filesDir = folders.workingFolder.empty()
+                                 ? QCoreApplication::applicationDirPath()
+                                 : QString::fromLocal8Bit(folders.workingFolder);
+    TfMain window(folders.configPath, dialogs, log, std::move(handlers), filesDir);
+    window.SetHelpFolder(HelpFolder());
     dialogs.SetWindow(&window);
     stopSignals.Attach(window.Control(), [&window] { window.EndProgram(); });
     const auto started = window.Startup();
@@ -52,21 +83,27 @@ int RunWindowed(int argc, char** argv, std::shared_ptr<const HandlerTable> handl
     return app.exec();
 }
 
-int RunHeadless(int argc, char** argv, std::shared_ptr<const HandlerTable> handlers) {
+int RunHeadless(int argc, char** argv, const CommandLine& line,
+                std::shared_ptr<const HandlerTable> handlers) {
     QCoreApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Tallyport"));
     StopSignalWatcher stopSignals;
     ConsoleLog log;
 
-    const std::string configPath = ConfigPathNextToProgram();
-    LoadConfig(configPath);
+    ProgramFolders folders;
+    const std::string failure = SettleFolders(line, folders);
+    if (!failure.empty()) {
+        log.Line(failure);
+        return 1;
+    }
+    LoadConfig(folders.configPath);
     ConsoleDialogs dialogs(log);
     ConsoleNoticeSink notices(log);
     HeadlessShell view(log);
-    TConnectionControl control(configPath, view, dialogs, notices, std::move(handlers));
+    TConnectionControl control(folders.configPath, view, dialogs, notices, std::move(handlers));
     stopSignals.Attach(control, [] { QCoreApplication::quit(); });
     log.Line(std::string(build_info::kProgramCaption) +
-             " porneste fara fereastra; configurare: " + configPath);
+             " porneste fara fereastra; configurare: " + folders.configPath);
     const auto started = control.TrayStartup();
     if (started != TConnectionControl::StartupResult::Running) {
         log.Line("Tallyport se opreste.");
@@ -80,10 +117,22 @@ int RunHeadless(int argc, char** argv, std::shared_ptr<const HandlerTable> handl
 }  // namespace
 
 int RunTallyport(int argc, char** argv, std::shared_ptr<const HandlerTable> handlers) {
-    if (Headless(argc, argv)) {
-        return RunHeadless(argc, argv, std::move(handlers));
+    const CommandLine line = ParseCommandLine(std::vector<std::string>(argv, argv + argc));
+    switch (line.action) {
+        case CommandLine::Action::Help:
+        case CommandLine::Action::Version:
+            std::fputs(line.text.c_str(), stdout);
+            return 0;
+        case CommandLine::Action::Error:
+            std::fputs(line.text.c_str(), stderr);
+            return 2;
+        case CommandLine::Action::Run:
+            break;
     }
-    return RunWindowed(argc, argv, std::move(handlers));
+    if (line.headless) {
+        return RunHeadless(argc, argv, line, std::move(handlers));
+    }
+    return RunWindowed(argc, argv, line, std::move(handlers));
 }
 
 }  // namespace tallyport
