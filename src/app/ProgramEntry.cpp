@@ -7,8 +7,6 @@
 #include <filesystem>
 
 #include "app/CommandLine.h"
-#include "app/ConnectionControl.h"
-#include "app/ConsoleOutput.h"
 #include "app/HeadlessShell.h"
 #include "app/MainWindow.h"
 #include "app/QtDialogs.h"
@@ -16,6 +14,8 @@
 #include "base/BuildInfo.h"
 #include "base/FirstStartFiles.h"
 #include "base/ProgramFolders.h"
+#include "control/ConnectionControl.h"
+#include "control/ConsoleOutput.h"
 #include "store/AppSettings.h"
 
 namespace tallyport {
@@ -51,8 +51,7 @@ QString HelpFolder() {
     return QDir::cleanPath(QDir(programDir).filePath(QString::fromStdString(shared.string())));
 }
 
-int RunWindowed(int argc, char** argv, const CommandLine& line,
-                std::shared_ptr<const HandlerTable> handlers) {
+int RunWindowed(int argc, char** argv, const CommandLine& line, HandlerFactory handlers) {
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Tallyport"));
     // The tray icon holds the program while the window is hidden.
@@ -83,8 +82,7 @@ int RunWindowed(int argc, char** argv, const CommandLine& line,
     return app.exec();
 }
 
-int RunHeadless(int argc, char** argv, const CommandLine& line,
-                std::shared_ptr<const HandlerTable> handlers) {
+int RunHeadless(int argc, char** argv, const CommandLine& line, HandlerFactory handlers) {
     QCoreApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Tallyport"));
     StopSignalWatcher stopSignals;
@@ -116,7 +114,7 @@ int RunHeadless(int argc, char** argv, const CommandLine& line,
 
 }  // namespace
 
-int RunTallyport(int argc, char** argv, std::shared_ptr<const HandlerTable> handlers) {
+int RunTallyport(int argc, char** argv, HandlerFactory handlers) {
     const CommandLine line = ParseCommandLine(std::vector<std::string>(argv, argv + argc));
     switch (line.action) {
         case CommandLine::Action::Help:

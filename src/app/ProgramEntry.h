@@ -12,6 +12,6 @@ namespace tallyport {
 // link workers get `handlers` (null: every message type is accepted and dropped). Returns the
 // exit status: 0 after an orderly exit, --help or --version; 1 when the start-up failed; 2 for
 // a wrong command line.
-int RunTallyport(int argc, char** argv, std::shared_ptr<const HandlerTable> handlers);
+int RunTallyport(int argc, char** argv, HandlerFactory handlers);
 
 }  // namespace tallyport
