@@ -421,6 +421,29 @@ TEST_F(MainWindowTest, HelpOpensTheManualAndSaysNothingWhenItIsMissing) {
               QUrl::fromLocalFile(QString::fromStdString(current.File("ManualECR.htm"))));
 }
 
+// An installed program's manual is in the install's shared folder, not beside its files.
+TEST_F(MainWindowTest, HelpFindsTheManualInTheHelpFolderGiven) {
+    WriteFile(AppSettings.ECRList, "");
+    ASSERT_EQ(Window().Startup(), Result::Running);
+    std::vector<QUrl> opened;
+    Window().SetUrlOpener([&opened](const QUrl& url) {
+        opened.push_back(url);
+        return true;
+    });
+    TempFolder shared;
+    TempFolder current;
+    Window().SetHelpFolder(QString::fromStdString(shared.Path().string()));
+    WriteFile(shared.File("ManualECR.htm"), "<html></html>");
+    WriteFile(dir.File("ManualECR.htm"), "<html></html>");  // not looked at any more
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(current.Path());
+    QTest::mouseClick(Find<QPushButton>("btHelp"), Qt::LeftButton);
+    std::filesystem::current_path(previous);
+
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(shared.File("ManualECR.htm"))));
+}
+
 TEST_F(MainWindowTest, NoticesFromAWorkerThreadAreShownOnTheUserInterfaceThread) {
     WriteFile(AppSettings.ECRList, "");
     ASSERT_EQ(Window().Startup(), Result::Running);
