@@ -30,6 +30,7 @@
 #include "app/ConnectorImages.h"
 #include "app/RegisterGridModel.h"
 #include "app/TrayNotices.h"
+#include "base/BuildInfo.h"
 #include "base/DecimalSeparator.h"
 #include "base/NumberText.h"
 #include "control/RegisterStatus.h"
@@ -76,9 +77,10 @@ TfMain::TfMain(std::string configPath, UserDialogs& dialogs, ConsoleLog& log,
                           Qt::WindowCloseButtonHint),
       dialogs_(dialogs),
       programDir_(std::move(programDir)),
+      helpDir_(programDir_),
       openUrl_([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
     setObjectName(QStringLiteral("fMain"));
-    setWindowTitle(QStringLiteral("Tallyport versiunea 3.3.0"));
+    setWindowTitle(QString::fromLatin1(build_info::kProgramCaption));
     setWindowIcon(ConnectorIcon(kImageConnected));
     BuildActions();
     BuildTray();
@@ -572,9 +574,9 @@ void TfMain::Browse(QLineEdit* edit) {
 }
 
 void TfMain::btHelpClick() {
-    // The document is named without a folder; the copy installed beside the program serves
-    // when the program was started from elsewhere.
-    for (const QString& folder : {QDir::currentPath(), programDir_}) {
+    // The document is named without a folder; the copy installed beside the program (or in
+    // the install's shared folder) serves when the working folder has none.
+    for (const QString& folder : {QDir::currentPath(), helpDir_}) {
         const QFileInfo document(QDir(folder), QString::fromLatin1(kHelpDocument));
         if (document.isFile()) {
             openUrl_(QUrl::fromLocalFile(document.absoluteFilePath()));

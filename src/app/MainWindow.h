@@ -50,6 +50,8 @@ public:
     // every second while the window is visible only.
     void RefreshStatus();
     StatusMonitor& Status() { return *monitor_; }
+    // Where the manual is when it is not in the working folder (default: `programDir`).
+    void SetHelpFolder(QString folder) { helpDir_ = std::move(folder); }
 
     TConnectionControl& Control() { return *control_; }
     TrayNotices& Notices() { return *notices_; }
@@ -96,6 +98,7 @@ private:
 
     UserDialogs& dialogs_;
     QString programDir_;
+    QString helpDir_;
     QString fileDialogDir_;
     std::function<bool(const QUrl&)> openUrl_;
 

@@ -27,6 +27,7 @@
 #include "app/MainWindow.h"
 #include "app/RegisterGridModel.h"
 #include "app/TrayNotices.h"
+#include "base/BuildInfo.h"
 #include "control/ConsoleOutput.h"
 #include "control/StatusMonitor.h"
 #include "simulator/EcrSimulator.h"
@@ -111,7 +112,7 @@ TEST_F(MainWindowTest, LayoutCaptionsAndTabsAreAllVisible) {
     WriteFile(AppSettings.ECRList, "");
     ASSERT_EQ(Window().Startup(), Result::Running);
     TfMain& w = Window();
-    EXPECT_EQ(w.windowTitle(), "Tallyport versiunea 3.3.0");
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Tallyport versiunea ") + build_info::kVersion);
     EXPECT_EQ(w.minimumSize(), w.maximumSize());
     EXPECT_GE(w.width(), 442);
     EXPECT_GE(w.height(), 273);
@@ -422,6 +423,29 @@ TEST_F(MainWindowTest, HelpOpensTheManualAndSaysNothingWhenItIsMissing) {
     EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(dir.File("ManualECR.htm"))));
     EXPECT_EQ(opened[1],
               QUrl::fromLocalFile(QString::fromStdString(current.File("ManualECR.htm"))));
+}
+
+// An installed program's manual is in the install's shared folder, not beside its files.
+TEST_F(MainWindowTest, HelpFindsTheManualInTheHelpFolderGiven) {
+    WriteFile(AppSettings.ECRList, "");
+    ASSERT_EQ(Window().Startup(), Result::Running);
+    std::vector<QUrl> opened;
+    Window().SetUrlOpener([&opened](const QUrl& url) {
+        opened.push_back(url);
+        return true;
+    });
+    TempFolder shared;
+    TempFolder current;
+    Window().SetHelpFolder(QString::fromStdString(shared.Path().string()));
+    WriteFile(shared.File("ManualECR.htm"), "<html></html>");
+    WriteFile(dir.File("ManualECR.htm"), "<html></html>");  // not looked at any more
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(current.Path());
+    QTest::mouseClick(Find<QPushButton>("btHelp"), Qt::LeftButton);
+    std::filesystem::current_path(previous);
+
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(shared.File("ManualECR.htm"))));
 }
 
 TEST_F(MainWindowTest, NoticesFromAWorkerThreadAreShownOnTheUserInterfaceThread) {
