@@ -211,9 +211,14 @@ QWidget* TfMain::BuildCashRegPage() {
         std::max(fontMetrics().horizontalAdvance(QStringLiteral("Observatii")) + padding,
                  fontMetrics().averageCharWidth() * 20);
     dbgCashReg_->setColumnWidth(4, remarkWidth);
-    // The status column takes the room left; the window does not grow for it.
+    // The status shows whole without scrolling: the grid is disabled, so cannot be scrolled,
+    // while connected, which is when the status matters.
+    const int statusWidth = fontMetrics().horizontalAdvance(
+                                QStringLiteral("nu se deschide, ultimul cadru acum 59 min")) +
+                            padding;
+    dbgCashReg_->setColumnWidth(RegisterGridModel::kStare, statusWidth);
     // Room for the vertical scroll bar that a long list brings.
-    gridWidth += remarkWidth + dbgCashReg_->verticalHeader()->sizeHint().width() +
+    gridWidth += remarkWidth + statusWidth + dbgCashReg_->verticalHeader()->sizeHint().width() +
                  2 * dbgCashReg_->frameWidth() +
                  dbgCashReg_->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4;
     dbgCashReg_->setMinimumWidth(gridWidth);

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTabBar>
@@ -140,6 +141,11 @@ TEST_F(MainWindowTest, LayoutCaptionsAndTabsAreAllVisible) {
     const int widths[] = {50, 70, 90, 187};
     ASSERT_EQ(grid->model()->columnCount(), 6);
     EXPECT_EQ(grid->model()->headerData(5, Qt::Horizontal).toString(), "Stare");
+    // Every column, the status included, fits without scrolling sideways.
+    EXPECT_FALSE(grid->horizontalScrollBar()->isVisible());
+    EXPECT_LE(grid->horizontalHeader()->length(), grid->viewport()->width());
+    EXPECT_GE(grid->columnWidth(5),
+              grid->fontMetrics().horizontalAdvance("nu se deschide, ultimul cadru acum 59 min"));
     for (int c = 0; c < 5; ++c) {
         EXPECT_EQ(grid->model()->headerData(c, Qt::Horizontal).toString(), titles[c]);
         if (c < 4) {
