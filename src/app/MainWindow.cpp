@@ -508,8 +508,11 @@ void TfMain::KeepStatusFile(std::string path, StatusFileHeader header) {
 void TfMain::RefreshStatus() {
     const auto now = std::chrono::steady_clock::now();
     monitor_->Update(CollectStatus(control_->ECRThreads(), now), Connected, now);
-    tray_->setToolTip(QStringLiteral("Tallyport\n") +
-                      QString::fromLocal8Bit(StatusSummary(monitor_->Last())));
+    const QString hint =
+        QStringLiteral("Tallyport\n") + QString::fromLocal8Bit(StatusSummary(monitor_->Last()));
+    if (tray_->toolTip() != hint) {
+        tray_->setToolTip(hint);
+    }
 }
 
 void TfMain::RefreshGrid() {
