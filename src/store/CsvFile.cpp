@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/FileReplace.h"
 #include "base/NumberText.h"
 #include "store/ByteSearch.h"
 #include "store/CsvTable.h"
@@ -165,33 +166,29 @@ void SaveTableToFile(CsvTable& table, const std::string& path) {
     if (!table.IsOpen()) {
         throw StoreError("Cannot perform this operation on a closed table");
     }
-    detail::FileReplacer file;
-    if (!file.Create(path)) {
-        throw StoreError(detail::FillIn(kCannotCreate, path));
-    }
     const std::vector<ColumnDef>& columns = table.Columns();
     const detail::RowStore& rows = CsvTableAccess::Rows(table);
     const std::size_t count = CsvTableAccess::RowCount(table);
-    std::string line;
+    // The whole file first, then one replacement: a failure leaves the old file as it was.
+    std::string content;
     for (std::size_t position = 0; position < count; ++position) {
         std::uint32_t row = CsvTableAccess::RowAt(table, position);
-        line.clear();
         for (std::size_t c = 0; c < columns.size(); ++c) {
             if (c > 0) {
-                line.push_back(',');
+                content.push_back(',');
             }
-            AppendValue(line, columns[c].type, rows.Get(row, c));
+            AppendValue(content, columns[c].type, rows.Get(row, c));
         }
-        line += "\r\n";
-        if (!file.Write(line)) {
-            throw StoreError(kWriteError);
-        }
+        content += "\r\n";
     }
-    if (!file.Finish()) {
-        throw StoreError(kWriteError);
-    }
-    if (!file.Commit()) {
-        throw StoreError(detail::FillIn(kCannotCreate, path));
+    const ReplaceOutcome outcome = ReplaceFile(path, content);
+    switch (outcome.failed) {
+        case ReplaceOutcome::Step::None:
+            return;
+        case ReplaceOutcome::Step::Create:
+            throw StoreError(detail::FillIn(kCannotCreate, path), outcome.error);
+        case ReplaceOutcome::Step::Write:
+            throw StoreError(kWriteError, outcome.error);
     }
 }
 
