@@ -6,6 +6,7 @@
 
 #include "base/FileReplace.h"
 #include "base/NumberText.h"
+#include "base/Utf8Text.h"
 #include "store/ByteSearch.h"
 #include "store/CsvTable.h"
 #include "store/FileAccess.h"
@@ -79,14 +80,15 @@ private:
     }
 
     // Undoes "%%", "%c", "%n" and "%0" (the text ends there), keeps any other "%" as it stands
-    // and cuts the result to `width` characters.
+    // and cuts the result to `width` bytes without splitting a UTF-8 character.
     std::string_view Unescape(std::string_view text, std::size_t width) {
         if (!lineHasPercent_ || detail::FindByte(text.data(), text.data() + text.size(), '%') ==
                                     text.data() + text.size()) {
-            return text.substr(0, width);
+            return CutToWidth(text, width);
         }
         decoded_.clear();
-        for (std::size_t i = 0; i < text.size() && decoded_.size() < width;) {
+        // Three bytes beyond the width tell whether the cut would split a character.
+        for (std::size_t i = 0; i < text.size() && decoded_.size() < width + 3;) {
             char c = text[i];
             if (c != '%' || i + 1 == text.size()) {
                 decoded_.push_back(c);
@@ -105,7 +107,7 @@ private:
                 ++i;
             }
         }
-        return decoded_;
+        return CutToWidth(decoded_, width);
     }
 
     const std::vector<ColumnDef>& columns_;
