@@ -2,6 +2,8 @@
 
 #include <QDialog>
 
+#include "store/RegisterList.h"
+
 class QComboBox;
 class QLineEdit;
 class QPushButton;
@@ -39,6 +41,7 @@ private:
     CsvTable& list_;
     UserDialogs& dialogs_;
     bool shown_ = false;
+    RegisterEntry shownRow_;  // the row the controls were filled from (empty for a new one)
 
     QLineEdit* eLogicNo_;
     QComboBox* cbModel_;

@@ -26,6 +26,7 @@
 
 #include "app/AuthorPage.h"
 #include "app/BarcodeDiagram.h"
+#include "app/ByteText.h"
 #include "app/CashRegDialog.h"
 #include "app/ConnectorImages.h"
 #include "app/RegisterGridModel.h"
@@ -43,9 +44,7 @@ constexpr int kDesignedHeight = 273;
 constexpr int kDesignedLineHeight = 13;
 constexpr int kGridColumnWidths[] = {50, 70, 90, 187};
 
-QString Local(const std::string& text) {
-    return QString::fromLocal8Bit(text);
-}
+// Numbers and the program's folder: plain text in the locale's encoding.
 std::string Local(const QString& text) {
     return text.toLocal8Bit().toStdString();
 }
@@ -386,11 +385,11 @@ void TfMain::ShowSettings(const AppSettingsRecord& settings) {
     lBarcode_->setText(prefix + QStringLiteral(" 12345 12345 1"));
     lBarcode_->parentWidget()->update();
     ePrefix_->setText(prefix);
-    ePLUFile_->setText(Local(settings.PLU));
-    eBonFile_->setText(Local(settings.ReceiptMaster));
-    eTranFile_->setText(Local(settings.ReceiptDetail));
-    eCardFrom_->setText(Local(FormatGeneral(settings.Min, separator)));
-    eCardTo_->setText(Local(FormatGeneral(settings.Max, separator)));
+    ePLUFile_->setText(ShownText(settings.PLU));
+    eBonFile_->setText(ShownText(settings.ReceiptMaster));
+    eTranFile_->setText(ShownText(settings.ReceiptDetail));
+    eCardFrom_->setText(ShownText(FormatGeneral(settings.Min, separator)));
+    eCardTo_->setText(ShownText(FormatGeneral(settings.Max, separator)));
     chkRecDiscount_->setChecked(settings.RecDiscount);
     chkRecDueMultipay_->setChecked(settings.RecAmount);
     chkRecSepFiles_->setChecked(settings.RecSepFiles);
@@ -405,9 +404,10 @@ void TfMain::TakeSettings(AppSettingsRecord& settings) {
     if (auto prefix = ParseInteger(Local(ePrefix_->text()), prefixSyntax)) {
         settings.Prefix = *prefix;
     }
-    settings.PLU = Local(ePLUFile_->text());
-    settings.ReceiptMaster = Local(eBonFile_->text());
-    settings.ReceiptDetail = Local(eTranFile_->text());
+    // A name the user left as shown keeps the bytes it was read with.
+    settings.PLU = StoredText(ePLUFile_->text(), settings.PLU);
+    settings.ReceiptMaster = StoredText(eBonFile_->text(), settings.ReceiptMaster);
+    settings.ReceiptDetail = StoredText(eTranFile_->text(), settings.ReceiptDetail);
     if (auto min = ParseDouble(Local(eCardFrom_->text()), separator)) {
         settings.Min = *min;
     }
@@ -511,7 +511,7 @@ void TfMain::Browse(QLineEdit* edit) {
     if (!chosen) {
         return;
     }
-    edit->setText(Local(*chosen));
+    edit->setText(ShownText(*chosen));
     control_->SettingsChanged();
 }
 

@@ -1,10 +1,12 @@
 #include "app/RegisterGridModel.h"
 
+#include "app/ByteText.h"
+
 namespace tallyport {
 namespace {
 
 QString Text(const std::string& text) {
-    return QString::fromLocal8Bit(text);
+    return ShownText(text);
 }
 
 }  // namespace
