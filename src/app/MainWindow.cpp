@@ -70,7 +70,8 @@ TfMain::TfMain(std::string configPath, UserDialogs& dialogs, ConsoleLog& log,
                           Qt::WindowCloseButtonHint),
       dialogs_(dialogs),
       programDir_(std::move(programDir)),
-      openUrl_([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
+      openUrl_([](const QUrl& url) { return QDesktopServices::openUrl(url); }),
+      trayAvailable_([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {
     setObjectName(QStringLiteral("fMain"));
     setWindowTitle(QStringLiteral("Tallyport versiunea 3.3.0"));
     setWindowIcon(ConnectorIcon(kImageConnected));
@@ -150,6 +151,9 @@ void TfMain::BuildTray() {
     tray_->setObjectName(QStringLiteral("TrayIcon"));
     tray_->setToolTip(QStringLiteral("Tallyport"));
     tray_->setContextMenu(trayMenu_);
+    trayWatch_ = new QTimer(this);
+    trayWatch_->setInterval(kTrayPollMs);
+    connect(trayWatch_, &QTimer::timeout, this, &TfMain::ShowTrayWhenAvailable);
     connect(tray_, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 if (reason == QSystemTrayIcon::DoubleClick) {
@@ -363,17 +367,29 @@ void TfMain::FixSize() {
 void TfMain::PrepareStartup() {
     hide();
     tray_->setIcon(ConnectorIcon(kImageDisconnected));
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        tray_->show();
-    }
+    ShowTrayWhenAvailable();
     fileDialogDir_ = programDir_;
+}
+
+void TfMain::ShowTrayWhenAvailable() {
+    // At login the desktop's notification area often appears after the programs started with
+    // it: the icon goes there as soon as it does.
+    if (control_ && control_->Ended()) {
+        trayWatch_->stop();
+        return;
+    }
+    if (trayAvailable_()) {
+        trayWatch_->stop();
+        tray_->show();
+    } else if (!trayWatch_->isActive()) {
+        trayWatch_->start();
+    }
 }
 
 TConnectionControl::StartupResult TfMain::Startup() {
     const auto result = control_->TrayStartup();
     // Without a notification area the tray icon cannot be reached: show the window instead.
-    if (result == TConnectionControl::StartupResult::Running &&
-        !QSystemTrayIcon::isSystemTrayAvailable()) {
+    if (result == TConnectionControl::StartupResult::Running && !tray_->isVisible()) {
         aOptionsExecute();
     }
     return result;
@@ -467,6 +483,7 @@ void TfMain::aExitExecute() {
 }
 
 void TfMain::EndProgram() {
+    trayWatch_->stop();
     tray_->hide();
     hide();
     QCoreApplication::quit();
@@ -483,10 +500,9 @@ void TfMain::closeEvent(QCloseEvent* event) {
 
 void TfMain::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
-    // Minimised, the window goes to the tray, where the icon brings it back; without a
-    // notification area it stays on the task bar.
-    if (event->type() == QEvent::WindowStateChange && isMinimized() &&
-        QSystemTrayIcon::isSystemTrayAvailable()) {
+    // Minimised, the window goes to the tray, where the icon brings it back; while the icon is
+    // not shown (no notification area yet) it stays on the task bar.
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && tray_->isVisible()) {
         QTimer::singleShot(0, this, &QWidget::hide);
     }
 }

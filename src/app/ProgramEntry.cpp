@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <cstring>
 
+#include "app/ConfigFile.h"
 #include "app/ConnectionControl.h"
 #include "app/ConsoleOutput.h"
 #include "app/HeadlessShell.h"
@@ -38,8 +39,10 @@ int RunWindowed(int argc, char** argv, std::shared_ptr<const HandlerTable> handl
     ConsoleLog log;
 
     const std::string configPath = ConfigPathNextToProgram();
-    LoadConfig(configPath);
     QtDialogs dialogs(log);
+    if (!ReadConfigFile(configPath, dialogs)) {
+        return 1;
+    }
     TfMain window(configPath, dialogs, log, std::move(handlers),
                   QCoreApplication::applicationDirPath());
     dialogs.SetWindow(&window);
@@ -58,8 +61,10 @@ int RunHeadless(int argc, char** argv, std::shared_ptr<const HandlerTable> handl
     ConsoleLog log;
 
     const std::string configPath = ConfigPathNextToProgram();
-    LoadConfig(configPath);
     ConsoleDialogs dialogs(log);
+    if (!ReadConfigFile(configPath, dialogs)) {
+        return 1;
+    }
     ConsoleNoticeSink notices(log);
     HeadlessShell view(log);
     TConnectionControl control(configPath, view, dialogs, notices, std::move(handlers));

@@ -232,8 +232,8 @@ std::string ReadProfileString(const std::string& path, std::string_view section,
     std::optional<std::string> bytes;
     try {
         bytes = ReadFileBytes(path);
-    } catch (const std::system_error&) {
-        throw StoreError("Unable to read " + path);
+    } catch (const std::system_error& e) {
+        throw StoreError("Unable to read " + path, e.code().value());
     }
     if (bytes) {
         if (std::optional<std::string> value = FindProfileValue(*bytes, section, key)) {
