@@ -1,5 +1,7 @@
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -250,6 +252,40 @@ TEST_F(RegisterListFile, AReadOnlyListIsNotReplacedAndTheSaveSaysSo) {
     EXPECT_EQ(info.st_mode & 07777, 0444u);
     EXPECT_EQ(test::NamesIn(shop), std::vector<std::string>{"ECRs.dat"});
     EXPECT_EQ(list->RowCount(), 2u);  // the change stays in memory
+}
+
+TEST_F(RegisterListFile, AListWithoutWriteRightsIsNotReplacedByAUserWithoutThem) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to become another user";
+    }
+    // A read-only list in a folder that anyone may write: a plain write is refused to an
+    // ordinary user, so a save must be too (replacing it through the folder would not be).
+    const std::string path = dir.File("ECRs.dat");
+    WriteFile(path, line);
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    LoadTableFromFile(*list, path);
+    AddRegister(*list, "2", "COM2");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Only this process becomes the user "nobody" (65534).
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) {
+            ::_exit(3);
+        }
+        try {
+            SaveTableToFile(*list, path);
+        } catch (const StoreError& e) {
+            ::_exit(e.what() == "Cannot create file " + path && e.Reason() == EACCES ? 0 : 2);
+        }
+        ::_exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the list was replaced, 2: wrong message, 3: no user";
+    EXPECT_EQ(ReadFile(path), line);
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"ECRs.dat"});
 }
 
 TEST_F(RegisterListFile, ASaveKeepsTheListsOwnerAndMode) {
