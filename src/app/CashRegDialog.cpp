@@ -15,8 +15,8 @@
 #include <tuple>
 
 #include "app/ByteText.h"
-#include "app/ConnectionControl.h"
-#include "app/UserDialogs.h"
+#include "control/ConnectionControl.h"
+#include "control/UserDialogs.h"
 #include "store/CsvTable.h"
 #include "store/RegisterList.h"
 #include "store/StoreError.h"

@@ -3,7 +3,7 @@
 #include <QSystemTrayIcon>
 
 #include "app/ByteText.h"
-#include "app/ConsoleOutput.h"
+#include "control/ConsoleOutput.h"
 
 namespace tallyport {
 namespace {

@@ -6,18 +6,20 @@
 
 namespace tallyport {
 
-std::shared_ptr<const HandlerTable> MakeRequestHandlers(RequestContext& context) {
+std::shared_ptr<const HandlerTable> MakeRequestHandlers(RequestContext& context,
+                                                        std::shared_ptr<RequestFields> fields) {
     auto table = std::make_shared<HandlerTable>();
     auto set = [&table](char type, MessageHandler handler) {
         (*table)[static_cast<unsigned char>(type)] = std::move(handler);
     };
     RequestContext* shared = &context;
+    // This register's working fields live as long as the table that its handlers share.
 
-    MessageHandler lookup = [shared](TSerialExtended& link, const std::string& received) {
-        return LookupArticle(link, received, *shared);
+    MessageHandler lookup = [shared, fields](TSerialExtended& link, const std::string& received) {
+        return LookupArticle(link, *fields, received, *shared);
     };
-    MessageHandler card = [](TSerialExtended& link, const std::string& received) {
-        return CheckCard(link, received);
+    MessageHandler card = [fields](TSerialExtended& link, const std::string& received) {
+        return CheckCard(link, *fields, received);
     };
     MessageHandler voidLine = [](TSerialExtended& link, const std::string&) {
         return VoidLastLine(link);
@@ -26,11 +28,11 @@ std::shared_ptr<const HandlerTable> MakeRequestHandlers(RequestContext& context)
 
     set('0', acceptOnly);
     set('1', lookup);
-    set('2', [shared](TSerialExtended& link, const std::string& received) {
-        return RecordDiscount(link, received, *shared);
+    set('2', [shared, fields](TSerialExtended& link, const std::string& received) {
+        return RecordDiscount(link, *fields, received, *shared);
     });
-    set('3', [shared](TSerialExtended& link, const std::string& received) {
-        return CloseReceipt(link, received, *shared);
+    set('3', [shared, fields](TSerialExtended& link, const std::string& received) {
+        return CloseReceipt(link, *fields, received, *shared);
     });
     set('4', acceptOnly);
     set('7', lookup);
@@ -39,6 +41,11 @@ std::shared_ptr<const HandlerTable> MakeRequestHandlers(RequestContext& context)
     set('B', voidLine);
     set('F', voidLine);
     return table;
+}
+
+HandlerFactory RequestHandlerFactory(RequestContext& context) {
+    RequestContext* shared = &context;
+    return [shared](TSerialExtended&) { return MakeRequestHandlers(*shared); };
 }
 
 }  // namespace tallyport

@@ -1,7 +1,7 @@
-#include "app/ConfigFile.h"
+#include "control/ConfigFile.h"
 
-#include "app/UserDialogs.h"
 #include "base/FileReplace.h"
+#include "control/UserDialogs.h"
 #include "store/AppSettings.h"
 
 namespace tallyport {
