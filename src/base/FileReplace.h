@@ -19,8 +19,9 @@ namespace tallyport {
 //   and owner, and are renamed over the old file; then the folder is synced. A crash leaves the
 //   old file or the whole new one. A symbolic link is followed and stays a link.
 // - Where the folder cannot hold a temporary file (no right to write there, or a read-only
-//   folder over a writable file) or the old owner cannot be given to a new file, the existing
-//   file is written in place instead: rewritten from its start, cut to the new length and
+//   folder over a writable file), the old owner cannot be given to a new file, or the file is
+//   a mount point of its own (a file bound into a container), the existing file is written in
+//   place instead: rewritten from its start, cut to the new length and
 //   synced. It keeps its inode, mode and owner; a crash in the middle of that write can leave
 //   it part old, part new, which is the price of a folder that refuses new files.
 struct ReplaceOutcome {

@@ -138,6 +138,11 @@ ReplaceOutcome ReplaceFile(const std::string& path, std::string_view bytes) {
         return Failed(Step::Write, error);
     }
     if (::rename(temp.Path().c_str(), target.c_str()) != 0) {
+        if (errno == EBUSY && exists) {
+            // The file is a mount point of its own (a file bound into a container): it can
+            // only be written where it is.
+            return WriteInPlace(existing, bytes);
+        }
         return Failed(Step::Write, errno);
     }
     temp.Committed();

@@ -128,5 +128,26 @@ TEST_F(FileReplace, AFolderThatRefusesNewFilesGetsItsWritableFileWrittenInPlace)
     EXPECT_EQ(StatOf(path).st_mode & 07777, 0604u);
 }
 
+TEST_F(FileReplace, AFileBoundInPlaceOfItsNameIsWrittenWhereItIs) {
+    const std::string config = dir.File("config");
+    const std::string outside = dir.File("outside");
+    std::filesystem::create_directory(config);
+    std::filesystem::create_directory(outside);
+    if (!mounts.MountTmpfs(outside)) {
+        GTEST_SKIP() << mounts.Why();
+    }
+    // The folder takes new files, but the name is a mount point: no file can be renamed over it.
+    const std::string path = config + "/Tallyport.ini";
+    WriteFile(path, "");
+    WriteFile(outside + "/Tallyport.ini", "[Scale]\r\nPrefix=24\r\n");
+    ASSERT_TRUE(mounts.BindFile(outside + "/Tallyport.ini", path)) << mounts.Why();
+
+    const ReplaceOutcome outcome = ReplaceFile(path, "[Scale]\r\nPrefix=5\r\n");
+    ASSERT_TRUE(outcome.Ok()) << ErrorText(outcome.error);
+    EXPECT_TRUE(outcome.inPlace);
+    EXPECT_EQ(ReadFile(outside + "/Tallyport.ini"), "[Scale]\r\nPrefix=5\r\n");
+    EXPECT_EQ(test::NamesIn(config), std::vector<std::string>{"Tallyport.ini"});
+}
+
 }  // namespace
 }  // namespace tallyport
