@@ -529,6 +529,12 @@ void TfMain::Browse(QLineEdit* edit) {
         return;
     }
     edit->setText(ShownText(*chosen));
+    // The setting gets the name's own bytes, as the file system has them, not the shown text
+    // taken back by the rule for typed texts.
+    std::string* const setting = edit == ePLUFile_   ? &AppSettings.PLU
+                                 : edit == eBonFile_ ? &AppSettings.ReceiptMaster
+                                                     : &AppSettings.ReceiptDetail;
+    *setting = *chosen;
     control_->SettingsChanged();
 }
 

@@ -429,6 +429,24 @@ TEST_F(MainWindowTest, TheUsersFilesComeBackByteForByte) {
     EXPECT_EQ(ReadFile(plu), "0000000000123,01,1,2.5,3,P\xC3INE\r\n");
 }
 
+TEST_F(MainWindowTest, AChosenFileKeepsTheBytesOfItsName) {
+    WriteFile(AppSettings.ECRList, "");
+    AppSettings.PLU = dir.File("PLU\xE9.txt");  // code page 1250
+    WriteFile(AppSettings.PLU, "");
+    ASSERT_EQ(Window().Startup(), Result::Running);
+    // The name the file dialog gives is UTF-8, as the file system holds it.
+    const std::string chosen = "/srv/bo/Articole \xC4\x83.txt";
+    dialogs.files = {std::optional<std::string>(chosen)};
+    QTest::mouseClick(Find<QPushButton>("btBrowsePLUFile"), Qt::LeftButton);
+    EXPECT_EQ(Find<QLineEdit>("ePLUFile")->text(),
+              QString::fromUtf8("/srv/bo/Articole \u0103.txt"));
+    EXPECT_EQ(AppSettings.PLU, chosen);
+    EXPECT_NE(ReadFile(configPath).find("PLU=" + chosen + "\r\n"), std::string::npos);
+    // Leaving the edit afterwards keeps them too.
+    Leave(Find<QLineEdit>("ePLUFile"));
+    EXPECT_EQ(AppSettings.PLU, chosen);
+}
+
 TEST_F(MainWindowTest, ATrayAreaThatAppearsLaterGetsTheIconAndOnlyThenMinimisingHides) {
     WriteFile(AppSettings.ECRList, "");
     bool available = false;
