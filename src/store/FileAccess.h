@@ -27,10 +27,11 @@ private:
 };
 
 // What identifies one state of a file: the file (device and inode), its size, and its
-// modification and status-change times with the file system's full precision. A rewrite shows
-// in at least one of them even when it falls within one tick of a coarse clock (same
-// modification time): a replaced file has a new inode, a file rewritten in place a new size or
-// a new status-change time (which no program can set back).
+// modification and status-change times with the file system's full precision. A rewrite
+// within one tick of a coarse clock (same modification time) still shows: a replaced file has
+// a new inode, a file rewritten in place a new size or a later status-change time (which no
+// program can set back). Only a same-size rewrite in place within one tick of both times
+// cannot be told from the file it replaced.
 struct FileStamp {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
