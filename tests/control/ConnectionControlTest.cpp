@@ -285,11 +285,11 @@ TEST_F(ConnectionControlTest, AReceiptOpenedWhileTheWorkersStopRefusesAndKeepsSe
     std::atomic<TSerialExtended*> secondLink{nullptr};
     handlers = [&](TSerialExtended& link) {
         auto table = std::make_shared<HandlerTable>();
-        (*table)['1'] = [](TSerialExtended& l, const std::string&) {
+        (*table)['1'].Run = [](TSerialExtended& l, const std::string&) {
             l.PendingTranLines.Append("sale");
             return true;
         };
-        (*table)['W'] = [&](TSerialExtended& l, const std::string&) {
+        (*table)['W'].Run = [&](TSerialExtended& l, const std::string&) {
             slowEntered = true;
             EXPECT_TRUE(WaitFor([&] { return !l.Port.PortReady(); }));
             second.Enqueue(sim::Answer::Frame("DA02;X;1;123;;1.000"));
