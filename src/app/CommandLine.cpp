@@ -42,7 +42,14 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
         {QStringLiteral("c"), QStringLiteral("config")},
         QStringLiteral("Fisierul de configurare; dosarul lui devine dosarul de lucru."),
         QStringLiteral("FISIER"));
-    const QList<QCommandLineOption> options{help, version, headless, config};
+    const QCommandLineOption status(
+        QStringLiteral("status"),
+        QStringLiteral("Arata starea caselor programului care ruleaza cu aceasta configurare; "
+                       "iese cu 0 cand toate porturile sunt deschise, 1 cand unul lipseste, "
+                       "2 cand programul nu ruleaza."));
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  QStringLiteral("Cu --status: starea in format JSON."));
+    const QList<QCommandLineOption> options{help, version, headless, config, status, json};
 
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -82,6 +89,13 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
         result.text = std::string(build_info::kProgramCaption) + "\n";
         return result;
     }
+    if (parser.isSet(json) && !parser.isSet(status)) {
+        result.action = CommandLine::Action::Error;
+        result.text = "Optiunea --json se foloseste numai cu --status.\nVedeti tallyport --help.\n";
+        return result;
+    }
+    result.status = parser.isSet(status);
+    result.json = parser.isSet(json);
     result.headless = parser.isSet(headless);
     if (parser.isSet(config)) {
         result.configFile = Local(parser.value(config));

@@ -19,6 +19,10 @@ struct CommandLine {
     bool headless = false;
     // --config FILE: the configuration file, its folder the working folder.
     std::optional<std::string> configFile;
+    // --status: print how the running program's registers stand instead of running; --json:
+    // as JSON instead of a table.
+    bool status = false;
+    bool json = false;
 };
 
 // Reads the arguments (argv[0] included) with Qt's command-line parser. Needs no application

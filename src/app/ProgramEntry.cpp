@@ -1,21 +1,30 @@
 #include "app/ProgramEntry.h"
 
+#include <unistd.h>
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
+#include <QTimer>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 
 #include "app/CommandLine.h"
 #include "app/HeadlessShell.h"
 #include "app/MainWindow.h"
 #include "app/QtDialogs.h"
+#include "app/StatusCommand.h"
 #include "app/StopSignalWatcher.h"
 #include "base/BuildInfo.h"
 #include "base/FirstStartFiles.h"
 #include "base/ProgramFolders.h"
 #include "control/ConnectionControl.h"
 #include "control/ConsoleOutput.h"
+#include "control/ProcessIdentity.h"
+#include "control/RegisterStatus.h"
+#include "control/StatusFile.h"
+#include "control/StatusMonitor.h"
 #include "store/AppSettings.h"
 
 namespace tallyport {
@@ -51,6 +60,46 @@ QString HelpFolder() {
     return QDir::cleanPath(QDir(programDir).filePath(QString::fromStdString(shared.string())));
 }
 
+// Who writes the status file: this process, on this configuration.
+StatusFileHeader StatusHeader(const std::string& configPath) {
+    StatusFileHeader header;
+    header.pid = static_cast<long>(::getpid());
+    header.processStart = ProcessStart(header.pid).value_or(0);
+    header.config = configPath;
+    return header;
+}
+
+// The configurations whose running program --status looks for: the one this command would run
+// on and, for an installed program without --config, also the service's, so that an
+// administrator's plain `tallyport --status` finds the service.
+std::vector<std::string> StatusConfigs(const CommandLine& line) {
+    FolderFacts facts = FolderFactsOfProcess(line.configFile, build_info::kInstallBinDir);
+    std::vector<std::string> configs{ChooseProgramFolders(facts).configPath};
+    if (!line.configFile && facts.stateDirectory.empty() &&
+        IsInstalledFolder(facts.programFolder, build_info::kInstallBinDir)) {
+        facts.stateDirectory = "/var/lib/tallyport";
+        configs.push_back(ChooseProgramFolders(facts).configPath);
+    }
+    return configs;
+}
+
+int RunStatus(const CommandLine& line) {
+    const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+    std::optional<StatusReport> first;
+    for (const std::string& config : StatusConfigs(line)) {
+        StatusReport report = ReadStatus(config, StatusFolders(), line.json, now);
+        if (report.exitCode != 2) {
+            first = std::move(report);
+            break;
+        }
+        if (!first) {
+            first = std::move(report);
+        }
+    }
+    std::fputs(first->text.c_str(), stdout);
+    return first->exitCode;
+}
+
 int RunWindowed(int argc, char** argv, const CommandLine& line, HandlerFactory handlers) {
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Tallyport"));
@@ -73,6 +122,8 @@ int RunWindowed(int argc, char** argv, const CommandLine& line, HandlerFactory h
                                  : QString::fromLocal8Bit(folders.workingFolder);
     TfMain window(folders.configPath, dialogs, log, std::move(handlers), filesDir);
     window.SetHelpFolder(HelpFolder());
+    window.KeepStatusFile(StatusFileForWriting(folders.configPath, StatusFolders()),
+                          StatusHeader(folders.configPath));
     dialogs.SetWindow(&window);
     stopSignals.Attach(window.Control(), [&window] { window.EndProgram(); });
     const auto started = window.Startup();
@@ -102,11 +153,20 @@ int RunHeadless(int argc, char** argv, const CommandLine& line, HandlerFactory h
     stopSignals.Attach(control, [] { QCoreApplication::quit(); });
     log.Line(std::string(build_info::kProgramCaption) +
              " porneste fara fereastra; configurare: " + folders.configPath);
+    // Notices of lost and returning ports and the status file, as the window keeps them.
+    StatusMonitor monitor(notices, StatusFileForWriting(folders.configPath, StatusFolders()),
+                          StatusHeader(folders.configPath));
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&monitor, &control] {
+        const auto now = std::chrono::steady_clock::now();
+        monitor.Update(CollectStatus(control.ECRThreads(), now), Connected, now);
+    });
     const auto started = control.TrayStartup();
     if (started != TConnectionControl::StartupResult::Running) {
         log.Line("Tallyport se opreste.");
         return ExitStatus(started);
     }
+    look.start(500);
     const int status = app.exec();
     log.Line("Tallyport s-a oprit.");
     return status;
@@ -126,6 +186,9 @@ int RunTallyport(int argc, char** argv, HandlerFactory handlers) {
             return 2;
         case CommandLine::Action::Run:
             break;
+    }
+    if (line.status) {
+        return RunStatus(line);
     }
     if (line.headless) {
         return RunHeadless(argc, argv, line, std::move(handlers));

@@ -40,7 +40,8 @@ TEST(CommandLine, HelpListsEveryOptionInTheProgramsLanguage) {
         const CommandLine line = Parse({option, "--headless"});
         EXPECT_EQ(line.action, CommandLine::Action::Help);
         EXPECT_EQ(line.text.rfind("Utilizare: tallyport [optiuni]\n", 0), 0u) << line.text;
-        for (const char* listed : {"--help", "--version", "--headless", "--config <FISIER>"}) {
+        for (const char* listed :
+             {"--help", "--version", "--headless", "--config <FISIER>", "--status", "--json"}) {
             EXPECT_NE(line.text.find(listed), std::string::npos) << listed << "\n" << line.text;
         }
         EXPECT_EQ(line.text.find("Usage"), std::string::npos) << line.text;
@@ -67,6 +68,21 @@ TEST(CommandLine, MistakesAreErrorsThatNameThem) {
     line = Parse({"Tallyport.ini"});
     EXPECT_EQ(line.action, CommandLine::Action::Error);
     EXPECT_NE(line.text.find("Argument neasteptat: Tallyport.ini"), std::string::npos);
+}
+
+TEST(CommandLine, StatusWithOrWithoutJsonAndOnlyWithStatus) {
+    CommandLine line = Parse({"--status"});
+    EXPECT_EQ(line.action, CommandLine::Action::Run);
+    EXPECT_TRUE(line.status);
+    EXPECT_FALSE(line.json);
+    line = Parse({"--json", "--status", "--config", "shop/Tallyport.ini"});
+    EXPECT_TRUE(line.status);
+    EXPECT_TRUE(line.json);
+    EXPECT_EQ(line.configFile, "shop/Tallyport.ini");
+    line = Parse({"--json"});
+    EXPECT_EQ(line.action, CommandLine::Action::Error);
+    EXPECT_NE(line.text.find("--json se foloseste numai cu --status"), std::string::npos);
+    EXPECT_FALSE(Parse({}).status);
 }
 
 }  // namespace

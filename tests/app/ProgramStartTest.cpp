@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/BuildInfo.h"
+#include "simulator/EcrSimulator.h"
 #include "support/TempFolder.h"
 
 namespace tallyport {
@@ -216,6 +217,64 @@ TEST(ProgramStart, InstalledAsTheServiceWorksInItsStateFolder) {
     RunSettledAndStop(again);
     EXPECT_NE(ReadFile(temp.File("state/Tallyport.ini")).find("\nPrefix=27"), std::string::npos);
     EXPECT_EQ(ReadFile(temp.File("state/PLU.txt")), articles);
+}
+
+// `tallyport --status` against a running headless program: open, lost, ended.
+TEST(ProgramStatus, TheStatusCommandFollowsTheRunningProgram) {
+    TempFolder temp;
+    TempFolder logs;
+    TempFolder statusLogs;
+    const std::string link = temp.File("ecr1");
+    sim::EcrSimulator reg(sim::EcrSimulator::Options{1, link, {}});
+    WriteFile(temp.File("PLU.txt"), "");
+    WriteFile(temp.File("ECRs.dat"), "1,Datecs MP55,9600,8,None,1," + link + ",DA01,CASA 1\r\n");
+    const std::string config = temp.File("Tallyport.ini");
+    // Both processes find the status folder in the service's variable, as under systemd.
+    const std::map<std::string, std::string> environment{
+        {"RUNTIME_DIRECTORY", temp.File("run")}, {"XDG_RUNTIME_DIR", ""}, {"DISPLAY", ""}};
+    const auto status = [&](std::vector<std::string> extra, std::string* out) {
+        std::vector<std::string> arguments{"--status", "--config", config};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        Program command(TALLYPORT_PROGRAM, arguments, environment, temp.Path(), statusLogs);
+        const auto code = command.WaitForExit(20s);
+        *out = command.Out();
+        return code.value_or(-1);
+    };
+    // Asks until the exit status is `expected` (the file is renewed about once a second).
+    const auto statusBecomes = [&](int expected, std::string* out) {
+        const auto end = std::chrono::steady_clock::now() + 10s;
+        int code = -1;
+        while ((code = status({}, out)) != expected && std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_for(200ms);
+        }
+        return code;
+    };
+
+    std::string out;
+    EXPECT_EQ(status({}, &out), 2);
+    EXPECT_EQ(out, "Tallyport nu ruleaza (configurare: " + config + ").\n");
+
+    Program program(TALLYPORT_PROGRAM, {"--headless", "--config", config}, environment, temp.Path(),
+                    logs);
+    ASSERT_TRUE(program.WaitForLog("sunt conectate.", 20s)) << program.Err();
+    EXPECT_EQ(statusBecomes(0, &out), 0) << out << program.Err();
+    EXPECT_NE(out.find("1 casa conectata"), std::string::npos) << out;
+    EXPECT_NE(out.find(link), std::string::npos) << out;
+    EXPECT_EQ(status({"--json"}, &out), 0);
+    EXPECT_NE(out.find("\"state\":\"open\""), std::string::npos) << out;
+
+    reg.Unplug();
+    EXPECT_EQ(statusBecomes(1, &out), 1) << out;
+    EXPECT_NE(out.find("port pierdut"), std::string::npos) << out;
+    EXPECT_TRUE(program.WaitForLog("Casa 1: port pierdut", 5s)) << program.Err();
+    reg.Plug();
+    EXPECT_EQ(statusBecomes(0, &out), 0) << out;
+    EXPECT_TRUE(program.WaitForLog("Casa 1: port revenit", 5s)) << program.Err();
+
+    program.Stop();
+    EXPECT_EQ(program.WaitForExit(20s), 0) << program.Err();
+    EXPECT_EQ(status({}, &out), 2) << out;
+    EXPECT_TRUE(test::NamesIn(temp.Path() / "run").empty()) << "the file went with the program";
 }
 
 }  // namespace
