@@ -1,7 +1,5 @@
 #include "app/ProgramEntry.h"
 
-#include <unistd.h>
-
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
@@ -64,7 +62,7 @@ QString HelpFolder() {
 // Who writes the status file: this process, on this configuration.
 StatusFileHeader StatusHeader(const std::string& configPath) {
     StatusFileHeader header;
-    header.pid = static_cast<long>(::getpid());
+    header.pid = static_cast<long>(QCoreApplication::applicationPid());
     header.processStart = ProcessStart(header.pid).value_or(0);
     header.config = configPath;
     return header;
