@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -22,6 +23,25 @@ std::chrono::nanoseconds ClockTime(clockid_t clock) {
         return std::chrono::nanoseconds{0};
     }
     return std::chrono::seconds{ts.tv_sec} + std::chrono::nanoseconds{ts.tv_nsec};
+}
+
+timespec Timespec(Clock::duration d) {
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(d).count();
+    return timespec{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+}
+
+int BaudOf(speed_t speed) {
+    static constexpr std::pair<speed_t, int> kRates[] = {
+        {B50, 50},       {B75, 75},         {B110, 110},      {B134, 134},     {B150, 150},
+        {B200, 200},     {B300, 300},       {B600, 600},      {B1200, 1200},   {B1800, 1800},
+        {B2400, 2400},   {B4800, 4800},     {B9600, 9600},    {B19200, 19200}, {B38400, 38400},
+        {B57600, 57600}, {B115200, 115200}, {B230400, 230400}};
+    for (const auto& [code, baud] : kRates) {
+        if (code == speed) {
+            return baud;
+        }
+    }
+    return 0;
 }
 
 }  // namespace
@@ -99,9 +119,13 @@ std::vector<Answer::Piece> Answer::Pieces() const {
 
 EcrSimulator::EcrSimulator(int logicalNb) : EcrSimulator(Options{logicalNb, {}, {}}) {}
 
+EcrSimulator::EcrSimulator(int logicalNb, LineRate line)
+    : EcrSimulator(Options{logicalNb, {}, {}, line}) {}
+
 EcrSimulator::EcrSimulator(Options options)
     : logicalNb_(options.logicalNb),
       linkPath_(std::move(options.linkPath)),
+      line_(options.line),
       confirmation_(options.confirmation) {
     wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeFd_ < 0) {
@@ -129,6 +153,15 @@ std::string EcrSimulator::PortName() const {
 std::string EcrSimulator::SlavePath() const {
     std::lock_guard<std::mutex> guard(mutex_);
     return pty_ ? pty_->SlavePath() : std::string{};
+}
+
+int EcrSimulator::ProgramBaud() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    termios settings{};
+    if (!pty_ || tcgetattr(pty_->MasterFd(), &settings) != 0) {
+        return 0;
+    }
+    return BaudOf(cfgetospeed(&settings));
 }
 
 std::uint64_t EcrSimulator::Enqueue(Answer answer) {
@@ -299,6 +332,7 @@ void EcrSimulator::Unplug() {
     }
     parser_.Break();
     outgoing_.clear();
+    onWire_.clear();
     blockedOnWrite_ = false;
     pty_.reset();
     if (!linkPath_.empty()) {
@@ -368,19 +402,22 @@ void EcrSimulator::Run() {
     }
     for (;;) {
         short events = POLLIN;
-        int timeoutMs = -1;
+        Clock::duration wait{};
         {
             std::lock_guard<std::mutex> guard(mutex_);
             if (stop_) {
                 break;
             }
-            timeoutMs = NextTimeoutMs(Clock::now());
+            wait = NextWake(Clock::now());
             if (blockedOnWrite_) {
                 events |= POLLOUT;
             }
         }
         pollfd fds[2] = {{master, events, 0}, {wakeFd_, POLLIN, 0}};
-        if (poll(fds, 2, timeoutMs) < 0 && errno != EINTR) {
+        // ppoll: a character at 38400 baud lasts a quarter of a millisecond, finer than poll's.
+        const timespec limit = Timespec(wait);
+        if (ppoll(fds, 2, wait < Clock::duration::zero() ? nullptr : &limit, nullptr) < 0 &&
+            errno != EINTR) {
             break;
         }
         if (fds[1].revents & POLLIN) {
@@ -395,6 +432,7 @@ void EcrSimulator::Run() {
         if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
             ReadMaster(now);
         }
+        HearDue(now);
         WriteDue(now);
         changed_.notify_all();
     }
@@ -411,18 +449,49 @@ void EcrSimulator::ReadMaster(Clock::time_point now) {
             return;  // EAGAIN: all read; the pair keeps a slave open, so no hang-up to spin on
         }
         const std::string_view chunk(buffer, static_cast<std::size_t>(n));
-        received_.bytes.append(chunk);
-        received_.times.insert(received_.times.end(), chunk.size(), now);
-        const std::size_t firstNew = parser_.Messages().size();
-        parser_.Feed(chunk, now);
-        React(firstNew, now);
+        if (!line_.Timed()) {
+            Hear(std::string(chunk), std::vector<Clock::time_point>(chunk.size(), now));
+            continue;
+        }
+        // The PC wrote these bytes a moment ago; each crosses the wire in one character time,
+        // behind those still on it.
+        Clock::time_point at = onWire_.empty() ? now : std::max(now, onWire_.back().second);
+        for (char c : chunk) {
+            at += line_.CharTime();
+            onWire_.emplace_back(c, at);
+        }
     }
 }
 
-void EcrSimulator::React(std::size_t firstNew, Clock::time_point now) {
+void EcrSimulator::HearDue(Clock::time_point now) {
+    std::string bytes;
+    std::vector<Clock::time_point> times;
+    while (!onWire_.empty() && onWire_.front().second <= now) {
+        bytes += onWire_.front().first;
+        times.push_back(onWire_.front().second);
+        onWire_.pop_front();
+    }
+    if (!bytes.empty()) {
+        Hear(bytes, times);
+    }
+}
+
+void EcrSimulator::Hear(const std::string& bytes, const std::vector<Clock::time_point>& times) {
+    received_.bytes.append(bytes);
+    received_.times.insert(received_.times.end(), times.begin(), times.end());
+    const std::size_t firstNew = parser_.Messages().size();
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        parser_.Feed(std::string_view(bytes).substr(i, 1), times[i]);
+    }
+    React(firstNew);
+}
+
+void EcrSimulator::React(std::size_t firstNew) {
     const auto& messages = parser_.Messages();
     for (std::size_t i = firstNew; i < messages.size(); ++i) {
         const PcMessage& m = messages[i];
+        // Answers and confirmations count from the moment the message was heard whole, not from
+        // the moment this thread got round to it.
         if (m.kind == PcKind::Poll && m.logicalNb == logicalNb_) {
             ++pollCount_;
             pollTimes_.push_back(m.last);
@@ -435,29 +504,41 @@ void EcrSimulator::React(std::size_t firstNew, Clock::time_point now) {
             record.what = SentRecord::What::Answer;
             record.answerId = id;
             record.pollIndex = i;
-            Schedule(std::move(record), answer.Pieces(), now);
+            Schedule(std::move(record), answer.Pieces(), m.last);
         } else if (m.kind == PcKind::Reply && confirmation_.enabled) {
             SentRecord record;
             record.what = SentRecord::What::Confirmation;
             const std::string ack = Fillers(confirmation_.fillersBefore) + wire::Ack +
                                     Fillers(confirmation_.fillersAfter);
-            Schedule(std::move(record), {Answer::Piece{confirmation_.delayMs, ack}}, now);
+            Schedule(std::move(record), {Answer::Piece{confirmation_.delayMs, ack}}, m.last);
         }
     }
 }
 
 void EcrSimulator::Schedule(SentRecord record, const std::vector<Answer::Piece>& pieces,
-                            Clock::time_point now) {
+                            Clock::time_point at) {
     const std::size_t index = sent_.size();
     record.finished = pieces.empty();
     if (pieces.empty()) {
-        record.start = record.end = now;
+        record.start = record.end = at;
     }
     sent_.push_back(std::move(record));
-    auto due = outgoing_.empty() ? now : std::max(now, outgoing_.back().due);
+    // Behind whatever is still to go out; on a timed line each byte is written when it has
+    // crossed the wire, one character time after the one before it.
+    auto due = outgoing_.empty() ? at : std::max(at, outgoing_.back().due);
     for (std::size_t p = 0; p < pieces.size(); ++p) {
         due += std::chrono::milliseconds(pieces[p].pauseBeforeMs);
-        outgoing_.push_back(Outgoing{due, pieces[p].bytes, index, p + 1 == pieces.size()});
+        const bool lastPiece = p + 1 == pieces.size();
+        if (!line_.Timed()) {
+            outgoing_.push_back(Outgoing{due, pieces[p].bytes, index, lastPiece});
+            continue;
+        }
+        const std::string& bytes = pieces[p].bytes;
+        for (std::size_t k = 0; k < bytes.size(); ++k) {
+            due += line_.CharTime();
+            outgoing_.push_back(
+                Outgoing{due, std::string(1, bytes[k]), index, lastPiece && k + 1 == bytes.size()});
+        }
     }
 }
 
@@ -491,16 +572,18 @@ bool EcrSimulator::WriteDue(Clock::time_point now) {
     return true;
 }
 
-int EcrSimulator::NextTimeoutMs(Clock::time_point now) const {
-    if (outgoing_.empty() || blockedOnWrite_) {
-        return -1;
+Clock::duration EcrSimulator::NextWake(Clock::time_point now) const {
+    std::optional<Clock::time_point> next;
+    if (!outgoing_.empty() && !blockedOnWrite_) {
+        next = outgoing_.front().due;
     }
-    const auto wait = outgoing_.front().due - now;
-    if (wait <= Clock::duration::zero()) {
-        return 0;
+    if (!onWire_.empty() && (!next || onWire_.front().second < *next)) {
+        next = onWire_.front().second;
     }
-    // Round up: a piece never goes out before its time.
-    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(wait).count());
+    if (!next) {
+        return Clock::duration{-1};
+    }
+    return std::max(*next - now, Clock::duration::zero());
 }
 
 }  // namespace tallyport::sim

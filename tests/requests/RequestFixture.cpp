@@ -66,6 +66,7 @@ SimulatedRegister& RequestTest::AddRegister(RegisterOptions options) {
     sim::EcrSimulator::Options simOptions;
     simOptions.logicalNb = options.logicalNb;
     simOptions.confirmation = options.confirmation;
+    simOptions.line = options.line;
     reg->sim = std::make_unique<sim::EcrSimulator>(simOptions);
     reg->worker = std::make_unique<TSerialThread>(
         ThreadPriority::Normal, holder_.get(),
@@ -76,7 +77,7 @@ SimulatedRegister& RequestTest::AddRegister(RegisterOptions options) {
     link.CommPort = reg->sim->PortName();
     link.LogicalNb = options.logicalNb;
     link.Fiscal = options.fiscal;
-    link.TranRate = 9600;
+    link.TranRate = options.line.Timed() ? options.line.baud : 9600;
     link.SetHandlers(handlers_);
     EXPECT_TRUE(reg->worker->StartLink()) << link.Port.LastErrorText();
     registers_.push_back(std::move(reg));

@@ -12,9 +12,9 @@
 #include "link/LinkLock.h"
 #include "link/SerialThread.h"
 #include "requests/RequestHandlers.h"
-#include "store/PluHolder.h"
 #include "simulator/EcrProtocol.h"
 #include "simulator/EcrSimulator.h"
+#include "store/PluHolder.h"
 #include "support/NoticeRecorder.h"
 #include "support/SettableClock.h"
 
@@ -39,6 +39,8 @@ struct RegisterOptions {
     std::string bonFile;   // empty: Bon.txt in the test's folder
     std::string tranFile;  // empty: Tran.txt in the test's folder
     sim::Confirmation confirmation{.enabled = true, .delayMs = 0};
+    // The register's line; the worker's port is set to the same rate (9600 for the bare pty).
+    sim::LineRate line = sim::kDefaultLineRate;
 };
 
 // A register on a pseudo-terminal and the link worker that serves it.
