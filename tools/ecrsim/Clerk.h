@@ -128,6 +128,7 @@ private:
     Outcome Exchange(const std::string& kind, const std::string& body, Expect expect,
                      const std::string& expectedReply, bool confirm);
     bool WaitForFirstPoll();
+    void CheckProgramRate();
     void CheckForRestart();
     void ProgramMayHaveRestarted(const Span& span, const std::string& why);
 
