@@ -305,6 +305,7 @@ bool EcrSimulator::AnswerDone(std::uint64_t id, ExchangeResult& result) const {
         return false;
     }
     result.sent = true;
+    result.answer = *record;
     const auto& messages = parser_.Messages();
     result.poll = messages[record->pollIndex];
     result.messages.assign(messages.begin() + static_cast<std::ptrdiff_t>(record->pollIndex) + 1,

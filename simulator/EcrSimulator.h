@@ -85,6 +85,7 @@ struct Recording {
 struct ExchangeResult {
     bool sent = false;                  // the answer went out at a poll within the time
     PcMessage poll;                     // the poll it answered (when sent)
+    SentRecord answer;                  // the answer as it went out (when sent)
     bool acked = false;                 // the PC acknowledged it with a bare AckByte
     std::optional<PcMessage> response;  // reply frame or padded acknowledgement after the ACK
     bool nextPoll = false;              // the PC polled again: its side of the exchange is over

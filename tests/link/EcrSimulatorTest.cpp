@@ -165,6 +165,9 @@ TEST(EcrSimulator, ExchangeFollowsThePcToItsResponse) {
     EXPECT_EQ(r.response->kind, PcKind::PaddedAck);
     EXPECT_EQ(r.response->bytes, ExpectedPaddedAck());
     EXPECT_FALSE(r.nextPoll);  // the whole padded acknowledgement ends the exchange
+    EXPECT_EQ(r.answer.bytes, FrameBytes("S;X;3"));
+    EXPECT_TRUE(r.answer.finished);
+    EXPECT_LE(r.answer.end, r.messages.front().first);  // acknowledged after its last byte
 
     // Nobody polls: the answer is not sent and is taken back from the script.
     r = sim.Exchange("S;X;3", 100ms);
