@@ -19,7 +19,9 @@
 //   first poll  the longest time a register waited for its first poll after the start
 //   poll gap    the longest time a register went without a poll once trading
 //   reply       from the request's last byte at the PC to the reply's first byte at the
-//               register (median, 90th percentile, maximum), over the answered requests
+//               register (median, 90th percentile, maximum), over the answered requests;
+//               "stale" replies began before the request ended: the reply to an earlier copy of
+//               a frame the register took for dropped
 //   missed      sales the register confirmed, in receipts whose closing was acknowledged, that
 //               are not in the transaction file (and lines there that no confirmed sale explains)
 #include <poll.h>
@@ -96,6 +98,7 @@ struct Totals {
     int dropped = 0;
     int unserved = 0;
     int unanswered = 0;
+    int stale = 0;  // a reply that began before the request had ended: an earlier copy's
     std::vector<double> replyMs;
     std::map<int, int> confirmedInClosedReceipts;  // by logical number
 };
@@ -143,7 +146,11 @@ void Cashier(sim::EcrSimulator& sim, int logicalNb, Clock::time_point end, int p
             std::lock_guard<std::mutex> guard(totals.mutex);
             if (r->response && r->response->kind == sim::PcKind::Reply && r->response->crcOk) {
                 ++confirmed;  // the register confirms every reply it receives
-                totals.replyMs.push_back(Ms(r->response->first - r->answer.end));
+                if (r->response->first >= r->answer.end) {
+                    totals.replyMs.push_back(Ms(r->response->first - r->answer.end));
+                } else {
+                    ++totals.stale;
+                }
             } else {
                 ++totals.unanswered;
             }
@@ -208,8 +215,10 @@ int Run(int rate, int registers, int seconds, int paceMs) {
     std::vector<std::unique_ptr<sim::EcrSimulator>> sims;
     std::vector<std::unique_ptr<TSerialThread>> workers;
     for (int n = 1; n <= registers; ++n) {
-        sims.push_back(std::make_unique<sim::EcrSimulator>(sim::EcrSimulator::Options{
-            n, {}, sim::Confirmation{true, 5, 0, 0}, sim::LineRate::Baud(rate)}));
+        sims.push_back(std::make_unique<sim::EcrSimulator>(
+            sim::EcrSimulator::Options{.logicalNb = n,
+                                       .confirmation = sim::Confirmation{true, 5, 0, 0},
+                                       .line = sim::LineRate::Baud(rate)}));
         workers.push_back(std::make_unique<TSerialThread>(
             ThreadPriority::Lowest, &holder, folder + "/Bon.txt", folder + "/Tran.txt", 0.0,
             100000000.0, true, true, false, "24", notices));
@@ -263,11 +272,11 @@ int Run(int rate, int registers, int seconds, int paceMs) {
     }
     const Percentiles reply = Summarise(totals.replyMs);
     std::printf(
-        "| %5d | %3d | %4.0f s | %5d | %4d | %4d | %6.0f ms | %6.0f ms | %5zu | %5.1f | %5.1f | "
-        "%6.1f | %d (%d) |\n",
+        "| %5d | %3d | %4.0f s | %5d | %4d | %4d | %6.0f ms | %6.0f ms | %5zu | %4d | %5.1f | "
+        "%5.1f | %6.1f | %d (%d) |\n",
         rate, registers, Ms(finished - start) / 1000, totals.frames, totals.dropped,
-        totals.unserved, firstPoll, longestGap, totals.replyMs.size(), reply.median, reply.p90,
-        reply.max, missed, extra);
+        totals.unserved, firstPoll, longestGap, totals.replyMs.size(), totals.stale, reply.median,
+        reply.p90, reply.max, missed, extra);
     std::fflush(stdout);
     std::filesystem::remove_all(folder);
     return 0;
@@ -282,8 +291,8 @@ int main(int argc, char** argv) {
     const int pace = ListOption(argc, argv, "pace", {200}).front();
     std::printf(
         "| baud | registers | run | frames | dropped | unserved | first poll | poll gap | "
-        "replies | reply median ms | p90 ms | max ms | missed (extra) |\n"
-        "|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+        "replies | stale | reply median ms | p90 ms | max ms | missed (extra) |\n"
+        "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
     for (int rate : rates) {
         for (int n : registers) {
             if (Run(rate, n, seconds, pace) != 0) {

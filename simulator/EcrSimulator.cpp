@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "simulator/PtyPair.h"
+#include "simulator/SerialDevice.h"
 
 namespace tallyport::sim {
 
@@ -117,30 +118,39 @@ std::vector<Answer::Piece> Answer::Pieces() const {
 
 // ---- EcrSimulator ----
 
-EcrSimulator::EcrSimulator(int logicalNb) : EcrSimulator(Options{logicalNb, {}, {}}) {}
+EcrSimulator::EcrSimulator(int logicalNb) : EcrSimulator(Options{.logicalNb = logicalNb}) {}
 
 EcrSimulator::EcrSimulator(int logicalNb, LineRate line)
-    : EcrSimulator(Options{logicalNb, {}, {}, line}) {}
+    : EcrSimulator(Options{.logicalNb = logicalNb, .line = line}) {}
 
 EcrSimulator::EcrSimulator(Options options)
     : logicalNb_(options.logicalNb),
       linkPath_(std::move(options.linkPath)),
+      device_(std::move(options.device)),
       line_(options.line),
+      timed_(line_.Timed() && device_.empty()),
       confirmation_(options.confirmation) {
     wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeFd_ < 0) {
         throw std::system_error(errno, std::generic_category(), "eventfd");
     }
-    pty_ = std::make_unique<PtyPair>();
+    end_ = MakeEnd();
     if (!linkPath_.empty()) {
-        PointSymlink(linkPath_, pty_->SlavePath());
+        PointSymlink(linkPath_, end_->PortName());
     }
     StartThread();
 }
 
+std::unique_ptr<LineEnd> EcrSimulator::MakeEnd() const {
+    if (device_.empty()) {
+        return std::make_unique<PtyPair>();
+    }
+    return std::make_unique<SerialDevice>(device_, line_);
+}
+
 EcrSimulator::~EcrSimulator() {
     StopThread();
-    if (!linkPath_.empty() && pty_) {
+    if (!linkPath_.empty() && end_) {
         unlink(linkPath_.c_str());
     }
     close(wakeFd_);
@@ -152,13 +162,14 @@ std::string EcrSimulator::PortName() const {
 
 std::string EcrSimulator::SlavePath() const {
     std::lock_guard<std::mutex> guard(mutex_);
-    return pty_ ? pty_->SlavePath() : std::string{};
+    return end_ ? end_->PortName() : std::string{};
 }
 
 int EcrSimulator::ProgramBaud() const {
     std::lock_guard<std::mutex> guard(mutex_);
     termios settings{};
-    if (!pty_ || tcgetattr(pty_->MasterFd(), &settings) != 0) {
+    // Only a pty shares its settings with the program's end; a real line's far end is not ours.
+    if (!end_ || !end_->ModelsLineTime() || tcgetattr(end_->Fd(), &settings) != 0) {
         return 0;
     }
     return BaudOf(cfgetospeed(&settings));
@@ -328,14 +339,14 @@ bool EcrSimulator::AnswerDone(std::uint64_t id, ExchangeResult& result) const {
 void EcrSimulator::Unplug() {
     StopThread();
     std::lock_guard<std::mutex> guard(mutex_);
-    if (!pty_) {
+    if (!end_) {
         return;
     }
     parser_.Break();
     outgoing_.clear();
     onWire_.clear();
     blockedOnWrite_ = false;
-    pty_.reset();
+    end_.reset();
     if (!linkPath_.empty()) {
         unlink(linkPath_.c_str());
     }
@@ -345,12 +356,12 @@ void EcrSimulator::Unplug() {
 void EcrSimulator::Plug() {
     {
         std::lock_guard<std::mutex> guard(mutex_);
-        if (pty_) {
+        if (end_) {
             return;
         }
-        pty_ = std::make_unique<PtyPair>();
+        end_ = MakeEnd();
         if (!linkPath_.empty()) {
-            PointSymlink(linkPath_, pty_->SlavePath());
+            PointSymlink(linkPath_, end_->PortName());
         }
     }
     StartThread();
@@ -358,7 +369,7 @@ void EcrSimulator::Plug() {
 
 bool EcrSimulator::Plugged() const {
     std::lock_guard<std::mutex> guard(mutex_);
-    return pty_ != nullptr;
+    return end_ != nullptr;
 }
 
 std::chrono::nanoseconds EcrSimulator::CpuTime() const {
@@ -399,7 +410,7 @@ void EcrSimulator::Run() {
     int master = -1;
     {
         std::lock_guard<std::mutex> guard(mutex_);
-        master = pty_->MasterFd();
+        master = end_->Fd();
     }
     for (;;) {
         short events = POLLIN;
@@ -445,12 +456,12 @@ void EcrSimulator::Run() {
 void EcrSimulator::ReadMaster(Clock::time_point now) {
     char buffer[4096];
     for (;;) {
-        const ssize_t n = read(pty_->MasterFd(), buffer, sizeof buffer);
+        const ssize_t n = read(end_->Fd(), buffer, sizeof buffer);
         if (n <= 0) {
             return;  // EAGAIN: all read; the pair keeps a slave open, so no hang-up to spin on
         }
         const std::string_view chunk(buffer, static_cast<std::size_t>(n));
-        if (!line_.Timed()) {
+        if (!timed_) {
             Hear(std::string(chunk), std::vector<Clock::time_point>(chunk.size(), now));
             continue;
         }
@@ -530,7 +541,7 @@ void EcrSimulator::Schedule(SentRecord record, const std::vector<Answer::Piece>&
     for (std::size_t p = 0; p < pieces.size(); ++p) {
         due += std::chrono::milliseconds(pieces[p].pauseBeforeMs);
         const bool lastPiece = p + 1 == pieces.size();
-        if (!line_.Timed()) {
+        if (!timed_) {
             outgoing_.push_back(Outgoing{due, pieces[p].bytes, index, lastPiece});
             continue;
         }
@@ -547,7 +558,7 @@ bool EcrSimulator::WriteDue(Clock::time_point now) {
     blockedOnWrite_ = false;
     while (!outgoing_.empty() && outgoing_.front().due <= now) {
         Outgoing& out = outgoing_.front();
-        const ssize_t n = write(pty_->MasterFd(), out.bytes.data(), out.bytes.size());
+        const ssize_t n = write(end_->Fd(), out.bytes.data(), out.bytes.size());
         if (n < 0) {
             if (errno == EAGAIN || errno == EINTR) {
                 blockedOnWrite_ = true;

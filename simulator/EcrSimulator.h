@@ -19,7 +19,7 @@
 
 namespace tallyport::sim {
 
-class PtyPair;
+class LineEnd;
 
 // One answer of the simulated register to a poll addressed to it. Built from a frame body or
 // raw bytes, then shaped: stray bytes before it, a delay, gaps, spacing between bytes, a cut.
@@ -112,9 +112,12 @@ class EcrSimulator {
 public:
     struct Options {
         int logicalNb = 1;
-        std::string linkPath;  // publish the port under this symbolic link ("": no link)
-        Confirmation confirmation;
+        std::string linkPath{};  // publish the port under this symbolic link ("": no link)
+        Confirmation confirmation{};
         LineRate line = kDefaultLineRate;
+        // A real serial port to simulate the register on, at `line`, instead of a pty ("": a
+        // pty). The real wire gives the bytes their time; the simulator then models none.
+        std::string device{};
     };
 
     explicit EcrSimulator(Options options);
@@ -124,7 +127,8 @@ public:
     EcrSimulator(const EcrSimulator&) = delete;
     EcrSimulator& operator=(const EcrSimulator&) = delete;
 
-    // The name the program opens: the link path if there is one, else the slave path.
+    // The name the program opens: the link path if there is one, else the slave path (on a real
+    // serial port, that port's own name).
     std::string PortName() const;
     std::string SlavePath() const;
     int LogicalNb() const { return logicalNb_; }
@@ -189,6 +193,7 @@ private:
         bool last;           // last piece of that record
     };
 
+    std::unique_ptr<LineEnd> MakeEnd() const;
     void StartThread();
     void StopThread();
     void Run();
@@ -206,11 +211,13 @@ private:
 
     const int logicalNb_;
     const std::string linkPath_;
+    const std::string device_;
     const LineRate line_;
+    const bool timed_;  // the line's time is modelled here
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
-    std::unique_ptr<PtyPair> pty_;
+    std::unique_ptr<LineEnd> end_;
     std::deque<std::pair<std::uint64_t, Answer>> script_;
     std::uint64_t nextId_ = 1;
     Confirmation confirmation_;

@@ -8,10 +8,12 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <system_error>
 #include <thread>
 
 #include "simulator/EcrProtocol.h"
 #include "simulator/EcrSimulator.h"
+#include "simulator/PtyPair.h"
 #include "support/TempFolder.h"
 
 namespace tallyport::sim {
@@ -138,7 +140,11 @@ TEST(EcrSimulator, ConfirmsRepliesAsConfigured) {
     pc.Write(ExpectedReply("abc"));
     EXPECT_EQ(pc.Read(1, 200ms), "");
     const auto messages = sim.Messages();
-    ASSERT_EQ(messages.size(), 2u);
+    std::string seen;
+    for (const PcMessage& m : messages) {
+        seen += std::string(PcKindName(m.kind)) + ": " + HexBytes(m.bytes) + "\n";
+    }
+    ASSERT_EQ(messages.size(), 2u) << seen;
     EXPECT_EQ(messages[1].kind, PcKind::Reply);
     EXPECT_EQ(messages[1].text, "ABC");
     EXPECT_TRUE(messages[1].crcOk);
@@ -178,7 +184,7 @@ TEST(EcrSimulator, ExchangeFollowsThePcToItsResponse) {
 TEST(EcrSimulator, UnplugAndPlugBackUnderTheSameLink) {
     TempFolder folder;
     const std::string link = folder.File("ecr1");
-    EcrSimulator sim(EcrSimulator::Options{1, link, {}});
+    EcrSimulator sim(EcrSimulator::Options{.logicalNb = 1, .linkPath = link});
     EXPECT_EQ(sim.PortName(), link);
     const std::string firstSlave = sim.SlavePath();
     EXPECT_EQ(std::filesystem::read_symlink(link), firstSlave);
@@ -282,7 +288,8 @@ TEST(EcrLine, TheRegistersBytesComeOneCharacterTimeApart) {
 
 TEST(EcrLine, TheRegisterConfirmsOnlyAfterTheWholeReplyHasArrived) {
     const LineRate line = LineRate::Baud(4800);  // a 60-character reply is 125 ms on the wire
-    EcrSimulator sim(EcrSimulator::Options{2, {}, Confirmation{true, 5, 0, 0}, line});
+    EcrSimulator sim(EcrSimulator::Options{
+        .logicalNb = 2, .confirmation = Confirmation{true, 5, 0, 0}, .line = line});
     SlaveEnd pc(sim.PortName());
     ASSERT_TRUE(pc.Ok());
     const std::string text = ";PAINE ALBA FELIATA 500G INTEGRALA;12.5;100.000;1;1;1;;;";
@@ -327,6 +334,44 @@ TEST(EcrLine, ShowsTheRateTheProgramSetOnItsEnd) {
     EXPECT_EQ(sim.ProgramBaud(), 19200);
     close(fd);
     EXPECT_EQ(sim.Line().baud, 9600);
+}
+
+TEST(EcrLine, RegisterOnARealSerialPort) {
+    // The port the simulator takes is a tty like an adapter's; the pair's master end stands for
+    // the program's port at the far end of the null-modem cable.
+    PtyPair cable;
+    EcrSimulator sim(EcrSimulator::Options{
+        .logicalNb = 4, .line = LineRate::Baud(4800), .device = cable.SlavePath()});
+    EXPECT_EQ(sim.PortName(), cable.SlavePath());
+    termios t{};
+    ASSERT_EQ(tcgetattr(cable.MasterFd(), &t), 0);
+    EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B4800));  // the port runs at the line's rate
+    EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(sim.ProgramBaud(), 0);  // the far end is not the simulator's to read
+
+    sim.Enqueue(Answer::Frame("S;X;5"));
+    const std::string request = ExpectedPoll(4);
+    ASSERT_EQ(write(cable.MasterFd(), request.data(), request.size()),
+              static_cast<ssize_t>(request.size()));
+    std::string got;
+    const auto deadline = Clock::now() + 2s;
+    while (got.size() < FrameBytes("S;X;5").size() && Clock::now() < deadline) {
+        pollfd p{cable.MasterFd(), POLLIN, 0};
+        char buffer[64];
+        if (poll(&p, 1, 100) > 0) {
+            const ssize_t n = read(cable.MasterFd(), buffer, sizeof buffer);
+            if (n > 0) {
+                got.append(buffer, static_cast<std::size_t>(n));
+            }
+        }
+    }
+    EXPECT_EQ(got, FrameBytes("S;X;5"));
+    EXPECT_EQ(sim.PollCount(), 1u);
+
+    // A port that does not exist cannot be a register's.
+    EXPECT_THROW(EcrSimulator(EcrSimulator::Options{.logicalNb = 1,
+                                                    .device = "/dev/tallyport-no-such-port"}),
+                 std::system_error);
 }
 
 }  // namespace

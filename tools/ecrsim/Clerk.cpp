@@ -84,12 +84,22 @@ void Printer::Problem(const std::string& line) const {
 
 // ---- Clerk ----
 
+std::unique_ptr<sim::EcrSimulator> Clerk::MakeSimulator(const ShopOptions& options, int logicalNb) {
+    sim::EcrSimulator::Options simOptions;
+    simOptions.logicalNb = logicalNb;
+    simOptions.line =
+        options.rate > 0 ? sim::LineRate::Baud(options.rate) : sim::LineRate::Instant();
+    const auto index = static_cast<std::size_t>(logicalNb - options.firstNumber);
+    if (index < options.devices.size()) {
+        simOptions.device = options.devices[index];
+    }
+    return std::make_unique<sim::EcrSimulator>(simOptions);
+}
+
 Clerk::Clerk(const ShopContext& context, int logicalNb, std::uint64_t seed)
     : context_(context),
       logicalNb_(logicalNb),
-      simulator_(std::make_unique<sim::EcrSimulator>(
-          logicalNb, context.options.rate > 0 ? sim::LineRate::Baud(context.options.rate)
-                                              : sim::LineRate::Instant())),
+      simulator_(MakeSimulator(context.options, logicalNb)),
       random_(seed ^ (0x9E3779B97F4A7C15ull * static_cast<std::uint64_t>(logicalNb))) {
     const std::string prefix = std::to_string(context.settings.scalePrefix);
     for (const Article& a : context.articles.Articles()) {

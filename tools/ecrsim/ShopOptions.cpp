@@ -74,6 +74,22 @@ const std::vector<OptionDef>& OptionDefs() {
          "simulated line carries the bytes at that rate, 8 data bits, no parity, 1 stop bit; 0: "
          "bare pseudo-terminals without line time (default 9600)",
          [](ShopOptions& o, const std::string& v) { o.rate = Rate(v); }},
+        {"--devices", "PORT,...",
+         "simulate one register on each of these real serial ports instead of pseudo-terminals "
+         "(a second adapter joined to the program's port by a null-modem cable), at --rate; the "
+         "register list is then the program's own and is not written",
+         [](ShopOptions& o, const std::string& v) {
+             o.devices.clear();
+             std::size_t start = 0;
+             while (start <= v.size()) {
+                 const std::size_t comma = std::min(v.find(',', start), v.size());
+                 if (comma == start) {
+                     throw std::invalid_argument("'" + v + "' holds an empty port name");
+                 }
+                 o.devices.push_back(v.substr(start, comma - start));
+                 start = comma + 1;
+             }
+         }},
         {"--no-ecr-list", nullptr, "do not write a register list; only print the ports",
          [](ShopOptions& o, const std::string&) { o.writeEcrList = false; }},
         {"--config", "FILE",
@@ -241,6 +257,14 @@ std::optional<ShopOptions> ParseShopOptions(const std::vector<std::string>& args
             error = name + ": " + e.what();
             return std::nullopt;
         }
+    }
+    if (!options.devices.empty()) {
+        if (options.rate == 0) {
+            error = "--devices: a real line needs a rate (--rate)";
+            return std::nullopt;
+        }
+        options.registers = static_cast<int>(options.devices.size());
+        options.writeEcrList = false;
     }
     return options;
 }

@@ -18,6 +18,7 @@ struct ShopOptions {
     std::string ecrListPath;  // empty: the configuration's ECRList in the working folder
     bool writeEcrList = true;
     int rate = 9600;  // baud of every register's line, in the list and on the line; 0: no line time
+    std::vector<std::string> devices;  // real serial ports, one register each, instead of ptys
 
     // The program's files and settings.
     std::string configPath;
