@@ -8,11 +8,12 @@
 // ACK and reply.
 //
 // Software time, traced in the worker: the port asks its line-status probe for the line errors
-// right after every read and write returns, and for the output queue right before every write.
-// A tracing probe (doing the same ioctls as the terminal's own) stamps those calls, so the
-// figure runs from the return of the read that brought the frame's last byte to the start of
-// the write that puts the reply on the line: the frame test, the ACK and its write, the header,
-// the dispatch and the whole lookup under the link lock (article file time check, search of
+// right after every read and write returns, and for the output queue right before every write
+// (and after it, while the write waits for its bytes to leave). A tracing probe (doing the same
+// ioctls as the terminal's own) stamps those calls, so the figure runs from the return of the
+// read that brought the frame's last byte to the start of the write that puts the reply on the
+// line: the frame test, the ACK and its write (with its one character time on the wire), the
+// header, the dispatch and the whole lookup under the link lock (article file time check, search of
 // the table, reading of the row, reply text and frame) up to the reply's write.
 //
 // End to end, seen from the register: t0 to the arrival of the reply's first byte. That adds
@@ -45,9 +46,10 @@
 #include "base/NoticeSink.h"
 #include "link/SerialThread.h"
 #include "requests/RequestHandlers.h"
-#include "store/PluHolder.h"
+#include "serial/LineTime.h"
 #include "simulator/EcrProtocol.h"
 #include "simulator/PtyPair.h"
+#include "store/PluHolder.h"
 
 using namespace tallyport;
 using Clock = std::chrono::steady_clock;
@@ -171,8 +173,10 @@ private:
     std::thread thread_;
 };
 
-// Asks the terminal what the port's own probe asks, and stamps each call: 'O' before the output
-// queue query (a write follows), 'L' when the line errors are asked (a read or write returned).
+// Asks the terminal what the port's own probe asks, and stamps each call: 'O' when the output
+// queue is asked (before a write, and after it while the write waits for its bytes to leave),
+// 'L' when the line errors are asked (a read or write returned), 'W' when a write has handed
+// its bytes to the driver.
 class TracingProbe final : public LineStatusProbe {
 public:
     struct Event {
@@ -198,6 +202,7 @@ public:
             static_cast<std::uint64_t>(c.frame), static_cast<std::uint64_t>(c.overrun),
             static_cast<std::uint64_t>(c.buf_overrun), static_cast<std::uint64_t>(c.parity)};
     }
+    void BytesQueued(std::intptr_t, int) override { Record('W'); }
 
     std::vector<Event> Take() {
         std::lock_guard<std::mutex> guard(mutex_);
@@ -207,34 +212,44 @@ public:
     }
 
     // One request's trace: from the last read before the first output check after t0 (the read
-    // that brought the frame's last byte; the ACK's check follows it) to the second output check
-    // (the reply's, after the ACK's), which the reply's write follows at once; split at the
-    // ACK's output check and at the end of the ACK's write.
+    // that brought the frame's last byte; the ACK's check follows it) to the reply's output
+    // check, which the reply's write follows at once; split at the ACK's output check and at
+    // the end of the ACK's write. The ACK's write ends when the driver's queue is empty again
+    // (the output query after its bytes were handed over) and not before its one character
+    // time on the wire (`ackOnWire`) after that.
     struct Split {
         double total = 0;
         double toAck = 0;     // last byte read to the ACK's output check: frame test
-        double ackWrite = 0;  // the ACK's output check and write
+        double ackWrite = 0;  // the ACK's output check, write and time on the wire
         double lookup = 0;    // end of the ACK's write to the reply's output check
     };
 
-    static std::optional<Split> Analyse(const std::vector<Event>& events, Clock::time_point t0) {
+    static std::optional<Split> Analyse(const std::vector<Event>& events, Clock::time_point t0,
+                                        Clock::duration ackOnWire) {
         std::optional<Clock::time_point> lastByte;
-        Clock::time_point ackCheck{};
-        std::optional<Clock::time_point> ackWritten;
-        int writesChecked = 0;
+        std::optional<Clock::time_point> ackCheck;
+        std::optional<Clock::time_point> ackQueued;
+        std::optional<Clock::time_point> ackDrained;
         for (const Event& e : events) {
             if (e.at < t0) {
                 continue;
             }
-            if (e.kind == 'L' && writesChecked == 0) {
-                lastByte = e.at;
-            } else if (e.kind == 'L' && writesChecked == 1 && !ackWritten) {
-                ackWritten = e.at;
-            } else if (e.kind == 'O' && lastByte && ++writesChecked == 1) {
-                ackCheck = e.at;
-            } else if (e.kind == 'O' && lastByte && writesChecked == 2 && ackWritten) {
-                return Split{Micros(e.at - *lastByte), Micros(ackCheck - *lastByte),
-                             Micros(*ackWritten - ackCheck), Micros(e.at - *ackWritten)};
+            if (!ackCheck) {
+                if (e.kind == 'L') {
+                    lastByte = e.at;
+                } else if (e.kind == 'O' && lastByte) {
+                    ackCheck = e.at;
+                }
+            } else if (!ackQueued) {
+                if (e.kind == 'W') {
+                    ackQueued = e.at;
+                }
+            } else if (e.kind == 'O' && !ackDrained) {
+                ackDrained = e.at;
+            } else if (e.kind == 'O') {
+                const Clock::time_point ackWritten = std::max(*ackDrained, *ackQueued + ackOnWire);
+                return Split{Micros(e.at - *lastByte), Micros(*ackCheck - *lastByte),
+                             Micros(ackWritten - *ackCheck), Micros(e.at - ackWritten)};
             }
         }
         return std::nullopt;
@@ -288,6 +303,9 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    const Clock::duration ackOnWire = CharacterTime(worker.Link().Port.PortState());
+    const Clock::duration pollOnWire =
+        WireTime(worker.Link().Port.PortState(), sim::ExpectedPoll(1).size());
     const int master = pty.MasterFd();
     const std::string poll = sim::ExpectedPoll(1);
     std::mt19937_64 random(20261206);
@@ -310,8 +328,11 @@ int main(int argc, char** argv) {
                 return 1;
             }
         }
+        // A register hears the poll only once it has had its time on the wire; the pty hands
+        // it over at once, and the worker's write lasts that time.
+        std::this_thread::sleep_for(pollOnWire);
         // The worker polls only once it is done with the previous request: its trace is whole.
-        auto split = TracingProbe::Analyse(trace.Take(), previousT0);
+        auto split = TracingProbe::Analyse(trace.Take(), previousT0, ackOnWire);
         if (i > warmup && split) {
             traced.push_back(split->total);
             tracedToAck.push_back(split->toAck);

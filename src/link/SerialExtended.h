@@ -18,6 +18,10 @@ class TPluH;
 // handlers need, the fields of the message in hand and the pending receipt lines, with the
 // reply operations. Owned by its TSerialThread; used by that worker's thread only, except the
 // pending-line counts (any thread) and Port.ClosePort (the shell's thread, through StopLink).
+// The write time-out of a link's port at these line settings: the wire time of the longest
+// write the link makes, plus a margin (LinkProtocol.h says why).
+int LinkWriteTimeoutMs(const PortSettings& line);
+
 class TSerialExtended {
 public:
     TSerialExtended(TPluH* pluHolder, std::string receiptMasterFile, std::string receiptDetailFile,
@@ -70,14 +74,21 @@ public:
     // The handlers DispatchMessage routes to; until set, every type is accepted and dropped.
     void SetHandlers(std::shared_ptr<const HandlerTable> handlers);
 
+    // Opens and configures the port under LinkLock, and sets its write time-out for the
+    // link (LinkWriteTimeoutMs).
     bool OpenLink();
+    // Every write below completes when its bytes have left the port (TBlockSerial::WriteText),
+    // so the wait for the register's answer that follows counts from the end of the PC's last
+    // byte on the wire, and the protocol's times stay the register's.
     bool PollRegister();
     std::string ReceiveFrame();
     void ParseHeader(std::string_view received);
+    // True when the handler of this type runs inside the register's turn (HandlerTurn).
+    bool RunsInTurn(std::string_view messageType) const;
     bool DispatchMessage(std::string_view messageType, const std::string& received);
 
     // Reply frame (4 fillers before, 5 after) under LinkLock, written only into an empty output
-    // queue. True if handed to the port; never retried.
+    // queue. True if all its bytes left the port; never retried.
     bool SendReply(std::string_view text);
     // The same check and write without fillers, framing or lock.
     bool SendRaw(std::string_view bytes);

@@ -8,8 +8,12 @@ namespace tallyport {
 
 std::shared_ptr<const HandlerTable> MakeRequestHandlers(RequestContext& context) {
     auto table = std::make_shared<HandlerTable>();
-    auto set = [&table](char type, MessageHandler handler) {
-        (*table)[static_cast<unsigned char>(type)] = std::move(handler);
+    // The article request answers the register and waits for its confirmation: it runs inside
+    // the register's turn on the link. The others write files or only change the pending
+    // lines; they run after it.
+    auto set = [&table](char type, MessageHandler handler,
+                        HandlerTurn turn = HandlerTurn::AfterTurn) {
+        (*table)[static_cast<unsigned char>(type)] = HandlerEntry{std::move(handler), turn};
     };
     RequestContext* shared = &context;
 
@@ -25,7 +29,7 @@ std::shared_ptr<const HandlerTable> MakeRequestHandlers(RequestContext& context)
     MessageHandler acceptOnly = [](TSerialExtended&, const std::string&) { return false; };
 
     set('0', acceptOnly);
-    set('1', lookup);
+    set('1', lookup, HandlerTurn::InTurn);
     set('2', [shared](TSerialExtended& link, const std::string& received) {
         return RecordDiscount(link, received, *shared);
     });
@@ -33,7 +37,7 @@ std::shared_ptr<const HandlerTable> MakeRequestHandlers(RequestContext& context)
         return CloseReceipt(link, received, *shared);
     });
     set('4', acceptOnly);
-    set('7', lookup);
+    set('7', lookup, HandlerTurn::InTurn);
     set('8', card);
     set('9', card);
     set('B', voidLine);
