@@ -212,7 +212,6 @@ int Run(int rate, int registers, int seconds, int paceMs) {
     TPluH holder(folder + "/PLU.txt", *table);
     NoNotices notices;
     RequestContext context;
-    auto handlers = MakeRequestHandlers(context);
 
     std::vector<std::unique_ptr<sim::EcrSimulator>> sims;
     std::vector<std::unique_ptr<TSerialThread>> workers;
@@ -221,15 +220,18 @@ int Run(int rate, int registers, int seconds, int paceMs) {
             sim::EcrSimulator::Options{.logicalNb = n,
                                        .confirmation = sim::Confirmation{true, 5, 0, 0},
                                        .line = sim::LineRate::Baud(rate)}));
-        workers.push_back(std::make_unique<TSerialThread>(
-            ThreadPriority::Lowest, &holder, folder + "/Bon.txt", folder + "/Tran.txt", 0.0,
-            100000000.0, true, true, false, "24", notices));
+        LinkOptions options;
+        options.PluHolder = &holder;
+        options.ReceiptMasterFile = folder + "/Bon.txt";
+        options.ReceiptDetailFile = folder + "/Tran.txt";
+        workers.push_back(
+            std::make_unique<TSerialThread>(ThreadPriority::Lowest, options, notices));
         TSerialExtended& link = workers.back()->Link();
         link.CommPort = sims.back()->PortName();
         link.LogicalNb = n;
         link.Fiscal = "S" + std::to_string(n);
         link.TranRate = rate;
-        link.SetHandlers(handlers);
+        link.SetHandlers(MakeRequestHandlers(context));  // one table per register
     }
     const auto start = Clock::now();
     for (auto& w : workers) {

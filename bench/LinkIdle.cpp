@@ -11,18 +11,13 @@
 #include <thread>
 #include <vector>
 
-#include "base/NoticeSink.h"
 #include "link/SerialThread.h"
 #include "simulator/EcrSimulator.h"
+#include "support/SilentNotices.h"
 
 namespace {
 
 using namespace tallyport;
-
-class NoNotices final : public NoticeSink {
-public:
-    void ShowNotice(const std::string&, const std::string&, int, NoticeIcon) override {}
-};
 
 double ProcessCpuSeconds() {
     rusage usage{};
@@ -36,15 +31,14 @@ double ProcessCpuSeconds() {
 int main(int argc, char** argv) {
     const int registers = argc > 1 ? std::atoi(argv[1]) : 4;
     const int seconds = argc > 2 ? std::atoi(argv[2]) : 10;
-    NoNotices notices;
+    test::SilentNotices notices;
 
     std::vector<std::unique_ptr<sim::EcrSimulator>> sims;
     std::vector<std::unique_ptr<TSerialThread>> workers;
     for (int n = 1; n <= registers; ++n) {
         sims.push_back(std::make_unique<sim::EcrSimulator>(n));
-        workers.push_back(std::make_unique<TSerialThread>(ThreadPriority::Lowest, nullptr,
-                                                          "Bon.txt", "Tran.txt", 0.0, 0.0, false,
-                                                          false, false, "27", notices));
+        workers.push_back(
+            std::make_unique<TSerialThread>(ThreadPriority::Lowest, LinkOptions{}, notices));
         workers.back()->Link().CommPort = sims.back()->PortName();
         workers.back()->Link().LogicalNb = n;
         workers.back()->Link().TranRate = sims.back()->Line().baud;

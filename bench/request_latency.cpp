@@ -43,25 +43,18 @@
 #include <thread>
 #include <vector>
 
-#include "base/NoticeSink.h"
 #include "link/SerialThread.h"
 #include "requests/RequestHandlers.h"
 #include "serial/LineTime.h"
 #include "simulator/EcrProtocol.h"
 #include "simulator/PtyPair.h"
 #include "store/PluHolder.h"
+#include "support/SilentNotices.h"
 
 using namespace tallyport;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-class QuietNotices final : public NoticeSink {
-public:
-    void ShowNotice(const std::string&, const std::string& text, int, NoticeIcon) override {
-        std::fprintf(stderr, "notice: %s\n", text.c_str());
-    }
-};
 
 std::size_t Option(int argc, char** argv, const char* name, std::size_t fallback) {
     std::string prefix = std::string("--") + name + "=";
@@ -285,12 +278,15 @@ int main(int argc, char** argv) {
     TPluH holder(pluPath, *table);
     double loadSeconds = std::chrono::duration<double>(Clock::now() - loadStart).count();
 
-    QuietNotices notices;
+    test::SilentNotices notices;
     RequestContext context;
     auto handlers = MakeRequestHandlers(context);
     sim::PtyPair pty;
-    TSerialThread worker(ThreadPriority::Normal, &holder, folder + "/Bon.txt", folder + "/Tran.txt",
-                         0, 100000000, true, true, false, "24", notices);
+    LinkOptions options;
+    options.PluHolder = &holder;
+    options.ReceiptMasterFile = folder + "/Bon.txt";
+    options.ReceiptDetailFile = folder + "/Tran.txt";
+    TSerialThread worker(ThreadPriority::Normal, options, notices);
     worker.Link().CommPort = pty.SlavePath();
     worker.Link().LogicalNb = 1;
     worker.Link().Fiscal = "S1";

@@ -30,6 +30,7 @@
 #include "app/ConnectorImages.h"
 #include "app/RegisterGridModel.h"
 #include "app/TrayNotices.h"
+#include "base/BuildInfo.h"
 #include "base/DecimalSeparator.h"
 #include "base/NumberText.h"
 
@@ -65,7 +66,7 @@ QLineEdit* MakeEdit(QWidget* parent, const char* name) {
 }  // namespace
 
 TfMain::TfMain(std::string configPath, UserDialogs& dialogs, ConsoleLog& log,
-               std::shared_ptr<const HandlerTable> handlers, QString programDir, QWidget* parent)
+               HandlerFactory handlers, QString programDir, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
@@ -73,7 +74,7 @@ TfMain::TfMain(std::string configPath, UserDialogs& dialogs, ConsoleLog& log,
       programDir_(std::move(programDir)),
       openUrl_([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
     setObjectName(QStringLiteral("fMain"));
-    setWindowTitle(QStringLiteral("Tallyport versiunea 3.3.0"));
+    setWindowTitle(QString::fromLatin1(build_info::kProgramCaption));
     setWindowIcon(ConnectorIcon(kImageConnected));
     BuildActions();
     BuildTray();

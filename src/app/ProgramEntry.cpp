@@ -4,12 +4,13 @@
 #include <QCoreApplication>
 #include <cstring>
 
-#include "app/ConnectionControl.h"
-#include "app/ConsoleOutput.h"
 #include "app/HeadlessShell.h"
 #include "app/MainWindow.h"
 #include "app/QtDialogs.h"
 #include "app/StopSignalWatcher.h"
+#include "base/BuildInfo.h"
+#include "control/ConnectionControl.h"
+#include "control/ConsoleOutput.h"
 #include "store/AppSettings.h"
 
 namespace tallyport {
@@ -29,7 +30,7 @@ bool Headless(int argc, char** argv) {
     return false;
 }
 
-int RunWindowed(int argc, char** argv, std::shared_ptr<const HandlerTable> handlers) {
+int RunWindowed(int argc, char** argv, HandlerFactory handlers) {
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Tallyport"));
     // The tray icon holds the program while the window is hidden.
@@ -51,7 +52,7 @@ int RunWindowed(int argc, char** argv, std::shared_ptr<const HandlerTable> handl
     return app.exec();
 }
 
-int RunHeadless(int argc, char** argv, std::shared_ptr<const HandlerTable> handlers) {
+int RunHeadless(int argc, char** argv, HandlerFactory handlers) {
     QCoreApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Tallyport"));
     StopSignalWatcher stopSignals;
@@ -64,7 +65,8 @@ int RunHeadless(int argc, char** argv, std::shared_ptr<const HandlerTable> handl
     HeadlessShell view(log);
     TConnectionControl control(configPath, view, dialogs, notices, std::move(handlers));
     stopSignals.Attach(control, [] { QCoreApplication::quit(); });
-    log.Line("Tallyport versiunea 3.3.0 porneste fara fereastra; configurare: " + configPath);
+    log.Line(std::string(build_info::kProgramCaption) +
+             " porneste fara fereastra; configurare: " + configPath);
     const auto started = control.TrayStartup();
     if (started != TConnectionControl::StartupResult::Running) {
         log.Line("Tallyport se opreste.");
@@ -77,7 +79,7 @@ int RunHeadless(int argc, char** argv, std::shared_ptr<const HandlerTable> handl
 
 }  // namespace
 
-int RunTallyport(int argc, char** argv, std::shared_ptr<const HandlerTable> handlers) {
+int RunTallyport(int argc, char** argv, HandlerFactory handlers) {
     if (Headless(argc, argv)) {
         return RunHeadless(argc, argv, std::move(handlers));
     }

@@ -9,6 +9,6 @@ namespace tallyport {
 // The program: reads the configuration next to the program file, starts up (window and tray
 // icon, or with "--headless" neither) and runs until an orderly exit. The link workers get
 // `handlers` (null: every message type is accepted and dropped). Returns the exit status.
-int RunTallyport(int argc, char** argv, std::shared_ptr<const HandlerTable> handlers);
+int RunTallyport(int argc, char** argv, HandlerFactory handlers);
 
 }  // namespace tallyport

@@ -4,6 +4,6 @@
 int main(int argc, char** argv) {
     // What the handlers of all workers share; it outlives every worker.
     static tallyport::RequestContext context;
-    // The request handlers' table is handed to every link worker here.
-    return tallyport::RunTallyport(argc, argv, tallyport::MakeRequestHandlers(context));
+    // Every link worker gets a handler table of its own, with its register's working fields.
+    return tallyport::RunTallyport(argc, argv, tallyport::RequestHandlerFactory(context));
 }

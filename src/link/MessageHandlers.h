@@ -29,4 +29,8 @@ struct HandlerEntry {
 // Handlers indexed by the first character of MessageType (as an unsigned byte).
 using HandlerTable = std::array<HandlerEntry, 256>;
 
+// Makes the handler table of one register's worker when the shell builds it (the handlers may
+// keep per-register state in the table). Empty: every message type is accepted and dropped.
+using HandlerFactory = std::function<std::shared_ptr<const HandlerTable>(TSerialExtended& link)>;
+
 }  // namespace tallyport

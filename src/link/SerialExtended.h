@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "link/LinkOptions.h"
 #include "link/MessageHandlers.h"
 #include "link/PendingLines.h"
 #include "serial/BlockSerial.h"
@@ -14,19 +15,17 @@ namespace tallyport {
 class NoticeSink;
 class TPluH;
 
-// One register's link state: line settings, the port, the options and file names the request
-// handlers need, the fields of the message in hand and the pending receipt lines, with the
-// reply operations. Owned by its TSerialThread; used by that worker's thread only, except the
-// pending-line counts (any thread) and Port.ClosePort (the shell's thread, through StopLink).
 // The write time-out of a link's port at these line settings: the wire time of the longest
 // write the link makes, plus a margin (LinkProtocol.h says why).
 int LinkWriteTimeoutMs(const PortSettings& line);
 
+// One register's link state: line settings, the port, the options and file names the request
+// handlers need, the fields of the message in hand and the pending receipt lines, with the
+// reply operations. Owned by its TSerialThread; used by that worker's thread only, except the
+// pending-line counts (any thread) and Port.ClosePort (the shell's thread, through StopLink).
 class TSerialExtended {
 public:
-    TSerialExtended(TPluH* pluHolder, std::string receiptMasterFile, std::string receiptDetailFile,
-                    double cardMin, double cardMax, bool recDiscount, bool recAmount,
-                    bool recDecimals, std::string scalePrefix, NoticeSink& trayIcon);
+    TSerialExtended(const LinkOptions& options, NoticeSink& trayIcon);
     TSerialExtended(const TSerialExtended&) = delete;
     TSerialExtended& operator=(const TSerialExtended&) = delete;
 
@@ -50,16 +49,6 @@ public:
     std::string MessageType;
     std::string FiscalSeries;
     std::string SecondField;
-
-    // Working fields of the request handlers; they keep their values between messages.
-    std::string ArticleCode;
-    std::string PriceText;
-    std::string CommaText;
-    std::string QuantityText;
-    std::string ArticleName;
-    std::string DeptText;
-    std::string VATText;
-    std::string CardReference;
 
     TPluH* const PluHolder;  // shared by all workers, not owned
     PendingLines PendingTranLines;

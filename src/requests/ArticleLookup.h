@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "requests/RequestFields.h"
+
 namespace tallyport {
 
 class RequestContext;
@@ -38,7 +40,7 @@ std::string ArticleReplyBody(std::string_view articleName, std::string_view pric
 // answers the register and, once it confirms, records the sale. Runs wholly under LinkLock.
 // True when the reply was sent. Throws RequestError for a field that must be a number and is
 // not, and StoreError when the article file fails to reload.
-bool LookupArticle(TSerialExtended& link, const std::string& received,
+bool LookupArticle(TSerialExtended& link, RequestFields& fields, const std::string& received,
                    const RequestContext& context);
 
 }  // namespace tallyport

@@ -7,16 +7,16 @@
 
 namespace tallyport {
 
-bool CheckCard(TSerialExtended& link, const std::string& received) {
+bool CheckCard(TSerialExtended& link, RequestFields& fields, const std::string& received) {
     LinkMessage message = SplitFrame(received);
-    link.CardReference = message.Field(4);
+    fields.CardReference = message.Field(4);
     auto amount = ParseDouble(message.Field(5), '.');
     if (!amount) {
         throw RequestError("'" + message.Field(5) + "' is not a valid card amount");
     }
     bool accepted = link.CardMin <= *amount && *amount <= link.CardMax;
     if (!accepted) {
-        link.CardReference.clear();
+        fields.CardReference.clear();
     }
     return link.SendReply(accepted ? "PLATA CARD;;;;;" : ".;;;;;");
 }

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "requests/RequestFields.h"
+
 namespace tallyport {
 
 class TSerialExtended;
@@ -10,7 +12,7 @@ class TSerialExtended;
 // "PLATA CARD;;;;;" when the amount (field 5) lies within the link's card limits, both
 // included, else ".;;;;;" with the card reference emptied. True when the reply was sent.
 // Throws RequestError, sending nothing, when the amount is not a number.
-bool CheckCard(TSerialExtended& link, const std::string& received);
+bool CheckCard(TSerialExtended& link, RequestFields& fields, const std::string& received);
 
 // Handler of message types 'B' and 'F': removes the last pending transaction line; false when
 // there is none.

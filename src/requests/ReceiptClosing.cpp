@@ -81,25 +81,26 @@ std::string FormatBonLine(const BonLineFields& f, const LocalTime& now) {
     return line;
 }
 
-bool RecordDiscount(TSerialExtended& link, const std::string& received,
+bool RecordDiscount(TSerialExtended& link, RequestFields& fields, const std::string& received,
                     const RequestContext& context) {
     if (!link.RecDiscount) {
         return false;
     }
     LinkMessage message = SplitFrame(received);
-    link.PriceText = message.Field(5);
-    link.QuantityText = WithoutFirstPoint(message.Field(6));
-    link.ArticleCode = kDiscountCode;
-    auto value = ParseDouble(link.PriceText, '.');
-    auto rate = ParseDouble(link.QuantityText, '.');
+    fields.PriceText = message.Field(5);
+    fields.QuantityText = WithoutFirstPoint(message.Field(6));
+    fields.ArticleCode = kDiscountCode;
+    auto value = ParseDouble(fields.PriceText, '.');
+    auto rate = ParseDouble(fields.QuantityText, '.');
     double amount = value && rate ? *value * *rate / 10000.0 : 0.0;
-    link.PriceText = PadLeft(FormatGeneral(amount, '.'), 8, ' ');
-    link.ArticleName = kDiscountName;
-    RecordTranLine(link, context.Clock());
+    fields.PriceText = PadLeft(FormatGeneral(amount, '.'), 8, ' ');
+    fields.ArticleName = kDiscountName;
+    RecordTranLine(link, fields, context.Clock());
     return true;
 }
 
-bool CloseReceipt(TSerialExtended& link, const std::string& received, RequestContext& context) {
+bool CloseReceipt(TSerialExtended& link, RequestFields& fields, const std::string& received,
+                  RequestContext& context) {
     bool acknowledged = link.SendRaw(AddFillers(std::string(1, AckByte), 6, 10));
     LinkMessage message = SplitFrame(received);
     if (!acknowledged) {
@@ -132,19 +133,19 @@ bool CloseReceipt(TSerialExtended& link, const std::string& received, RequestCon
     // that has looked up no article yet has no Comma: its amounts are written as received,
     // which keeps the closing (and the register) going and loses nothing.
     std::optional<int> scale;
-    if (!link.RecDecimals && !link.CommaText.empty()) {
-        auto comma = ParseInteger(link.CommaText);
+    if (!link.RecDecimals && !fields.CommaText.empty()) {
+        auto comma = ParseInteger(fields.CommaText);
         if (!comma) {
-            throw RequestError("'" + link.CommaText + "' is not a valid decimals code");
+            throw RequestError("'" + fields.CommaText + "' is not a valid decimals code");
         }
         scale = static_cast<int>(static_cast<unsigned>(*comma) - 1u);
     }
 
-    BonLineFields fields;
-    fields.logicalNb = link.LogicalNb;
-    fields.numbers = numbers;
-    fields.paymentType = PaymentTypeField(*paymentCode);
-    fields.amountFlag = value1 < value2 ? "1" : "0";
+    BonLineFields bon;
+    bon.logicalNb = link.LogicalNb;
+    bon.numbers = numbers;
+    bon.paymentType = PaymentTypeField(*paymentCode);
+    bon.amountFlag = value1 < value2 ? "1" : "0";
     if (!link.RecAmount) {
         // A receipt paid by several means arrives as several closings: only the first of them
         // carries the first amount.
@@ -160,11 +161,11 @@ bool CloseReceipt(TSerialExtended& link, const std::string& received, RequestCon
         amount1 = FormatGeneral(value1 * factor, '.');
         amount2 = FormatGeneral(value2 * factor, '.');
     }
-    fields.amount1 = amount1;
-    fields.amount2 = amount2;
-    fields.commaText = link.CommaText;
-    fields.cardReference = link.CardReference;
-    link.PendingBonLines.Append(FormatBonLine(fields, now));
+    bon.amount1 = amount1;
+    bon.amount2 = amount2;
+    bon.commaText = fields.CommaText;
+    bon.cardReference = fields.CardReference;
+    link.PendingBonLines.Append(FormatBonLine(bon, now));
 
     AppendOutputFiles(link, context);
     return true;

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "base/LocalClock.h"
+#include "requests/RequestFields.h"
 #include "requests/TranRecord.h"
 
 namespace tallyport {
@@ -31,7 +32,7 @@ std::string FormatBonLine(const BonLineFields& fields, const LocalTime& now);
 // Handler of message type '2': records a discount or surcharge line with the code
 // 9999999999999 and the name "DISCOUNT (+/-)". False when discount lines are not recorded.
 // Throws RequestError, recording nothing, when the rate is not a number.
-bool RecordDiscount(TSerialExtended& link, const std::string& received,
+bool RecordDiscount(TSerialExtended& link, RequestFields& fields, const std::string& received,
                     const RequestContext& context);
 
 // Handler of message type '3': sends the padded acknowledgement, fills the receipt's numbers
@@ -39,7 +40,8 @@ bool RecordDiscount(TSerialExtended& link, const std::string& received,
 // True when the acknowledgement was sent. Throws RequestError for a field that must be a number
 // and is not (nothing of that closing is written) and for a file that could not be written
 // (the lines that did not reach their file stay pending).
-bool CloseReceipt(TSerialExtended& link, const std::string& received, RequestContext& context);
+bool CloseReceipt(TSerialExtended& link, RequestFields& fields, const std::string& received,
+                  RequestContext& context);
 
 // Appends the pending closing lines to the receipt-closing file, then the pending transaction
 // lines to the transaction file, under the context's output-files lock, and lets go of the

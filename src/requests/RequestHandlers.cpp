@@ -6,7 +6,8 @@
 
 namespace tallyport {
 
-std::shared_ptr<const HandlerTable> MakeRequestHandlers(RequestContext& context) {
+std::shared_ptr<const HandlerTable> MakeRequestHandlers(RequestContext& context,
+                                                        std::shared_ptr<RequestFields> fields) {
     auto table = std::make_shared<HandlerTable>();
     // The article request answers the register and waits for its confirmation: it runs inside
     // the register's turn on the link. The others write files or only change the pending
@@ -16,12 +17,13 @@ std::shared_ptr<const HandlerTable> MakeRequestHandlers(RequestContext& context)
         (*table)[static_cast<unsigned char>(type)] = HandlerEntry{std::move(handler), turn};
     };
     RequestContext* shared = &context;
+    // This register's working fields live as long as the table that its handlers share.
 
-    MessageHandler lookup = [shared](TSerialExtended& link, const std::string& received) {
-        return LookupArticle(link, received, *shared);
+    MessageHandler lookup = [shared, fields](TSerialExtended& link, const std::string& received) {
+        return LookupArticle(link, *fields, received, *shared);
     };
-    MessageHandler card = [](TSerialExtended& link, const std::string& received) {
-        return CheckCard(link, received);
+    MessageHandler card = [fields](TSerialExtended& link, const std::string& received) {
+        return CheckCard(link, *fields, received);
     };
     MessageHandler voidLine = [](TSerialExtended& link, const std::string&) {
         return VoidLastLine(link);
@@ -30,11 +32,11 @@ std::shared_ptr<const HandlerTable> MakeRequestHandlers(RequestContext& context)
 
     set('0', acceptOnly);
     set('1', lookup, HandlerTurn::InTurn);
-    set('2', [shared](TSerialExtended& link, const std::string& received) {
-        return RecordDiscount(link, received, *shared);
+    set('2', [shared, fields](TSerialExtended& link, const std::string& received) {
+        return RecordDiscount(link, *fields, received, *shared);
     });
-    set('3', [shared](TSerialExtended& link, const std::string& received) {
-        return CloseReceipt(link, received, *shared);
+    set('3', [shared, fields](TSerialExtended& link, const std::string& received) {
+        return CloseReceipt(link, *fields, received, *shared);
     });
     set('4', acceptOnly);
     set('7', lookup, HandlerTurn::InTurn);
@@ -43,6 +45,11 @@ std::shared_ptr<const HandlerTable> MakeRequestHandlers(RequestContext& context)
     set('B', voidLine);
     set('F', voidLine);
     return table;
+}
+
+HandlerFactory RequestHandlerFactory(RequestContext& context) {
+    RequestContext* shared = &context;
+    return [shared](TSerialExtended&) { return MakeRequestHandlers(*shared); };
 }
 
 }  // namespace tallyport

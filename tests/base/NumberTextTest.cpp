@@ -2,6 +2,7 @@
 
 #include "base/DecimalSeparator.h"
 #include "base/NumberText.h"
+#include "support/RegionalSeparatorScope.h"
 
 namespace tallyport {
 namespace {
@@ -107,10 +108,17 @@ TEST(DecimalSeparator, LocalesAndOverride) {
         GTEST_SKIP() << "the ro_RO.UTF-8 locale is not generated on this machine";
     }
     EXPECT_EQ(ro, ',');
-    SetRegionalDecimalSeparator(',');
-    EXPECT_EQ(RegionalDecimalSeparator(), ',');
-    SetRegionalDecimalSeparator('.');
-    EXPECT_EQ(RegionalDecimalSeparator(), '.');
+    const char before = RegionalDecimalSeparator();
+    {
+        test::RegionalSeparatorScope comma(',');
+        EXPECT_EQ(RegionalDecimalSeparator(), ',');
+        {
+            test::RegionalSeparatorScope point('.');
+            EXPECT_EQ(RegionalDecimalSeparator(), '.');
+        }
+        EXPECT_EQ(RegionalDecimalSeparator(), ',');
+    }
+    EXPECT_EQ(RegionalDecimalSeparator(), before);
 }
 
 }  // namespace

@@ -222,7 +222,8 @@ TEST(LinkTurn, TurnsGoRoundInArrivalOrder) {
     // In arrival order every worker has one turn per round: the counts differ only by the
     // rounds under way at the two moments.
     EXPECT_LE(*most - *least, 3u) << all.str();
-    EXPECT_EQ(handled.confirmed.load(), handled.repliesSent.load());
+    // Stopping a worker may cut the confirmation wait of the reply it has just sent.
+    EXPECT_GE(handled.confirmed.load(), handled.repliesSent.load() - kRegisters);
 }
 
 }  // namespace

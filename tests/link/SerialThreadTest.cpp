@@ -13,6 +13,7 @@
 #include "link/LinkFrame.h"
 #include "link/LinkLock.h"
 #include "link/LinkProtocol.h"
+#include "support/FakeLineStatus.h"
 
 namespace tallyport::linktest {
 namespace {
@@ -321,17 +322,18 @@ TEST(LinkWorker, WithoutHandlersEveryTypeIsDropped) {
 TEST(LinkWorker, NothingIsSentWhileTheOutputQueueIsBusy) {
     // A pty always reports an empty output queue; the probe reports a busy one instead.
     EcrSimulator sim(11);
-    std::atomic<int> queued{12};
-    std::atomic<int> queries{0};
+    auto driver = std::make_shared<test::FakeLineState>();
+    driver->outputQueue = 12;
+    std::atomic<int>& queries = driver->outputQueries;
     auto worker = MakeWorker(sim.PortName(), 11);
-    worker->Link().Port.SetLineStatusProbe(std::make_unique<QueueProbe>(queued, queries));
+    worker->Link().Port.SetLineStatusProbe(std::make_unique<test::FakeLineStatus>(driver));
     ASSERT_TRUE(worker->StartLink());
     std::this_thread::sleep_for(600ms);
     EXPECT_EQ(sim.ReceivedBytes(), "");
     // The worker asked again and again, but paced: no busy loop on the queue.
     EXPECT_GE(queries.load(), 3);
     EXPECT_LE(queries.load(), 600 / ByteTimeout + 5);
-    queued = 0;
+    driver->outputQueue = 0;
     EXPECT_TRUE(sim.WaitForPolls(3, 2s));
     worker->StopLink();
 }
@@ -406,16 +408,16 @@ TEST(LinkWorker, RepliesAndPaddedAcknowledgementsOnTheLine) {
 
 TEST(LinkSends, WrittenOnlyIntoAnEmptyOutputQueue) {
     EcrSimulator sim(1);
-    std::atomic<int> queued{3};
-    std::atomic<int> queries{0};
+    auto driver = std::make_shared<test::FakeLineState>();
+    driver->outputQueue = 3;
     auto worker = MakeWorker(sim.PortName(), 1);
     TSerialExtended& link = worker->Link();
-    link.Port.SetLineStatusProbe(std::make_unique<QueueProbe>(queued, queries));
+    link.Port.SetLineStatusProbe(std::make_unique<test::FakeLineStatus>(driver));
     ASSERT_TRUE(link.OpenLink());  // the link state alone, no worker thread
     EXPECT_FALSE(link.PollRegister());
     EXPECT_FALSE(link.SendReply("abc"));
     EXPECT_FALSE(link.SendRaw("\x06"));
-    queued = 0;
+    driver->outputQueue = 0;
     EXPECT_TRUE(link.PollRegister());
     EXPECT_TRUE(link.SendReply("abc"));
     EXPECT_TRUE(link.SendRaw("\x06"));

@@ -2,6 +2,7 @@
 
 #include "RequestFixture.h"
 #include "base/DecimalSeparator.h"
+#include "support/RegionalSeparatorScope.h"
 
 namespace tallyport::testing {
 namespace {
@@ -28,8 +29,8 @@ TEST_F(ArticleRequest, WorkedExampleRepliesAndRecordsTheSale) {
     EXPECT_EQ(result.response->text, ";PAINE;2.5;100.000;1;1;1;;;");
     EXPECT_TRUE(result.response->crcOk);
     EXPECT_EQ(reg.PendingTran(), std::vector<std::string>{PainePendingLine(3)});
-    EXPECT_EQ(reg.LinkField(&TSerialExtended::ArticleCode), "0000000000123");
-    EXPECT_EQ(reg.LinkField(&TSerialExtended::PriceText), "25");
+    EXPECT_EQ(reg.Field(&RequestFields::ArticleCode), "0000000000123");
+    EXPECT_EQ(reg.Field(&RequestFields::PriceText), "25");
     EXPECT_TRUE(notices_.Notices().empty());
 
     // Type 7 is the same request.
@@ -194,7 +195,7 @@ TEST_F(ArticleRequest, RewrittenArticleFileIsSeenByTheNextRequest) {
 }
 
 TEST_F(ArticleRequest, PointsWhateverTheRegionalSeparator) {
-    RegionalSeparatorScope comma(',');
+    test::RegionalSeparatorScope comma(',');
     WriteArticles({kPaineArticle, "0000000000200,01,1,12.34,3,Cafea"});
     auto& reg = AddRegister();
     auto result = Request(reg, ArticleRequestBody("123"));

@@ -3,6 +3,7 @@
 
 #include "RequestFixture.h"
 #include "base/DecimalSeparator.h"
+#include "support/RegionalSeparatorScope.h"
 
 namespace tallyport::testing {
 namespace {
@@ -319,7 +320,7 @@ TEST_F(ReceiptClosing, ExistingFilesAreAppendedTo) {
 }
 
 TEST_F(ReceiptClosing, AmountsUseAPointWhateverTheRegionalSeparator) {
-    RegionalSeparatorScope comma(',');
+    test::RegionalSeparatorScope comma(',');
     WriteArticles({kPaineArticle, "0000000000500,01,1,3,1,Bucata"});
     auto& reg = AddRegister();
     Request(reg, ArticleRequestBody("500"));

@@ -5,6 +5,7 @@
 #include "TestFiles.h"
 #include "base/DecimalSeparator.h"
 #include "requests/ArticleLookup.h"
+#include "support/RegionalSeparatorScope.h"
 
 namespace tallyport {
 namespace {
@@ -67,7 +68,7 @@ TEST(ReplyPrice, UnitsAndHundredthsWithRecDecimals) {
 }
 
 TEST(ReplyPrice, AlwaysAPointWhateverTheRegionalSeparator) {
-    testing::RegionalSeparatorScope comma(',');
+    test::RegionalSeparatorScope comma(',');
     EXPECT_EQ(ReplyPriceText(2.5, false), "2.5");
     EXPECT_EQ(ArticleReplyBody("PAINE", ReplyPriceText(2.5, false), "01", "1"),
               ";PAINE;2.5;100.000;1;1;1;;;");

@@ -47,13 +47,15 @@ struct RegisterOptions {
 struct SimulatedRegister {
     std::unique_ptr<sim::EcrSimulator> sim;
     std::unique_ptr<TSerialThread> worker;
+    std::shared_ptr<RequestFields> fields = std::make_shared<RequestFields>();
 
     TSerialExtended& Link() { return worker->Link(); }
-    // A working field of the link, read under LinkLock: the worker changes the fields on its own
-    // thread and takes the lock for its next poll, so the lock orders the read after the change.
-    std::string LinkField(std::string TSerialExtended::*field) {
+    // A working field of the register's handlers, read under LinkLock: the worker changes the
+    // fields on its own thread and takes the lock for its next poll, so the lock orders the read
+    // after the change.
+    std::string Field(std::string RequestFields::*field) {
         std::lock_guard<FairRecursiveMutex> guard(LinkLock);
-        return worker->Link().*field;
+        return (*fields).*field;
     }
     std::vector<std::string> PendingTran() const { return worker->Link().PendingTranLines.Copy(); }
     std::vector<std::string> PendingBon() const { return worker->Link().PendingBonLines.Copy(); }
@@ -107,7 +109,6 @@ protected:
     SettableClock clock_{kTestTime};
     NoticeRecorder notices_;
     RequestContext context_{clock_};
-    std::shared_ptr<const HandlerTable> handlers_ = MakeRequestHandlers(context_);
     std::unique_ptr<CsvTable> articles_ = MakeArticleTable();
     std::unique_ptr<TPluH> holder_;
     std::vector<std::unique_ptr<SimulatedRegister>> registers_;  // destroyed first

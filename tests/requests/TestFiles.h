@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "base/DecimalSeparator.h"
 #include "support/TempFolder.h"
 
 namespace tallyport::testing {
@@ -30,15 +29,5 @@ inline std::vector<std::string> ReadCrLfLines(const std::string& path) {
     }
     return lines;
 }
-
-// Sets the regional decimal separator for one scope and puts "." back at its end, also when a
-// failed assertion leaves the test early.
-class RegionalSeparatorScope {
-public:
-    explicit RegionalSeparatorScope(char separator) { SetRegionalDecimalSeparator(separator); }
-    ~RegionalSeparatorScope() { SetRegionalDecimalSeparator('.'); }
-    RegionalSeparatorScope(const RegionalSeparatorScope&) = delete;
-    RegionalSeparatorScope& operator=(const RegionalSeparatorScope&) = delete;
-};
 
 }  // namespace tallyport::testing

@@ -8,17 +8,17 @@
 #include <string>
 #include <thread>
 
-#include "PtyPair.h"
 #include "SerialTestHelpers.h"
 #include "serial/BlockSerial.h"
+#include "support/PtyLine.h"
 
 namespace tallyport {
 namespace {
 
+using test::PtyLine;
 using testing::Clock;
 using testing::milliseconds;
 using testing::MsSince;
-using testing::PtyPair;
 
 class SerialPortIo : public ::testing::Test {
 protected:
@@ -34,7 +34,7 @@ protected:
         ASSERT_TRUE(line.SendQueued(bytes, milliseconds(2000)));
     }
 
-    PtyPair line;
+    PtyLine line;
     TBlockSerial port;
 };
 
@@ -65,7 +65,7 @@ TEST_F(SerialPortIo, OpeningDiscardsWhatWaitedOnTheLine) {
 
 TEST_F(SerialPortIo, SecondOpenIsRefusedAndLeavesThePortWorking) {
     Open();
-    PtyPair other;
+    PtyLine other;
     port.OpenPort(other.SlavePath());
     EXPECT_EQ(port.LastErrorCode(), 9992);
     EXPECT_EQ(port.LastErrorText(), "Instance already in use");

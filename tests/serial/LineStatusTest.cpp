@@ -4,20 +4,20 @@
 #include <memory>
 #include <string>
 
-#include "FakeLineStatus.h"
-#include "PtyPair.h"
 #include "SerialTestHelpers.h"
 #include "serial/BlockSerial.h"
+#include "support/FakeLineStatus.h"
+#include "support/PtyLine.h"
 
 namespace tallyport {
 namespace {
 
+using test::FakeLineState;
+using test::FakeLineStatus;
+using test::PtyLine;
 using testing::Clock;
-using testing::FakeLineState;
-using testing::FakeLineStatus;
 using testing::milliseconds;
 using testing::MsSince;
-using testing::PtyPair;
 
 class SerialLineStatus : public ::testing::Test {
 protected:
@@ -32,7 +32,7 @@ protected:
     }
     LineErrorCounters& Counters() { return *driver->counters; }
 
-    PtyPair line;
+    PtyLine line;
     TBlockSerial port;
     std::shared_ptr<FakeLineState> driver = std::make_shared<FakeLineState>();
 };
@@ -64,13 +64,13 @@ TEST_F(SerialLineStatus, BusyOutputQueueIsAnsweredWithoutWaiting) {
     // An empty queue is answered from the count alone.
     driver->outputQueue = 0;
     driver->busyUntil.reset();
-    const int queries = driver->outputQueries;
+    const int queries = driver->outputQueries.load();
     EXPECT_TRUE(port.WaitOutputDrained(0));
-    EXPECT_EQ(driver->outputQueries, queries + 1);
+    EXPECT_EQ(driver->outputQueries.load(), queries + 1);
 }
 
 TEST_F(SerialLineStatus, FailedOutputQueryGivesThePlatformError) {
-    driver->outputQueue.reset();
+    driver->queryFails = true;
     driver->queryError = ENOTTY;
     EXPECT_EQ(port.OutputCount(), 0);
     EXPECT_EQ(port.LastErrorCode(), ENOTTY);

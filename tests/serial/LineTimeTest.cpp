@@ -7,19 +7,19 @@
 #include <string>
 #include <thread>
 
-#include "PtyPair.h"
 #include "SerialTestHelpers.h"
 #include "serial/BlockSerial.h"
 #include "serial/LineTime.h"
 #include "support/DrainingQueue.h"
+#include "support/PtyLine.h"
 
 namespace tallyport {
 namespace {
 
 using std::chrono::microseconds;
+using test::PtyLine;
 using testing::milliseconds;
 using testing::MsSince;
-using testing::PtyPair;
 
 PortSettings Line(std::uint32_t rate, std::uint8_t dataBits, PortParity parity,
                   PortStopBits stopBits) {
@@ -103,7 +103,7 @@ protected:
         return state;
     }
 
-    PtyPair line;
+    PtyLine line;
     TBlockSerial port;
 };
 
@@ -133,7 +133,7 @@ TEST_F(DrainedWrites, FramingCountsInTheWireTime) {
 }
 
 TEST_F(DrainedWrites, RateAsTheDriverHoldsItBeforeAnySettingsAreApplied) {
-    // Opened without loading or applying settings: the line's rate as the pair set it (9600)
+    // Opened without loading or applying settings: the line's rate as the line set it (9600)
     // paces the write. 96 characters at 9600 8N1 are 100 ms.
     port.OpenPort(line.SlavePath());
     ASSERT_TRUE(port.PortReady());

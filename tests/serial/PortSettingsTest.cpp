@@ -5,15 +5,15 @@
 #include <cstring>
 #include <string>
 
-#include "PtyPair.h"
 #include "serial/BlockSerial.h"
 #include "serial/LineRate.h"
 #include "serial/TermiosSettings.h"
+#include "support/PtyLine.h"
 
 namespace tallyport {
 namespace {
 
-using testing::PtyPair;
+using test::PtyLine;
 
 constexpr std::uint32_t kLinkFlags = kDcbBinary | kDcbDtrControlEnable;  // 0x11
 constexpr std::uint32_t kFlowFlags = kDcbBinary | kDcbParityCheck | kDcbOutxCtsFlow | kDcbOutX |
@@ -201,7 +201,7 @@ protected:
         ASSERT_EQ(port.LastErrorCode(), 0) << port.LastErrorText();
     }
 
-    PtyPair line;
+    PtyLine line;
     TBlockSerial port;
 };
 

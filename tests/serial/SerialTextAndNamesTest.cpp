@@ -8,19 +8,19 @@
 #include <utility>
 #include <vector>
 
-#include "PtyPair.h"
 #include "SerialTestHelpers.h"
 #include "serial/BlockSerial.h"
 #include "serial/PortName.h"
 #include "serial/SerialErrors.h"
+#include "support/PtyLine.h"
 #include "support/TempFolder.h"
 
 namespace tallyport {
 namespace {
 
+using test::PtyLine;
 using test::TempFolder;
 using testing::CurrentDirGuard;
-using testing::PtyPair;
 
 TEST(SerialErrorText, OwnCodesCarryTheirExactTexts) {
     const std::vector<std::pair<int, const char*>> texts = {
@@ -136,7 +136,7 @@ TEST(PortNames, ComZeroAndComLetterAreOpenedByTheirOwnNames) {
     TempFolder dir;
     ASSERT_FALSE(dir.Path().empty());
     CurrentDirGuard here(dir.Path());
-    PtyPair line;
+    PtyLine line;
     ASSERT_FALSE(line.SlavePath().empty());
 
     TBlockSerial port;

@@ -6,15 +6,15 @@
 #include <utility>
 #include <vector>
 
-#include "PtyPair.h"
 #include "SerialTestHelpers.h"
 #include "serial/BlockSerial.h"
+#include "support/PtyLine.h"
 
 namespace tallyport {
 namespace {
 
+using test::PtyLine;
 using testing::milliseconds;
-using testing::PtyPair;
 using testing::WaitUntil;
 
 struct TraceRecord {
@@ -35,7 +35,7 @@ struct TraceRecord {
 };
 
 TEST(SerialTraceHook, SeesEveryByteOnceWithItsDirection) {
-    PtyPair line;
+    PtyLine line;
     TBlockSerial port;
     TraceRecord trace;
     port.SetTraceHook(trace.Hook());
@@ -83,7 +83,7 @@ TEST(SerialTraceHook, SeesEveryByteOnceWithItsDirection) {
 }
 
 TEST(SerialTraceHook, AThrowingHookDoesNotFailTheLine) {
-    PtyPair line;
+    PtyLine line;
     TBlockSerial port;
     port.SetTraceHook([](TraceDirection, std::string_view) { throw std::runtime_error("full"); });
     port.OpenPort(line.SlavePath());

@@ -8,6 +8,7 @@
 #include "store/AppSettings.h"
 #include "store/IniProfile.h"
 #include "store/StoreError.h"
+#include "support/RegionalSeparatorScope.h"
 
 namespace tallyport {
 namespace {
@@ -98,12 +99,6 @@ TEST(AppSettingsRecord, ProcessWideRecordStartsEmpty) {
 
 class Config : public ::testing::Test {
 protected:
-    void SetUp() override {
-        savedSeparator_ = RegionalDecimalSeparator();
-        SetRegionalDecimalSeparator('.');
-    }
-    void TearDown() override { SetRegionalDecimalSeparator(savedSeparator_); }
-
     // Loads a file holding `text` into a record that starts unusual.
     AppSettingsRecord LoadFrom(const std::string& text) {
         WriteFile(path_, text);
@@ -112,11 +107,10 @@ protected:
         return s;
     }
 
+    // Every case starts with "." and leaves the separator as it found it.
+    test::RegionalSeparatorScope point_{'.'};
     TempFolder folder_;
     std::string path_ = folder_.File("Tallyport.ini");
-
-private:
-    char savedSeparator_ = '.';
 };
 
 TEST_F(Config, MissingFileGivesEveryDefaultAndCreatesNothing) {
@@ -197,21 +191,23 @@ TEST_F(Config, DoublesEmptyOrNotANumberGiveTheDefault) {
 }
 
 TEST_F(Config, DoublesUseTheRegionalDecimalSeparator) {
-    SetRegionalDecimalSeparator(',');
-    AppSettingsRecord s = Unusual();
-    s.Min = 0.5;
-    s.Max = 2.5;
-    ASSERT_FALSE(SaveConfig(path_, s));
-    EXPECT_EQ(ReadProfileString(path_, "CardOptions", "Min", ""), "0,5");
-    EXPECT_EQ(ReadProfileString(path_, "CardOptions", "Max", ""), "2,5");
-
     AppSettingsRecord read = Unusual();
-    read.Min = 7;
-    ASSERT_FALSE(LoadConfig(path_, read));
-    EXPECT_EQ(read.Min, 0.5);
-    EXPECT_EQ(read.Max, 2.5);
+    {
+        test::RegionalSeparatorScope comma(',');
+        AppSettingsRecord s = Unusual();
+        s.Min = 0.5;
+        s.Max = 2.5;
+        ASSERT_FALSE(SaveConfig(path_, s));
+        EXPECT_EQ(ReadProfileString(path_, "CardOptions", "Min", ""), "0,5");
+        EXPECT_EQ(ReadProfileString(path_, "CardOptions", "Max", ""), "2,5");
 
-    SetRegionalDecimalSeparator('.');
+        read.Min = 7;
+        ASSERT_FALSE(LoadConfig(path_, read));
+        EXPECT_EQ(read.Min, 0.5);
+        EXPECT_EQ(read.Max, 2.5);
+    }
+
+    // Back under ".", where "0,5" is no number.
     ASSERT_FALSE(LoadConfig(path_, read));
     EXPECT_EQ(read.Min, 0.0);
     EXPECT_EQ(read.Max, 100000000.0);
@@ -268,7 +264,7 @@ TEST_F(Config, SaveChangesOnlyTheValues) {
 
 TEST_F(Config, SaveThenLoadGivesTheSameSettings) {
     for (char separator : {'.', ','}) {
-        SetRegionalDecimalSeparator(separator);
+        test::RegionalSeparatorScope scope(separator);
         AppSettingsRecord written = Unusual();
         written.Max = -123456789.125;
         ASSERT_FALSE(SaveConfig(path_, written));

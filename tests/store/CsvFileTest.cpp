@@ -8,6 +8,7 @@
 #include "TableTestSupport.h"
 #include "base/DecimalSeparator.h"
 #include "store/LineSplitter.h"
+#include "support/RegionalSeparatorScope.h"
 
 namespace tallyport {
 namespace {
@@ -307,8 +308,7 @@ TEST(TableFileSave, SaveThenLoadGivesTheSameRows) {
 
 TEST(TableFileSave, DoublesAreWrittenWithAPointUnderACommaLocale) {
     TempFolder dir;
-    char saved = RegionalDecimalSeparator();
-    SetRegionalDecimalSeparator(',');
+    test::RegionalSeparatorScope comma(',');
     auto table = MakeSixColumnTable();
     table->Append();
     table->SetFromText(0, "A");
@@ -323,7 +323,6 @@ TEST(TableFileSave, DoublesAreWrittenWithAPointUnderACommaLocale) {
     SaveTableToFile(*table, dir.File("t.txt"));
     auto again = MakeSixColumnTable();
     LoadTableFromFile(*again, dir.File("t.txt"));
-    SetRegionalDecimalSeparator(saved);
     EXPECT_EQ(ReadFile(dir.File("t.txt")), "A,,,12.5,,\r\nB,,,1.5E-7,,\r\n");
     again->First();
     EXPECT_EQ(again->AsDouble(3), 12.5);

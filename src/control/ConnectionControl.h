@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "app/ShellView.h"
-#include "app/UserDialogs.h"
 #include "base/NoticeSink.h"
+#include "control/ShellView.h"
+#include "control/UserDialogs.h"
 #include "link/MessageHandlers.h"
 #include "link/SerialThread.h"
 #include "store/CsvTable.h"
@@ -45,10 +45,10 @@ inline constexpr char kConfirmDelete[] = "Confirmati stergerea casei de marcat?"
 // successful StartLink and StopLink, and report to the user only through the NoticeSink.
 class TConnectionControl {
 public:
-    // Workers get `handlers` (may be null: every message type is accepted and dropped) and
-    // show their notices on `trayIcon`. Settings are written to `configPath`.
+    // Each worker gets its handler table from `handlers` (empty: every message type is accepted
+    // and dropped) and shows its notices on `trayIcon`. Settings are written to `configPath`.
     TConnectionControl(std::string configPath, ShellView& view, UserDialogs& dialogs,
-                       NoticeSink& trayIcon, std::shared_ptr<const HandlerTable> handlers);
+                       NoticeSink& trayIcon, HandlerFactory handlers);
     ~TConnectionControl();
     TConnectionControl(const TConnectionControl&) = delete;
     TConnectionControl& operator=(const TConnectionControl&) = delete;
@@ -107,7 +107,8 @@ public:
 
     bool Loading() const { return loading_; }
     bool Ended() const { return phase_ == Phase::Ended; }
-    // True when a started worker holds lines of an open receipt.
+    // True when a started worker holds lines of an open receipt: transaction lines, or a
+    // closing line that has not reached its file yet.
     bool AnyReceiptOpen() const;
 
     CsvTable& RegisterList() { return *registerList_; }
@@ -121,6 +122,7 @@ private:
     enum class Phase { Created, Starting, Running, Ended };
 
     std::unique_ptr<TSerialThread> BuildWorker(const RegisterEntry& row) const;
+    void RefuseStop(Refusal refusal);
     bool StopRequested();
     StartupResult EndStartup(StartupResult result);
 
@@ -128,7 +130,7 @@ private:
     ShellView& view_;
     UserDialogs& dialogs_;
     NoticeSink& trayIcon_;
-    std::shared_ptr<const HandlerTable> handlers_;
+    HandlerFactory handlers_;
     std::function<bool()> stopProbe_;
 
     Phase phase_ = Phase::Created;

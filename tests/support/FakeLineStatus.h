@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <memory>
@@ -7,18 +8,22 @@
 
 #include "serial/BlockSerial.h"
 
-namespace tallyport::testing {
+namespace tallyport::test {
 
-// What the fake driver reports; the test changes it between port operations.
+// What the fake driver reports; the test changes it between port operations. The output queue
+// and the query count may be changed and read from any thread while a worker uses the port;
+// the other fields are set while no other thread uses the port.
 struct FakeLineState {
-    // Bytes in the output queue; nullopt makes the query fail with `queryError`.
-    std::optional<int> outputQueue = 0;
+    // Bytes in the output queue.
+    std::atomic<int> outputQueue{0};
+    // When set, the output-queue query fails with `queryError`.
+    bool queryFails = false;
     int queryError = ENOTTY;
     // While set and in the future, the output queue reports `outputQueue` bytes; after it, 0.
     std::optional<std::chrono::steady_clock::time_point> busyUntil;
     // The driver's receive-error counters; nullopt for a driver that keeps none.
     std::optional<LineErrorCounters> counters = LineErrorCounters{};
-    int outputQueries = 0;
+    std::atomic<int> outputQueries{0};
 };
 
 // Stands in for the terminal driver's output-queue count and error counters, which a
@@ -29,13 +34,13 @@ public:
 
     std::optional<int> OutputQueueCount(std::intptr_t) override {
         ++state_->outputQueries;
-        if (!state_->outputQueue) {
+        if (state_->queryFails) {
             errno = state_->queryError;
             return std::nullopt;
         }
         if (state_->busyUntil && std::chrono::steady_clock::now() >= *state_->busyUntil)
             return 0;
-        return state_->outputQueue;
+        return state_->outputQueue.load();
     }
     std::optional<LineErrorCounters> LineErrors(std::intptr_t) override { return state_->counters; }
 
@@ -43,4 +48,4 @@ private:
     std::shared_ptr<FakeLineState> state_;
 };
 
-}  // namespace tallyport::testing
+}  // namespace tallyport::test

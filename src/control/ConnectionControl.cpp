@@ -1,4 +1,4 @@
-#include "app/ConnectionControl.h"
+#include "control/ConnectionControl.h"
 
 #include <exception>
 #include <stdexcept>
@@ -22,7 +22,7 @@ bool MoveToRow(CsvTable& table, std::size_t index) {
 
 TConnectionControl::TConnectionControl(std::string configPath, ShellView& view,
                                        UserDialogs& dialogs, NoticeSink& trayIcon,
-                                       std::shared_ptr<const HandlerTable> handlers)
+                                       HandlerFactory handlers)
     : configPath_(std::move(configPath)),
       view_(view),
       dialogs_(dialogs),
@@ -127,20 +127,22 @@ std::unique_ptr<TSerialThread> TConnectionControl::BuildWorker(const RegisterEnt
     }
     const AppSettingsRecord& s = AppSettings;
     const int logicalNb = row.LogicalNb.value_or(0);
-    std::string masterFile = s.ReceiptMaster;
-    std::string detailFile = s.ReceiptDetail;
+    LinkOptions options;
+    options.PluHolder = pluHolder_.get();
+    options.ReceiptMasterFile = s.ReceiptMaster;
+    options.ReceiptDetailFile = s.ReceiptDetail;
     if (s.RecSepFiles) {
-        masterFile = PerRegisterFileName(s.ReceiptMaster, logicalNb);
-        detailFile = PerRegisterFileName(s.ReceiptDetail, logicalNb);
+        options.ReceiptMasterFile = PerRegisterFileName(s.ReceiptMaster, logicalNb);
+        options.ReceiptDetailFile = PerRegisterFileName(s.ReceiptDetail, logicalNb);
     }
-    auto worker = std::make_unique<TSerialThread>(
-        ThreadPriority::Lowest, pluHolder_.get(), std::move(masterFile), std::move(detailFile),
-        s.Min, s.Max, s.RecDiscount, s.RecAmount, s.RecDecimals, std::to_string(s.Prefix),
-        trayIcon_);
+    options.CardMin = s.Min;
+    options.CardMax = s.Max;
+    options.RecDiscount = s.RecDiscount;
+    options.RecAmount = s.RecAmount;
+    options.RecDecimals = s.RecDecimals;
+    options.ScalePrefix = std::to_string(s.Prefix);
+    auto worker = std::make_unique<TSerialThread>(ThreadPriority::Lowest, options, trayIcon_);
     TSerialExtended& link = worker->Link();
-    if (handlers_) {
-        link.SetHandlers(handlers_);
-    }
     link.LogicalNb = logicalNb;
     link.ModelType = row.ModelType;
     link.CommPort = row.CommPort;
@@ -149,6 +151,10 @@ std::unique_ptr<TSerialThread> TConnectionControl::BuildWorker(const RegisterEnt
     link.Parity = row.Parity.front();
     link.StopBits = row.StopBits.value_or(0);
     link.Fiscal = row.Fiscal;
+    // Last: the handlers are made for a register whose settings are known.
+    if (handlers_) {
+        link.SetHandlers(handlers_(link));
+    }
     return worker;
 }
 
@@ -189,27 +195,47 @@ int TConnectionControl::StartECRThreads() {
 
 bool TConnectionControl::AnyReceiptOpen() const {
     for (std::size_t i = 0; i < threads_.size(); ++i) {
-        if (started_[i] && threads_[i]->Link().PendingTranLines.Count() > 0) {
+        const TSerialExtended& link = threads_[i]->Link();
+        // A closing line whose append failed is a receipt the register believes recorded.
+        if (started_[i] && (!link.PendingTranLines.Empty() || !link.PendingBonLines.Empty())) {
             return true;
         }
     }
     return false;
 }
 
+void TConnectionControl::RefuseStop(Refusal refusal) {
+    if (refusal == Refusal::MessageBox) {
+        dialogs_.ShowMessage(MessageKind::Error, shell_text::kReceiptsOpen);
+    } else {
+        dialogs_.Log(shell_text::kReceiptsOpen);
+    }
+}
+
 bool TConnectionControl::StopECRThreads(Refusal refusal) {
     if (AnyReceiptOpen()) {
-        if (refusal == Refusal::MessageBox) {
-            dialogs_.ShowMessage(MessageKind::Error, shell_text::kReceiptsOpen);
-        } else {
-            dialogs_.Log(shell_text::kReceiptsOpen);
-        }
+        RefuseStop(refusal);
         return true;
     }
+    // The workers stop one after the other; a register later in the list may open a receipt
+    // while the earlier ones are being stopped. So the check is made again once all have
+    // stopped, and a receipt found then makes the stopped workers serve again.
+    std::vector<std::size_t> stopped;
     for (std::size_t i = 0; i < threads_.size(); ++i) {
         if (started_[i]) {
             threads_[i]->StopLink();
-            started_[i] = false;
+            stopped.push_back(i);
         }
+    }
+    if (AnyReceiptOpen()) {
+        for (std::size_t i : stopped) {
+            started_[i] = threads_[i]->StartLink();
+        }
+        RefuseStop(refusal);
+        return true;
+    }
+    for (std::size_t i : stopped) {
+        started_[i] = false;
     }
     return false;
 }

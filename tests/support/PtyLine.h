@@ -1,23 +1,30 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <string_view>
 
-namespace tallyport::testing {
+namespace tallyport::sim {
+class PtyPair;
+}
 
-// A pseudo-terminal pair in raw mode standing in for a serial line: the port object opens
-// SlavePath(); the test talks on the master side. The pair keeps a slave descriptor of its own
-// so that the line stays up while the port object closes and opens it again.
-class PtyPair {
+namespace tallyport::test {
+
+// A serial line for the serial port's own tests: a raw pseudo-terminal pair (the simulator's)
+// at 9600 baud. The port object opens SlavePath(); the test talks on the master side. Owned
+// and used by the test's thread.
+class PtyLine {
 public:
-    PtyPair();
-    ~PtyPair();
-    PtyPair(const PtyPair&) = delete;
-    PtyPair& operator=(const PtyPair&) = delete;
+    PtyLine();  // a failure to make the pair is a test failure, and SlavePath() is then empty
+    ~PtyLine();
+    PtyLine(const PtyLine&) = delete;
+    PtyLine& operator=(const PtyLine&) = delete;
 
     const std::string& SlavePath() const { return slavePath_; }
-    int Master() const { return master_; }
+    int Master() const;
+    // A slave descriptor of the test's own, for reading the line's settings and queue; the
+    // test never reads bytes from it.
     int Slave() const { return slave_; }
 
     // Writes all bytes on the master side.
@@ -33,9 +40,9 @@ public:
     void CloseMaster();
 
 private:
-    int master_ = -1;
+    std::unique_ptr<sim::PtyPair> pair_;
     int slave_ = -1;
     std::string slavePath_;
 };
 
-}  // namespace tallyport::testing
+}  // namespace tallyport::test
