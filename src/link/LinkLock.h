@@ -34,7 +34,9 @@ private:
 
 // The process-wide link lock. It serialises every worker's serial traffic (port set-up, polls,
 // frame receptions, replies) and the whole article lookup, so registers are served one at a
-// time. It is not held for the bare acknowledgements, the other handlers' file work or stopping.
+// time. A worker holds it for its register's whole turn, from the poll to the end of the
+// exchange (TSerialThread), so no other register's traffic comes in the middle. It is not
+// held for the other handlers' file work or stopping.
 // It exists for the whole process; connecting and disconnecting only start and stop its users.
 extern FairRecursiveMutex LinkLock;
 

@@ -12,7 +12,9 @@ namespace tallyport {
 enum class ThreadPriority { Normal, Lowest };
 
 // One register's link worker: a thread that repeats the service cycle (poll, receive at most
-// one frame, acknowledge and dispatch it) on its own TSerialExtended.
+// one frame, acknowledge and dispatch it) on its own TSerialExtended. Each cycle is the
+// register's turn on the link: LinkLock is held from the poll to the end of the exchange, the
+// handlers marked HandlerTurn::InTurn included; the others run after the turn.
 //
 // Threads: constructed, started, stopped and destroyed by the shell's thread; the service loop
 // runs on the worker's own std::thread. An error escaping a handler ends that message only.

@@ -268,6 +268,7 @@ bool LookupArticle(TSerialExtended& link, RequestFields& fields, const std::stri
     std::string confirmation = StripFillers(link.Port.ReadAvailable(ConfirmationWait));
     if (!confirmation.empty() && confirmation.front() == AckByte) {
         RecordTranLine(link, fields, context.Clock());
+        link.Status.SaleRecorded();
     }
     return true;
 }

@@ -45,7 +45,8 @@ void AppendPendingLines(TSerialExtended& link, PendingLines& pending, const std:
     std::vector<std::string> lines = pending.Copy();
     try {
         AppendLinesToFile(path, lines);
-    } catch (const RequestError&) {
+    } catch (const RequestError& e) {
+        link.Status.SetError(e.what());
         link.TrayIcon.ShowNotice(
             "Eroare",
             "Nu se poate scrie in fisierul " + path + "! Liniile bonului raman in asteptare.", 10,
@@ -168,6 +169,7 @@ bool CloseReceipt(TSerialExtended& link, RequestFields& fields, const std::strin
     link.PendingBonLines.Append(FormatBonLine(bon, now));
 
     AppendOutputFiles(link, context);
+    link.Status.ReceiptRecorded();
     return true;
 }
 

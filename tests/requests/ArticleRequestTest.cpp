@@ -2,6 +2,7 @@
 
 #include "RequestFixture.h"
 #include "base/DecimalSeparator.h"
+#include "serial/LineTime.h"
 #include "support/RegionalSeparatorScope.h"
 
 namespace tallyport::testing {
@@ -32,12 +33,49 @@ TEST_F(ArticleRequest, WorkedExampleRepliesAndRecordsTheSale) {
     EXPECT_EQ(reg.Field(&RequestFields::ArticleCode), "0000000000123");
     EXPECT_EQ(reg.Field(&RequestFields::PriceText), "25");
     EXPECT_TRUE(notices_.Notices().empty());
+    EXPECT_EQ(reg.Link().Status.Snapshot().sales, 1u);
 
     // Type 7 is the same request.
     Request(reg, ArticleRequestBody("123", "2.000", "S1", '7'));
     auto lines = reg.PendingTran();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_NE(lines[1].find(",+0000002000,"), std::string::npos) << lines[1];
+    EXPECT_EQ(reg.Link().Status.Snapshot().sales, 2u);
+}
+
+TEST_F(ArticleRequest, ReplyFollowsTheAcknowledgementThatTheAdapterStillHeld) {
+    // The bare acknowledgement is still in the adapter 20 ms after it was handed over: the
+    // reply's empty-queue check comes only once it has left, so the reply goes out.
+    RegisterOptions options;
+    options.drainingQueue = AdapterQueue(20ms);
+    auto& reg = AddRegister(options);
+    for (int i = 0; i < 2; ++i) {
+        auto result = Request(reg, ArticleRequestBody("123"));
+        EXPECT_TRUE(result.acked);
+        EXPECT_EQ(ReplyText(result), ";PAINE;2.5;100.000;1;1;1;;;");
+    }
+    EXPECT_EQ(reg.PendingTran().size(), 2u);
+}
+
+TEST_F(ArticleRequest, ConfirmationWindowCountsFromTheReplysLastByteOnTheLine) {
+    // The adapter starts sending 150 ms after each write; the reply then takes its 42 ms on the
+    // wire, and the register confirms 5 ms after its last byte: 197 ms after the write began,
+    // well past 110 ms, but within 110 ms of the reply's end on the line.
+    const std::string reply = ExpectedReply(";Paine;2.5;100.000;1;1;1;;;");
+    PortSettings line;
+    line.BaudRate = 9600;
+    line.ByteSize = 8;
+    const auto onWire = std::chrono::ceil<std::chrono::milliseconds>(WireTime(line, reply.size()));
+    RegisterOptions options;
+    options.drainingQueue = AdapterQueue(150ms);
+    options.confirmation =
+        sim::Confirmation{.enabled = true, .delayMs = static_cast<int>(150 + onWire.count() + 5)};
+    auto& reg = AddRegister(options);
+    auto result = Request(reg, ArticleRequestBody("123"));
+    ASSERT_TRUE(result.response);
+    EXPECT_EQ(result.response->bytes, reply);
+    EXPECT_EQ(reg.PendingTran(), std::vector<std::string>{PainePendingLine(3)})
+        << "a sale the register confirmed was not recorded";
 }
 
 TEST_F(ArticleRequest, ScaleBarcodePricesTheWeighedQuantity) {
@@ -146,6 +184,7 @@ TEST_F(ArticleRequest, UnconfirmedReplyRecordsNothing) {
     auto result = Request(reg, ArticleRequestBody("123"));
     EXPECT_EQ(ReplyText(result), ";PAINE;2.5;100.000;1;1;1;;;");
     EXPECT_TRUE(reg.PendingTran().empty());
+    EXPECT_EQ(reg.Link().Status.Snapshot().sales, 0u);
 }
 
 TEST_F(ArticleRequest, ConfirmationMustBeAnAckAmongFillers) {

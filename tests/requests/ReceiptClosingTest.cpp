@@ -40,6 +40,19 @@ protected:
     }
 };
 
+TEST_F(ReceiptClosing, PaddedAcknowledgementFollowsTheAcknowledgementThatTheAdapterStillHeld) {
+    // The bare acknowledgement is still in the adapter 20 ms after it was handed over: the
+    // padded acknowledgement's empty-queue check comes only once it has left, so the closing
+    // is acknowledged and written, not left for a closing that may never come.
+    RegisterOptions options;
+    options.drainingQueue = AdapterQueue(20ms);
+    auto& reg = AddRegister(options);
+    Request(reg, ArticleRequestBody("123"));
+    Close(reg, ClosingBody("0", "1", "42", "12", "2.5", "5"));
+    EXPECT_EQ(ReadFile(BonPath()), kWorkedClosing + "\r\n");
+    EXPECT_EQ(ReadFile(TranPath()), kPaineClosed + "\r\n");
+}
+
 TEST_F(ReceiptClosing, WorkedExampleWritesBothFiles) {
     auto& reg = AddRegister();
     Request(reg, ArticleRequestBody("123"));
@@ -59,6 +72,8 @@ TEST_F(ReceiptClosing, WorkedExampleWritesBothFiles) {
     auto tran = ReadCrLfLines(TranPath());
     ASSERT_EQ(tran.size(), 2u);
     EXPECT_EQ(FieldOf(tran[1], 3), "0043");
+    EXPECT_EQ(reg.Link().Status.Snapshot().receipts, 2u);
+    EXPECT_EQ(reg.Link().Status.Snapshot().lastError, "");
 }
 
 TEST_F(ReceiptClosing, SalesDiscountAndVoidInOrder) {
@@ -258,6 +273,10 @@ TEST_F(ReceiptClosing, FailedTransactionFileKeepsItsLinesAndWritesTheClosingOnce
     EXPECT_EQ(notices[0].text, "Nu se poate scrie in fisierul " + options.tranFile +
                                    "! Liniile bonului raman in asteptare.");
     EXPECT_EQ(notices[0].icon, NoticeIcon::Error);
+    // Not counted as recorded; the reason stays for the status view.
+    EXPECT_EQ(reg.Link().Status.Snapshot().receipts, 0u);
+    EXPECT_NE(reg.Link().Status.Snapshot().lastError.find(options.tranFile), std::string::npos)
+        << reg.Link().Status.Snapshot().lastError;
 
     ASSERT_EQ(::mkdir(tranFolder.c_str(), 0755), 0);
     Request(reg, ArticleRequestBody("123"));

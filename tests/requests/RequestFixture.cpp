@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include "serial/LineTime.h"
+
 namespace tallyport::testing {
 
 std::string ArticleRequestBody(const std::string& code, const std::string& quantity,
@@ -61,6 +63,15 @@ void RequestTest::RewriteArticles(const std::vector<std::string>& lines) {
     std::filesystem::last_write_time(PluPath(), loaded + 10s);
 }
 
+std::shared_ptr<test::DrainingQueueState> AdapterQueue(std::chrono::milliseconds hold) {
+    PortSettings line;
+    line.BaudRate = 9600;
+    line.ByteSize = 8;
+    auto queue = std::make_shared<test::DrainingQueueState>(CharacterTime(line));
+    queue->SetHold(hold);
+    return queue;
+}
+
 SimulatedRegister& RequestTest::AddRegister(RegisterOptions options) {
     auto reg = std::make_unique<SimulatedRegister>();
     sim::EcrSimulator::Options simOptions;
@@ -85,6 +96,9 @@ SimulatedRegister& RequestTest::AddRegister(RegisterOptions options) {
     link.Fiscal = options.fiscal;
     link.TranRate = options.line.Timed() ? options.line.baud : 9600;
     link.SetHandlers(MakeRequestHandlers(context_, reg->fields));
+    if (options.drainingQueue) {
+        link.Port.SetLineStatusProbe(std::make_unique<test::DrainingQueue>(options.drainingQueue));
+    }
     EXPECT_TRUE(reg->worker->StartLink()) << link.Port.LastErrorText();
     registers_.push_back(std::move(reg));
     return *registers_.back();

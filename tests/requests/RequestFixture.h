@@ -15,6 +15,7 @@
 #include "simulator/EcrProtocol.h"
 #include "simulator/EcrSimulator.h"
 #include "store/PluHolder.h"
+#include "support/DrainingQueue.h"
 #include "support/NoticeRecorder.h"
 #include "support/SettableClock.h"
 
@@ -41,6 +42,9 @@ struct RegisterOptions {
     sim::Confirmation confirmation{.enabled = true, .delayMs = 0};
     // The register's line; the worker's port is set to the same rate (9600 for the bare pty).
     sim::LineRate line = sim::kDefaultLineRate;
+    // A driver output queue that drains at the line rate, standing in for the pty's (which is
+    // always empty); none when null.
+    std::shared_ptr<test::DrainingQueueState> drainingQueue;
 };
 
 // A register on a pseudo-terminal and the link worker that serves it.
@@ -64,6 +68,10 @@ struct SimulatedRegister {
         sim.reset();
     }
 };
+
+// A driver queue at the fixture's 9600 baud 8N1 that starts sending `hold` after each write,
+// as a USB adapter does; the pseudo-terminal itself always reports an empty queue.
+std::shared_ptr<test::DrainingQueueState> AdapterQueue(std::chrono::milliseconds hold);
 
 // Message bodies as the registers send them.
 std::string ArticleRequestBody(const std::string& code, const std::string& quantity = "1.000",
