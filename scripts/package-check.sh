@@ -88,6 +88,24 @@ grep -Eq '^dialout:.*[:,]tallyport(,|$)' "$ROOT/etc/group" || fail "tallyport is
   fail "--version"
 "$ROOT/usr/bin/tallyport" --help | grep -q -- '--config' || fail "--help"
 
+# Sends SIGTERM and waits at most 30 s for the program to end; its exit status, or 124 when it
+# had to be killed.
+stop_program() {
+  local pid=$1 status=0
+  kill -TERM "$pid" 2>/dev/null || true
+  for _ in $(seq 300); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if kill -0 "$pid" 2>/dev/null; then
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    return 124
+  fi
+  wait "$pid" || status=$?
+  return "$status"
+}
+
 # The installed program, started as systemd starts the service (its state folder in
 # STATE_DIRECTORY), until it says whether it is connected; then stopped in order.
 run_until_settled() {
@@ -101,9 +119,8 @@ run_until_settled() {
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.1
   done
-  kill -TERM "$pid" 2>/dev/null || true
   local status=0
-  wait "$pid" || status=$?
+  stop_program "$pid" || status=$?
   cat "$log"
   ((status == 0)) || fail "the program ended with status $status"
 }
@@ -148,9 +165,8 @@ SIM_STATUS=0
 "$ROOT/usr/bin/tallyport-ecrsim" --config "$STATE/Tallyport.ini" --dir "$STATE" --registers 3 \
   --seconds 8 --finish-receipts --verify --quiet --status-file "$WORK/status" ||
   SIM_STATUS=$?
-kill -TERM "$PROGRAM" 2>/dev/null || true
 PROGRAM_STATUS=0
-wait "$PROGRAM" || PROGRAM_STATUS=$?
+stop_program "$PROGRAM" || PROGRAM_STATUS=$?
 tail -n 5 "$WORK/shop.log"
 ((SIM_STATUS == 0)) || fail "the simulator's check failed (status $SIM_STATUS)"
 ((PROGRAM_STATUS == 0)) || fail "the service ended with status $PROGRAM_STATUS"

@@ -1,7 +1,5 @@
 #include "app/ProgramEntry.h"
 
-#include <unistd.h>
-
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
@@ -19,6 +17,7 @@
 #include "base/BuildInfo.h"
 #include "base/FirstStartFiles.h"
 #include "base/ProgramFolders.h"
+#include "control/ConfigFile.h"
 #include "control/ConnectionControl.h"
 #include "control/ConsoleOutput.h"
 #include "control/ProcessIdentity.h"
@@ -63,7 +62,7 @@ QString HelpFolder() {
 // Who writes the status file: this process, on this configuration.
 StatusFileHeader StatusHeader(const std::string& configPath) {
     StatusFileHeader header;
-    header.pid = static_cast<long>(::getpid());
+    header.pid = static_cast<long>(QCoreApplication::applicationPid());
     header.processStart = ProcessStart(header.pid).value_or(0);
     header.config = configPath;
     return header;
@@ -115,7 +114,9 @@ int RunWindowed(int argc, char** argv, const CommandLine& line, HandlerFactory h
         dialogs.ShowMessage(MessageKind::Error, failure);
         return 1;
     }
-    LoadConfig(folders.configPath);
+    if (!ReadConfigFile(folders.configPath, dialogs)) {
+        return 1;
+    }
     // The file dialog starts where the program's files are.
     const QString filesDir = folders.workingFolder.empty()
                                  ? QCoreApplication::applicationDirPath()
@@ -145,8 +146,10 @@ int RunHeadless(int argc, char** argv, const CommandLine& line, HandlerFactory h
         log.Line(failure);
         return 1;
     }
-    LoadConfig(folders.configPath);
     ConsoleDialogs dialogs(log);
+    if (!ReadConfigFile(folders.configPath, dialogs)) {
+        return 1;
+    }
     ConsoleNoticeSink notices(log);
     HeadlessShell view(log);
     TConnectionControl control(folders.configPath, view, dialogs, notices, std::move(handlers));

@@ -38,7 +38,7 @@ ProgramFolders InFolder(FolderRule rule, const std::string& folder) {
 
 // Creates `path` with `bytes` unless it exists ("x": never replaces a file of the user).
 std::string CreateFile(const fs::path& path, const std::string& bytes) {
-    std::FILE* file = std::fopen(path.c_str(), "wbx");
+    std::FILE* file = std::fopen(path.string().c_str(), "wbx");
     if (file == nullptr) {
         std::error_code exists;
         if (fs::exists(path, exists)) {

@@ -34,6 +34,8 @@ inline constexpr char kReceiptsOpen[] =
     "Eroare: Nu puteti deconecta casele cit timp exista bonuri deschise!";
 inline constexpr char kConfirmClose[] = "Confirmati inchiderea Tallyport?";
 inline constexpr char kConfirmDelete[] = "Confirmati stergerea casei de marcat?";
+// A settings or register-list save that failed: the file and the platform's reason.
+std::string SaveFailed(const std::string& path, int reason);
 }  // namespace shell_text
 
 // Start-up, connecting, disconnecting and shutdown of the program, without widgets: the window
@@ -97,7 +99,9 @@ public:
     StopResult RequestStop();
 
     // Leaving a setting control, ticking an option, after a browse: the settings and the
-    // register list to their files. Nothing while Loading or after the end.
+    // register list to their files. Nothing while Loading or after the end. A save that fails
+    // is shown once, naming the file and the reason; the same failure again is not shown again
+    // until a save has succeeded (every control the user leaves saves).
     void SettingsChanged();
     // After the register dialog has closed: save the list (an error reaches the user) and, if
     // that worked, show it again as read back.
@@ -123,6 +127,8 @@ private:
 
     std::unique_ptr<TSerialThread> BuildWorker(const RegisterEntry& row) const;
     void RefuseStop(Refusal refusal);
+    // StoreParams and the configuration file, with a failure reported (see SettingsChanged).
+    void SaveSettings();
     bool StopRequested();
     StartupResult EndStartup(StartupResult result);
 
@@ -141,6 +147,8 @@ private:
     std::unique_ptr<TPluH> pluHolder_;
     std::vector<std::unique_ptr<TSerialThread>> threads_;
     std::vector<bool> started_;  // per worker: started by the current connection
+    std::string storeFailure_;   // why the last StoreParams failed ("" when it did not)
+    std::string saveReported_;   // the save failure last shown ("" after a save that worked)
 };
 
 // Makes row `index` (in the list's order) the current row; false when there is no such row.

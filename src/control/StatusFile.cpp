@@ -1,8 +1,5 @@
 #include "control/StatusFile.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +7,10 @@
 #include <sstream>
 #include <system_error>
 
+#include "base/BuildInfo.h"
+#include "base/FileReplace.h"
 #include "control/StatusText.h"
+#include "control/UsableFolder.h"
 #include "store/FileBytes.h"
 
 namespace tallyport {
@@ -90,22 +90,14 @@ std::string RegisterJson(const RegisterStatus& r) {
     return out.str();
 }
 
-bool UsableFolder(const std::string& folder) {
-    if (::mkdir(folder.c_str(), 0755) == 0) {
-        return true;
-    }
-    struct stat st {};
-    return errno == EEXIST && ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
-           ::access(folder.c_str(), W_OK | X_OK) == 0;
-}
-
 }  // namespace
 
 std::string StatusJson(const StatusFileHeader& header,
                        const std::vector<RegisterStatus>& registers) {
     std::ostringstream out;
-    out << "{\"program\":\"tallyport\",\"version\":\"3.3.0\",\"pid\":" << header.pid
-        << ",\"process_start\":" << header.processStart << ",\"config\":" << Quoted(header.config)
+    out << "{\"program\":\"tallyport\",\"version\":\"" << build_info::kVersion
+        << "\",\"pid\":" << header.pid << ",\"process_start\":" << header.processStart
+        << ",\"config\":" << Quoted(header.config)
         << ",\"connected\":" << (header.connected ? "true" : "false")
         << ",\"written\":" << header.written << ",\"registers\":[";
     for (std::size_t i = 0; i < registers.size(); ++i) {
@@ -158,12 +150,9 @@ std::string StatusFileForWriting(const std::string& configPath,
 }
 
 bool WriteStatusFile(const std::string& path, const std::string& json) {
-    try {
-        ReplaceFileBytes(path, json);
-    } catch (const std::exception&) {
-        return false;
-    }
-    return true;
+    // The runtime folder is the program's own, so the file is always replaced whole (a temporary
+    // file renamed over it): a reader never sees half a document.
+    return ReplaceFile(path, json).Ok();
 }
 
 }  // namespace tallyport

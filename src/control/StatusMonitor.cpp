@@ -1,8 +1,8 @@
 #include "control/StatusMonitor.h"
 
-#include <unistd.h>
-
 #include <ctime>
+#include <filesystem>
+#include <system_error>
 
 #include "base/NoticeSink.h"
 
@@ -27,7 +27,8 @@ StatusMonitor::StatusMonitor(NoticeSink& notices, std::string statusFile, Status
 
 StatusMonitor::~StatusMonitor() {
     if (written_) {
-        ::unlink(statusFile_.c_str());
+        std::error_code ignored;  // a status file already gone is what was wanted
+        std::filesystem::remove(statusFile_, ignored);
     }
 }
 

@@ -1,8 +1,5 @@
 #include "link/SerialThread.h"
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -11,6 +8,7 @@
 #include <system_error>
 #include <thread>
 
+#include "base/ThreadPriority.h"
 #include "link/LinkFrame.h"
 #include "link/LinkLock.h"
 #include "link/LinkProtocol.h"
@@ -24,12 +22,6 @@ using Clock = std::chrono::steady_clock;
 // Shortest time between two attempts to re-open a port whose device went away.
 constexpr auto ReopenInterval = std::chrono::milliseconds(1000);
 constexpr auto CyclePace = std::chrono::milliseconds(ByteTimeout);
-
-// "Two steps below normal": a nice value of +10 for this thread only. A refusal leaves the
-// thread at its normal priority, which is harmless.
-void LowerThisThreadsPriority() {
-    (void)setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
-}
 
 }  // namespace
 

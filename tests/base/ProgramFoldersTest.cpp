@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "base/FirstStartFiles.h"
@@ -118,12 +119,34 @@ TEST(FolderRule, InstalledMeansTheInstallFolderAlsoUnderAnotherRoot) {
 }
 
 // The rule as the process sees it: the environment's folders and the program's own.
+// Sets an environment variable for one scope and puts the old value back.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) {
+            old_ = old;
+        }
+        ::setenv(name, value, 1);
+    }
+    ~ScopedEnvironment() {
+        if (old_) {
+            ::setenv(name_, old_->c_str(), 1);
+        } else {
+            ::unsetenv(name_);
+        }
+    }
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
 TEST(FolderRule, FactsOfTheProcessComeFromTheEnvironment) {
-    ::setenv("STATE_DIRECTORY", "/var/lib/tallyport", 1);
-    ::setenv("XDG_DATA_HOME", "/data/x", 1);
+    const ScopedEnvironment state("STATE_DIRECTORY", "/var/lib/tallyport");
+    const ScopedEnvironment data("XDG_DATA_HOME", "/data/x");
     const FolderFacts facts = FolderFactsOfProcess(std::string("a.ini"), "/usr/bin");
-    ::unsetenv("STATE_DIRECTORY");
-    ::unsetenv("XDG_DATA_HOME");
     EXPECT_EQ(facts.stateDirectory, "/var/lib/tallyport");
     EXPECT_EQ(facts.dataHome, "/data/x");
     EXPECT_EQ(facts.installBinDir, "/usr/bin");
