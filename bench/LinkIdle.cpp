@@ -41,6 +41,7 @@ int main(int argc, char** argv) {
             std::make_unique<TSerialThread>(ThreadPriority::Lowest, LinkOptions{}, notices));
         workers.back()->Link().CommPort = sims.back()->PortName();
         workers.back()->Link().LogicalNb = n;
+        workers.back()->Link().TranRate = sims.back()->Line().baud;
         if (!workers.back()->StartLink()) {
             std::fprintf(stderr, "cannot open %s: %s\n", sims.back()->PortName().c_str(),
                          workers.back()->Link().Port.LastErrorText().c_str());

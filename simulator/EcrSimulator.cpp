@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <system_error>
 
 #include "simulator/PtyPair.h"
+#include "simulator/SerialDevice.h"
 
 namespace tallyport::sim {
 
@@ -22,6 +24,25 @@ std::chrono::nanoseconds ClockTime(clockid_t clock) {
         return std::chrono::nanoseconds{0};
     }
     return std::chrono::seconds{ts.tv_sec} + std::chrono::nanoseconds{ts.tv_nsec};
+}
+
+timespec Timespec(Clock::duration d) {
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(d).count();
+    return timespec{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+}
+
+int BaudOf(speed_t speed) {
+    static constexpr std::pair<speed_t, int> kRates[] = {
+        {B50, 50},       {B75, 75},         {B110, 110},      {B134, 134},     {B150, 150},
+        {B200, 200},     {B300, 300},       {B600, 600},      {B1200, 1200},   {B1800, 1800},
+        {B2400, 2400},   {B4800, 4800},     {B9600, 9600},    {B19200, 19200}, {B38400, 38400},
+        {B57600, 57600}, {B115200, 115200}, {B230400, 230400}};
+    for (const auto& [code, baud] : kRates) {
+        if (code == speed) {
+            return baud;
+        }
+    }
+    return 0;
 }
 
 }  // namespace
@@ -97,26 +118,39 @@ std::vector<Answer::Piece> Answer::Pieces() const {
 
 // ---- EcrSimulator ----
 
-EcrSimulator::EcrSimulator(int logicalNb) : EcrSimulator(Options{logicalNb, {}, {}}) {}
+EcrSimulator::EcrSimulator(int logicalNb) : EcrSimulator(Options{.logicalNb = logicalNb}) {}
+
+EcrSimulator::EcrSimulator(int logicalNb, LineRate line)
+    : EcrSimulator(Options{.logicalNb = logicalNb, .line = line}) {}
 
 EcrSimulator::EcrSimulator(Options options)
     : logicalNb_(options.logicalNb),
       linkPath_(std::move(options.linkPath)),
+      device_(std::move(options.device)),
+      line_(options.line),
+      timed_(line_.Timed() && device_.empty()),
       confirmation_(options.confirmation) {
     wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeFd_ < 0) {
         throw std::system_error(errno, std::generic_category(), "eventfd");
     }
-    pty_ = std::make_unique<PtyPair>();
+    end_ = MakeEnd();
     if (!linkPath_.empty()) {
-        PointSymlink(linkPath_, pty_->SlavePath());
+        PointSymlink(linkPath_, end_->PortName());
     }
     StartThread();
 }
 
+std::unique_ptr<LineEnd> EcrSimulator::MakeEnd() const {
+    if (device_.empty()) {
+        return std::make_unique<PtyPair>();
+    }
+    return std::make_unique<SerialDevice>(device_, line_);
+}
+
 EcrSimulator::~EcrSimulator() {
     StopThread();
-    if (!linkPath_.empty() && pty_) {
+    if (!linkPath_.empty() && end_) {
         unlink(linkPath_.c_str());
     }
     close(wakeFd_);
@@ -128,7 +162,17 @@ std::string EcrSimulator::PortName() const {
 
 std::string EcrSimulator::SlavePath() const {
     std::lock_guard<std::mutex> guard(mutex_);
-    return pty_ ? pty_->SlavePath() : std::string{};
+    return end_ ? end_->PortName() : std::string{};
+}
+
+int EcrSimulator::ProgramBaud() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    termios settings{};
+    // Only a pty shares its settings with the program's end; a real line's far end is not ours.
+    if (!end_ || !end_->ModelsLineTime() || tcgetattr(end_->Fd(), &settings) != 0) {
+        return 0;
+    }
+    return BaudOf(cfgetospeed(&settings));
 }
 
 std::uint64_t EcrSimulator::Enqueue(Answer answer) {
@@ -272,6 +316,7 @@ bool EcrSimulator::AnswerDone(std::uint64_t id, ExchangeResult& result) const {
         return false;
     }
     result.sent = true;
+    result.answer = *record;
     const auto& messages = parser_.Messages();
     result.poll = messages[record->pollIndex];
     result.messages.assign(messages.begin() + static_cast<std::ptrdiff_t>(record->pollIndex) + 1,
@@ -294,13 +339,14 @@ bool EcrSimulator::AnswerDone(std::uint64_t id, ExchangeResult& result) const {
 void EcrSimulator::Unplug() {
     StopThread();
     std::lock_guard<std::mutex> guard(mutex_);
-    if (!pty_) {
+    if (!end_) {
         return;
     }
     parser_.Break();
     outgoing_.clear();
+    onWire_.clear();
     blockedOnWrite_ = false;
-    pty_.reset();
+    end_.reset();
     if (!linkPath_.empty()) {
         unlink(linkPath_.c_str());
     }
@@ -310,12 +356,12 @@ void EcrSimulator::Unplug() {
 void EcrSimulator::Plug() {
     {
         std::lock_guard<std::mutex> guard(mutex_);
-        if (pty_) {
+        if (end_) {
             return;
         }
-        pty_ = std::make_unique<PtyPair>();
+        end_ = MakeEnd();
         if (!linkPath_.empty()) {
-            PointSymlink(linkPath_, pty_->SlavePath());
+            PointSymlink(linkPath_, end_->PortName());
         }
     }
     StartThread();
@@ -323,7 +369,7 @@ void EcrSimulator::Plug() {
 
 bool EcrSimulator::Plugged() const {
     std::lock_guard<std::mutex> guard(mutex_);
-    return pty_ != nullptr;
+    return end_ != nullptr;
 }
 
 std::chrono::nanoseconds EcrSimulator::CpuTime() const {
@@ -364,23 +410,26 @@ void EcrSimulator::Run() {
     int master = -1;
     {
         std::lock_guard<std::mutex> guard(mutex_);
-        master = pty_->MasterFd();
+        master = end_->Fd();
     }
     for (;;) {
         short events = POLLIN;
-        int timeoutMs = -1;
+        Clock::duration wait{};
         {
             std::lock_guard<std::mutex> guard(mutex_);
             if (stop_) {
                 break;
             }
-            timeoutMs = NextTimeoutMs(Clock::now());
+            wait = NextWake(Clock::now());
             if (blockedOnWrite_) {
                 events |= POLLOUT;
             }
         }
         pollfd fds[2] = {{master, events, 0}, {wakeFd_, POLLIN, 0}};
-        if (poll(fds, 2, timeoutMs) < 0 && errno != EINTR) {
+        // ppoll: a character at 38400 baud lasts a quarter of a millisecond, finer than poll's.
+        const timespec limit = Timespec(wait);
+        if (ppoll(fds, 2, wait < Clock::duration::zero() ? nullptr : &limit, nullptr) < 0 &&
+            errno != EINTR) {
             break;
         }
         if (fds[1].revents & POLLIN) {
@@ -395,6 +444,7 @@ void EcrSimulator::Run() {
         if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
             ReadMaster(now);
         }
+        HearDue(now);
         WriteDue(now);
         changed_.notify_all();
     }
@@ -406,23 +456,54 @@ void EcrSimulator::Run() {
 void EcrSimulator::ReadMaster(Clock::time_point now) {
     char buffer[4096];
     for (;;) {
-        const ssize_t n = read(pty_->MasterFd(), buffer, sizeof buffer);
+        const ssize_t n = read(end_->Fd(), buffer, sizeof buffer);
         if (n <= 0) {
             return;  // EAGAIN: all read; the pair keeps a slave open, so no hang-up to spin on
         }
         const std::string_view chunk(buffer, static_cast<std::size_t>(n));
-        received_.bytes.append(chunk);
-        received_.times.insert(received_.times.end(), chunk.size(), now);
-        const std::size_t firstNew = parser_.Messages().size();
-        parser_.Feed(chunk, now);
-        React(firstNew, now);
+        if (!timed_) {
+            Hear(std::string(chunk), std::vector<Clock::time_point>(chunk.size(), now));
+            continue;
+        }
+        // The PC wrote these bytes a moment ago; each crosses the wire in one character time,
+        // behind those still on it.
+        Clock::time_point at = onWire_.empty() ? now : std::max(now, onWire_.back().second);
+        for (char c : chunk) {
+            at += line_.CharTime();
+            onWire_.emplace_back(c, at);
+        }
     }
 }
 
-void EcrSimulator::React(std::size_t firstNew, Clock::time_point now) {
+void EcrSimulator::HearDue(Clock::time_point now) {
+    std::string bytes;
+    std::vector<Clock::time_point> times;
+    while (!onWire_.empty() && onWire_.front().second <= now) {
+        bytes += onWire_.front().first;
+        times.push_back(onWire_.front().second);
+        onWire_.pop_front();
+    }
+    if (!bytes.empty()) {
+        Hear(bytes, times);
+    }
+}
+
+void EcrSimulator::Hear(const std::string& bytes, const std::vector<Clock::time_point>& times) {
+    received_.bytes.append(bytes);
+    received_.times.insert(received_.times.end(), times.begin(), times.end());
+    const std::size_t firstNew = parser_.Messages().size();
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        parser_.Feed(std::string_view(bytes).substr(i, 1), times[i]);
+    }
+    React(firstNew);
+}
+
+void EcrSimulator::React(std::size_t firstNew) {
     const auto& messages = parser_.Messages();
     for (std::size_t i = firstNew; i < messages.size(); ++i) {
         const PcMessage& m = messages[i];
+        // Answers and confirmations count from the moment the message was heard whole, not from
+        // the moment this thread got round to it.
         if (m.kind == PcKind::Poll && m.logicalNb == logicalNb_) {
             ++pollCount_;
             pollTimes_.push_back(m.last);
@@ -435,29 +516,41 @@ void EcrSimulator::React(std::size_t firstNew, Clock::time_point now) {
             record.what = SentRecord::What::Answer;
             record.answerId = id;
             record.pollIndex = i;
-            Schedule(std::move(record), answer.Pieces(), now);
+            Schedule(std::move(record), answer.Pieces(), m.last);
         } else if (m.kind == PcKind::Reply && confirmation_.enabled) {
             SentRecord record;
             record.what = SentRecord::What::Confirmation;
             const std::string ack = Fillers(confirmation_.fillersBefore) + wire::Ack +
                                     Fillers(confirmation_.fillersAfter);
-            Schedule(std::move(record), {Answer::Piece{confirmation_.delayMs, ack}}, now);
+            Schedule(std::move(record), {Answer::Piece{confirmation_.delayMs, ack}}, m.last);
         }
     }
 }
 
 void EcrSimulator::Schedule(SentRecord record, const std::vector<Answer::Piece>& pieces,
-                            Clock::time_point now) {
+                            Clock::time_point at) {
     const std::size_t index = sent_.size();
     record.finished = pieces.empty();
     if (pieces.empty()) {
-        record.start = record.end = now;
+        record.start = record.end = at;
     }
     sent_.push_back(std::move(record));
-    auto due = outgoing_.empty() ? now : std::max(now, outgoing_.back().due);
+    // Behind whatever is still to go out; on a timed line each byte is written when it has
+    // crossed the wire, one character time after the one before it.
+    auto due = outgoing_.empty() ? at : std::max(at, outgoing_.back().due);
     for (std::size_t p = 0; p < pieces.size(); ++p) {
         due += std::chrono::milliseconds(pieces[p].pauseBeforeMs);
-        outgoing_.push_back(Outgoing{due, pieces[p].bytes, index, p + 1 == pieces.size()});
+        const bool lastPiece = p + 1 == pieces.size();
+        if (!timed_) {
+            outgoing_.push_back(Outgoing{due, pieces[p].bytes, index, lastPiece});
+            continue;
+        }
+        const std::string& bytes = pieces[p].bytes;
+        for (std::size_t k = 0; k < bytes.size(); ++k) {
+            due += line_.CharTime();
+            outgoing_.push_back(
+                Outgoing{due, std::string(1, bytes[k]), index, lastPiece && k + 1 == bytes.size()});
+        }
     }
 }
 
@@ -465,7 +558,7 @@ bool EcrSimulator::WriteDue(Clock::time_point now) {
     blockedOnWrite_ = false;
     while (!outgoing_.empty() && outgoing_.front().due <= now) {
         Outgoing& out = outgoing_.front();
-        const ssize_t n = write(pty_->MasterFd(), out.bytes.data(), out.bytes.size());
+        const ssize_t n = write(end_->Fd(), out.bytes.data(), out.bytes.size());
         if (n < 0) {
             if (errno == EAGAIN || errno == EINTR) {
                 blockedOnWrite_ = true;
@@ -491,16 +584,18 @@ bool EcrSimulator::WriteDue(Clock::time_point now) {
     return true;
 }
 
-int EcrSimulator::NextTimeoutMs(Clock::time_point now) const {
-    if (outgoing_.empty() || blockedOnWrite_) {
-        return -1;
+Clock::duration EcrSimulator::NextWake(Clock::time_point now) const {
+    std::optional<Clock::time_point> next;
+    if (!outgoing_.empty() && !blockedOnWrite_) {
+        next = outgoing_.front().due;
     }
-    const auto wait = outgoing_.front().due - now;
-    if (wait <= Clock::duration::zero()) {
-        return 0;
+    if (!onWire_.empty() && (!next || onWire_.front().second < *next)) {
+        next = onWire_.front().second;
     }
-    // Round up: a piece never goes out before its time.
-    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(wait).count());
+    if (!next) {
+        return Clock::duration{-1};
+    }
+    return std::max(*next - now, Clock::duration::zero());
 }
 
 }  // namespace tallyport::sim

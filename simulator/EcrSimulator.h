@@ -15,10 +15,11 @@
 #include <vector>
 
 #include "simulator/EcrProtocol.h"
+#include "simulator/LineRate.h"
 
 namespace tallyport::sim {
 
-class PtyPair;
+class LineEnd;
 
 // One answer of the simulated register to a poll addressed to it. Built from a frame body or
 // raw bytes, then shaped: stray bytes before it, a delay, gaps, spacing between bytes, a cut.
@@ -54,7 +55,7 @@ private:
 };
 
 // How the register confirms a reply frame of the PC (the AckByte, optionally among fillers,
-// a delay after the reply's last CRC byte arrived).
+// a delay after the reply's last CRC byte has arrived, that is after its time on the wire).
 struct Confirmation {
     bool enabled = true;
     int delayMs = 5;
@@ -84,6 +85,7 @@ struct Recording {
 struct ExchangeResult {
     bool sent = false;                  // the answer went out at a poll within the time
     PcMessage poll;                     // the poll it answered (when sent)
+    SentRecord answer;                  // the answer as it went out (when sent)
     bool acked = false;                 // the PC acknowledged it with a bare AckByte
     std::optional<PcMessage> response;  // reply frame or padded acknowledgement after the ACK
     bool nextPoll = false;              // the PC polled again: its side of the exchange is over
@@ -97,33 +99,51 @@ struct ExchangeResult {
 // frames. The port can be unplugged (master closed, link removed) and plugged back (a new pty,
 // the link re-pointed) to simulate a register or adapter that goes away.
 //
+// The line has time, as a real serial line has: at the register's rate and framing the
+// register hears each byte of the PC only once the byte has crossed the wire (byte k of a burst
+// written at t0 at t0 + (k + 1) character times, behind the bytes still on the wire), and its
+// own bytes reach the PC one character time apart. Arrival times, polls and messages are those
+// of the far end of the wire. A rate of 0 keeps the bare pseudo-terminal, which delivers every
+// write at once, for tests that need exact byte timing.
+//
 // Threads: every public member may be called from any thread; the object itself is owned by one
 // (the test, the tool or the demo), which must not destroy it while others use it.
 class EcrSimulator {
 public:
     struct Options {
         int logicalNb = 1;
-        std::string linkPath;  // publish the port under this symbolic link ("": no link)
-        Confirmation confirmation;
+        std::string linkPath{};  // publish the port under this symbolic link ("": no link)
+        Confirmation confirmation{};
+        LineRate line = kDefaultLineRate;
+        // A real serial port to simulate the register on, at `line`, instead of a pty ("": a
+        // pty). The real wire gives the bytes their time; the simulator then models none.
+        std::string device{};
     };
 
     explicit EcrSimulator(Options options);
     explicit EcrSimulator(int logicalNb);
+    EcrSimulator(int logicalNb, LineRate line);
     ~EcrSimulator();
     EcrSimulator(const EcrSimulator&) = delete;
     EcrSimulator& operator=(const EcrSimulator&) = delete;
 
-    // The name the program opens: the link path if there is one, else the slave path.
+    // The name the program opens: the link path if there is one, else the slave path (on a real
+    // serial port, that port's own name).
     std::string PortName() const;
     std::string SlavePath() const;
     int LogicalNb() const { return logicalNb_; }
+    const LineRate& Line() const { return line_; }
+    // The rate the program set on its end of the pty (a pty keeps it, though it does not use
+    // it); 0 when it cannot be read. Where it differs from Line().baud a real line would carry
+    // garbage.
+    int ProgramBaud() const;
 
     // Script: answers given at the next polls in order; an id per answer for Sent()/Exchange.
     std::uint64_t Enqueue(Answer answer);
     std::size_t QueuedAnswers() const;
     void ClearScript();
     void SetConfirmation(const Confirmation& confirmation);
-    // Writes bytes at once, outside the script (a byte left on the line, noise).
+    // Sends bytes now, outside the script (a byte left on the line, noise), at the line's rate.
     void SendNow(std::string_view bytes);
 
     // What the PC sent and what the simulator wrote.
@@ -167,30 +187,37 @@ public:
 
 private:
     struct Outgoing {
-        Clock::time_point due;
+        Clock::time_point due;  // on a timed line: when its last byte has reached the PC
         std::string bytes;
         std::size_t record;  // index in sent_
         bool last;           // last piece of that record
     };
 
+    std::unique_ptr<LineEnd> MakeEnd() const;
     void StartThread();
     void StopThread();
     void Run();
     void ReadMaster(Clock::time_point now);
-    void React(std::size_t firstNew, Clock::time_point now);
+    void Hear(const std::string& bytes, const std::vector<Clock::time_point>& times);
+    void HearDue(Clock::time_point now);
+    void React(std::size_t firstNew);
     void Schedule(SentRecord record, const std::vector<Answer::Piece>& pieces,
                   Clock::time_point now);
     bool WriteDue(Clock::time_point now);
-    int NextTimeoutMs(Clock::time_point now) const;
+    // How long the thread may sleep: until the next byte is due either way (-1: no limit).
+    Clock::duration NextWake(Clock::time_point now) const;
     bool AnswerDone(std::uint64_t id, ExchangeResult& result) const;
     const SentRecord* AnswerRecord(std::uint64_t id) const;
 
     const int logicalNb_;
     const std::string linkPath_;
+    const std::string device_;
+    const LineRate line_;
+    const bool timed_;  // the line's time is modelled here
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
-    std::unique_ptr<PtyPair> pty_;
+    std::unique_ptr<LineEnd> end_;
     std::deque<std::pair<std::uint64_t, Answer>> script_;
     std::uint64_t nextId_ = 1;
     Confirmation confirmation_;
@@ -200,6 +227,8 @@ private:
     std::vector<Clock::time_point> pollTimes_;  // arrival of each poll to this register
     std::vector<SentRecord> sent_;
     std::deque<Outgoing> outgoing_;
+    // The PC's bytes still on the wire, with the moment each reaches the register.
+    std::deque<std::pair<char, Clock::time_point>> onWire_;
     bool blockedOnWrite_ = false;
     std::chrono::nanoseconds cpuOfEndedThreads_{0};
 

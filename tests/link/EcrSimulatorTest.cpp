@@ -4,13 +4,16 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <system_error>
 #include <thread>
 
 #include "simulator/EcrProtocol.h"
 #include "simulator/EcrSimulator.h"
+#include "simulator/PtyPair.h"
 #include "support/TempFolder.h"
 
 namespace tallyport::sim {
@@ -137,7 +140,11 @@ TEST(EcrSimulator, ConfirmsRepliesAsConfigured) {
     pc.Write(ExpectedReply("abc"));
     EXPECT_EQ(pc.Read(1, 200ms), "");
     const auto messages = sim.Messages();
-    ASSERT_EQ(messages.size(), 2u);
+    std::string seen;
+    for (const PcMessage& m : messages) {
+        seen += std::string(PcKindName(m.kind)) + ": " + HexBytes(m.bytes) + "\n";
+    }
+    ASSERT_EQ(messages.size(), 2u) << seen;
     EXPECT_EQ(messages[1].kind, PcKind::Reply);
     EXPECT_EQ(messages[1].text, "ABC");
     EXPECT_TRUE(messages[1].crcOk);
@@ -164,6 +171,9 @@ TEST(EcrSimulator, ExchangeFollowsThePcToItsResponse) {
     EXPECT_EQ(r.response->kind, PcKind::PaddedAck);
     EXPECT_EQ(r.response->bytes, ExpectedPaddedAck());
     EXPECT_FALSE(r.nextPoll);  // the whole padded acknowledgement ends the exchange
+    EXPECT_EQ(r.answer.bytes, FrameBytes("S;X;3"));
+    EXPECT_TRUE(r.answer.finished);
+    EXPECT_LE(r.answer.end, r.messages.front().first);  // acknowledged after its last byte
 
     // Nobody polls: the answer is not sent and is taken back from the script.
     r = sim.Exchange("S;X;3", 100ms);
@@ -174,7 +184,7 @@ TEST(EcrSimulator, ExchangeFollowsThePcToItsResponse) {
 TEST(EcrSimulator, UnplugAndPlugBackUnderTheSameLink) {
     TempFolder folder;
     const std::string link = folder.File("ecr1");
-    EcrSimulator sim(EcrSimulator::Options{1, link, {}});
+    EcrSimulator sim(EcrSimulator::Options{.logicalNb = 1, .linkPath = link});
     EXPECT_EQ(sim.PortName(), link);
     const std::string firstSlave = sim.SlavePath();
     EXPECT_EQ(std::filesystem::read_symlink(link), firstSlave);
@@ -196,6 +206,172 @@ TEST(EcrSimulator, UnplugAndPlugBackUnderTheSameLink) {
     pc.Write(ExpectedPoll(1));
     EXPECT_EQ(pc.Read(1, 1s), "\x42");
     EXPECT_EQ(sim.PollCount(), 1u);
+}
+
+// ---- the line's time ----
+
+TEST(EcrLine, CharacterTimeCountsEveryBitOfTheFraming) {
+    EXPECT_EQ(LineRate::Baud(9600).BitsPerCharacter(), 10);
+    EXPECT_EQ(LineRate::Baud(9600).CharTime(), std::chrono::nanoseconds(1'041'666));
+    EXPECT_EQ(LineRate::Baud(2400).CharTime(), std::chrono::nanoseconds(4'166'666));
+    const LineRate sevenEvenTwo{1200, 7, true, 2};  // 1 + 7 + 1 + 2 = 11 bits
+    EXPECT_EQ(sevenEvenTwo.BitsPerCharacter(), 11);
+    EXPECT_EQ(sevenEvenTwo.CharTime(), std::chrono::nanoseconds(9'166'666));
+    EXPECT_EQ(LineRate::Baud(4800).WireTime(19), LineRate::Baud(4800).CharTime() * 19);
+    EXPECT_FALSE(LineRate::Instant().Timed());
+    EXPECT_EQ(LineRate::Instant().WireTime(100), std::chrono::nanoseconds(0));
+}
+
+TEST(EcrLine, TheRegisterHearsThePcsBytesOnlyAfterTheirTimeOnTheWire) {
+    const LineRate line = LineRate::Baud(2400);  // 4.17 ms a character
+    EcrSimulator sim(7, line);
+    SlaveEnd pc(sim.PortName());
+    ASSERT_TRUE(pc.Ok());
+    sim.Enqueue(Answer::Raw("B"));
+    const auto written = Clock::now();
+    pc.Write(ExpectedPoll(7));
+    EXPECT_EQ(pc.Read(1, 1s), "B");
+    const auto answered = Clock::now();
+    ASSERT_TRUE(sim.WaitUntil([](const auto& m) { return !m.empty() && m[0].complete; }, 1s));
+
+    const Recording rec = sim.Received();
+    ASSERT_EQ(rec.bytes, ExpectedPoll(7));
+    // Byte k of the burst reaches the register (k + 1) character times after the write.
+    EXPECT_GE(rec.times.front() - written, line.CharTime());
+    for (std::size_t k = 1; k < rec.times.size(); ++k) {
+        EXPECT_GE(rec.times[k] - rec.times[k - 1], line.CharTime()) << "byte " << k;
+    }
+    EXPECT_GE(rec.times.back() - written, line.WireTime(rec.bytes.size()));
+    // The poll is whole once the filler after its digits has come (15 bytes); the answer then
+    // takes one more character time back.
+    const auto polls = sim.Polls();
+    ASSERT_EQ(polls.size(), 1u);
+    EXPECT_GE(polls[0].last - written, line.WireTime(15));
+    EXPECT_GE(answered - written, line.WireTime(16));
+}
+
+TEST(EcrLine, BytesSentWhileOthersAreOnTheWireQueueBehindThem) {
+    const LineRate line = LineRate::Baud(4800);
+    EcrSimulator sim(1, line);
+    SlaveEnd pc(sim.PortName());
+    ASSERT_TRUE(pc.Ok());
+    const auto written = Clock::now();
+    pc.Write(std::string(40, '\xFF'));
+    pc.Write("\x06");  // written at once, but it can only follow the 40 fillers
+    ASSERT_TRUE(sim.WaitUntil([](const auto& m) { return !m.empty(); }, 1s));
+    const Recording rec = sim.Received();
+    ASSERT_EQ(rec.bytes.size(), 41u);
+    EXPECT_GE(rec.times.back() - written, line.WireTime(41));
+}
+
+TEST(EcrLine, TheRegistersBytesComeOneCharacterTimeApart) {
+    const LineRate line = LineRate::Baud(2400);
+    EcrSimulator sim(3, line);
+    SlaveEnd pc(sim.PortName());
+    ASSERT_TRUE(pc.Ok());
+    const std::string frame = FrameBytes("S1;X;1;0000000000123;;1.000");
+    sim.Enqueue(Answer::Raw(frame));
+    pc.Write(ExpectedPoll(3));
+    const auto written = Clock::now();
+    EXPECT_EQ(pc.Read(1, 1s), frame.substr(0, 1));
+    const auto first = Clock::now();
+    EXPECT_EQ(pc.Read(frame.size() - 1, 2s), frame.substr(1));
+    const auto last = Clock::now();
+    // Reading wakes late at times, never early: the bounds are the line's own times.
+    EXPECT_GE(last - first, line.WireTime(frame.size() - 1) - 1ms);
+    EXPECT_GE(last - written, line.WireTime(15 + frame.size()) - 1ms);
+    const auto sent = sim.Sent();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_TRUE(sent[0].finished);
+    EXPECT_GE(sent[0].end - sent[0].start, line.WireTime(frame.size() - 1) - 1ms);
+}
+
+TEST(EcrLine, TheRegisterConfirmsOnlyAfterTheWholeReplyHasArrived) {
+    const LineRate line = LineRate::Baud(4800);  // a 60-character reply is 125 ms on the wire
+    EcrSimulator sim(EcrSimulator::Options{
+        .logicalNb = 2, .confirmation = Confirmation{true, 5, 0, 0}, .line = line});
+    SlaveEnd pc(sim.PortName());
+    ASSERT_TRUE(pc.Ok());
+    const std::string text = ";PAINE ALBA FELIATA 500G INTEGRALA;12.5;100.000;1;1;1;;;";
+    const std::string reply = ExpectedReply(text);
+    const auto written = Clock::now();
+    pc.Write(reply);
+    EXPECT_EQ(pc.Read(1, 1s), "\x06");
+    // Everything up to the second CRC byte (all but the 5 trailing fillers) has crossed the wire,
+    // then the register's own few milliseconds, then the ACK's character.
+    const auto frameEnd = line.WireTime(reply.size() - 5);
+    EXPECT_GE(Clock::now() - written, frameEnd + 5ms + line.CharTime());
+    const auto messages = sim.Messages();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages[0].kind, PcKind::Reply);
+    EXPECT_EQ(messages[0].text, text);
+}
+
+TEST(EcrLine, TheBarePtyDeliversEveryByteAtOnce) {
+    EcrSimulator sim(3, LineRate::Instant());
+    SlaveEnd pc(sim.PortName());
+    ASSERT_TRUE(pc.Ok());
+    sim.SetConfirmation(Confirmation{true, 0, 0, 0});
+    const std::string reply = ExpectedReply(std::string(200, 'A'));
+    pc.Write(reply);
+    EXPECT_EQ(pc.Read(1, 1s), "\x06");
+    const Recording rec = sim.Received();
+    ASSERT_FALSE(rec.times.empty());
+    // 211 characters would take 220 ms at 9600 baud; without a line they come within a
+    // few reads (generous bound for a loaded machine).
+    EXPECT_LT(rec.times.back() - rec.times.front(), 150ms);
+}
+
+TEST(EcrLine, ShowsTheRateTheProgramSetOnItsEnd) {
+    EcrSimulator sim(1, LineRate::Baud(9600));
+    const int fd = open(sim.PortName().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    termios t{};
+    ASSERT_EQ(tcgetattr(fd, &t), 0);
+    cfsetispeed(&t, B19200);
+    cfsetospeed(&t, B19200);
+    ASSERT_EQ(tcsetattr(fd, TCSANOW, &t), 0);
+    EXPECT_EQ(sim.ProgramBaud(), 19200);
+    close(fd);
+    EXPECT_EQ(sim.Line().baud, 9600);
+}
+
+TEST(EcrLine, RegisterOnARealSerialPort) {
+    // The port the simulator takes is a tty like an adapter's; the pair's master end stands for
+    // the program's port at the far end of the null-modem cable.
+    PtyPair cable;
+    EcrSimulator sim(EcrSimulator::Options{
+        .logicalNb = 4, .line = LineRate::Baud(4800), .device = cable.SlavePath()});
+    EXPECT_EQ(sim.PortName(), cable.SlavePath());
+    termios t{};
+    ASSERT_EQ(tcgetattr(cable.MasterFd(), &t), 0);
+    EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B4800));  // the port runs at the line's rate
+    EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(sim.ProgramBaud(), 0);  // the far end is not the simulator's to read
+
+    sim.Enqueue(Answer::Frame("S;X;5"));
+    const std::string request = ExpectedPoll(4);
+    ASSERT_EQ(write(cable.MasterFd(), request.data(), request.size()),
+              static_cast<ssize_t>(request.size()));
+    std::string got;
+    const auto deadline = Clock::now() + 2s;
+    while (got.size() < FrameBytes("S;X;5").size() && Clock::now() < deadline) {
+        pollfd p{cable.MasterFd(), POLLIN, 0};
+        char buffer[64];
+        if (poll(&p, 1, 100) > 0) {
+            const ssize_t n = read(cable.MasterFd(), buffer, sizeof buffer);
+            if (n > 0) {
+                got.append(buffer, static_cast<std::size_t>(n));
+            }
+        }
+    }
+    EXPECT_EQ(got, FrameBytes("S;X;5"));
+    EXPECT_EQ(sim.PollCount(), 1u);
+
+    // A port that does not exist cannot be a register's.
+    EXPECT_THROW(EcrSimulator(EcrSimulator::Options{.logicalNb = 1,
+                                                    .device = "/dev/tallyport-no-such-port"}),
+                 std::system_error);
 }
 
 }  // namespace

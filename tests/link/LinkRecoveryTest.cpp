@@ -130,7 +130,7 @@ TEST(LinkStart, SettingsThatCannotBeWrittenKeepThePortOpen) {
 TEST(LinkRecovery, RegisterUnpluggedAndPluggedBack) {
     TempFolder folder;
     const std::string link = folder.File("ecr4");
-    EcrSimulator sim(EcrSimulator::Options{4, link, {}});
+    EcrSimulator sim(EcrSimulator::Options{.logicalNb = 4, .linkPath = link});
     auto worker = MakeWorker(link, 4);
     ASSERT_TRUE(worker->StartLink());
     ASSERT_TRUE(sim.WaitForPolls(3, 2s));

@@ -190,6 +190,9 @@ TEST_F(ArticleRequest, UnconfirmedReplyRecordsNothing) {
 TEST_F(ArticleRequest, ConfirmationMustBeAnAckAmongFillers) {
     RegisterOptions options;
     options.confirmation.enabled = false;
+    // The confirmation's bytes arrive together, as on a bare pty: one read of the confirmation
+    // takes what has come with its first byte, so on a timed line a leading filler would be all.
+    options.line = sim::LineRate::Instant();
     auto& reg = AddRegister(options);
     // The register's confirmation bytes follow its request 30 ms later, whenever the reply goes
     // out: waiting on the line or arriving within the wait, the worker reads them either way.
@@ -212,6 +215,7 @@ TEST_F(ArticleRequest, FillersAroundTheConfirmationAreDropped) {
     RegisterOptions options;
     options.confirmation.fillersBefore = 3;
     options.confirmation.fillersAfter = 2;
+    options.line = sim::LineRate::Instant();  // the bytes arrive together (see above)
     auto& reg = AddRegister(options);
     Request(reg, ArticleRequestBody("123"));
     EXPECT_EQ(reg.PendingTran(), std::vector<std::string>{PainePendingLine(3)});

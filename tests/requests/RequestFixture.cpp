@@ -77,6 +77,7 @@ SimulatedRegister& RequestTest::AddRegister(RegisterOptions options) {
     sim::EcrSimulator::Options simOptions;
     simOptions.logicalNb = options.logicalNb;
     simOptions.confirmation = options.confirmation;
+    simOptions.line = options.line;
     reg->sim = std::make_unique<sim::EcrSimulator>(simOptions);
     LinkOptions linkOptions;
     linkOptions.PluHolder = holder_.get();
@@ -93,7 +94,7 @@ SimulatedRegister& RequestTest::AddRegister(RegisterOptions options) {
     link.CommPort = reg->sim->PortName();
     link.LogicalNb = options.logicalNb;
     link.Fiscal = options.fiscal;
-    link.TranRate = 9600;
+    link.TranRate = options.line.Timed() ? options.line.baud : 9600;
     link.SetHandlers(MakeRequestHandlers(context_, reg->fields));
     if (options.drainingQueue) {
         link.Port.SetLineStatusProbe(std::make_unique<test::DrainingQueue>(options.drainingQueue));

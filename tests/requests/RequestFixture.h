@@ -40,6 +40,8 @@ struct RegisterOptions {
     std::string bonFile;   // empty: Bon.txt in the test's folder
     std::string tranFile;  // empty: Tran.txt in the test's folder
     sim::Confirmation confirmation{.enabled = true, .delayMs = 0};
+    // The register's line; the worker's port is set to the same rate (9600 for the bare pty).
+    sim::LineRate line = sim::kDefaultLineRate;
     // A driver output queue that drains at the line rate, standing in for the pty's (which is
     // always empty); none when null.
     std::shared_ptr<test::DrainingQueueState> drainingQueue;

@@ -119,10 +119,32 @@ TEST(CommandLine, OptionsAndSettings) {
     ParseShopOptions({"--help"}, error, help);
     EXPECT_TRUE(help);
 
+    // The line rate: 9600 unless given; a standard rate or 0 (no line time, listed at 9600).
+    EXPECT_EQ(ParseShopOptions({}, error, help)->rate, 9600);
+    EXPECT_EQ(ParseShopOptions({"--rate", "2400"}, error, help)->rate, 2400);
+    EXPECT_EQ(ParseShopOptions({"--rate=38400"}, error, help)->rate, 38400);
+    EXPECT_EQ(ParseShopOptions({"--rate", "0"}, error, help)->rate, 0);
+    EXPECT_FALSE(ParseShopOptions({"--rate", "9601"}, error, help).has_value());
+    EXPECT_NE(error.find("not a line rate"), std::string::npos) << error;
+    EXPECT_FALSE(ParseShopOptions({"--rate", "fast"}, error, help).has_value());
+    EXPECT_EQ(ListedRate(0), 9600);
+
+    // Real serial ports: one register each, and the program's own register list.
+    o = ParseShopOptions({"--devices", "/dev/ttyUSB1,/dev/ttyUSB2", "--rate", "4800"}, error, help);
+    ASSERT_TRUE(o.has_value()) << error;
+    EXPECT_EQ(o->devices, (std::vector<std::string>{"/dev/ttyUSB1", "/dev/ttyUSB2"}));
+    EXPECT_EQ(o->registers, 2);
+    EXPECT_FALSE(o->writeEcrList);
+    EXPECT_FALSE(ParseShopOptions({"--devices", "/dev/ttyUSB1,"}, error, help).has_value());
+    EXPECT_FALSE(ParseShopOptions({"--devices", "/dev/ttyUSB1", "--rate", "0"}, error, help));
+    EXPECT_NE(error.find("needs a rate"), std::string::npos) << error;
+    EXPECT_EQ(ListedRate(4800), 4800);
+
     // Every option is explained, and no help line runs past the width.
     const std::string text = ShopHelpText();
-    for (const char* name : {"--registers", "--config", "--seed", "--seconds", "--pace",
-                             "--finish-receipts", "--verify", "--status-file", "--gap"}) {
+    for (const char* name :
+         {"--registers", "--config", "--seed", "--seconds", "--pace", "--finish-receipts",
+          "--verify", "--status-file", "--gap", "--rate", "--devices"}) {
         EXPECT_NE(text.find(name), std::string::npos) << name;
     }
     std::size_t start = 0;

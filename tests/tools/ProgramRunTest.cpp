@@ -345,7 +345,8 @@ TEST_F(ProgramRun, RegistersNobodyServesDoNotHoldTheToolUp) {
     // No program: the registers are never polled. The run ends at its time, and a stop signal
     // ends an endless run, each within a few seconds.
     auto start = Clock::now();
-    auto tool = StartTool({"--seconds", "2", "--finish-receipts", "--finish-timeout", "3"});
+    auto tool = StartTool(
+        {"--seconds", "2", "--finish-receipts", "--finish-timeout", "3", "--rate", "4800"});
     EXPECT_EQ(tool->Wait(30s), 0) << ToolOutput();
     EXPECT_LT(Clock::now() - start, 15s);
     EXPECT_NE(ToolOutput().find("ECR2 was never polled"), std::string::npos) << ToolOutput();
@@ -354,7 +355,7 @@ TEST_F(ProgramRun, RegistersNobodyServesDoNotHoldTheToolUp) {
     // The register list names the three ports the program would open.
     const auto list = FileLines(Path("ECRs.dat"));
     ASSERT_EQ(list.size(), 3u);
-    EXPECT_EQ(list[0].rfind("1,Datecs MP55,9600,8,None,1,/dev/pts/", 0), 0u) << list[0];
+    EXPECT_EQ(list[0].rfind("1,Datecs MP55,4800,8,None,1,/dev/pts/", 0), 0u) << list[0];
     EXPECT_NE(list[2].find(",DA00000003,CASA 3"), std::string::npos) << list[2];
 
     // A check with nothing closed is no pass.

@@ -84,10 +84,22 @@ void Printer::Problem(const std::string& line) const {
 
 // ---- Clerk ----
 
+std::unique_ptr<sim::EcrSimulator> Clerk::MakeSimulator(const ShopOptions& options, int logicalNb) {
+    sim::EcrSimulator::Options simOptions;
+    simOptions.logicalNb = logicalNb;
+    simOptions.line =
+        options.rate > 0 ? sim::LineRate::Baud(options.rate) : sim::LineRate::Instant();
+    const auto index = static_cast<std::size_t>(logicalNb - options.firstNumber);
+    if (index < options.devices.size()) {
+        simOptions.device = options.devices[index];
+    }
+    return std::make_unique<sim::EcrSimulator>(simOptions);
+}
+
 Clerk::Clerk(const ShopContext& context, int logicalNb, std::uint64_t seed)
     : context_(context),
       logicalNb_(logicalNb),
-      simulator_(std::make_unique<sim::EcrSimulator>(logicalNb)),
+      simulator_(MakeSimulator(context.options, logicalNb)),
       random_(seed ^ (0x9E3779B97F4A7C15ull * static_cast<std::uint64_t>(logicalNb))) {
     const std::string prefix = std::to_string(context.settings.scalePrefix);
     for (const Article& a : context.articles.Articles()) {
@@ -145,6 +157,7 @@ bool Clerk::WaitForFirstPoll() {
     while (!control.abort.load() && !control.stop.load()) {
         if (simulator_->WaitForPolls(1, 100ms)) {
             idle_ = false;
+            CheckProgramRate();
             return true;
         }
     }
@@ -202,6 +215,17 @@ void Clerk::Run() {
 }
 
 // ---- the program's state ----
+
+void Clerk::CheckProgramRate() {
+    const int programBaud = simulator_->ProgramBaud();
+    const int registerBaud = simulator_->Line().baud;
+    if (registerBaud > 0 && programBaud > 0 && programBaud != registerBaud) {
+        context_.printer.Problem("ECR" + std::to_string(logicalNb_) +
+                                 ": the program runs its port at " + std::to_string(programBaud) +
+                                 " baud, the register at " + std::to_string(registerBaud) +
+                                 ": on a real line every byte would arrive garbled");
+    }
+}
 
 void Clerk::CheckForRestart() {
     const auto now = sim::Clock::now();

@@ -127,7 +127,10 @@ private:
 
     Outcome Exchange(const std::string& kind, const std::string& body, Expect expect,
                      const std::string& expectedReply, bool confirm);
+    static std::unique_ptr<sim::EcrSimulator> MakeSimulator(const ShopOptions& options,
+                                                            int logicalNb);
     bool WaitForFirstPoll();
+    void CheckProgramRate();
     void CheckForRestart();
     void ProgramMayHaveRestarted(const Span& span, const std::string& why);
 

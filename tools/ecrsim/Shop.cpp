@@ -96,7 +96,9 @@ void Shop::WriteRegisterList() const {
             printer_.Note("warning: the port name " + clerk.PortName() +
                           " is longer than the 20 characters the register list keeps");
         }
-        content += std::to_string(clerk.LogicalNb()) + "," + kModels[i % 4] + ",9600,8,None,1," +
+        // 8 data bits, no parity, 1 stop bit: the framing of the simulated line.
+        content += std::to_string(clerk.LogicalNb()) + "," + kModels[i % 4] + "," +
+                   std::to_string(ListedRate(options_.rate)) + ",8,None,1," +
                    EscapeTableText(clerk.PortName()) + "," + EscapeTableText(clerk.Fiscal()) +
                    ",CASA " + std::to_string(clerk.LogicalNb()) + "\r\n";
     }
@@ -136,7 +138,9 @@ int Shop::Run() {
                   std::to_string(options_.seed) + ", articles from " + settings_.pluFile);
     for (const auto& clerk : clerks_) {
         printer_.Note("  ECR" + std::to_string(clerk->LogicalNb()) + " on " + clerk->PortName() +
-                      ", fiscal series " + clerk->Fiscal());
+                      ", fiscal series " + clerk->Fiscal() + ", " +
+                      (options_.rate > 0 ? std::to_string(options_.rate) + " baud 8N1"
+                                         : std::string("no line time")));
     }
     if (options_.writeEcrList) {
         printer_.Note("  register list: " + settings_.ecrList);

@@ -34,6 +34,19 @@ double Real(const std::string& text) {
     return *value;
 }
 
+int Rate(const std::string& text) {
+    static constexpr int kRates[] = {0, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+    const auto value = ParseWhole(text);
+    for (int rate : kRates) {
+        if (value && *value == rate) {
+            return rate;
+        }
+    }
+    throw std::invalid_argument("'" + text +
+                                "' is not a line rate (0, 1200, 2400, 4800, 9600, 19200, 38400, "
+                                "57600 or 115200)");
+}
+
 bool OnOff(const std::string& text) {
     if (text == "on" || text == "1" || text == "yes") {
         return true;
@@ -56,6 +69,27 @@ const std::vector<OptionDef>& OptionDefs() {
         {"--ecr-list", "FILE",
          "register list to write (default: ECRList of the configuration, in the working folder)",
          [](ShopOptions& o, const std::string& v) { o.ecrListPath = v; }},
+        {"--rate", "BAUD",
+         "line rate of every register (1200 to 115200), written to the register list; the "
+         "simulated line carries the bytes at that rate, 8 data bits, no parity, 1 stop bit; 0: "
+         "bare pseudo-terminals without line time (default 9600)",
+         [](ShopOptions& o, const std::string& v) { o.rate = Rate(v); }},
+        {"--devices", "PORT,...",
+         "simulate one register on each of these real serial ports instead of pseudo-terminals "
+         "(a second adapter joined to the program's port by a null-modem cable), at --rate; the "
+         "register list is then the program's own and is not written",
+         [](ShopOptions& o, const std::string& v) {
+             o.devices.clear();
+             std::size_t start = 0;
+             while (start <= v.size()) {
+                 const std::size_t comma = std::min(v.find(',', start), v.size());
+                 if (comma == start) {
+                     throw std::invalid_argument("'" + v + "' holds an empty port name");
+                 }
+                 o.devices.push_back(v.substr(start, comma - start));
+                 start = comma + 1;
+             }
+         }},
         {"--no-ecr-list", nullptr, "do not write a register list; only print the ports",
          [](ShopOptions& o, const std::string&) { o.writeEcrList = false; }},
         {"--config", "FILE",
@@ -224,6 +258,14 @@ std::optional<ShopOptions> ParseShopOptions(const std::vector<std::string>& args
             return std::nullopt;
         }
     }
+    if (!options.devices.empty()) {
+        if (options.rate == 0) {
+            error = "--devices: a real line needs a rate (--rate)";
+            return std::nullopt;
+        }
+        options.registers = static_cast<int>(options.devices.size());
+        options.writeEcrList = false;
+    }
     return options;
 }
 
@@ -264,6 +306,10 @@ std::string ShopHelpText() {
         "answer); 2 bad options or files; 3 receipts left open although --finish-receipts was\n"
         "given.\n";
     return text;
+}
+
+int ListedRate(int rate) {
+    return rate > 0 ? rate : 9600;
 }
 
 std::string ResolvePath(const std::string& workDir, const std::string& name) {

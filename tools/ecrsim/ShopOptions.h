@@ -17,6 +17,8 @@ struct ShopOptions {
     std::string fiscalPrefix = "DA";
     std::string ecrListPath;  // empty: the configuration's ECRList in the working folder
     bool writeEcrList = true;
+    int rate = 9600;  // baud of every register's line, in the list and on the line; 0: no line time
+    std::vector<std::string> devices;  // real serial ports, one register each, instead of ptys
 
     // The program's files and settings.
     std::string configPath;
@@ -63,6 +65,10 @@ std::string ShopHelpText();
 // Relative file names are resolved against the working folder. Throws std::runtime_error when
 // a given configuration file cannot be read.
 ShopSettings ResolveSettings(const ShopOptions& options);
+
+// The rate the register list gives a register whose simulated line runs at `rate` (0, the bare
+// pty, is listed at 9600: the program needs a rate, the pty ignores it).
+int ListedRate(int rate);
 
 // `name` as the program opens it from `workDir`.
 std::string ResolvePath(const std::string& workDir, const std::string& name);
