@@ -1,6 +1,7 @@
 #include "requests/ArticleLookup.h"
 
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <mutex>
 
@@ -116,6 +117,25 @@ std::int64_t WeighedQuantity(const std::string& code, const std::string& quantit
         throw RequestError("weighed quantity out of range: " + weightText + " x " + quantityText);
     }
     return product / 1000;
+}
+
+// The register's confirmation of a reply, without its fillers: what has come within the
+// confirmation wait once its first byte other than a filler is there. The wait counts from the
+// reply's last byte on the wire. On a real line the bytes arrive one character time apart, so a
+// read that brought only fillers reads again for the rest of the wait rather than take the
+// fillers for the whole answer.
+std::string ReadConfirmation(TBlockSerial& port) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(ConfirmationWait);
+    std::string confirmation = StripFillers(port.ReadAvailable(ConfirmationWait));
+    while (confirmation.empty() && port.LastErrorCode() == kSerialOk) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) {
+            break;
+        }
+        confirmation = StripFillers(port.ReadAvailable(static_cast<int>(left.count())));
+    }
+    return confirmation;
 }
 
 void NotifyUnknownArticle(TSerialExtended& link, const std::string& key) {
@@ -279,7 +299,7 @@ bool LookupArticle(TSerialExtended& link, RequestFields& fields, const std::stri
         return false;
     }
     fields.PriceText = recordPrice;
-    std::string confirmation = StripFillers(link.Port.ReadAvailable(ConfirmationWait));
+    const std::string confirmation = ReadConfirmation(link.Port);
     if (!confirmation.empty() && confirmation.front() == AckByte) {
         RecordTranLine(link, fields, context.Clock());
         link.Status.SaleRecorded();

@@ -190,9 +190,8 @@ TEST_F(ArticleRequest, UnconfirmedReplyRecordsNothing) {
 TEST_F(ArticleRequest, ConfirmationMustBeAnAckAmongFillers) {
     RegisterOptions options;
     options.confirmation.enabled = false;
-    // The confirmation's bytes arrive together, as on a bare pty: one read of the confirmation
-    // takes what has come with its first byte, so on a timed line a leading filler would be all.
-    options.line = sim::LineRate::Instant();
+    // A timed line: the confirmation's bytes arrive one character time apart, so the fillers
+    // before the ACK come first, alone.
     auto& reg = AddRegister(options);
     // The register's confirmation bytes follow its request 30 ms later, whenever the reply goes
     // out: waiting on the line or arriving within the wait, the worker reads them either way.
@@ -209,13 +208,17 @@ TEST_F(ArticleRequest, ConfirmationMustBeAnAckAmongFillers) {
     EXPECT_EQ(reg.PendingTran().size(), 1u);
     confirmWith("\x06");
     EXPECT_EQ(reg.PendingTran().size(), 2u);
+    confirmWith("\xFF\xFF\xFF\x06\xFF");
+    EXPECT_EQ(reg.PendingTran().size(), 3u);
 }
 
 TEST_F(ArticleRequest, FillersAroundTheConfirmationAreDropped) {
     RegisterOptions options;
-    options.confirmation.fillersBefore = 3;
+    // On a timed line the fillers arrive one character time apart, ahead of the ACK: the worker,
+    // waiting since the reply left, sees them first and alone.
+    options.confirmation.fillersBefore = 8;
     options.confirmation.fillersAfter = 2;
-    options.line = sim::LineRate::Instant();  // the bytes arrive together (see above)
+    options.confirmation.delayMs = 20;
     auto& reg = AddRegister(options);
     Request(reg, ArticleRequestBody("123"));
     EXPECT_EQ(reg.PendingTran(), std::vector<std::string>{PainePendingLine(3)});
