@@ -1,9 +1,11 @@
 #include "control/ConnectionControl.h"
 
 #include <exception>
+#include <mutex>
 #include <stdexcept>
 
 #include "base/FileReplace.h"
+#include "link/LinkLock.h"
 #include "requests/OutputFileNames.h"
 #include "store/AppSettings.h"
 #include "store/RegisterList.h"
@@ -215,7 +217,12 @@ int TConnectionControl::StartECRThreads() {
         dialogs_.ShowMessage(MessageKind::Warning, shell_text::kNoRegisters);
         return 2;
     }
-    // LinkLock lives for the whole process; connecting only starts its users.
+    // LinkLock lives for the whole process; connecting only starts its users. Each port is
+    // opened under it; taken once for the whole connect, the ports open one after the other at
+    // once, instead of each waiting behind a turn of every register already started (with 24
+    // registers that made the last one wait many seconds for its first poll). The workers begin
+    // their turns when all are open.
+    std::lock_guard<FairRecursiveMutex> connecting(LinkLock);
     bool any = false;
     for (std::size_t i = 0; i < threads_.size(); ++i) {
         started_[i] = threads_[i]->StartLink();

@@ -197,12 +197,17 @@ TEST_F(RequestTest, TwentyFourRegistersOnPacedLinesAreAllServedAndNoneDropsAFram
     constexpr int kRegisters = 24;
     WriteArticles({kPaineArticle, kLongArticle});
     std::vector<SimulatedRegister*> regs;
-    for (int n = 1; n <= kRegisters; ++n) {
-        RegisterOptions options;
-        options.logicalNb = n;
-        options.line = LineRate::Baud(9600);
-        options.confirmation = kPromptConfirmation;
-        regs.push_back(&AddRegister(options));
+    {
+        // As the shell connects: every port opens before the first turn, instead of each open
+        // waiting behind the turns of the registers already running.
+        std::lock_guard<FairRecursiveMutex> connecting(LinkLock);
+        for (int n = 1; n <= kRegisters; ++n) {
+            RegisterOptions options;
+            options.logicalNb = n;
+            options.line = LineRate::Baud(9600);
+            options.confirmation = kPromptConfirmation;
+            regs.push_back(&AddRegister(options));
+        }
     }
     const auto start = sim::Clock::now();
     struct Outcome {
