@@ -221,6 +221,22 @@ struct TBlockSerial::Impl {
         return EIO;
     }
     int FromErrno(int error) { return MeansDeviceGone(error) ? DeviceGone() : error; }
+    // The outcome of a wait that ended neither ready nor on time: the port was closed (9994),
+    // the device went away, or the wait itself failed. 0 for ready or timed out.
+    int FailureOf(const WaitResult& w) {
+        switch (w.end) {
+            case WaitEnd::Closing:
+                return kSerialNotConnected;
+            case WaitEnd::Lost:
+                return DeviceGone();
+            case WaitEnd::Failed:
+                return w.error;
+            case WaitEnd::Ready:
+            case WaitEnd::TimedOut:
+                break;
+        }
+        return 0;
+    }
 
     WaitResult WaitOn(const PortUse& use, short events, Clock::time_point deadline);
     int InputCountOn(const PortUse& use, int& count);
@@ -381,12 +397,8 @@ int TBlockSerial::Impl::TransferOn(const PortUse& use, short events, Clock::time
             sawReady = true;
             continue;
         }
-        if (w.end == WaitEnd::Closing)
-            return kSerialNotConnected;
-        if (w.end == WaitEnd::Lost)
-            return DeviceGone();
-        if (w.end == WaitEnd::Failed)
-            return w.error;
+        if (int failure = FailureOf(w); failure != 0)
+            return failure;
         code = kSerialTimeout;  // the time is up; `done` tells how much moved
         break;
     }
@@ -435,23 +447,15 @@ int TBlockSerial::Impl::FinishWriteOn(const PortUse& use, Clock::time_point star
         }
         // No poll event tells "sent"; the wait only notices a close or a hang-up meanwhile.
         WaitResult w = WaitOn(use, 0, std::min(now + DrainStep(queued), deadline));
-        if (w.end == WaitEnd::Closing)
-            return kSerialNotConnected;
-        if (w.end == WaitEnd::Lost)
-            return DeviceGone();
-        if (w.end == WaitEnd::Failed)
-            return w.error;
+        if (int failure = FailureOf(w); failure != 0)
+            return failure;
     }
     const Clock::time_point onWire =
         start + WireTime(line, static_cast<std::size_t>(std::max(put, 0)));
     while (Clock::now() < std::min(onWire, deadline)) {
         WaitResult w = WaitOn(use, 0, std::min(onWire, deadline));
-        if (w.end == WaitEnd::Closing)
-            return kSerialNotConnected;
-        if (w.end == WaitEnd::Lost)
-            return DeviceGone();
-        if (w.end == WaitEnd::Failed)
-            return w.error;
+        if (int failure = FailureOf(w); failure != 0)
+            return failure;
     }
     // Bytes that cannot have left within the write time-out at this rate: as on a real line.
     return onWire > deadline ? kSerialTimeout : 0;
@@ -517,12 +521,8 @@ int TBlockSerial::Impl::WaitDrainedOn(const PortUse& use, int waitMs, bool& drai
         // Look again after about the time the queued bytes take on the line.
         // No poll event tells "sent"; the wait only notices a close or a hang-up meanwhile.
         WaitResult w = WaitOn(use, 0, std::min(Clock::now() + DrainStep(queued), deadline));
-        if (w.end == WaitEnd::Closing)
-            return kSerialNotConnected;
-        if (w.end == WaitEnd::Lost)
-            return DeviceGone();
-        if (w.end == WaitEnd::Failed)
-            return w.error;
+        if (int failure = FailureOf(w); failure != 0)
+            return failure;
     }
 }
 
