@@ -3,6 +3,7 @@
 #include <exception>
 #include <stdexcept>
 
+#include "requests/Journalling.h"
 #include "requests/OutputFileNames.h"
 #include "store/AppSettings.h"
 #include "store/RegisterList.h"
@@ -85,6 +86,11 @@ TConnectionControl::StartupResult TConnectionControl::TrayStartup() {
         return EndStartup(StartupResult::Stopped);
     }
 
+    try {
+        OpenJournal();
+    } catch (const JournalError&) {
+        return EndStartup(StopRequested() ? StartupResult::Stopped : StartupResult::Failed);
+    }
     if (CreateECRThreads() == 0 && !StopRequested()) {
         Connected = StartECRThreads() == 0;
     }
@@ -170,6 +176,14 @@ int TConnectionControl::CreateECRThreads() {
         }
         registerList_->Next();
     }
+    if (context_ != nullptr && loaded_) {
+        std::vector<TSerialExtended*> links;
+        for (auto& worker : threads_) {
+            links.push_back(&worker->Link());
+        }
+        RestoreFromJournal(*loaded_, links, *context_, trayIcon_);
+        loaded_.reset();
+    }
     return 0;
 }
 
@@ -189,7 +203,9 @@ int TConnectionControl::StartECRThreads() {
 
 bool TConnectionControl::AnyReceiptOpen() const {
     for (std::size_t i = 0; i < threads_.size(); ++i) {
-        if (started_[i] && threads_[i]->Link().PendingTranLines.Count() > 0) {
+        const TSerialExtended& link = threads_[i]->Link();
+        if (started_[i] &&
+            (link.PendingTranLines.Count() > 0 || link.PendingBonLines.Count() > 0)) {
             return true;
         }
     }
@@ -226,6 +242,34 @@ void TConnectionControl::FreeECRObjects() {
     threads_.clear();
     started_.clear();
     pluHolder_.reset();
+    FreeJournal();
+}
+
+void TConnectionControl::OpenJournal() {
+    if (context_ == nullptr || journal_) {
+        return;
+    }
+    journal_ = std::make_unique<ReceiptJournal>(
+        ReceiptJournal::FolderBeside(AppSettings.ReceiptDetail), trayIcon_);
+    try {
+        loaded_ = journal_->Load();
+    } catch (const JournalError& e) {
+        // Without a journal nothing told to a register could be kept: the workers are not
+        // started and the user learns why.
+        dialogs_.ShowMessage(MessageKind::Error, std::string("Eroare: ") + e.what() + "!");
+        journal_.reset();
+        throw;
+    }
+    context_->UseJournal(journal_.get());
+}
+
+void TConnectionControl::FreeJournal() {
+    // Only after the workers: what they queued is written by the journal's destructor.
+    if (context_ != nullptr && journal_) {
+        context_->UseJournal(nullptr);
+    }
+    journal_.reset();
+    loaded_.reset();
 }
 
 void TConnectionControl::ConnectAction() {

@@ -10,8 +10,10 @@
 #include "app/ShellView.h"
 #include "app/UserDialogs.h"
 #include "base/NoticeSink.h"
+#include "journal/ReceiptJournal.h"
 #include "link/MessageHandlers.h"
 #include "link/SerialThread.h"
+#include "requests/RequestContext.h"
 #include "store/CsvTable.h"
 #include "store/PluHolder.h"
 #include "store/RegisterList.h"
@@ -63,6 +65,11 @@ public:
     StartupResult TrayStartup();
     // Asked between the start-up steps; true ends the start-up (a stop signal was received).
     void SetStopProbe(std::function<bool()> probe) { stopProbe_ = std::move(probe); }
+    // The handlers' shared context: with it, the start-up opens the journal beside the
+    // transaction file and the workers keep what their registers were told in it. Set before
+    // TrayStartup; it must outlive this object.
+    void UseRequestContext(RequestContext* context) { context_ = context; }
+    ReceiptJournal* Journal() { return journal_.get(); }
 
     // Settings and register list between the view, AppSettings and the files; true on failure.
     bool DisplayParams();
@@ -107,7 +114,8 @@ public:
 
     bool Loading() const { return loading_; }
     bool Ended() const { return phase_ == Phase::Ended; }
-    // True when a started worker holds lines of an open receipt.
+    // True when a started worker holds lines of an open receipt (transaction lines, or closing
+    // lines not yet in their file).
     bool AnyReceiptOpen() const;
 
     CsvTable& RegisterList() { return *registerList_; }
@@ -122,6 +130,8 @@ private:
 
     std::unique_ptr<TSerialThread> BuildWorker(const RegisterEntry& row) const;
     bool StopRequested();
+    void OpenJournal();
+    void FreeJournal();
     StartupResult EndStartup(StartupResult result);
 
     std::string configPath_;
@@ -130,6 +140,9 @@ private:
     NoticeSink& trayIcon_;
     std::shared_ptr<const HandlerTable> handlers_;
     std::function<bool()> stopProbe_;
+    RequestContext* context_ = nullptr;
+    std::unique_ptr<ReceiptJournal> journal_;       // freed after the workers
+    std::optional<ReceiptJournal::Loaded> loaded_;  // read at start-up, given to the workers
 
     Phase phase_ = Phase::Created;
     bool loading_ = false;

@@ -29,7 +29,8 @@ bool Headless(int argc, char** argv) {
     return false;
 }
 
-int RunWindowed(int argc, char** argv, std::shared_ptr<const HandlerTable> handlers) {
+int RunWindowed(int argc, char** argv, std::shared_ptr<const HandlerTable> handlers,
+                RequestContext* context) {
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Tallyport"));
     // The tray icon holds the program while the window is hidden.
@@ -43,6 +44,7 @@ int RunWindowed(int argc, char** argv, std::shared_ptr<const HandlerTable> handl
     TfMain window(configPath, dialogs, log, std::move(handlers),
                   QCoreApplication::applicationDirPath());
     dialogs.SetWindow(&window);
+    window.Control().UseRequestContext(context);
     stopSignals.Attach(window.Control(), [&window] { window.EndProgram(); });
     const auto started = window.Startup();
     if (started != TConnectionControl::StartupResult::Running) {
@@ -51,7 +53,8 @@ int RunWindowed(int argc, char** argv, std::shared_ptr<const HandlerTable> handl
     return app.exec();
 }
 
-int RunHeadless(int argc, char** argv, std::shared_ptr<const HandlerTable> handlers) {
+int RunHeadless(int argc, char** argv, std::shared_ptr<const HandlerTable> handlers,
+                RequestContext* context) {
     QCoreApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Tallyport"));
     StopSignalWatcher stopSignals;
@@ -64,6 +67,7 @@ int RunHeadless(int argc, char** argv, std::shared_ptr<const HandlerTable> handl
     HeadlessShell view(log);
     TConnectionControl control(configPath, view, dialogs, notices, std::move(handlers));
     stopSignals.Attach(control, [] { QCoreApplication::quit(); });
+    control.UseRequestContext(context);
     log.Line("Tallyport versiunea 3.3.0 porneste fara fereastra; configurare: " + configPath);
     const auto started = control.TrayStartup();
     if (started != TConnectionControl::StartupResult::Running) {
@@ -77,11 +81,12 @@ int RunHeadless(int argc, char** argv, std::shared_ptr<const HandlerTable> handl
 
 }  // namespace
 
-int RunTallyport(int argc, char** argv, std::shared_ptr<const HandlerTable> handlers) {
+int RunTallyport(int argc, char** argv, std::shared_ptr<const HandlerTable> handlers,
+                 RequestContext* context) {
     if (Headless(argc, argv)) {
-        return RunHeadless(argc, argv, std::move(handlers));
+        return RunHeadless(argc, argv, std::move(handlers), context);
     }
-    return RunWindowed(argc, argv, std::move(handlers));
+    return RunWindowed(argc, argv, std::move(handlers), context);
 }
 
 }  // namespace tallyport

@@ -6,9 +6,14 @@
 
 namespace tallyport {
 
+class RequestContext;
+
 // The program: reads the configuration next to the program file, starts up (window and tray
 // icon, or with "--headless" neither) and runs until an orderly exit. The link workers get
-// `handlers` (null: every message type is accepted and dropped). Returns the exit status.
-int RunTallyport(int argc, char** argv, std::shared_ptr<const HandlerTable> handlers);
+// `handlers` (null: every message type is accepted and dropped). With `context` (the handlers'
+// shared context) what the registers are told is kept in the journal beside the transaction
+// file. Returns the exit status.
+int RunTallyport(int argc, char** argv, std::shared_ptr<const HandlerTable> handlers,
+                 RequestContext* context = nullptr);
 
 }  // namespace tallyport

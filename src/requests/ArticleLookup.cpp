@@ -12,6 +12,7 @@
 #include "link/LinkProtocol.h"
 #include "link/SerialExtended.h"
 #include "requests/FieldText.h"
+#include "requests/Journalling.h"
 #include "requests/RequestContext.h"
 #include "requests/RequestError.h"
 #include "requests/TranRecord.h"
@@ -202,8 +203,10 @@ std::string ArticleReplyBody(std::string_view articleName, std::string_view pric
     return body;
 }
 
-bool LookupArticle(TSerialExtended& link, const std::string& received,
-                   const RequestContext& context) {
+namespace {
+
+bool LookupUnderLinkLock(TSerialExtended& link, const std::string& received,
+                         RequestContext& context) {
     LinkMessage message = SplitFrame(received);
     link.FiscalSeries = message.Field(1);
     link.QuantityText = WithoutFirstPoint(message.Field(6));
@@ -268,8 +271,21 @@ bool LookupArticle(TSerialExtended& link, const std::string& received,
     std::string confirmation = StripFillers(link.Port.ReadAvailable(ConfirmationWait));
     if (!confirmation.empty() && confirmation.front() == AckByte) {
         RecordTranLine(link, context.Clock());
+        JournalNewLine(link, context);  // queued only: no disk wait under LinkLock
+    } else {
+        EndResendWindow(link, context);
     }
     return true;
+}
+
+}  // namespace
+
+bool LookupArticle(TSerialExtended& link, const std::string& received, RequestContext& context) {
+    const bool handled = LookupUnderLinkLock(link, received, context);
+    // The sale is on the disk before this register is polled again, and other registers'
+    // turns never wait for the disk.
+    AwaitJournal(link, context);
+    return handled;
 }
 
 }  // namespace tallyport

@@ -35,10 +35,11 @@ std::string ArticleReplyBody(std::string_view articleName, std::string_view pric
                              std::string_view deptText, std::string_view vatText);
 
 // Handler of message types '1' and '7': finds the article by code, EAN or scale barcode,
-// answers the register and, once it confirms, records the sale. Runs wholly under LinkLock.
+// answers the register and, once it confirms, records the sale. Runs under LinkLock up to the
+// recorded sale, which it queues for the journal; then, without the lock, it waits until the
+// journal holds the sale.
 // True when the reply was sent. Throws RequestError for a field that must be a number and is
 // not, and StoreError when the article file fails to reload.
-bool LookupArticle(TSerialExtended& link, const std::string& received,
-                   const RequestContext& context);
+bool LookupArticle(TSerialExtended& link, const std::string& received, RequestContext& context);
 
 }  // namespace tallyport

@@ -3,11 +3,13 @@
 #include "base/NumberText.h"
 #include "link/LinkFrame.h"
 #include "link/SerialExtended.h"
+#include "requests/Journalling.h"
 #include "requests/RequestError.h"
 
 namespace tallyport {
 
-bool CheckCard(TSerialExtended& link, const std::string& received) {
+bool CheckCard(TSerialExtended& link, const std::string& received, RequestContext& context) {
+    EndResendWindow(link, context);
     LinkMessage message = SplitFrame(received);
     link.CardReference = message.Field(4);
     auto amount = ParseDouble(message.Field(5), '.');
@@ -18,11 +20,21 @@ bool CheckCard(TSerialExtended& link, const std::string& received) {
     if (!accepted) {
         link.CardReference.clear();
     }
+    JournalFieldsIfChanged(link, context);
+    if (!AwaitJournal(link, context)) {
+        return false;
+    }
     return link.SendReply(accepted ? "PLATA CARD;;;;;" : ".;;;;;");
 }
 
-bool VoidLastLine(TSerialExtended& link) {
-    return link.PendingTranLines.RemoveLast();
+bool VoidLastLine(TSerialExtended& link, RequestContext& context) {
+    EndResendWindow(link, context);
+    if (!link.PendingTranLines.RemoveLast()) {
+        return false;
+    }
+    JournalVoid(link, context);
+    AwaitJournal(link, context);
+    return true;
 }
 
 }  // namespace tallyport

@@ -11,6 +11,7 @@
 #include "link/LinkProtocol.h"
 #include "link/SerialExtended.h"
 #include "requests/FieldText.h"
+#include "requests/Journalling.h"
 #include "requests/OutputFiles.h"
 #include "requests/RequestContext.h"
 #include "requests/RequestError.h"
@@ -81,8 +82,7 @@ std::string FormatBonLine(const BonLineFields& f, const LocalTime& now) {
     return line;
 }
 
-bool RecordDiscount(TSerialExtended& link, const std::string& received,
-                    const RequestContext& context) {
+bool RecordDiscount(TSerialExtended& link, const std::string& received, RequestContext& context) {
     if (!link.RecDiscount) {
         return false;
     }
@@ -96,29 +96,25 @@ bool RecordDiscount(TSerialExtended& link, const std::string& received,
     link.PriceText = PadLeft(FormatGeneral(amount, '.'), 8, ' ');
     link.ArticleName = kDiscountName;
     RecordTranLine(link, context.Clock());
+    JournalNewLine(link, context);
+    AwaitJournal(link, context);
     return true;
 }
 
-bool CloseReceipt(TSerialExtended& link, const std::string& received, RequestContext& context) {
-    bool acknowledged = link.SendRaw(AddFillers(std::string(1, AckByte), 6, 10));
-    LinkMessage message = SplitFrame(received);
-    if (!acknowledged) {
-        return false;  // the register closes again; the lines stay pending for that closing
-    }
+namespace {
 
-    // The receipt's numbers belong to the pending lines whatever follows: a line kept pending
-    // by a later failure goes out with the numbers of the receipt it was sold on.
-    const ReceiptNumbers numbers = ReceiptNumbers::FromFields(
-        message.Field(kOperatorField), message.Field(kReceiptField), message.Field(kZReportField));
-    link.PendingTranLines.Update([&numbers](std::vector<std::string>& lines) {
-        for (std::string& line : lines) {
-            FillReceiptNumbers(line, numbers);
-        }
-    });
+// A readable closing, ready to be acknowledged: its closing line and the key it set.
+struct PreparedClosing {
+    std::string bonLine;
+    std::optional<std::string> key;  // set when the closing changed the last closing key
+    std::string previousKey;
+};
+
+// Reads every number of the closing and builds its closing line; a bad number throws
+// RequestError before anything changes. With RecAmount off the last closing key changes.
+PreparedClosing Prepare(TSerialExtended& link, const LinkMessage& message,
+                        const ReceiptNumbers& numbers, RequestContext& context) {
     const LocalTime now = context.Clock().Now();
-
-    // Every number is read before the closing line is built or the last closing key changes: a
-    // bad one ends the closing with nothing written.
     auto paymentCode = ParseInteger("0" + message.Field(kPaymentTypeField));
     if (!paymentCode) {
         throw RequestError("'" + message.Field(kPaymentTypeField) +
@@ -140,6 +136,7 @@ bool CloseReceipt(TSerialExtended& link, const std::string& received, RequestCon
         scale = static_cast<int>(static_cast<unsigned>(*comma) - 1u);
     }
 
+    PreparedClosing prepared;
     BonLineFields fields;
     fields.logicalNb = link.LogicalNb;
     fields.numbers = numbers;
@@ -150,10 +147,11 @@ bool CloseReceipt(TSerialExtended& link, const std::string& received, RequestCon
         // carries the first amount.
         std::string key =
             LogicalNbField(link.LogicalNb) + "," + numbers.operatorNo + "," + numbers.receiptNo;
-        if (context.ReplaceLastClosingKey(key)) {
+        if (context.ReplaceLastClosingKey(key, &prepared.previousKey)) {
             amount1 = "0";
             value1 = 0;
         }
+        prepared.key = key;
     }
     if (scale) {
         double factor = std::pow(10.0, *scale);
@@ -164,16 +162,147 @@ bool CloseReceipt(TSerialExtended& link, const std::string& received, RequestCon
     fields.amount2 = amount2;
     fields.commaText = link.CommaText;
     fields.cardReference = link.CardReference;
-    link.PendingBonLines.Append(FormatBonLine(fields, now));
+    prepared.bonLine = FormatBonLine(fields, now);
+    return prepared;
+}
 
-    AppendOutputFiles(link, context);
+void ReplaceTranLines(TSerialExtended& link, const std::vector<std::string>& filled) {
+    // Only this worker changes its lists, so `filled` matches the list line for line.
+    link.PendingTranLines.Update([&filled](std::vector<std::string>& lines) { lines = filled; });
+}
+
+// A closing whose numbers cannot be read. The register takes the padded acknowledgement as
+// "recorded", so its frame is kept in the journal with the pending lines (which get the
+// receipt's numbers) and the user is told; then the handling ends with the error.
+bool CloseUnreadable(TSerialExtended& link, const std::string& received,
+                     const std::vector<std::string>& filled, const std::string& reason,
+                     RequestContext& context, const std::string& paddedAck) {
+    ReceiptJournal* journal = context.Journal();
+    ReplaceTranLines(link, filled);
+    if (journal != nullptr) {
+        JournalRecords(link, context, {ReplaceLinesRecord(filled), UnreadableRecord(received)});
+        if (!AwaitJournal(link, context)) {
+            return false;
+        }
+    }
+    if (!link.SendRaw(paddedAck)) {
+        return false;
+    }
+    if (journal != nullptr) {
+        link.TrayIcon.ShowNotice("Eroare",
+                                 "Eroare: Inchiderea de bon a casei " +
+                                     std::to_string(link.LogicalNb) + " nu poate fi citita (" +
+                                     reason + "); a fost pastrata in " +
+                                     journal->PathOf(link.LogicalNb) + ".",
+                                 30, NoticeIcon::Error);
+    }
+    throw RequestError(reason);
+}
+
+}  // namespace
+
+bool CloseReceipt(TSerialExtended& link, const std::string& received, RequestContext& context) {
+    const std::string paddedAck = AddFillers(std::string(1, AckByte), 6, 10);
+    ReceiptJournal* journal = context.Journal();
+    if (journal != nullptr) {
+        RequestContext::JournalSide& side = context.JournalSideOf(link.LogicalNb);
+        const bool resent = side.resentClosing && *side.resentClosing == received;
+        side.resentClosing.reset();
+        if (resent) {
+            // The closing the journal held when the program started, sent again because the
+            // restart cut off its acknowledgement: its lines are written (or still pending)
+            // already, so it is acknowledged and nothing more.
+            return link.SendRaw(paddedAck);
+        }
+    }
+    LinkMessage message = SplitFrame(received);
+
+    // The receipt's numbers belong to the pending lines whatever follows: a line kept pending
+    // by a later failure goes out with the numbers of the receipt it was sold on.
+    const ReceiptNumbers numbers = ReceiptNumbers::FromFields(
+        message.Field(kOperatorField), message.Field(kReceiptField), message.Field(kZReportField));
+    std::vector<std::string> filled = link.PendingTranLines.Copy();
+    for (std::string& line : filled) {
+        FillReceiptNumbers(line, numbers);
+    }
+
+    // Every number is read before anything is acknowledged or the last closing key changes.
+    std::optional<PreparedClosing> prepared;
+    std::string unreadable;
+    try {
+        prepared = Prepare(link, message, numbers, context);
+    } catch (const RequestError& e) {
+        unreadable = e.what();
+    }
+    if (!prepared) {
+        return CloseUnreadable(link, received, filled, unreadable, context, paddedAck);
+    }
+
+    // The acknowledgement tells the register its receipt is recorded: the journal holds the
+    // closing first.
+    std::optional<std::uint64_t> seq;
+    if (journal != nullptr) {
+        OpenClosing closing;
+        closing.seq = journal->NextClosingSeq();
+        closing.bonPath = link.ReceiptMasterFile;
+        closing.tranPath = link.ReceiptDetailFile;
+        closing.bonLines = link.PendingBonLines.Copy();
+        closing.bonLines.push_back(prepared->bonLine);
+        closing.tranLines = filled;
+        seq = closing.seq;
+        JournalRecords(link, context, {ClosingRecord(closing, prepared->key, received)});
+        if (!AwaitJournal(link, context)) {
+            JournalRecords(link, context, {SeqRecord('X', *seq)});
+            if (prepared->key) {
+                context.RestoreLastClosingKey(*prepared->key, prepared->previousKey);
+            }
+            return false;
+        }
+        context.CrashPoint("closing journalled, not acknowledged");
+    }
+    if (!link.SendRaw(paddedAck)) {
+        // The register closes again; the lines stay pending for that closing.
+        if (seq) {
+            JournalRecords(link, context, {SeqRecord('X', *seq)});
+        }
+        if (prepared->key) {
+            context.RestoreLastClosingKey(*prepared->key, prepared->previousKey);
+        }
+        return false;
+    }
+    context.CrashPoint("acknowledged, not appended");
+    ReplaceTranLines(link, filled);
+    link.PendingBonLines.Append(prepared->bonLine);
+    AppendOutputFiles(link, context, seq);
     return true;
 }
 
-void AppendOutputFiles(TSerialExtended& link, RequestContext& context) {
+void AppendOutputFiles(TSerialExtended& link, RequestContext& context,
+                       std::optional<std::uint64_t> journalSeq) {
     std::lock_guard<std::mutex> guard(context.OutputFilesMutex());
+    if (journalSeq) {
+        // The files' sizes before the appends, on the disk before the first byte goes out: a
+        // restart then tells from the files whether this closing reached them.
+        const std::uint64_t bonSize = FileSizeOrZero(link.ReceiptMasterFile);
+        const std::uint64_t tranSize = link.ReceiptDetailFile == link.ReceiptMasterFile
+                                           ? bonSize + CrLfLines(link.PendingBonLines.Copy()).size()
+                                           : FileSizeOrZero(link.ReceiptDetailFile);
+        JournalRecords(link, context, {IntentRecord(*journalSeq, bonSize, tranSize)});
+        if (!AwaitJournal(link, context)) {
+            throw RequestError("the journal cannot be written");  // the lines stay pending
+        }
+        context.CrashPoint("appends journalled, not written");
+    }
     AppendPendingLines(link, link.PendingBonLines, link.ReceiptMasterFile);
+    if (journalSeq) {
+        JournalRecords(link, context, {SeqRecord('B', *journalSeq)});
+        context.CrashPoint("receipt-closing file written");
+    }
     AppendPendingLines(link, link.PendingTranLines, link.ReceiptDetailFile);
+    if (journalSeq) {
+        JournalRecords(link, context, {SeqRecord('D', *journalSeq)});
+        context.CrashPoint("transaction file written");
+    }
 }
 
 }  // namespace tallyport

@@ -16,11 +16,11 @@ std::shared_ptr<const HandlerTable> MakeRequestHandlers(RequestContext& context)
     MessageHandler lookup = [shared](TSerialExtended& link, const std::string& received) {
         return LookupArticle(link, received, *shared);
     };
-    MessageHandler card = [](TSerialExtended& link, const std::string& received) {
-        return CheckCard(link, received);
+    MessageHandler card = [shared](TSerialExtended& link, const std::string& received) {
+        return CheckCard(link, received, *shared);
     };
-    MessageHandler voidLine = [](TSerialExtended& link, const std::string&) {
-        return VoidLastLine(link);
+    MessageHandler voidLine = [shared](TSerialExtended& link, const std::string&) {
+        return VoidLastLine(link, *shared);
     };
     MessageHandler acceptOnly = [](TSerialExtended&, const std::string&) { return false; };
 
