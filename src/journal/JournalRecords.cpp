@@ -46,10 +46,9 @@ std::optional<std::uint64_t> Number(const std::string& text) {
 
 void ApplyClosing(RegisterJournal& s, std::uint64_t seq, const JournalRecord& r) {
     // Fields: seq bonPath tranPath key raw nBon lines...
-    if (!s.open) {
-        s.before =
-            RegisterJournal::Before{s.tranLines, s.bonLines, s.keySeq, s.key, s.lastClosingFrame};
-    }
+    // A closing prepared while an earlier one is still open (its append failed) takes over
+    // its lines; cancelling it goes back to the earlier one, still open.
+    s.before = std::make_shared<const RegisterJournal>(s);
     OpenClosing closing;
     closing.seq = seq;
     closing.bonPath = r.fields[1];
@@ -238,13 +237,14 @@ bool ApplyRecord(RegisterJournal& s, const JournalRecord& r) {
                 return true;  // about a closing a later record replaced: nothing left to do
             }
             if (r.kind == 'X') {
-                s.tranLines = s.before->tranLines;
-                s.bonLines = s.before->bonLines;
-                s.keySeq = s.before->keySeq;
-                s.key = s.before->key;
-                s.lastClosingFrame = s.before->lastClosingFrame;
-                s.open.reset();
-                s.before.reset();
+                const std::uint64_t highest = s.highestSeq;
+                const std::vector<std::string> unreadable = s.unreadableClosings;
+                const JournalFields fields = s.fields;
+                const RegisterJournal before = s.before ? *s.before : RegisterJournal{};
+                s = before;
+                s.highestSeq = highest;
+                s.unreadableClosings = unreadable;
+                s.fields = fields;
             } else if (r.kind == 'B') {
                 s.bonLines.clear();
                 s.open->bonWritten = true;
@@ -296,42 +296,56 @@ ParsedJournal ParseJournal(std::string_view bytes) {
     return out;
 }
 
-std::vector<JournalRecord> SnapshotRecords(const RegisterJournal& s) {
-    std::vector<JournalRecord> out;
-    out.push_back(FieldsRecord(s.fields));
+namespace {
+
+// The lines, key and frame of a state without an open closing.
+void AppendSettled(const RegisterJournal& s, std::vector<JournalRecord>& out) {
     if (s.keySeq != 0) {
         out.push_back({'K', {std::to_string(s.keySeq), s.key}});
     }
     if (!s.lastClosingFrame.empty()) {
         out.push_back({'L', {s.lastClosingFrame}});
     }
-    for (const std::string& raw : s.unreadableClosings) {
-        out.push_back(UnreadableRecord(raw));
-    }
-    if (s.open) {
-        // An open closing is written as it was prepared, with what is known of its appends, so
-        // that the restart completes it exactly as the records before compaction would have.
-        RegisterJournal::Before before = s.before.value_or(RegisterJournal::Before{});
-        for (const std::string& line : before.tranLines)
-            out.push_back(SaleRecord(line));
-        for (const std::string& line : before.bonLines)
-            out.push_back({'Q', {line}});
-        std::optional<std::string> key;
-        if (s.keySeq == s.open->seq)
-            key = s.key;
-        out.push_back(ClosingRecord(*s.open, key, s.lastClosingFrame));
-        if (s.open->offsets) {
-            out.push_back(
-                IntentRecord(s.open->seq, s.open->offsets->first, s.open->offsets->second));
-        }
-        if (s.open->bonWritten)
-            out.push_back(SeqRecord('B', s.open->seq));
-        return out;
-    }
     for (const std::string& line : s.tranLines)
         out.push_back(SaleRecord(line));
     for (const std::string& line : s.bonLines)
         out.push_back({'Q', {line}});
+}
+
+// An open closing as it was prepared, after the state before it, with what is known of its
+// appends: a restart then completes it (or a cancel undoes it) exactly as before compaction.
+void AppendOpen(const RegisterJournal& s, std::vector<JournalRecord>& out) {
+    const RegisterJournal empty;
+    const RegisterJournal& before = s.before ? *s.before : empty;
+    if (before.open) {
+        AppendOpen(before, out);
+    } else {
+        AppendSettled(before, out);
+    }
+    std::optional<std::string> key;
+    if (s.keySeq == s.open->seq)
+        key = s.key;
+    out.push_back(ClosingRecord(*s.open, key, s.lastClosingFrame));
+    if (s.open->offsets) {
+        out.push_back(IntentRecord(s.open->seq, s.open->offsets->first, s.open->offsets->second));
+    }
+    if (s.open->bonWritten)
+        out.push_back(SeqRecord('B', s.open->seq));
+}
+
+}  // namespace
+
+std::vector<JournalRecord> SnapshotRecords(const RegisterJournal& s) {
+    std::vector<JournalRecord> out;
+    out.push_back(FieldsRecord(s.fields));
+    for (const std::string& raw : s.unreadableClosings) {
+        out.push_back(UnreadableRecord(raw));
+    }
+    if (s.open) {
+        AppendOpen(s, out);
+    } else {
+        AppendSettled(s, out);
+    }
     return out;
 }
 

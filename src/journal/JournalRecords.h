@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -68,13 +69,8 @@ struct RegisterJournal {
     std::vector<std::string> unreadableClosings;
     std::uint64_t highestSeq = 0;
 
-    // Before an open closing: what X restores.
-    struct Before {
-        std::vector<std::string> tranLines, bonLines;
-        std::uint64_t keySeq = 0;
-        std::string key, lastClosingFrame;
-    };
-    std::optional<Before> before;
+    // The whole state before the open closing: what X restores.
+    std::shared_ptr<const RegisterJournal> before;
 
     // Something the register's worker must keep: lines, an open closing, kept frames.
     bool HoldsLines() const { return !tranLines.empty() || !bonLines.empty() || open.has_value(); }

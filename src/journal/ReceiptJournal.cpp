@@ -11,6 +11,7 @@
 
 #include "base/FileIo.h"
 #include "base/NoticeSink.h"
+#include "base/UniqueFd.h"
 
 namespace tallyport {
 
@@ -260,19 +261,18 @@ void ReceiptJournal::WriterLoop() {
 bool ReceiptJournal::WriteBatch(int logicalNb, const std::vector<JournalRecord>& records,
                                 std::string& error) {
     const std::string path = PathOf(logicalNb);
-    UniqueFd& fd = files_[logicalNb];
+    // Opened for each batch and closed after it: a file held open for writing would keep an
+    // administrator from remounting the file system read-only, and a replaced file is seen.
+    constexpr int kFlags = O_WRONLY | O_APPEND | O_CLOEXEC;
     bool created = false;
+    UniqueFd fd(::open(path.c_str(), kFlags));
+    if (!fd.Valid() && errno == ENOENT) {
+        fd = UniqueFd(::open(path.c_str(), kFlags | O_CREAT, 0666));
+        created = fd.Valid();
+    }
     if (!fd.Valid()) {
-        constexpr int kFlags = O_WRONLY | O_APPEND | O_CLOEXEC;
-        fd = UniqueFd(::open(path.c_str(), kFlags));
-        if (!fd.Valid() && errno == ENOENT) {
-            fd = UniqueFd(::open(path.c_str(), kFlags | O_CREAT, 0666));
-            created = fd.Valid();
-        }
-        if (!fd.Valid()) {
-            error = "Cannot open file " + path + ": " + SystemReason(errno);
-            return false;
-        }
+        error = "Cannot open file " + path + ": " + SystemReason(errno);
+        return false;
     }
     struct stat before {};
     if (::fstat(fd.Get(), &before) != 0) {
@@ -324,7 +324,6 @@ void ReceiptJournal::Compact(int logicalNb) {
         (void)::unlink(temporary.c_str());
         return;
     }
-    files_[logicalNb].Reset();  // the old file is gone; the next write opens the new one
     SyncFolderOf(path);
 }
 

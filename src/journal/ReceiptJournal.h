@@ -13,7 +13,6 @@
 #include <thread>
 #include <vector>
 
-#include "base/UniqueFd.h"
 #include "journal/JournalRecords.h"
 
 namespace tallyport {
@@ -103,8 +102,7 @@ private:
     std::uint64_t nextSeq_ = 1;
     bool stop_ = false;
 
-    // The writer thread's own: open files and what each file says.
-    std::map<int, UniqueFd> files_;
+    // The writer thread's own (Load's before the first Append): what each file says.
     std::map<int, RegisterJournal> fileState_;
 
     std::thread writer_;
