@@ -42,9 +42,8 @@ int main(int argc, char** argv) {
     std::vector<std::unique_ptr<TSerialThread>> workers;
     for (int n = 1; n <= registers; ++n) {
         sims.push_back(std::make_unique<sim::EcrSimulator>(n));
-        workers.push_back(std::make_unique<TSerialThread>(ThreadPriority::Lowest, nullptr,
-                                                          "Bon.txt", "Tran.txt", 0.0, 0.0, false,
-                                                          false, false, "27", notices));
+        workers.push_back(
+            std::make_unique<TSerialThread>(ThreadPriority::Lowest, LinkOptions{}, notices));
         workers.back()->Link().CommPort = sims.back()->PortName();
         workers.back()->Link().LogicalNb = n;
         if (!workers.back()->StartLink()) {

@@ -45,9 +45,9 @@
 #include "base/NoticeSink.h"
 #include "link/SerialThread.h"
 #include "requests/RequestHandlers.h"
-#include "store/PluHolder.h"
 #include "simulator/EcrProtocol.h"
 #include "simulator/PtyPair.h"
+#include "store/PluHolder.h"
 
 using namespace tallyport;
 using Clock = std::chrono::steady_clock;
@@ -274,8 +274,11 @@ int main(int argc, char** argv) {
     RequestContext context;
     auto handlers = MakeRequestHandlers(context);
     sim::PtyPair pty;
-    TSerialThread worker(ThreadPriority::Normal, &holder, folder + "/Bon.txt", folder + "/Tran.txt",
-                         0, 100000000, true, true, false, "24", notices);
+    LinkOptions options;
+    options.PluHolder = &holder;
+    options.ReceiptMasterFile = folder + "/Bon.txt";
+    options.ReceiptDetailFile = folder + "/Tran.txt";
+    TSerialThread worker(ThreadPriority::Normal, options, notices);
     worker.Link().CommPort = pty.SlavePath();
     worker.Link().LogicalNb = 1;
     worker.Link().Fiscal = "S1";

@@ -13,8 +13,8 @@
 #include <exception>
 #include <iterator>
 
-#include "app/ConnectionControl.h"
-#include "app/UserDialogs.h"
+#include "control/ConnectionControl.h"
+#include "control/UserDialogs.h"
 #include "store/CsvTable.h"
 #include "store/RegisterList.h"
 #include "store/StoreError.h"

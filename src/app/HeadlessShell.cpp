@@ -1,6 +1,6 @@
 #include "app/HeadlessShell.h"
 
-#include "app/ConsoleOutput.h"
+#include "control/ConsoleOutput.h"
 
 namespace tallyport {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ShellView.h"
+#include "control/ShellView.h"
 
 namespace tallyport {
 

@@ -65,7 +65,7 @@ QLineEdit* MakeEdit(QWidget* parent, const char* name) {
 }  // namespace
 
 TfMain::TfMain(std::string configPath, UserDialogs& dialogs, ConsoleLog& log,
-               std::shared_ptr<const HandlerTable> handlers, QString programDir, QWidget* parent)
+               HandlerFactory handlers, QString programDir, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),

@@ -6,8 +6,8 @@
 #include <functional>
 #include <memory>
 
-#include "app/ConnectionControl.h"
-#include "app/ShellView.h"
+#include "control/ConnectionControl.h"
+#include "control/ShellView.h"
 
 class QAction;
 class QCheckBox;
@@ -32,9 +32,8 @@ class TrayNotices;
 class TfMain final : public QWidget, public ShellView {
     Q_OBJECT
 public:
-    TfMain(std::string configPath, UserDialogs& dialogs, ConsoleLog& log,
-           std::shared_ptr<const HandlerTable> handlers, QString programDir,
-           QWidget* parent = nullptr);
+    TfMain(std::string configPath, UserDialogs& dialogs, ConsoleLog& log, HandlerFactory handlers,
+           QString programDir, QWidget* parent = nullptr);
     ~TfMain() override;
 
     // The start-up handler; shows the window when there is no notification area to reach it.

@@ -4,12 +4,12 @@
 #include <QCoreApplication>
 #include <cstring>
 
-#include "app/ConnectionControl.h"
-#include "app/ConsoleOutput.h"
 #include "app/HeadlessShell.h"
 #include "app/MainWindow.h"
 #include "app/QtDialogs.h"
 #include "app/StopSignalWatcher.h"
+#include "control/ConnectionControl.h"
+#include "control/ConsoleOutput.h"
 #include "store/AppSettings.h"
 
 namespace tallyport {
@@ -29,8 +29,7 @@ bool Headless(int argc, char** argv) {
     return false;
 }
 
-int RunWindowed(int argc, char** argv, std::shared_ptr<const HandlerTable> handlers,
-                RequestContext* context) {
+int RunWindowed(int argc, char** argv, HandlerFactory handlers, RequestContext* context) {
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Tallyport"));
     // The tray icon holds the program while the window is hidden.
@@ -53,8 +52,7 @@ int RunWindowed(int argc, char** argv, std::shared_ptr<const HandlerTable> handl
     return app.exec();
 }
 
-int RunHeadless(int argc, char** argv, std::shared_ptr<const HandlerTable> handlers,
-                RequestContext* context) {
+int RunHeadless(int argc, char** argv, HandlerFactory handlers, RequestContext* context) {
     QCoreApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Tallyport"));
     StopSignalWatcher stopSignals;
@@ -81,8 +79,7 @@ int RunHeadless(int argc, char** argv, std::shared_ptr<const HandlerTable> handl
 
 }  // namespace
 
-int RunTallyport(int argc, char** argv, std::shared_ptr<const HandlerTable> handlers,
-                 RequestContext* context) {
+int RunTallyport(int argc, char** argv, HandlerFactory handlers, RequestContext* context) {
     if (Headless(argc, argv)) {
         return RunHeadless(argc, argv, std::move(handlers), context);
     }

@@ -13,7 +13,6 @@ class RequestContext;
 // `handlers` (null: every message type is accepted and dropped). With `context` (the handlers'
 // shared context) what the registers are told is kept in the journal beside the transaction
 // file. Returns the exit status.
-int RunTallyport(int argc, char** argv, std::shared_ptr<const HandlerTable> handlers,
-                 RequestContext* context = nullptr);
+int RunTallyport(int argc, char** argv, HandlerFactory handlers, RequestContext* context = nullptr);
 
 }  // namespace tallyport

@@ -3,8 +3,8 @@
 #include <QPointer>
 #include <QString>
 
-#include "app/ConsoleOutput.h"
-#include "app/UserDialogs.h"
+#include "control/ConsoleOutput.h"
+#include "control/UserDialogs.h"
 
 class QMessageBox;
 class QWidget;

@@ -2,7 +2,7 @@
 
 #include <csignal>
 
-#include "app/ConnectionControl.h"
+#include "control/ConnectionControl.h"
 
 namespace tallyport {
 

@@ -5,7 +5,7 @@
 #include <QTimer>
 #include <functional>
 
-#include "app/SignalPipe.h"
+#include "control/SignalPipe.h"
 
 namespace tallyport {
 

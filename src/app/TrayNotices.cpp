@@ -2,7 +2,7 @@
 
 #include <QSystemTrayIcon>
 
-#include "app/ConsoleOutput.h"
+#include "control/ConsoleOutput.h"
 
 namespace tallyport {
 namespace {

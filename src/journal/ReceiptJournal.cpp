@@ -221,6 +221,9 @@ void ReceiptJournal::WriterLoop() {
                     closingDone = closingDone || r.kind == 'D';
                 }
                 if (closingDone) {
+                    if (crashHook_) {
+                        crashHook_("closing done, not compacted");
+                    }
                     Compact(reg);
                 }
             } else {

@@ -18,4 +18,8 @@ using MessageHandler = std::function<bool(TSerialExtended& link, const std::stri
 // means the type is accepted and dropped.
 using HandlerTable = std::array<MessageHandler, 256>;
 
+// Makes the handler table of one register's worker when the shell builds it (the handlers may
+// keep per-register state in the table). Empty: every message type is accepted and dropped.
+using HandlerFactory = std::function<std::shared_ptr<const HandlerTable>(TSerialExtended& link)>;
+
 }  // namespace tallyport

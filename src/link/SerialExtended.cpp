@@ -28,19 +28,16 @@ bool PortGone(const TBlockSerial& port) {
 
 }  // namespace
 
-TSerialExtended::TSerialExtended(TPluH* pluHolder, std::string receiptMasterFile,
-                                 std::string receiptDetailFile, double cardMin, double cardMax,
-                                 bool recDiscount, bool recAmount, bool recDecimals,
-                                 std::string scalePrefix, NoticeSink& trayIcon)
-    : RecDiscount(recDiscount),
-      RecAmount(recAmount),
-      RecDecimals(recDecimals),
-      PluHolder(pluHolder),
-      ReceiptMasterFile(std::move(receiptMasterFile)),
-      ReceiptDetailFile(std::move(receiptDetailFile)),
-      CardMin(cardMin),
-      CardMax(cardMax),
-      ScalePrefix(std::move(scalePrefix)),
+TSerialExtended::TSerialExtended(const LinkOptions& options, NoticeSink& trayIcon)
+    : RecDiscount(options.RecDiscount),
+      RecAmount(options.RecAmount),
+      RecDecimals(options.RecDecimals),
+      PluHolder(options.PluHolder),
+      ReceiptMasterFile(options.ReceiptMasterFile),
+      ReceiptDetailFile(options.ReceiptDetailFile),
+      CardMin(options.CardMin),
+      CardMax(options.CardMax),
+      ScalePrefix(options.ScalePrefix),
       TrayIcon(trayIcon) {}
 
 void TSerialExtended::SetHandlers(std::shared_ptr<const HandlerTable> handlers) {

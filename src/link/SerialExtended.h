@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "link/LinkOptions.h"
 #include "link/MessageHandlers.h"
 #include "link/PendingLines.h"
 #include "serial/BlockSerial.h"
@@ -20,9 +21,7 @@ class TPluH;
 // pending-line counts (any thread) and Port.ClosePort (the shell's thread, through StopLink).
 class TSerialExtended {
 public:
-    TSerialExtended(TPluH* pluHolder, std::string receiptMasterFile, std::string receiptDetailFile,
-                    double cardMin, double cardMax, bool recDiscount, bool recAmount,
-                    bool recDecimals, std::string scalePrefix, NoticeSink& trayIcon);
+    TSerialExtended(const LinkOptions& options, NoticeSink& trayIcon);
     TSerialExtended(const TSerialExtended&) = delete;
     TSerialExtended& operator=(const TSerialExtended&) = delete;
 
@@ -46,16 +45,6 @@ public:
     std::string MessageType;
     std::string FiscalSeries;
     std::string SecondField;
-
-    // Working fields of the request handlers; they keep their values between messages.
-    std::string ArticleCode;
-    std::string PriceText;
-    std::string CommaText;
-    std::string QuantityText;
-    std::string ArticleName;
-    std::string DeptText;
-    std::string VATText;
-    std::string CardReference;
 
     TPluH* const PluHolder;  // shared by all workers, not owned
     PendingLines PendingTranLines;

@@ -156,13 +156,9 @@ bool TSerialThread::Loop::StopRequested() {
     return stop;
 }
 
-TSerialThread::TSerialThread(ThreadPriority priority, TPluH* pluHolder,
-                             std::string receiptMasterFile, std::string receiptDetailFile,
-                             double cardMin, double cardMax, bool recDiscount, bool recAmount,
-                             bool recDecimals, std::string scalePrefix, NoticeSink& trayIcon)
-    : link_(std::make_unique<TSerialExtended>(
-          pluHolder, std::move(receiptMasterFile), std::move(receiptDetailFile), cardMin, cardMax,
-          recDiscount, recAmount, recDecimals, std::move(scalePrefix), trayIcon)),
+TSerialThread::TSerialThread(ThreadPriority priority, const LinkOptions& options,
+                             NoticeSink& trayIcon)
+    : link_(std::make_unique<TSerialExtended>(options, trayIcon)),
       loop_(std::make_unique<Loop>(*link_, priority)),
       priority_(priority) {}
 

@@ -18,9 +18,7 @@ enum class ThreadPriority { Normal, Lowest };
 // runs on the worker's own std::thread. An error escaping a handler ends that message only.
 class TSerialThread {
 public:
-    TSerialThread(ThreadPriority priority, TPluH* pluHolder, std::string receiptMasterFile,
-                  std::string receiptDetailFile, double cardMin, double cardMax, bool recDiscount,
-                  bool recAmount, bool recDecimals, std::string scalePrefix, NoticeSink& trayIcon);
+    TSerialThread(ThreadPriority priority, const LinkOptions& options, NoticeSink& trayIcon);
     ~TSerialThread();  // stops a running worker first; a never-started one runs no cycle
     TSerialThread(const TSerialThread&) = delete;
     TSerialThread& operator=(const TSerialThread&) = delete;

@@ -205,15 +205,15 @@ std::string ArticleReplyBody(std::string_view articleName, std::string_view pric
 
 namespace {
 
-bool LookupUnderLinkLock(TSerialExtended& link, const std::string& received,
+bool LookupUnderLinkLock(TSerialExtended& link, RequestFields& fields, const std::string& received,
                          RequestContext& context) {
     LinkMessage message = SplitFrame(received);
     link.FiscalSeries = message.Field(1);
-    link.QuantityText = WithoutFirstPoint(message.Field(6));
+    fields.QuantityText = WithoutFirstPoint(message.Field(6));
 
     std::lock_guard<FairRecursiveMutex> guard(LinkLock);
     const std::string scannedCode = PadLeft(message.Field(4), kCodeWidth, '0');
-    link.ArticleCode = scannedCode;
+    fields.ArticleCode = scannedCode;
     if (link.PluHolder == nullptr) {
         throw RequestError("no article table");
     }
@@ -228,8 +228,8 @@ bool LookupUnderLinkLock(TSerialExtended& link, const std::string& received,
     bool found = table.Locate(kArtCodPLU, key);
     if (!found && key.starts_with(link.ScalePrefix)) {
         weighed = true;
-        link.ArticleCode = key.substr(0, kScaleCodePart);
-        link.QuantityText = std::to_string(WeighedQuantity(key, link.QuantityText));
+        fields.ArticleCode = key.substr(0, kScaleCodePart);
+        fields.QuantityText = std::to_string(WeighedQuantity(key, fields.QuantityText));
         key = PadRight(key.substr(0, kScaleCodePart), kCodeWidth, '0');
         found = table.Locate(kArtCodPLU, key);
     }
@@ -238,40 +238,40 @@ bool LookupUnderLinkLock(TSerialExtended& link, const std::string& received,
         return false;
     }
 
-    link.ArticleName = LinkArticleName(table.AsText(kArtName));
-    link.PriceText = table.AsText(kArtPrice, '.');
-    link.CommaText = table.AsText(kArtComma);
-    auto comma = ParseInteger(link.CommaText);
+    fields.ArticleName = LinkArticleName(table.AsText(kArtName));
+    fields.PriceText = table.AsText(kArtPrice, '.');
+    fields.CommaText = table.AsText(kArtComma);
+    auto comma = ParseInteger(fields.CommaText);
     if (!comma) {
-        throw RequestError("'" + link.CommaText + "' is not a valid decimals code");
+        throw RequestError("'" + fields.CommaText + "' is not a valid decimals code");
     }
-    auto price = ParseDouble(link.PriceText, '.');
+    auto price = ParseDouble(fields.PriceText, '.');
     if (!price) {
-        throw RequestError("'" + link.PriceText + "' is not a valid price");
+        throw RequestError("'" + fields.PriceText + "' is not a valid price");
     }
-    const std::string recordPrice = WithoutPoints(link.PriceText);
+    const std::string recordPrice = WithoutPoints(fields.PriceText);
     double value = *price;
     if (weighed) {
         // The reply carries the price of the weighed quantity; a rounding that cannot be done
         // (a Comma of 0 asks for 255 places) gives 0.
         auto decimals = static_cast<std::uint8_t>(static_cast<unsigned>(*comma) - 1u);
-        double quantity = static_cast<double>(*ParseInteger64(link.QuantityText));
+        double quantity = static_cast<double>(*ParseInteger64(fields.QuantityText));
         value = RoundToDecimals(decimals, quantity * value / 1000.0).value_or(0.0);
-        link.ArticleCode = scannedCode;
+        fields.ArticleCode = scannedCode;
     }
 
-    link.DeptText = table.AsText(kArtDept);
-    link.VATText = table.AsText(kArtVATGroup);
-    std::string body = ArticleReplyBody(link.ArticleName, ReplyPriceText(value, link.RecDecimals),
-                                        link.DeptText, link.VATText);
+    fields.DeptText = table.AsText(kArtDept);
+    fields.VATText = table.AsText(kArtVATGroup);
+    std::string body = ArticleReplyBody(fields.ArticleName, ReplyPriceText(value, link.RecDecimals),
+                                        fields.DeptText, fields.VATText);
     if (!link.SendReply(body)) {
         return false;
     }
-    link.PriceText = recordPrice;
+    fields.PriceText = recordPrice;
     std::string confirmation = StripFillers(link.Port.ReadAvailable(ConfirmationWait));
     if (!confirmation.empty() && confirmation.front() == AckByte) {
-        RecordTranLine(link, context.Clock());
-        JournalNewLine(link, context);  // queued only: no disk wait under LinkLock
+        RecordTranLine(link, fields, context.Clock());
+        JournalNewLine(link, fields, context);  // queued only: no disk wait under LinkLock
     } else {
         EndResendWindow(link, context);
     }
@@ -280,8 +280,9 @@ bool LookupUnderLinkLock(TSerialExtended& link, const std::string& received,
 
 }  // namespace
 
-bool LookupArticle(TSerialExtended& link, const std::string& received, RequestContext& context) {
-    const bool handled = LookupUnderLinkLock(link, received, context);
+bool LookupArticle(TSerialExtended& link, RequestFields& fields, const std::string& received,
+                   RequestContext& context) {
+    const bool handled = LookupUnderLinkLock(link, fields, received, context);
     // The sale is on the disk before this register is polled again, and other registers'
     // turns never wait for the disk.
     AwaitJournal(link, context);

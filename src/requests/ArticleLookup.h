@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "requests/RequestFields.h"
+
 namespace tallyport {
 
 class RequestContext;
@@ -40,6 +42,7 @@ std::string ArticleReplyBody(std::string_view articleName, std::string_view pric
 // journal holds the sale.
 // True when the reply was sent. Throws RequestError for a field that must be a number and is
 // not, and StoreError when the article file fails to reload.
-bool LookupArticle(TSerialExtended& link, const std::string& received, RequestContext& context);
+bool LookupArticle(TSerialExtended& link, RequestFields& fields, const std::string& received,
+                   RequestContext& context);
 
 }  // namespace tallyport

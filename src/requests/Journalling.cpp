@@ -21,14 +21,14 @@ namespace {
 
 constexpr auto kWaitSlice = std::chrono::milliseconds(200);
 
-JournalFields FieldsOf(const TSerialExtended& link) {
-    return JournalFields{link.DeptText, link.VATText, link.CommaText, link.CardReference};
+JournalFields FieldsOf(const RequestFields& fields) {
+    return JournalFields{fields.DeptText, fields.VATText, fields.CommaText, fields.CardReference};
 }
 
-void Journal(TSerialExtended& link, RequestContext& context, ReceiptJournal& journal,
-             std::vector<JournalRecord> records) {
+void Journal(TSerialExtended& link, const RequestFields& fields, RequestContext& context,
+             ReceiptJournal& journal, std::vector<JournalRecord> records) {
     RequestContext::JournalSide& side = context.JournalSideOf(link.LogicalNb);
-    const JournalFields now = FieldsOf(link);
+    const JournalFields now = FieldsOf(fields);
     if (!(now == side.journalled)) {
         records.insert(records.begin(), FieldsRecord(now));
         side.journalled = now;
@@ -74,10 +74,10 @@ std::vector<std::string> SplitCrLf(const std::string& bytes) {
 
 }  // namespace
 
-void JournalRecords(TSerialExtended& link, RequestContext& context,
+void JournalRecords(TSerialExtended& link, const RequestFields& fields, RequestContext& context,
                     std::vector<JournalRecord> records) {
     if (ReceiptJournal* journal = context.Journal()) {
-        Journal(link, context, *journal, std::move(records));
+        Journal(link, fields, context, *journal, std::move(records));
     }
 }
 
@@ -86,31 +86,32 @@ std::uint64_t FileSizeOrZero(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
 }
 
-void JournalNewLine(TSerialExtended& link, RequestContext& context) {
+void JournalNewLine(TSerialExtended& link, const RequestFields& fields, RequestContext& context) {
     ReceiptJournal* journal = context.Journal();
     if (journal == nullptr) {
         return;
     }
     context.JournalSideOf(link.LogicalNb).resentClosing.reset();
     const std::vector<std::string> lines = link.PendingTranLines.Copy();
-    Journal(link, context, *journal, {SaleRecord(lines.back())});
+    Journal(link, fields, context, *journal, {SaleRecord(lines.back())});
 }
 
-void JournalVoid(TSerialExtended& link, RequestContext& context) {
+void JournalVoid(TSerialExtended& link, const RequestFields& fields, RequestContext& context) {
     ReceiptJournal* journal = context.Journal();
     if (journal == nullptr) {
         return;
     }
     context.JournalSideOf(link.LogicalNb).resentClosing.reset();
-    Journal(link, context, *journal, {VoidRecord()});
+    Journal(link, fields, context, *journal, {VoidRecord()});
 }
 
-void JournalFieldsIfChanged(TSerialExtended& link, RequestContext& context) {
+void JournalFieldsIfChanged(TSerialExtended& link, const RequestFields& fields,
+                            RequestContext& context) {
     ReceiptJournal* journal = context.Journal();
     if (journal == nullptr) {
         return;
     }
-    Journal(link, context, *journal, {});
+    Journal(link, fields, context, *journal, {});
 }
 
 void EndResendWindow(TSerialExtended& link, RequestContext& context) {
@@ -119,16 +120,18 @@ void EndResendWindow(TSerialExtended& link, RequestContext& context) {
     }
 }
 
-bool AwaitJournal(TSerialExtended& link, RequestContext& context) {
+bool AwaitJournal(TSerialExtended& link, RequestContext& context,
+                  std::optional<std::chrono::milliseconds> limit) {
     ReceiptJournal* journal = context.Journal();
     if (journal == nullptr) {
         return true;
     }
     const ReceiptJournal::Ticket ticket = context.JournalSideOf(link.LogicalNb).ticket;
+    const auto deadline = std::chrono::steady_clock::now() + limit.value_or(kWaitSlice);
     // While the journal cannot be written this register is not served: its worker waits here
     // and does not poll, so the register is told nothing more that could not be kept.
     while (!journal->WaitDurable(link.LogicalNb, ticket, kWaitSlice)) {
-        if (!link.Port.PortReady()) {
+        if (!link.Port.PortReady() || (limit && std::chrono::steady_clock::now() >= deadline)) {
             return false;
         }
     }
@@ -252,10 +255,11 @@ void RestoreFromJournal(ReceiptJournal::Loaded& loaded, const std::vector<TSeria
         for (const std::string& line : state.bonLines) {
             link->PendingBonLines.Append(line);
         }
-        link->DeptText = state.fields.deptText;
-        link->VATText = state.fields.vatText;
-        link->CommaText = state.fields.commaText;
-        link->CardReference = state.fields.cardReference;
+        RequestFields& fields = *context.FieldsOf(link->LogicalNb);
+        fields.DeptText = state.fields.deptText;
+        fields.VATText = state.fields.vatText;
+        fields.CommaText = state.fields.commaText;
+        fields.CardReference = state.fields.cardReference;
         RequestContext::JournalSide& side = context.JournalSideOf(link->LogicalNb);
         side.journalled = state.fields;
         if (!state.lastClosingFrame.empty()) {

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "journal/ReceiptJournal.h"
+#include "requests/RequestFields.h"
 
 namespace tallyport {
 
@@ -35,19 +37,26 @@ class TSerialExtended;
 // shell's thread before the workers start.
 
 // Journals `records` for the link's register, after its working fields when they changed.
-void JournalRecords(TSerialExtended& link, RequestContext& context,
+void JournalRecords(TSerialExtended& link, const RequestFields& fields, RequestContext& context,
                     std::vector<JournalRecord> records);
 // Journals the link's working fields (when they changed) and the last pending transaction
 // line, which a handler has just added.
-void JournalNewLine(TSerialExtended& link, RequestContext& context);
-void JournalVoid(TSerialExtended& link, RequestContext& context);
+void JournalNewLine(TSerialExtended& link, const RequestFields& fields, RequestContext& context);
+void JournalVoid(TSerialExtended& link, const RequestFields& fields, RequestContext& context);
 // Journals the working fields when they changed (the card reference).
-void JournalFieldsIfChanged(TSerialExtended& link, RequestContext& context);
+void JournalFieldsIfChanged(TSerialExtended& link, const RequestFields& fields,
+                            RequestContext& context);
 // The register sent something other than a closing: a closing frame after this is new.
 void EndResendWindow(TSerialExtended& link, RequestContext& context);
 // Waits until everything journalled for this register is on the disk. Call without LinkLock.
-// False when the port was closed meanwhile (the worker is being stopped).
-bool AwaitJournal(TSerialExtended& link, RequestContext& context);
+// False when the port was closed meanwhile (the worker is being stopped) or `limit` passed.
+bool AwaitJournal(TSerialExtended& link, RequestContext& context,
+                  std::optional<std::chrono::milliseconds> limit = std::nullopt);
+
+// How long a closing waits for the journal before it gives up and leaves the register without
+// its padded acknowledgement (it closes again): a late acknowledgement could cross the
+// register's repeat of the closing and have one receipt written twice.
+inline constexpr std::chrono::milliseconds kClosingJournalWait{1000};
 
 // Writes `bytes` to `path` as the restart's rule above says (no offset: at the end). Throws
 // RequestError when the file cannot be written; `notice` gets a text when the file had become

@@ -8,31 +8,32 @@
 
 namespace tallyport {
 
-bool CheckCard(TSerialExtended& link, const std::string& received, RequestContext& context) {
+bool CheckCard(TSerialExtended& link, RequestFields& fields, const std::string& received,
+               RequestContext& context) {
     EndResendWindow(link, context);
     LinkMessage message = SplitFrame(received);
-    link.CardReference = message.Field(4);
+    fields.CardReference = message.Field(4);
     auto amount = ParseDouble(message.Field(5), '.');
     if (!amount) {
         throw RequestError("'" + message.Field(5) + "' is not a valid card amount");
     }
     bool accepted = link.CardMin <= *amount && *amount <= link.CardMax;
     if (!accepted) {
-        link.CardReference.clear();
+        fields.CardReference.clear();
     }
-    JournalFieldsIfChanged(link, context);
+    JournalFieldsIfChanged(link, fields, context);
     if (!AwaitJournal(link, context)) {
         return false;
     }
     return link.SendReply(accepted ? "PLATA CARD;;;;;" : ".;;;;;");
 }
 
-bool VoidLastLine(TSerialExtended& link, RequestContext& context) {
+bool VoidLastLine(TSerialExtended& link, RequestFields& fields, RequestContext& context) {
     EndResendWindow(link, context);
     if (!link.PendingTranLines.RemoveLast()) {
         return false;
     }
-    JournalVoid(link, context);
+    JournalVoid(link, fields, context);
     AwaitJournal(link, context);
     return true;
 }

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "requests/RequestFields.h"
+
 namespace tallyport {
 
 class RequestContext;
@@ -12,10 +14,11 @@ class TSerialExtended;
 // included, else ".;;;;;" with the card reference emptied. True when the reply was sent.
 // Throws RequestError, sending nothing, when the amount is not a number. The reference is in
 // the journal before the reply goes out.
-bool CheckCard(TSerialExtended& link, const std::string& received, RequestContext& context);
+bool CheckCard(TSerialExtended& link, RequestFields& fields, const std::string& received,
+               RequestContext& context);
 
 // Handler of message types 'B' and 'F': removes the last pending transaction line; false when
 // there is none. The removal is in the journal before the register is polled again.
-bool VoidLastLine(TSerialExtended& link, RequestContext& context);
+bool VoidLastLine(TSerialExtended& link, RequestFields& fields, RequestContext& context);
 
 }  // namespace tallyport

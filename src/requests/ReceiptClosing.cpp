@@ -82,21 +82,22 @@ std::string FormatBonLine(const BonLineFields& f, const LocalTime& now) {
     return line;
 }
 
-bool RecordDiscount(TSerialExtended& link, const std::string& received, RequestContext& context) {
+bool RecordDiscount(TSerialExtended& link, RequestFields& fields, const std::string& received,
+                    RequestContext& context) {
     if (!link.RecDiscount) {
         return false;
     }
     LinkMessage message = SplitFrame(received);
-    link.PriceText = message.Field(5);
-    link.QuantityText = WithoutFirstPoint(message.Field(6));
-    link.ArticleCode = kDiscountCode;
-    auto value = ParseDouble(link.PriceText, '.');
-    auto rate = ParseDouble(link.QuantityText, '.');
+    fields.PriceText = message.Field(5);
+    fields.QuantityText = WithoutFirstPoint(message.Field(6));
+    fields.ArticleCode = kDiscountCode;
+    auto value = ParseDouble(fields.PriceText, '.');
+    auto rate = ParseDouble(fields.QuantityText, '.');
     double amount = value && rate ? *value * *rate / 10000.0 : 0.0;
-    link.PriceText = PadLeft(FormatGeneral(amount, '.'), 8, ' ');
-    link.ArticleName = kDiscountName;
-    RecordTranLine(link, context.Clock());
-    JournalNewLine(link, context);
+    fields.PriceText = PadLeft(FormatGeneral(amount, '.'), 8, ' ');
+    fields.ArticleName = kDiscountName;
+    RecordTranLine(link, fields, context.Clock());
+    JournalNewLine(link, fields, context);
     AwaitJournal(link, context);
     return true;
 }
@@ -112,8 +113,9 @@ struct PreparedClosing {
 
 // Reads every number of the closing and builds its closing line; a bad number throws
 // RequestError before anything changes. With RecAmount off the last closing key changes.
-PreparedClosing Prepare(TSerialExtended& link, const LinkMessage& message,
-                        const ReceiptNumbers& numbers, RequestContext& context) {
+PreparedClosing Prepare(TSerialExtended& link, const RequestFields& fields,
+                        const LinkMessage& message, const ReceiptNumbers& numbers,
+                        RequestContext& context) {
     const LocalTime now = context.Clock().Now();
     auto paymentCode = ParseInteger("0" + message.Field(kPaymentTypeField));
     if (!paymentCode) {
@@ -128,20 +130,20 @@ PreparedClosing Prepare(TSerialExtended& link, const LinkMessage& message,
     // that has looked up no article yet has no Comma: its amounts are written as received,
     // which keeps the closing (and the register) going and loses nothing.
     std::optional<int> scale;
-    if (!link.RecDecimals && !link.CommaText.empty()) {
-        auto comma = ParseInteger(link.CommaText);
+    if (!link.RecDecimals && !fields.CommaText.empty()) {
+        auto comma = ParseInteger(fields.CommaText);
         if (!comma) {
-            throw RequestError("'" + link.CommaText + "' is not a valid decimals code");
+            throw RequestError("'" + fields.CommaText + "' is not a valid decimals code");
         }
         scale = static_cast<int>(static_cast<unsigned>(*comma) - 1u);
     }
 
     PreparedClosing prepared;
-    BonLineFields fields;
-    fields.logicalNb = link.LogicalNb;
-    fields.numbers = numbers;
-    fields.paymentType = PaymentTypeField(*paymentCode);
-    fields.amountFlag = value1 < value2 ? "1" : "0";
+    BonLineFields bon;
+    bon.logicalNb = link.LogicalNb;
+    bon.numbers = numbers;
+    bon.paymentType = PaymentTypeField(*paymentCode);
+    bon.amountFlag = value1 < value2 ? "1" : "0";
     if (!link.RecAmount) {
         // A receipt paid by several means arrives as several closings: only the first of them
         // carries the first amount.
@@ -158,11 +160,11 @@ PreparedClosing Prepare(TSerialExtended& link, const LinkMessage& message,
         amount1 = FormatGeneral(value1 * factor, '.');
         amount2 = FormatGeneral(value2 * factor, '.');
     }
-    fields.amount1 = amount1;
-    fields.amount2 = amount2;
-    fields.commaText = link.CommaText;
-    fields.cardReference = link.CardReference;
-    prepared.bonLine = FormatBonLine(fields, now);
+    bon.amount1 = amount1;
+    bon.amount2 = amount2;
+    bon.commaText = fields.CommaText;
+    bon.cardReference = fields.CardReference;
+    prepared.bonLine = FormatBonLine(bon, now);
     return prepared;
 }
 
@@ -174,14 +176,15 @@ void ReplaceTranLines(TSerialExtended& link, const std::vector<std::string>& fil
 // A closing whose numbers cannot be read. The register takes the padded acknowledgement as
 // "recorded", so its frame is kept in the journal with the pending lines (which get the
 // receipt's numbers) and the user is told; then the handling ends with the error.
-bool CloseUnreadable(TSerialExtended& link, const std::string& received,
+bool CloseUnreadable(TSerialExtended& link, RequestFields& fields, const std::string& received,
                      const std::vector<std::string>& filled, const std::string& reason,
                      RequestContext& context, const std::string& paddedAck) {
     ReceiptJournal* journal = context.Journal();
     ReplaceTranLines(link, filled);
     if (journal != nullptr) {
-        JournalRecords(link, context, {ReplaceLinesRecord(filled), UnreadableRecord(received)});
-        if (!AwaitJournal(link, context)) {
+        JournalRecords(link, fields, context,
+                       {ReplaceLinesRecord(filled), UnreadableRecord(received)});
+        if (!AwaitJournal(link, context, kClosingJournalWait)) {
             return false;
         }
     }
@@ -201,7 +204,8 @@ bool CloseUnreadable(TSerialExtended& link, const std::string& received,
 
 }  // namespace
 
-bool CloseReceipt(TSerialExtended& link, const std::string& received, RequestContext& context) {
+bool CloseReceipt(TSerialExtended& link, RequestFields& fields, const std::string& received,
+                  RequestContext& context) {
     const std::string paddedAck = AddFillers(std::string(1, AckByte), 6, 10);
     ReceiptJournal* journal = context.Journal();
     if (journal != nullptr) {
@@ -230,12 +234,12 @@ bool CloseReceipt(TSerialExtended& link, const std::string& received, RequestCon
     std::optional<PreparedClosing> prepared;
     std::string unreadable;
     try {
-        prepared = Prepare(link, message, numbers, context);
+        prepared = Prepare(link, fields, message, numbers, context);
     } catch (const RequestError& e) {
         unreadable = e.what();
     }
     if (!prepared) {
-        return CloseUnreadable(link, received, filled, unreadable, context, paddedAck);
+        return CloseUnreadable(link, fields, received, filled, unreadable, context, paddedAck);
     }
 
     // The acknowledgement tells the register its receipt is recorded: the journal holds the
@@ -250,9 +254,9 @@ bool CloseReceipt(TSerialExtended& link, const std::string& received, RequestCon
         closing.bonLines.push_back(prepared->bonLine);
         closing.tranLines = filled;
         seq = closing.seq;
-        JournalRecords(link, context, {ClosingRecord(closing, prepared->key, received)});
-        if (!AwaitJournal(link, context)) {
-            JournalRecords(link, context, {SeqRecord('X', *seq)});
+        JournalRecords(link, fields, context, {ClosingRecord(closing, prepared->key, received)});
+        if (!AwaitJournal(link, context, kClosingJournalWait)) {
+            JournalRecords(link, fields, context, {SeqRecord('X', *seq)});
             if (prepared->key) {
                 context.RestoreLastClosingKey(*prepared->key, prepared->previousKey);
             }
@@ -263,7 +267,7 @@ bool CloseReceipt(TSerialExtended& link, const std::string& received, RequestCon
     if (!link.SendRaw(paddedAck)) {
         // The register closes again; the lines stay pending for that closing.
         if (seq) {
-            JournalRecords(link, context, {SeqRecord('X', *seq)});
+            JournalRecords(link, fields, context, {SeqRecord('X', *seq)});
         }
         if (prepared->key) {
             context.RestoreLastClosingKey(*prepared->key, prepared->previousKey);
@@ -273,11 +277,11 @@ bool CloseReceipt(TSerialExtended& link, const std::string& received, RequestCon
     context.CrashPoint("acknowledged, not appended");
     ReplaceTranLines(link, filled);
     link.PendingBonLines.Append(prepared->bonLine);
-    AppendOutputFiles(link, context, seq);
+    AppendOutputFiles(link, fields, context, seq);
     return true;
 }
 
-void AppendOutputFiles(TSerialExtended& link, RequestContext& context,
+void AppendOutputFiles(TSerialExtended& link, RequestFields& fields, RequestContext& context,
                        std::optional<std::uint64_t> journalSeq) {
     std::lock_guard<std::mutex> guard(context.OutputFilesMutex());
     if (journalSeq) {
@@ -287,7 +291,7 @@ void AppendOutputFiles(TSerialExtended& link, RequestContext& context,
         const std::uint64_t tranSize = link.ReceiptDetailFile == link.ReceiptMasterFile
                                            ? bonSize + CrLfLines(link.PendingBonLines.Copy()).size()
                                            : FileSizeOrZero(link.ReceiptDetailFile);
-        JournalRecords(link, context, {IntentRecord(*journalSeq, bonSize, tranSize)});
+        JournalRecords(link, fields, context, {IntentRecord(*journalSeq, bonSize, tranSize)});
         if (!AwaitJournal(link, context)) {
             throw RequestError("the journal cannot be written");  // the lines stay pending
         }
@@ -295,12 +299,12 @@ void AppendOutputFiles(TSerialExtended& link, RequestContext& context,
     }
     AppendPendingLines(link, link.PendingBonLines, link.ReceiptMasterFile);
     if (journalSeq) {
-        JournalRecords(link, context, {SeqRecord('B', *journalSeq)});
+        JournalRecords(link, fields, context, {SeqRecord('B', *journalSeq)});
         context.CrashPoint("receipt-closing file written");
     }
     AppendPendingLines(link, link.PendingTranLines, link.ReceiptDetailFile);
     if (journalSeq) {
-        JournalRecords(link, context, {SeqRecord('D', *journalSeq)});
+        JournalRecords(link, fields, context, {SeqRecord('D', *journalSeq)});
         context.CrashPoint("transaction file written");
     }
 }

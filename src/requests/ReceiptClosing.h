@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/LocalClock.h"
+#include "requests/RequestFields.h"
 #include "requests/TranRecord.h"
 
 namespace tallyport {
@@ -33,7 +34,8 @@ std::string FormatBonLine(const BonLineFields& fields, const LocalTime& now);
 // Handler of message type '2': records a discount or surcharge line with the code
 // 9999999999999 and the name "DISCOUNT (+/-)". False when discount lines are not recorded.
 // Throws RequestError, recording nothing, when the rate is not a number.
-bool RecordDiscount(TSerialExtended& link, const std::string& received, RequestContext& context);
+bool RecordDiscount(TSerialExtended& link, RequestFields& fields, const std::string& received,
+                    RequestContext& context);
 
 // Handler of message type '3': reads the closing, journals it (when the context has a journal),
 // sends the padded acknowledgement, fills the receipt's numbers into the pending lines, builds
@@ -43,7 +45,8 @@ bool RecordDiscount(TSerialExtended& link, const std::string& received, RequestC
 // frame is kept in the journal and the user told) and for a file that could not be written
 // (the lines that did not reach their file stay pending). Right after a restart, the closing
 // frame the journal held for this register is acknowledged again and not written twice.
-bool CloseReceipt(TSerialExtended& link, const std::string& received, RequestContext& context);
+bool CloseReceipt(TSerialExtended& link, RequestFields& fields, const std::string& received,
+                  RequestContext& context);
 
 // Appends the pending closing lines to the receipt-closing file, then the pending transaction
 // lines to the transaction file, under the context's output-files lock, and lets go of the
@@ -54,7 +57,7 @@ bool CloseReceipt(TSerialExtended& link, const std::string& received, RequestCon
 // lines never reach the back office before its closing line.
 // With `journalSeq` (the closing's number in the journal) the files' sizes are journalled before
 // the appends and each file's success after it.
-void AppendOutputFiles(TSerialExtended& link, RequestContext& context,
+void AppendOutputFiles(TSerialExtended& link, RequestFields& fields, RequestContext& context,
                        std::optional<std::uint64_t> journalSeq = std::nullopt);
 
 }  // namespace tallyport

@@ -47,4 +47,13 @@ RequestContext::JournalSide& RequestContext::JournalSideOf(int logicalNb) {
     return sides_[logicalNb];  // map entries stay where they are while others are added
 }
 
+std::shared_ptr<RequestFields> RequestContext::FieldsOf(int logicalNb) {
+    std::lock_guard<std::mutex> guard(journalMutex_);
+    std::shared_ptr<RequestFields>& fields = fields_[logicalNb];
+    if (!fields) {
+        fields = std::make_shared<RequestFields>();
+    }
+    return fields;
+}
+
 }  // namespace tallyport

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -9,6 +10,7 @@
 
 #include "base/LocalClock.h"
 #include "journal/ReceiptJournal.h"
+#include "requests/RequestFields.h"
 
 namespace tallyport {
 
@@ -56,6 +58,10 @@ public:
     };
     JournalSide& JournalSideOf(int logicalNb);
 
+    // The working fields of a register's handlers (made on first use; a restart fills them from
+    // the journal before the register's worker starts).
+    std::shared_ptr<RequestFields> FieldsOf(int logicalNb);
+
     // Tests stop the program at named points of a closing's commit.
     using CrashHook = std::function<void(std::string_view point)>;
     void SetCrashHook(CrashHook hook) { crashHook_ = std::move(hook); }
@@ -73,6 +79,7 @@ private:
     mutable std::mutex journalMutex_;
     ReceiptJournal* journal_ = nullptr;
     std::map<int, JournalSide> sides_;
+    std::map<int, std::shared_ptr<RequestFields>> fields_;
     CrashHook crashHook_;
 };
 

@@ -76,16 +76,16 @@ bool FillReceiptNumbers(std::string& line, const ReceiptNumbers& numbers) {
     return filled;
 }
 
-void RecordTranLine(TSerialExtended& link, const LocalClock& clock) {
+void RecordTranLine(TSerialExtended& link, RequestFields& fields, const LocalClock& clock) {
     LocalTime now = clock.Now();
-    auto quantity = ParseDouble(link.QuantityText, '.');
+    auto quantity = ParseDouble(fields.QuantityText, '.');
     if (!quantity) {
-        throw RequestError("'" + link.QuantityText + "' is not a valid quantity");
+        throw RequestError("'" + fields.QuantityText + "' is not a valid quantity");
     }
-    TranLineFields fields{link.LogicalNb, link.ArticleCode, link.PriceText, link.CommaText,
-                          *quantity,      link.ArticleName, link.DeptText,  link.VATText};
-    std::string line = FormatPendingTranLine(fields, now);
-    link.QuantityText = FormatGeneral(std::fabs(*quantity), '.');
+    TranLineFields values{link.LogicalNb, fields.ArticleCode, fields.PriceText, fields.CommaText,
+                          *quantity,      fields.ArticleName, fields.DeptText,  fields.VATText};
+    std::string line = FormatPendingTranLine(values, now);
+    fields.QuantityText = FormatGeneral(std::fabs(*quantity), '.');
     link.PendingTranLines.Append(std::move(line));
 }
 

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "base/LocalClock.h"
+#include "requests/RequestFields.h"
 
 namespace tallyport {
 
@@ -48,6 +49,6 @@ bool FillReceiptNumbers(std::string& line, const ReceiptNumbers& numbers);
 // Builds a line from the link's working fields and the clock, appends it to the link's pending
 // transaction lines and sets QuantityText to the general text of the quantity's absolute value.
 // Throws RequestError, appending nothing, when QuantityText is not a number.
-void RecordTranLine(TSerialExtended& link, const LocalClock& clock);
+void RecordTranLine(TSerialExtended& link, RequestFields& fields, const LocalClock& clock);
 
 }  // namespace tallyport

@@ -5,9 +5,9 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "ShellTestSupport.h"
 #include "app/CashRegDialog.h"
 #include "store/RegisterList.h"
+#include "support/ShellTestSupport.h"
 
 namespace tallyport {
 namespace {

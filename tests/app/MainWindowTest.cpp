@@ -21,15 +21,15 @@
 #include <QTimer>
 #include <thread>
 
-#include "ShellTestSupport.h"
 #include "app/CashRegDialog.h"
 #include "app/ConnectorImages.h"
-#include "app/ConsoleOutput.h"
 #include "app/FileFilter.h"
 #include "app/MainWindow.h"
 #include "app/TrayNotices.h"
-#include "store/AppSettings.h"
+#include "control/ConsoleOutput.h"
 #include "simulator/EcrSimulator.h"
+#include "store/AppSettings.h"
+#include "support/ShellTestSupport.h"
 
 namespace tallyport {
 namespace {

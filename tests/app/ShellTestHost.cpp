@@ -15,5 +15,6 @@ int main(int argc, char** argv) {
         link.PendingTranLines.Clear();
         return true;
     };
-    return tallyport::RunTallyport(argc, argv, handlers);
+    return tallyport::RunTallyport(argc, argv,
+                                   [handlers](tallyport::TSerialExtended&) { return handlers; });
 }

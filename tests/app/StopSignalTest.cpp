@@ -10,14 +10,14 @@
 #include <filesystem>
 #include <thread>
 
-#include "ShellTestSupport.h"
-#include "app/ConnectionControl.h"
-#include "app/ConsoleOutput.h"
-#include "app/SignalPipe.h"
 #include "app/StopSignalWatcher.h"
-#include "store/AppSettings.h"
+#include "control/ConnectionControl.h"
+#include "control/ConsoleOutput.h"
+#include "control/SignalPipe.h"
 #include "simulator/EcrSimulator.h"
+#include "store/AppSettings.h"
 #include "support/SettableClock.h"
+#include "support/ShellTestSupport.h"
 
 namespace tallyport {
 namespace {

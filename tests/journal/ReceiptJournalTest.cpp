@@ -45,7 +45,8 @@ public:
     bool Mounted() const { return mounted_; }
     std::string Error() const { return std::strerror(error_); }
     bool ReadOnly(bool on) {
-        return ::mount(nullptr, folder_.c_str(), nullptr, MS_REMOUNT | (on ? MS_RDONLY : 0UL),
+        return ::mount(nullptr, folder_.c_str(), nullptr,
+                       MS_REMOUNT | (on ? static_cast<unsigned long>(MS_RDONLY) : 0UL),
                        "size=64k") == 0;
     }
 

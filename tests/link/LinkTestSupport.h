@@ -33,9 +33,12 @@ inline SilentNotices& Notices() {
 }
 
 inline std::unique_ptr<TSerialThread> MakeWorker(const std::string& port, int logicalNb) {
-    auto worker =
-        std::make_unique<TSerialThread>(ThreadPriority::Lowest, nullptr, "Bon.txt", "Tran.txt", 0.0,
-                                        0.0, false, false, false, "27", Notices());
+    LinkOptions options;
+    options.CardMax = 0;
+    options.RecDiscount = false;
+    options.RecAmount = false;
+    options.ScalePrefix = "27";
+    auto worker = std::make_unique<TSerialThread>(ThreadPriority::Lowest, options, Notices());
     worker->Link().CommPort = port;
     worker->Link().LogicalNb = logicalNb;
     worker->Link().TranRate = 9600;

@@ -28,8 +28,8 @@ TEST_F(ArticleRequest, WorkedExampleRepliesAndRecordsTheSale) {
     EXPECT_EQ(result.response->text, ";PAINE;2.5;100.000;1;1;1;;;");
     EXPECT_TRUE(result.response->crcOk);
     EXPECT_EQ(reg.PendingTran(), std::vector<std::string>{PainePendingLine(3)});
-    EXPECT_EQ(reg.LinkField(&TSerialExtended::ArticleCode), "0000000000123");
-    EXPECT_EQ(reg.LinkField(&TSerialExtended::PriceText), "25");
+    EXPECT_EQ(reg.Field(&RequestFields::ArticleCode), "0000000000123");
+    EXPECT_EQ(reg.Field(&RequestFields::PriceText), "25");
     EXPECT_TRUE(notices_.Notices().empty());
 
     // Type 7 is the same request.

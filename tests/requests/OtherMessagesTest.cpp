@@ -46,11 +46,11 @@ TEST_F(OtherMessages, CardLimitsAreInclusive) {
         EXPECT_EQ(result.response->bytes,
                   sim::ExpectedReply(accepted ? "PLATA CARD;;;;;" : ".;;;;;"))
             << amount;
-        EXPECT_EQ(reg.LinkField(&TSerialExtended::CardReference), accepted ? "4111" : "") << amount;
+        EXPECT_EQ(reg.Field(&RequestFields::CardReference), accepted ? "4111" : "") << amount;
     }
     // Type 9 is the same check.
     EXPECT_EQ(ReplyText(Request(reg, CardBody("77", "5", '9'))), "PLATA CARD;;;;;");
-    EXPECT_EQ(reg.LinkField(&TSerialExtended::CardReference), "77");
+    EXPECT_EQ(reg.Field(&RequestFields::CardReference), "77");
 }
 
 TEST_F(OtherMessages, ConfiguredLimitsAreInclusiveToo) {
@@ -85,7 +85,7 @@ TEST_F(OtherMessages, CardAmountThatIsNoNumberIsNotAnswered) {
     auto result = Request(reg, CardBody("55", "12,5"));
     EXPECT_TRUE(result.acked);
     EXPECT_FALSE(result.response);
-    EXPECT_EQ(reg.LinkField(&TSerialExtended::CardReference), "55");
+    EXPECT_EQ(reg.Field(&RequestFields::CardReference), "55");
     EXPECT_EQ(ReplyText(Request(reg, CardBody("56", "12.5"))), "PLATA CARD;;;;;");
 }
 

@@ -67,17 +67,29 @@ SimulatedRegister& RequestTest::AddRegister(RegisterOptions options) {
     simOptions.logicalNb = options.logicalNb;
     simOptions.confirmation = options.confirmation;
     reg->sim = std::make_unique<sim::EcrSimulator>(simOptions);
-    reg->worker = std::make_unique<TSerialThread>(
-        ThreadPriority::Normal, holder_.get(),
-        options.bonFile.empty() ? BonPath() : options.bonFile,
-        options.tranFile.empty() ? TranPath() : options.tranFile, options.cardMin, options.cardMax,
-        options.recDiscount, options.recAmount, options.recDecimals, options.scalePrefix, notices_);
+    LinkOptions linkOptions;
+    linkOptions.PluHolder = holder_.get();
+    linkOptions.ReceiptMasterFile = options.bonFile.empty() ? BonPath() : options.bonFile;
+    linkOptions.ReceiptDetailFile = options.tranFile.empty() ? TranPath() : options.tranFile;
+    linkOptions.CardMin = options.cardMin;
+    linkOptions.CardMax = options.cardMax;
+    linkOptions.RecDiscount = options.recDiscount;
+    linkOptions.RecAmount = options.recAmount;
+    linkOptions.RecDecimals = options.recDecimals;
+    linkOptions.ScalePrefix = options.scalePrefix;
+    reg->worker = std::make_unique<TSerialThread>(ThreadPriority::Normal, linkOptions, notices_);
     TSerialExtended& link = reg->worker->Link();
     link.CommPort = reg->sim->PortName();
     link.LogicalNb = options.logicalNb;
     link.Fiscal = options.fiscal;
     link.TranRate = 9600;
-    link.SetHandlers(handlers_);
+    if (context_.Journal() != nullptr) {
+        reg->fields = context_.FieldsOf(options.logicalNb);  // where the journal restores them
+    }
+    link.SetHandlers(MakeRequestHandlers(context_, reg->fields));
+    if (options.beforeStart) {
+        options.beforeStart(link);
+    }
     EXPECT_TRUE(reg->worker->StartLink()) << link.Port.LastErrorText();
     registers_.push_back(std::move(reg));
     return *registers_.back();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -12,9 +13,9 @@
 #include "link/LinkLock.h"
 #include "link/SerialThread.h"
 #include "requests/RequestHandlers.h"
-#include "store/PluHolder.h"
 #include "simulator/EcrProtocol.h"
 #include "simulator/EcrSimulator.h"
+#include "store/PluHolder.h"
 #include "support/NoticeRecorder.h"
 #include "support/SettableClock.h"
 
@@ -39,19 +40,23 @@ struct RegisterOptions {
     std::string bonFile;   // empty: Bon.txt in the test's folder
     std::string tranFile;  // empty: Tran.txt in the test's folder
     sim::Confirmation confirmation{.enabled = true, .delayMs = 0};
+    // Runs on the link before its worker starts (a restart restores the journal's lines here).
+    std::function<void(TSerialExtended&)> beforeStart;
 };
 
 // A register on a pseudo-terminal and the link worker that serves it.
 struct SimulatedRegister {
     std::unique_ptr<sim::EcrSimulator> sim;
     std::unique_ptr<TSerialThread> worker;
+    std::shared_ptr<RequestFields> fields = std::make_shared<RequestFields>();
 
     TSerialExtended& Link() { return worker->Link(); }
-    // A working field of the link, read under LinkLock: the worker changes the fields on its own
-    // thread and takes the lock for its next poll, so the lock orders the read after the change.
-    std::string LinkField(std::string TSerialExtended::*field) {
+    // A working field of the register's handlers, read under LinkLock: the worker changes the
+    // fields on its own thread and takes the lock for its next poll, so the lock orders the read
+    // after the change.
+    std::string Field(std::string RequestFields::*field) {
         std::lock_guard<FairRecursiveMutex> guard(LinkLock);
-        return worker->Link().*field;
+        return (*fields).*field;
     }
     std::vector<std::string> PendingTran() const { return worker->Link().PendingTranLines.Copy(); }
     std::vector<std::string> PendingBon() const { return worker->Link().PendingBonLines.Copy(); }
@@ -105,7 +110,6 @@ protected:
     SettableClock clock_{kTestTime};
     NoticeRecorder notices_;
     RequestContext context_{clock_};
-    std::shared_ptr<const HandlerTable> handlers_ = MakeRequestHandlers(context_);
     std::unique_ptr<CsvTable> articles_ = MakeArticleTable();
     std::unique_ptr<TPluH> holder_;
     std::vector<std::unique_ptr<SimulatedRegister>> registers_;  // destroyed first

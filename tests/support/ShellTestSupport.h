@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/ShellView.h"
-#include "app/UserDialogs.h"
+#include "control/ShellView.h"
+#include "control/UserDialogs.h"
 #include "store/AppSettings.h"
 #include "support/NoticeRecorder.h"
 #include "support/TempFolder.h"

@@ -3,8 +3,8 @@
 #include <chrono>
 #include <thread>
 
-#include "ShellTestSupport.h"
-#include "app/ConnectionControl.h"
+#include "support/ShellTestSupport.h"
+#include "control/ConnectionControl.h"
 #include "requests/OutputFileNames.h"
 #include "store/AppSettings.h"
 #include "simulator/EcrSimulator.h"

@@ -1,4 +1,4 @@
-#include "app/ConsoleOutput.h"
+#include "control/ConsoleOutput.h"
 
 #include "base/FileIo.h"
 

@@ -3,9 +3,9 @@
 #include <mutex>
 #include <string>
 
-#include "app/UserDialogs.h"
 #include "base/LocalClock.h"
 #include "base/NoticeSink.h"
+#include "control/UserDialogs.h"
 
 namespace tallyport {
 

@@ -1,4 +1,4 @@
-#include "app/ConnectionControl.h"
+#include "control/ConnectionControl.h"
 
 #include <exception>
 #include <stdexcept>
@@ -23,7 +23,7 @@ bool MoveToRow(CsvTable& table, std::size_t index) {
 
 TConnectionControl::TConnectionControl(std::string configPath, ShellView& view,
                                        UserDialogs& dialogs, NoticeSink& trayIcon,
-                                       std::shared_ptr<const HandlerTable> handlers)
+                                       HandlerFactory handlers)
     : configPath_(std::move(configPath)),
       view_(view),
       dialogs_(dialogs),
@@ -133,20 +133,22 @@ std::unique_ptr<TSerialThread> TConnectionControl::BuildWorker(const RegisterEnt
     }
     const AppSettingsRecord& s = AppSettings;
     const int logicalNb = row.LogicalNb.value_or(0);
-    std::string masterFile = s.ReceiptMaster;
-    std::string detailFile = s.ReceiptDetail;
+    LinkOptions options;
+    options.PluHolder = pluHolder_.get();
+    options.ReceiptMasterFile = s.ReceiptMaster;
+    options.ReceiptDetailFile = s.ReceiptDetail;
     if (s.RecSepFiles) {
-        masterFile = PerRegisterFileName(s.ReceiptMaster, logicalNb);
-        detailFile = PerRegisterFileName(s.ReceiptDetail, logicalNb);
+        options.ReceiptMasterFile = PerRegisterFileName(s.ReceiptMaster, logicalNb);
+        options.ReceiptDetailFile = PerRegisterFileName(s.ReceiptDetail, logicalNb);
     }
-    auto worker = std::make_unique<TSerialThread>(
-        ThreadPriority::Lowest, pluHolder_.get(), std::move(masterFile), std::move(detailFile),
-        s.Min, s.Max, s.RecDiscount, s.RecAmount, s.RecDecimals, std::to_string(s.Prefix),
-        trayIcon_);
+    options.CardMin = s.Min;
+    options.CardMax = s.Max;
+    options.RecDiscount = s.RecDiscount;
+    options.RecAmount = s.RecAmount;
+    options.RecDecimals = s.RecDecimals;
+    options.ScalePrefix = std::to_string(s.Prefix);
+    auto worker = std::make_unique<TSerialThread>(ThreadPriority::Lowest, options, trayIcon_);
     TSerialExtended& link = worker->Link();
-    if (handlers_) {
-        link.SetHandlers(handlers_);
-    }
     link.LogicalNb = logicalNb;
     link.ModelType = row.ModelType;
     link.CommPort = row.CommPort;
@@ -155,6 +157,9 @@ std::unique_ptr<TSerialThread> TConnectionControl::BuildWorker(const RegisterEnt
     link.Parity = row.Parity.front();
     link.StopBits = row.StopBits.value_or(0);
     link.Fiscal = row.Fiscal;
+    if (handlers_) {
+        link.SetHandlers(handlers_(link));  // after LogicalNb: the table is the register's own
+    }
     return worker;
 }
 

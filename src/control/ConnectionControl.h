@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "app/ShellView.h"
-#include "app/UserDialogs.h"
 #include "base/NoticeSink.h"
+#include "control/ShellView.h"
+#include "control/UserDialogs.h"
 #include "journal/ReceiptJournal.h"
 #include "link/MessageHandlers.h"
 #include "link/SerialThread.h"
@@ -47,10 +47,10 @@ inline constexpr char kConfirmDelete[] = "Confirmati stergerea casei de marcat?"
 // successful StartLink and StopLink, and report to the user only through the NoticeSink.
 class TConnectionControl {
 public:
-    // Workers get `handlers` (may be null: every message type is accepted and dropped) and
-    // show their notices on `trayIcon`. Settings are written to `configPath`.
+    // Each worker gets its handler table from `handlers` (empty: every message type is accepted
+    // and dropped) and shows its notices on `trayIcon`. Settings are written to `configPath`.
     TConnectionControl(std::string configPath, ShellView& view, UserDialogs& dialogs,
-                       NoticeSink& trayIcon, std::shared_ptr<const HandlerTable> handlers);
+                       NoticeSink& trayIcon, HandlerFactory handlers);
     ~TConnectionControl();
     TConnectionControl(const TConnectionControl&) = delete;
     TConnectionControl& operator=(const TConnectionControl&) = delete;
@@ -138,7 +138,7 @@ private:
     ShellView& view_;
     UserDialogs& dialogs_;
     NoticeSink& trayIcon_;
-    std::shared_ptr<const HandlerTable> handlers_;
+    HandlerFactory handlers_;
     std::function<bool()> stopProbe_;
     RequestContext* context_ = nullptr;
     std::unique_ptr<ReceiptJournal> journal_;       // freed after the workers
