@@ -282,9 +282,19 @@ bool LookupUnderLinkLock(TSerialExtended& link, RequestFields& fields, const std
 
 bool LookupArticle(TSerialExtended& link, RequestFields& fields, const std::string& received,
                    RequestContext& context) {
-    const bool handled = LookupUnderLinkLock(link, fields, received, context);
-    // The sale is on the disk before this register is polled again, and other registers'
-    // turns never wait for the disk.
+    bool handled = false;
+    try {
+        handled = LookupUnderLinkLock(link, fields, received, context);
+    } catch (...) {
+        // The article's fields may have changed before the error: the journal hears of them.
+        JournalFieldsIfChanged(link, fields, context);
+        AwaitJournal(link, context);
+        throw;
+    }
+    // A found article's department, VAT group and decimals code are the link's from now on,
+    // confirmed or not; the journal has them (and the sale) before this register is polled
+    // again, and other registers' turns never wait for the disk.
+    JournalFieldsIfChanged(link, fields, context);
     AwaitJournal(link, context);
     return handled;
 }

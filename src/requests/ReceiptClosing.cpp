@@ -168,6 +168,23 @@ PreparedClosing Prepare(TSerialExtended& link, const RequestFields& fields,
     return prepared;
 }
 
+// The same closing message: every field but the second, which the registers do not fill with
+// anything the closing depends on (some number each transmission), and which the CRC bytes
+// after the body follow.
+bool SameClosing(const std::string& a, const std::string& b) {
+    const LinkMessage x = SplitFrame(a);
+    const LinkMessage y = SplitFrame(b);
+    if (x.FieldCount() != y.FieldCount()) {
+        return false;
+    }
+    for (std::size_t n = 1; n <= x.FieldCount(); ++n) {
+        if (n != 2 && x.Field(n) != y.Field(n)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void ReplaceTranLines(TSerialExtended& link, const std::vector<std::string>& filled) {
     // Only this worker changes its lists, so `filled` matches the list line for line.
     link.PendingTranLines.Update([&filled](std::vector<std::string>& lines) { lines = filled; });
@@ -210,7 +227,7 @@ bool CloseReceipt(TSerialExtended& link, RequestFields& fields, const std::strin
     ReceiptJournal* journal = context.Journal();
     if (journal != nullptr) {
         RequestContext::JournalSide& side = context.JournalSideOf(link.LogicalNb);
-        const bool resent = side.resentClosing && *side.resentClosing == received;
+        const bool resent = side.resentClosing && SameClosing(*side.resentClosing, received);
         side.resentClosing.reset();
         if (resent) {
             // The closing the journal held when the program started, sent again because the

@@ -44,7 +44,8 @@ bool RecordDiscount(TSerialExtended& link, RequestFields& fields, const std::str
 // field that must be a number and is not (acknowledged, nothing of that closing is written, its
 // frame is kept in the journal and the user told) and for a file that could not be written
 // (the lines that did not reach their file stay pending). Right after a restart, the closing
-// frame the journal held for this register is acknowledged again and not written twice.
+// the journal held for this register, sent again as the register's first message (the same
+// fields; the second may differ), is acknowledged again and not written twice.
 bool CloseReceipt(TSerialExtended& link, RequestFields& fields, const std::string& received,
                   RequestContext& context);
 

@@ -197,8 +197,11 @@ TEST_P(KilledInAClosing, TheReceiptIsWrittenExactlyOnce) {
     OpenJournal();
     auto& reg = StartRegister();
     if (point.beforeAck) {
-        // The register did not see its acknowledgement and closes again.
-        ExpectPaddedAck(Request(reg, kClose42));
+        // The register did not see its acknowledgement and closes again (numbering the
+        // transmission anew in the second field).
+        std::string again = kClose42;
+        again.replace(again.find(";X;"), 3, ";77;");
+        ExpectPaddedAck(Request(reg, again));
     }
     EXPECT_TRUE(reg.PendingTran().empty());
     EXPECT_TRUE(reg.PendingBon().empty());
@@ -278,6 +281,21 @@ private:
     bool mounted_ = false;
     int error_ = 0;
 };
+
+TEST_F(Journalled, AfterARestartADifferentClosingIsWritten) {
+    OpenJournal();
+    {
+        auto& reg = StartRegister();
+        Request(reg, ArticleRequestBody("123"));
+        ExpectPaddedAck(Request(reg, kClose42));
+    }
+    StopProgram();
+    OpenJournal();
+    auto& reg = StartRegister();
+    // The second payment of the same receipt: another amount, so another closing.
+    ExpectPaddedAck(Request(reg, ClosingBody("0", "1", "42", "12", "2.5", "6")));
+    EXPECT_EQ(ReadCrLfLines(BonPath()).size(), 2u);
+}
 
 TEST_F(Journalled, AJournalThatCannotBeWrittenGetsNoAcknowledgementAndTheUserIsTold) {
     SmallFileSystem fs(JournalFolder());

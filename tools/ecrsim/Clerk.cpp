@@ -218,24 +218,19 @@ void Clerk::CheckForRestart() {
 }
 
 void Clerk::ProgramMayHaveRestarted(const Span& span, const std::string& why) {
-    // A restarted program has lost what it held for this register: the lines sold so far may
-    // never reach the files, and it knows no article and no card reference.
-    for (PendingLine& line : pending_) {
-        line.optional = true;
+    // The program keeps what it was told in its journal before it polls the register again, so
+    // a restart loses only what an exchange it never finished told it (such lines are optional
+    // already); the lines, the fields and the last-closing key are otherwise kept exactly.
+    (void)span;
+    if (!lastArticleKept_) {
+        lastArticle_.reset();
     }
-    lastArticle_.reset();
-    if (!cardReferences_.empty() &&
-        std::find(cardReferences_.begin(), cardReferences_.end(), "") == cardReferences_.end()) {
-        cardReferences_.push_back("");
-    }
-    context_.journal.AddRestart(span);
     {
         std::lock_guard<std::mutex> guard(statsMutex_);
         ++stats_.possibleRestarts;
     }
     context_.printer.Note(ClockText() + " ECR" + std::to_string(logicalNb_) + " " + why +
-                          ": the program may have restarted" +
-                          (pending_.empty() ? "" : "; the open receipt's lines may be lost"));
+                          ": the program may have restarted");
 }
 
 // ---- one exchange ----
@@ -252,6 +247,23 @@ Clerk::Outcome Clerk::Exchange(const std::string& kind, const std::string& body,
     const auto result = simulator_->Exchange(
         sim::Answer::Frame(body), std::chrono::milliseconds(context_.options.answerTimeoutMs),
         std::chrono::milliseconds(context_.options.answerTimeoutMs));
+    // The program polls again only once it has kept what the exchange told it (its journal):
+    // until then a restart could lose it.
+    bool settled = result.nextPoll;
+    if (result.acked && !settled) {
+        const std::size_t answered = result.poll.offset;
+        settled = simulator_->WaitUntil(
+            [answered](const std::vector<sim::PcMessage>& messages) {
+                for (auto m = messages.rbegin(); m != messages.rend() && m->offset > answered;
+                     ++m) {
+                    if (m->kind == sim::PcKind::Poll) {
+                        return true;
+                    }
+                }
+                return false;
+            },
+            std::chrono::milliseconds(context_.options.answerTimeoutMs));
+    }
     out.span = Span::Between(start, Span::Now());
     lastGapCheck_ = std::max(lastGapCheck_, start.steadyFrom);
     const auto ms =
@@ -276,6 +288,7 @@ Clerk::Outcome Clerk::Exchange(const std::string& kind, const std::string& body,
     } else {
         back = "ACK";
         out.acked = true;
+        out.settled = settled;
         const auto& r = result.response;
         if (r && r->kind == sim::PcKind::Reply) {
             back += ", reply " + Printable(r->text);
@@ -382,9 +395,9 @@ void Clerk::ItemStep() {
     const ShopOptions& o = context_.options;
     ++receipt_->itemsTried;
     const int r = Percent();
-    if (!pending_.empty() && lastArticle_ && r < o.discountPercent) {
+    if (LastLine() != nullptr && lastArticle_ && r < o.discountPercent) {
         Discount();
-    } else if (!pending_.empty() && r < o.discountPercent + o.voidPercent) {
+    } else if (LastLine() != nullptr && r < o.discountPercent + o.voidPercent) {
         VoidLast();
     } else if (r >= 97) {
         OtherMessage();
@@ -475,6 +488,7 @@ bool Clerk::Sale(bool forceKnown) {
     // The program has found the article, whatever came of the reply: its decimals code,
     // department and VAT group are now the link's.
     lastArticle_ = answer.article;
+    lastArticleKept_ = out.settled;
     if (!out.accepted || !confirm) {
         std::lock_guard<std::mutex> guard(statsMutex_);
         stats_.unconfirmed += out.accepted ? 1 : 0;
@@ -486,6 +500,7 @@ bool Clerk::Sale(bool forceKnown) {
     line.span = out.span;
     line.span.wallTo += std::chrono::seconds(1);  // the line is dated after the confirmation
     line.value = answer.lineValue;
+    line.optional = !out.settled;  // killed before it was kept: the program never knew of it
     line.origin = "receipt " + std::to_string(receipt_->number) + ", code " + code;
     pending_.push_back(line);
     receipt_->total += answer.lineValue;
@@ -496,7 +511,8 @@ bool Clerk::Sale(bool forceKnown) {
 
 void Clerk::Discount() {
     static const char* const kRates[] = {"-5.00", "-10.00", "-15.00", "-20.00", "5.00"};
-    const std::string value = Amount(pending_.back().value > 0 ? pending_.back().value : 1.0);
+    const PendingLine* last = LastLine();
+    const std::string value = Amount(last != nullptr && last->value > 0 ? last->value : 1.0);
     const std::string rate = kRates[random_() % std::size(kRates)];
     const Outcome out =
         Exchange("discount", Body('2', {"", value, rate}), Expect::Nothing, "", true);
@@ -509,6 +525,7 @@ void Clerk::Discount() {
     line.fields.logicalNb = logicalNb_;
     line.span = out.span;
     line.value = answer.value;
+    line.optional = !out.settled;
     line.origin = "receipt " + std::to_string(receipt_->number) + ", discount " + rate + "%";
     pending_.push_back(line);
     receipt_->total += answer.value;
@@ -519,13 +536,29 @@ void Clerk::Discount() {
 void Clerk::VoidLast() {
     const Outcome out =
         Exchange("void", Body(Percent() < 50 ? 'B' : 'F', {}), Expect::Nothing, "", true);
-    if (!out.accepted || pending_.empty()) {
+    PendingLine* last = LastLine();
+    if (!out.accepted || last == nullptr) {
         return;
     }
-    receipt_->total -= pending_.back().value;
-    pending_.pop_back();
+    receipt_->total -= last->value;
+    if (out.settled) {
+        pending_.erase(pending_.begin() + (last - pending_.data()));
+    } else {
+        // A restart may have lost the void: the line may still be written.
+        last->maybeVoided = true;
+        last->optional = true;
+    }
     std::lock_guard<std::mutex> guard(statsMutex_);
     ++stats_.voids;
+}
+
+Clerk::PendingLine* Clerk::LastLine() {
+    for (auto it = pending_.rbegin(); it != pending_.rend(); ++it) {
+        if (!it->maybeVoided) {
+            return &*it;
+        }
+    }
+    return nullptr;
 }
 
 void Clerk::OtherMessage() {
@@ -554,9 +587,15 @@ bool Clerk::CardCheck(const std::string& amount) {
     }
     // Acknowledged: the program has taken (or cleared) the reference, whatever its reply; one
     // that went silent after it may have restarted and forgotten it.
+    std::vector<std::string> before = cardReferences_;
     cardReferences_ = {accept ? reference : std::string()};
-    if (out.lost && accept) {
-        cardReferences_.push_back("");
+    if (!out.settled) {
+        // Killed before the program kept it: the reference before it may be the one restored.
+        if (before.empty()) {
+            cardReferences_.clear();  // any
+        } else {
+            cardReferences_.insert(cardReferences_.end(), before.begin(), before.end());
+        }
     }
     std::lock_guard<std::mutex> guard(statsMutex_);
     (accept ? stats_.cardAccepted : stats_.cardRefused) += 1;
