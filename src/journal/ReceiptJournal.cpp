@@ -180,6 +180,9 @@ ReceiptJournal::Ticket ReceiptJournal::Append(int logicalNb, std::vector<Journal
 bool ReceiptJournal::WaitDurable(int logicalNb, Ticket ticket, std::chrono::milliseconds wait) {
     std::unique_lock<std::mutex> lock(mutex_);
     return written_.wait_for(lock, wait, [&] {
+        if (ticket == 0) {
+            return true;  // nothing appended yet
+        }
         auto it = durable_.find(logicalNb);
         return it != durable_.end() && it->second >= ticket;
     });

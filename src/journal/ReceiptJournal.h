@@ -66,8 +66,8 @@ public:
 
     using Ticket = std::uint64_t;
     Ticket Append(int logicalNb, std::vector<JournalRecord> records);
-    // True when everything `logicalNb` appended up to `ticket` is on the disk; waits at most
-    // `wait` for it.
+    // True when everything `logicalNb` appended up to `ticket` is on the disk (always for the
+    // ticket 0: nothing appended); waits at most `wait` for it.
     bool WaitDurable(int logicalNb, Ticket ticket, std::chrono::milliseconds wait);
     // True while a register's file cannot be written.
     bool Failing(int logicalNb) const;

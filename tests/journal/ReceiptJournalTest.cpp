@@ -68,6 +68,8 @@ TEST_F(JournalWriter, WhatIsReportedDurableIsReadBack) {
     {
         ReceiptJournal journal(Folder(), notices_);
         EXPECT_TRUE(journal.Load().registers.empty());
+        // A register that has appended nothing waits for nothing.
+        EXPECT_TRUE(journal.WaitDurable(9, 0, 0ms));
         journal.Append(3, {FieldsRecord({"01", "1", "3", ""}), SaleRecord("a")});
         const auto ticket = journal.Append(3, {SaleRecord("b"), VoidRecord(), SaleRecord("c")});
         journal.Append(12, {SaleRecord("x")});

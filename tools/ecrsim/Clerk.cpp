@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <iostream>
 #include <thread>
 
@@ -222,9 +223,6 @@ void Clerk::ProgramMayHaveRestarted(const Span& span, const std::string& why) {
     // a restart loses only what an exchange it never finished told it (such lines are optional
     // already); the lines, the fields and the last-closing key are otherwise kept exactly.
     (void)span;
-    if (!lastArticleKept_) {
-        lastArticle_.reset();
-    }
     {
         std::lock_guard<std::mutex> guard(statsMutex_);
         ++stats_.possibleRestarts;
@@ -249,22 +247,29 @@ Clerk::Outcome Clerk::Exchange(const std::string& kind, const std::string& body,
         std::chrono::milliseconds(context_.options.answerTimeoutMs));
     // The program polls again only once it has kept what the exchange told it (its journal):
     // until then a restart could lose it.
-    bool settled = result.nextPoll;
-    if (result.acked && !settled) {
+    bool settled = false;
+    if (result.acked) {
         const std::size_t answered = result.poll.offset;
+        sim::Clock::time_point nextPoll{};
         settled = simulator_->WaitUntil(
-            [answered](const std::vector<sim::PcMessage>& messages) {
+            [answered, &nextPoll](const std::vector<sim::PcMessage>& messages) {
                 for (auto m = messages.rbegin(); m != messages.rend() && m->offset > answered;
                      ++m) {
                     if (m->kind == sim::PcKind::Poll) {
+                        nextPoll = m->first;
                         return true;
                     }
                 }
                 return false;
             },
             std::chrono::milliseconds(context_.options.answerTimeoutMs));
+        // A poll from a program started after a kill does not tell that the killed one kept it.
+        settled = settled && !KilledBetween(start.steadyFrom, nextPoll);
     }
     out.span = Span::Between(start, Span::Now());
+    // A poll by a program started after a kill is no answer of the one the exchange began with:
+    // what that one left undone was cut off, not done wrong.
+    const bool polledAgain = result.nextPoll && !KilledBetween(start.steadyFrom, out.span.steadyTo);
     lastGapCheck_ = std::max(lastGapCheck_, start.steadyFrom);
     const auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(out.span.steadyTo - start.steadyFrom)
@@ -279,8 +284,8 @@ Clerk::Outcome Clerk::Exchange(const std::string& kind, const std::string& body,
     if (!result.sent) {
         back = "not polled";
     } else if (!result.acked) {
-        back = result.nextPoll ? "no ACK, polled again" : "no ACK, then silence";
-        if (result.nextPoll) {
+        back = polledAgain ? "no ACK, polled again" : "no ACK, then silence";
+        if (polledAgain) {
             problem = "the frame was not acknowledged";
         } else {
             out.lost = true;
@@ -311,14 +316,14 @@ Clerk::Outcome Clerk::Exchange(const std::string& kind, const std::string& body,
         const bool gotReply = r && r->kind == sim::PcKind::Reply;
         const bool gotPadded = r && r->kind == sim::PcKind::PaddedAck;
         if (expect == Expect::Reply && !gotReply) {
-            if (result.nextPoll) {
+            if (polledAgain) {
                 problem = "no reply (expected " + expectedReply + ")";
             } else {
                 out.lost = true;
                 back += ", then silence";
             }
         } else if (expect == Expect::PaddedAck && !gotPadded) {
-            if (result.nextPoll) {
+            if (polledAgain) {
                 problem = "no padded acknowledgement";
             } else {
                 out.lost = true;
@@ -488,7 +493,11 @@ bool Clerk::Sale(bool forceKnown) {
     // The program has found the article, whatever came of the reply: its decimals code,
     // department and VAT group are now the link's.
     lastArticle_ = answer.article;
-    lastArticleKept_ = out.settled;
+    if (!out.settled) {
+        // The program may have died before it kept the article's fields: the next closing
+        // needs a sale first, which makes them known again.
+        lastArticle_.reset();
+    }
     if (!out.accepted || !confirm) {
         std::lock_guard<std::mutex> guard(statsMutex_);
         stats_.unconfirmed += out.accepted ? 1 : 0;
@@ -550,6 +559,21 @@ void Clerk::VoidLast() {
     }
     std::lock_guard<std::mutex> guard(statsMutex_);
     ++stats_.voids;
+}
+
+bool Clerk::KilledBetween(sim::Clock::time_point from, sim::Clock::time_point to) const {
+    if (context_.options.killsFile.empty()) {
+        return false;
+    }
+    std::ifstream in(context_.options.killsFile);
+    long long ns = 0;
+    while (in >> ns) {
+        const sim::Clock::time_point kill{std::chrono::nanoseconds(ns)};
+        if (from <= kill && kill <= to) {
+            return true;
+        }
+    }
+    return false;
 }
 
 Clerk::PendingLine* Clerk::LastLine() {

@@ -159,9 +159,9 @@ private:
 
     // Model of what the program holds for this register.
     std::vector<PendingLine> pending_;
-    std::optional<LastArticle> lastArticle_;   // unknown after a restart that may have lost it
-    bool lastArticleKept_ = true;              // the program polled again after looking it up
-    PendingLine* LastLine();                   // the last line not perhaps voided, or null
+    std::optional<LastArticle> lastArticle_;  // unknown after a restart that may have lost it
+    PendingLine* LastLine();                  // the last line not perhaps voided, or null
+    bool KilledBetween(sim::Clock::time_point from, sim::Clock::time_point to) const;
     std::vector<std::string> cardReferences_;  // the possible ones; empty: any
 
     std::optional<Receipt> receipt_;
