@@ -6,6 +6,7 @@
 #include <QPixmap>
 
 #include "app/ConnectorImages.h"
+#include "base/BuildInfo.h"
 
 namespace tallyport {
 namespace {
@@ -52,7 +53,7 @@ AuthorPage::AuthorPage(QWidget* parent) : QWidget(parent) {
     auto* link = new QLabel(this);
     link->setPixmap(ConnectorImage(kImageConnected, 48));
 
-    auto* name = new QLabel(QStringLiteral("Tallyport versiunea 3.3.0"), this);
+    auto* name = new QLabel(QString::fromLatin1(build_info::kProgramCaption), this);
     QFont bold = name->font();
     bold.setBold(true);
     bold.setPointSizeF(bold.pointSizeF() * 1.3);

@@ -30,6 +30,7 @@
 #include "app/ConnectorImages.h"
 #include "app/RegisterGridModel.h"
 #include "app/TrayNotices.h"
+#include "base/BuildInfo.h"
 #include "base/DecimalSeparator.h"
 #include "base/NumberText.h"
 
@@ -73,7 +74,7 @@ TfMain::TfMain(std::string configPath, UserDialogs& dialogs, ConsoleLog& log,
       programDir_(std::move(programDir)),
       openUrl_([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
     setObjectName(QStringLiteral("fMain"));
-    setWindowTitle(QStringLiteral("Tallyport versiunea 3.3.0"));
+    setWindowTitle(QString::fromLatin1(build_info::kProgramCaption));
     setWindowIcon(ConnectorIcon(kImageConnected));
     BuildActions();
     BuildTray();

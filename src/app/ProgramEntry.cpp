@@ -8,6 +8,7 @@
 #include "app/MainWindow.h"
 #include "app/QtDialogs.h"
 #include "app/StopSignalWatcher.h"
+#include "base/BuildInfo.h"
 #include "control/ConnectionControl.h"
 #include "control/ConsoleOutput.h"
 #include "store/AppSettings.h"
@@ -66,7 +67,8 @@ int RunHeadless(int argc, char** argv, HandlerFactory handlers, RequestContext* 
     TConnectionControl control(configPath, view, dialogs, notices, std::move(handlers));
     stopSignals.Attach(control, [] { QCoreApplication::quit(); });
     control.UseRequestContext(context);
-    log.Line("Tallyport versiunea 3.3.0 porneste fara fereastra; configurare: " + configPath);
+    log.Line(std::string(build_info::kProgramCaption) +
+             " porneste fara fereastra; configurare: " + configPath);
     const auto started = control.TrayStartup();
     if (started != TConnectionControl::StartupResult::Running) {
         log.Line("Tallyport se opreste.");

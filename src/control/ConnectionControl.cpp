@@ -157,8 +157,9 @@ std::unique_ptr<TSerialThread> TConnectionControl::BuildWorker(const RegisterEnt
     link.Parity = row.Parity.front();
     link.StopBits = row.StopBits.value_or(0);
     link.Fiscal = row.Fiscal;
+    // Last: the handlers are made for a register whose settings are known.
     if (handlers_) {
-        link.SetHandlers(handlers_(link));  // after LogicalNb: the table is the register's own
+        link.SetHandlers(handlers_(link));
     }
     return worker;
 }
@@ -209,28 +210,46 @@ int TConnectionControl::StartECRThreads() {
 bool TConnectionControl::AnyReceiptOpen() const {
     for (std::size_t i = 0; i < threads_.size(); ++i) {
         const TSerialExtended& link = threads_[i]->Link();
-        if (started_[i] &&
-            (link.PendingTranLines.Count() > 0 || link.PendingBonLines.Count() > 0)) {
+        // A closing line whose append failed is a receipt the register believes recorded.
+        if (started_[i] && (!link.PendingTranLines.Empty() || !link.PendingBonLines.Empty())) {
             return true;
         }
     }
     return false;
 }
 
+void TConnectionControl::RefuseStop(Refusal refusal) {
+    if (refusal == Refusal::MessageBox) {
+        dialogs_.ShowMessage(MessageKind::Error, shell_text::kReceiptsOpen);
+    } else {
+        dialogs_.Log(shell_text::kReceiptsOpen);
+    }
+}
+
 bool TConnectionControl::StopECRThreads(Refusal refusal) {
     if (AnyReceiptOpen()) {
-        if (refusal == Refusal::MessageBox) {
-            dialogs_.ShowMessage(MessageKind::Error, shell_text::kReceiptsOpen);
-        } else {
-            dialogs_.Log(shell_text::kReceiptsOpen);
-        }
+        RefuseStop(refusal);
         return true;
     }
+    // The workers stop one after the other; a register later in the list may open a receipt
+    // while the earlier ones are being stopped. So the check is made again once all have
+    // stopped, and a receipt found then makes the stopped workers serve again.
+    std::vector<std::size_t> stopped;
     for (std::size_t i = 0; i < threads_.size(); ++i) {
         if (started_[i]) {
             threads_[i]->StopLink();
-            started_[i] = false;
+            stopped.push_back(i);
         }
+    }
+    if (AnyReceiptOpen()) {
+        for (std::size_t i : stopped) {
+            started_[i] = threads_[i]->StartLink();
+        }
+        RefuseStop(refusal);
+        return true;
+    }
+    for (std::size_t i : stopped) {
+        started_[i] = false;
     }
     return false;
 }

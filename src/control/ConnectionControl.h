@@ -114,8 +114,8 @@ public:
 
     bool Loading() const { return loading_; }
     bool Ended() const { return phase_ == Phase::Ended; }
-    // True when a started worker holds lines of an open receipt (transaction lines, or closing
-    // lines not yet in their file).
+    // True when a started worker holds lines of an open receipt: transaction lines, or a
+    // closing line that has not reached its file yet.
     bool AnyReceiptOpen() const;
 
     CsvTable& RegisterList() { return *registerList_; }
@@ -129,6 +129,7 @@ private:
     enum class Phase { Created, Starting, Running, Ended };
 
     std::unique_ptr<TSerialThread> BuildWorker(const RegisterEntry& row) const;
+    void RefuseStop(Refusal refusal);
     bool StopRequested();
     void OpenJournal();
     void FreeJournal();

@@ -1,5 +1,6 @@
 #include "link/SerialExtended.h"
 
+#include <chrono>
 #include <mutex>
 
 #include "base/TickCount.h"
@@ -7,13 +8,14 @@
 #include "link/LinkLock.h"
 #include "link/LinkProtocol.h"
 #include "link/LinkTrace.h"
+#include "serial/LineTime.h"
 
 namespace tallyport {
 
 namespace {
 
 // Every send goes only into an empty output queue (a 0 ms check), so the link never blocks on a
-// busy transmitter. True when all bytes were handed to the port.
+// busy transmitter. True when all bytes have left the port (the write waits for that).
 bool WriteIntoEmptyQueue(TBlockSerial& port, std::string_view bytes) {
     if (!port.WaitOutputDrained(0)) {
         return false;
@@ -27,6 +29,12 @@ bool PortGone(const TBlockSerial& port) {
 }
 
 }  // namespace
+
+int LinkWriteTimeoutMs(const PortSettings& line) {
+    const auto onWire = std::chrono::ceil<std::chrono::milliseconds>(
+        WireTime(line, static_cast<std::size_t>(LongestLinkWrite)));
+    return static_cast<int>(onWire.count()) + WriteTimeoutMargin;
+}
 
 TSerialExtended::TSerialExtended(const LinkOptions& options, NoticeSink& trayIcon)
     : RecDiscount(options.RecDiscount),
@@ -64,7 +72,13 @@ bool TSerialExtended::OpenLink() {
     settings.ByteSize = static_cast<std::uint8_t>(DataBits);
     settings.Parity = PortParity::None;  // the stop bits stay as the port had them
     Port.ApplyPortState();
-    return Port.LastErrorCode() == kSerialOk;
+    if (Port.LastErrorCode() != kSerialOk) {
+        return false;
+    }
+    // Every other register waits while this one writes: a write that cannot finish must give up
+    // after about a second, not after the port's default 30 s.
+    Port.SetIoTimeout(LinkWriteTimeoutMs(settings));
+    return true;
 }
 
 bool TSerialExtended::PollRegister() {
@@ -78,6 +92,7 @@ bool TSerialExtended::PollRegister() {
 
 std::string TSerialExtended::ReceiveFrame() {
     // The deadline runs from before the lock: time spent waiting for another register counts.
+    // (The worker's cycle already holds the lock for the register's whole turn.)
     const std::uint32_t t0 = TickCountMs();
     std::lock_guard<FairRecursiveMutex> guard(LinkLock);
     if (!Port.HasInput(ByteTimeout) || static_cast<char>(Port.ReadByte(ByteTimeout)) != StartByte) {
@@ -115,6 +130,14 @@ void TSerialExtended::ParseHeader(std::string_view received) {
     MessageType = message.MessageType();
 }
 
+bool TSerialExtended::RunsInTurn(std::string_view messageType) const {
+    if (messageType.empty() || !handlers_) {
+        return false;
+    }
+    return (*handlers_)[static_cast<unsigned char>(messageType.front())].Turn ==
+           HandlerTurn::InTurn;
+}
+
 bool TSerialExtended::DispatchMessage(std::string_view messageType, const std::string& received) {
     if (messageType.empty() || !handlers_) {
         return false;
@@ -123,7 +146,7 @@ bool TSerialExtended::DispatchMessage(std::string_view messageType, const std::s
     if (key == '0' || key == '4') {
         return false;  // types the registers send that need no handling
     }
-    const MessageHandler& handler = (*handlers_)[key];
+    const MessageHandler& handler = (*handlers_)[key].Run;
     if (!handler) {
         return false;
     }

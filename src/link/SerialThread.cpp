@@ -64,10 +64,13 @@ void TSerialThread::Loop::Run() {
         try {
             if (!link.Port.PortReady() || link.Port.PortLost()) {
                 Recover();
-            } else if (!Cycle()) {
-                // Nothing was sent, so nothing paced this cycle: wait one ByteTimeout rather
-                // than spin on a busy output queue.
-                Pause(CyclePace);
+            } else {
+                link.BeforeCycle();
+                if (!StopRequested() && !Cycle()) {
+                    // Nothing was sent, so nothing paced this cycle: wait one ByteTimeout
+                    // rather than spin on a busy output queue.
+                    Pause(CyclePace);
+                }
             }
         } catch (...) {
             Pause(CyclePace);  // out of memory or the like: keep serving once it passes
@@ -78,7 +81,15 @@ void TSerialThread::Loop::Run() {
 
 // One service cycle: poll, receive at most one frame, acknowledge and dispatch it. False when
 // the poll could not be sent.
+//
+// The cycle is the register's turn on the link: it holds LinkLock from the poll through the
+// reception and the acknowledgement, and for the handlers that answer the register (article
+// requests: lookup, reply, confirmation) through the handler too. Handing the lock on in the
+// middle would make this register wait through every other register's turn while its frame or
+// its customer waits. The other handlers run after the turn: their file appends and syncs
+// must never hold up the other registers. The lock is FIFO, so turns go round in order.
 bool TSerialThread::Loop::Cycle() {
+    std::unique_lock<FairRecursiveMutex> turn(LinkLock);
     if (!link.PollRegister()) {
         return false;
     }
@@ -99,6 +110,9 @@ bool TSerialThread::Loop::Cycle() {
     link.SendRaw(std::string_view(&AckByte, 1));
     link.ParseHeader(received);
     const std::string messageType = link.MessageType;
+    if (!link.RunsInTurn(messageType)) {
+        turn.unlock();
+    }
     try {
         link.DispatchMessage(messageType, received);
     } catch (...) {

@@ -288,14 +288,12 @@ bool LookupArticle(TSerialExtended& link, RequestFields& fields, const std::stri
     } catch (...) {
         // The article's fields may have changed before the error: the journal hears of them.
         JournalFieldsIfChanged(link, fields, context);
-        AwaitJournal(link, context);
         throw;
     }
     // A found article's department, VAT group and decimals code are the link's from now on,
-    // confirmed or not; the journal has them (and the sale) before this register is polled
-    // again, and other registers' turns never wait for the disk.
+    // confirmed or not. Queued only: this runs in the register's turn, and the worker waits for
+    // the journal before its next poll, after the turn (WaitForJournalBeforeEachPoll).
     JournalFieldsIfChanged(link, fields, context);
-    AwaitJournal(link, context);
     return handled;
 }
 

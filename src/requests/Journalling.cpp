@@ -138,6 +138,12 @@ bool AwaitJournal(TSerialExtended& link, RequestContext& context,
     return true;
 }
 
+void WaitForJournalBeforeEachPoll(TSerialExtended& link, RequestContext& context) {
+    TSerialExtended* served = &link;
+    RequestContext* shared = &context;
+    link.SetBeforeCycle([served, shared] { AwaitJournal(*served, *shared); });
+}
+
 std::string CrLfLines(const std::vector<std::string>& lines) {
     std::string bytes;
     for (const std::string& line : lines) {

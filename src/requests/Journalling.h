@@ -58,6 +58,10 @@ bool AwaitJournal(TSerialExtended& link, RequestContext& context,
 // register's repeat of the closing and have one receipt written twice.
 inline constexpr std::chrono::milliseconds kClosingJournalWait{1000};
 
+// Makes the link's worker wait, before each poll and without LinkLock, until the journal holds
+// what its register was told (TSerialExtended::SetBeforeCycle).
+void WaitForJournalBeforeEachPoll(TSerialExtended& link, RequestContext& context);
+
 // Writes `bytes` to `path` as the restart's rule above says (no offset: at the end). Throws
 // RequestError when the file cannot be written; `notice` gets a text when the file had become
 // shorter than the recorded size (someone cut it: the lines may now be there twice).

@@ -79,6 +79,12 @@ public:
     virtual std::optional<int> OutputQueueCount(std::intptr_t handle) = 0;
     // Current counters, or nullopt when the driver keeps none.
     virtual std::optional<LineErrorCounters> LineErrors(std::intptr_t handle) = 0;
+    // Told of the bytes each write handed to the driver, before the write waits for them to
+    // leave, so that a fake driver can model its output queue. The terminal driver needs it not.
+    virtual void BytesQueued(std::intptr_t handle, int count) {
+        (void)handle;
+        (void)count;
+    }
 };
 
 // Which way bytes went on the line, for the trace hook.
@@ -115,6 +121,15 @@ public:
     void ApplyPortState();
     PortSettings& PortState();
 
+    // A write completes when its bytes have left, as a port write does where it completes only
+    // once the port has taken them: the driver's output queue has drained, and no earlier than
+    // the write's start plus the bytes' time on the wire at the line's current settings (a
+    // pseudo-terminal, or an adapter that still sends from its own FIFO, reports an empty queue
+    // at once). A wait for the other side's answer that follows therefore starts when the last
+    // byte is on the wire. IoTimeout bounds the whole write; a queue that has not drained by
+    // then is discarded and the write fails with 9997, giving the bytes that did leave. So does
+    // a write whose bytes cannot be on the wire within IoTimeout at the line's rate. Gives the
+    // number of bytes written.
     int WriteText(std::string_view bytes);
     int WriteBytes(const void* buffer, int count);
     int ReadBytes(void* buffer, int count);
@@ -125,6 +140,8 @@ public:
     int OutputCount();
     bool WaitForInput(int waitMs);
     bool HasInput(int waitMs);
+    // True once the driver's output queue is empty, within `waitMs` (0: look once). It does
+    // not pace by the wire time: a write already has.
     bool WaitOutputDrained(int waitMs);
     void DiscardAll();
     void SetDtr(bool on);
@@ -144,6 +161,7 @@ public:
     bool PortReady() const;
 
     int InQueueSize() const;
+    // Limit in ms on one read or write, the drain of a write included (30000 until set).
     int IoTimeout() const;
     void SetIoTimeout(int ms);
 

@@ -21,6 +21,7 @@
 #include "base/UniqueFd.h"
 #include "serial/BlockSerial.h"
 #include "serial/LineRate.h"
+#include "serial/LineTime.h"
 #include "serial/PortName.h"
 #include "serial/SerialErrors.h"
 #include "serial/TermiosSettings.h"
@@ -169,6 +170,9 @@ struct TBlockSerial::Impl {
     std::string deviceName;
     PendingBytes pending;
     PortSettings settings;
+    // The settings the line runs at now (read at open, then as loaded or applied): they pace
+    // the writes, whatever PortState holds meanwhile.
+    PortSettings line;
     termios record{};  // the record LoadPortState read; ApplyPortState writes on top of it
     bool recordLoaded = false;
     std::unique_ptr<LineStatusProbe> probe;
@@ -218,9 +222,15 @@ struct TBlockSerial::Impl {
     // write call) until all have moved, the I/O timeout passes (9997) or the port closes or goes
     // away; `done` counts what moved. `events` is what the port waits for between calls.
     template <typename Move>
-    int TransferOn(const PortUse& use, short events, int count, int& done, Move move);
+    int TransferOn(const PortUse& use, short events, Clock::time_point deadline, int count,
+                   int& done, Move move);
     int ReadOn(const PortUse& use, char* buffer, int count, int& got);
-    int WriteOn(const PortUse& use, const char* buffer, int count, int& put);
+    int WriteOn(const PortUse& use, const char* buffer, int count, Clock::time_point deadline,
+                int& put);
+    int FinishWriteOn(const PortUse& use, Clock::time_point start, Clock::time_point deadline,
+                      int& put);
+    Clock::duration DrainStep(int queued) const;
+    void ReadLineAt(int fd);
     int ReadAfterReadiness(const PortUse& use, std::string& bytes);
     int LineErrorsAfter(const PortUse& use, int code);
     int ReadAvailableOn(const PortUse& use, int waitMs, std::string& bytes);
@@ -334,12 +344,11 @@ int TBlockSerial::Impl::LineErrorsAfter(const PortUse& use, int code) {
 }
 
 template <typename Move>
-int TBlockSerial::Impl::TransferOn(const PortUse& use, short events, int count, int& done,
-                                   Move move) {
+int TBlockSerial::Impl::TransferOn(const PortUse& use, short events, Clock::time_point deadline,
+                                   int count, int& done, Move move) {
     done = 0;
     if (lost.load())
         return EIO;
-    const Clock::time_point deadline = DeadlineAfter(ioTimeoutMs.load());
     bool sawReady = false;
     int code = 0;
     while (done < count) {
@@ -374,15 +383,67 @@ int TBlockSerial::Impl::TransferOn(const PortUse& use, short events, int count, 
 }
 
 int TBlockSerial::Impl::ReadOn(const PortUse& use, char* buffer, int count, int& got) {
-    return TransferOn(use, POLLIN, count, got, [&](int done) {
+    return TransferOn(use, POLLIN, DeadlineAfter(ioTimeoutMs.load()), count, got, [&](int done) {
         return read(use.fd, buffer + done, static_cast<std::size_t>(count - done));
     });
 }
 
-int TBlockSerial::Impl::WriteOn(const PortUse& use, const char* buffer, int count, int& put) {
-    return TransferOn(use, POLLOUT, count, put, [&](int done) {
+int TBlockSerial::Impl::WriteOn(const PortUse& use, const char* buffer, int count,
+                                Clock::time_point deadline, int& put) {
+    return TransferOn(use, POLLOUT, deadline, count, put, [&](int done) {
         return write(use.fd, buffer + done, static_cast<std::size_t>(count - done));
     });
+}
+
+// About the time `queued` bytes take on the line, between 1 and 10 ms: how long a drain waits
+// before it asks the queue again.
+Clock::duration TBlockSerial::Impl::DrainStep(int queued) const {
+    const Clock::duration onLine = WireTime(line, static_cast<std::size_t>(std::max(queued, 0)));
+    return std::clamp<Clock::duration>(onLine, std::chrono::milliseconds(1),
+                                       std::chrono::milliseconds(10));
+}
+
+// A write is complete when its bytes have left: the driver's output queue has drained, and not
+// before the write's start plus the bytes' time on the wire at the line's settings (a pseudo-
+// terminal, or an adapter that still holds bytes in its own FIFO, reports an empty queue at
+// once). Both within the write's deadline: a queue that does not drain by then is discarded,
+// as an aborted write, and only the bytes that left count as written (9997).
+int TBlockSerial::Impl::FinishWriteOn(const PortUse& use, Clock::time_point start,
+                                      Clock::time_point deadline, int& put) {
+    for (;;) {
+        int queued = 0;
+        if (int code = OutputCountOn(use, queued); code != 0)
+            return code;
+        if (queued == 0)
+            break;
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline) {
+            (void)tcflush(use.fd, TCOFLUSH);
+            put -= std::min(queued, put);
+            return kSerialTimeout;
+        }
+        // No poll event tells "sent"; the wait only notices a close or a hang-up meanwhile.
+        WaitResult w = WaitOn(use, 0, std::min(now + DrainStep(queued), deadline));
+        if (w.end == WaitEnd::Closing)
+            return kSerialNotConnected;
+        if (w.end == WaitEnd::Lost)
+            return DeviceGone();
+        if (w.end == WaitEnd::Failed)
+            return w.error;
+    }
+    const Clock::time_point onWire =
+        start + WireTime(line, static_cast<std::size_t>(std::max(put, 0)));
+    while (Clock::now() < std::min(onWire, deadline)) {
+        WaitResult w = WaitOn(use, 0, std::min(onWire, deadline));
+        if (w.end == WaitEnd::Closing)
+            return kSerialNotConnected;
+        if (w.end == WaitEnd::Lost)
+            return DeviceGone();
+        if (w.end == WaitEnd::Failed)
+            return w.error;
+    }
+    // Bytes that cannot have left within the write time-out at this rate: as on a real line.
+    return onWire > deadline ? kSerialTimeout : 0;
 }
 
 // The port reported input but counts none: read what comes; nothing at all means it is gone.
@@ -442,12 +503,9 @@ int TBlockSerial::Impl::WaitDrainedOn(const PortUse& use, int waitMs, bool& drai
         int left = RemainingMs(deadline);
         if (left == 0)
             return 0;
-        // Look again after about the time the queued bytes take on the line (10 bits each).
-        const std::uint64_t rate = settings.BaudRate != 0 ? settings.BaudRate : 9600;
-        const std::uint64_t lineMs = static_cast<std::uint64_t>(queued) * 10000 / rate;
-        const int step = static_cast<int>(std::clamp<std::uint64_t>(lineMs, 1, 10));
+        // Look again after about the time the queued bytes take on the line.
         // No poll event tells "sent"; the wait only notices a close or a hang-up meanwhile.
-        WaitResult w = WaitOn(use, 0, DeadlineAfter(std::min(step, left)));
+        WaitResult w = WaitOn(use, 0, std::min(Clock::now() + DrainStep(queued), deadline));
         if (w.end == WaitEnd::Closing)
             return kSerialNotConnected;
         if (w.end == WaitEnd::Lost)
@@ -473,7 +531,20 @@ int TBlockSerial::Impl::LoadOn(const PortUse& use) {
     record = t;
     recordLoaded = true;
     settings = SettingsFromTermios(t, rate, lines);
+    line = settings;
     return 0;
+}
+
+// The line's settings as the driver holds them, for pacing before any load or apply.
+void TBlockSerial::Impl::ReadLineAt(int fd) {
+    termios t{};
+    line = PortSettings{};
+    if (tcgetattr(fd, &t) != 0)
+        return;
+    std::uint32_t rate = 0;
+    if (GetLineRate(fd, rate) != 0)
+        rate = RateOfSpeedConstant(cfgetospeed(&t));
+    line = SettingsFromTermios(t, rate, linesAsked);
 }
 
 int TBlockSerial::Impl::ApplyOn(const PortUse& use) {
@@ -495,6 +566,7 @@ int TBlockSerial::Impl::ApplyOn(const PortUse& use) {
         return FromErrno(code);
     }
     record = t;
+    line = settings;
 
     const ModemLines lines = ModemLinesFor(settings.Flags);
     linesAsked = lines;
@@ -558,6 +630,7 @@ void TBlockSerial::OpenPort(const std::string& name) {
         t.c_cc[VTIME] = 0;
         (void)tcsetattr(fd.Get(), TCSANOW, &t);
     }
+    m.ReadLineAt(fd.Get());
     m.lost.store(false);
     m.countersSeen = m.probe->LineErrors(fd.Get());
     {
@@ -642,9 +715,18 @@ int TBlockSerial::WriteBytes(const void* buffer, int count) {
         impl_->Record(EINVAL);
         return 0;
     }
+    // The write time-out bounds the whole write: handing the bytes over, the drain and the
+    // bytes' time on the wire.
+    const Clock::time_point start = Clock::now();
+    const Clock::time_point deadline = start + std::chrono::milliseconds(impl_->ioTimeoutMs.load());
     int put = 0;
-    impl_->Record(impl_->WriteOn(*use, static_cast<const char*>(buffer), count, put));
+    int code = impl_->WriteOn(*use, static_cast<const char*>(buffer), count, deadline, put);
     impl_->Traced(TraceDirection::Sent, static_cast<const char*>(buffer), put);
+    if (put > 0)
+        impl_->probe->BytesQueued(use->fd, put);
+    if (code == kSerialOk)
+        code = impl_->FinishWriteOn(*use, start, deadline, put);
+    impl_->Record(code);
     return put;
 }
 

@@ -26,6 +26,7 @@
 #include "app/FileFilter.h"
 #include "app/MainWindow.h"
 #include "app/TrayNotices.h"
+#include "base/BuildInfo.h"
 #include "control/ConsoleOutput.h"
 #include "simulator/EcrSimulator.h"
 #include "store/AppSettings.h"
@@ -109,7 +110,7 @@ TEST_F(MainWindowTest, LayoutCaptionsAndTabsAreAllVisible) {
     WriteFile(AppSettings.ECRList, "");
     ASSERT_EQ(Window().Startup(), Result::Running);
     TfMain& w = Window();
-    EXPECT_EQ(w.windowTitle(), "Tallyport versiunea 3.3.0");
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Tallyport versiunea ") + build_info::kVersion);
     EXPECT_EQ(w.minimumSize(), w.maximumSize());
     EXPECT_GE(w.width(), 442);
     EXPECT_GE(w.height(), 273);

@@ -5,13 +5,13 @@
 
 int main(int argc, char** argv) {
     auto handlers = std::make_shared<tallyport::HandlerTable>();
-    (*handlers)[static_cast<unsigned char>('1')] = [](tallyport::TSerialExtended& link,
-                                                      const std::string&) {
+    (*handlers)[static_cast<unsigned char>('1')].Run = [](tallyport::TSerialExtended& link,
+                                                          const std::string&) {
         link.PendingTranLines.Append("0001,OP,NRBN,0000000000123");
         return true;
     };
-    (*handlers)[static_cast<unsigned char>('3')] = [](tallyport::TSerialExtended& link,
-                                                      const std::string&) {
+    (*handlers)[static_cast<unsigned char>('3')].Run = [](tallyport::TSerialExtended& link,
+                                                          const std::string&) {
         link.PendingTranLines.Clear();
         return true;
     };

@@ -1,13 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 
-#include "support/ShellTestSupport.h"
 #include "control/ConnectionControl.h"
 #include "requests/OutputFileNames.h"
-#include "store/AppSettings.h"
 #include "simulator/EcrSimulator.h"
+#include "store/AppSettings.h"
+#include "support/ShellTestSupport.h"
 
 namespace tallyport {
 namespace {
@@ -36,7 +38,7 @@ protected:
     TConnectionControl& Control() {
         if (!control) {
             control =
-                std::make_unique<TConnectionControl>(configPath, view, dialogs, notices, nullptr);
+                std::make_unique<TConnectionControl>(configPath, view, dialogs, notices, handlers);
         }
         return *control;
     }
@@ -49,8 +51,21 @@ protected:
     FakeDialogs dialogs;
     FakeView view;
     NoticeRecorder notices;
+    HandlerFactory handlers;  // empty: every message is accepted and dropped
     std::unique_ptr<TConnectionControl> control;
 };
+
+// Waits up to five seconds for `done`.
+bool WaitFor(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
 
 TEST_F(ConnectionControlTest, StartupWithAValidListConnectsEveryRegister) {
     sim::EcrSimulator first(1);
@@ -242,6 +257,66 @@ TEST_F(ConnectionControlTest, AnOpenReceiptRefusesDisconnectAndExit) {
     EXPECT_FALSE(Connected);
     EXPECT_TRUE(Exists(configPath));
     EXPECT_EQ(Control().RequestStop(), TConnectionControl::StopResult::AlreadyEnded);
+}
+
+TEST_F(ConnectionControlTest, AClosingLineNotYetWrittenIsAnOpenReceiptToo) {
+    sim::EcrSimulator first(1);
+    ListRegisters(RegisterLine(1, first.PortName()));
+    ASSERT_EQ(Control().TrayStartup(), Result::Running);
+    // Its transaction lines reached the file, its closing line did not: the register believes
+    // the receipt recorded, so the line must not be dropped by a disconnect or an exit.
+    Control().ECRThreads()[0]->Link().PendingBonLines.Append("0001,01,0042,0,...");
+    EXPECT_TRUE(Control().AnyReceiptOpen());
+    Control().DisconnectAction();
+    EXPECT_TRUE(Connected);
+    EXPECT_FALSE(Control().CloseQuery(false));
+    EXPECT_EQ(dialogs.messages.size(), 2u);
+    EXPECT_TRUE(Control().ECRThreads()[0]->Running());
+}
+
+TEST_F(ConnectionControlTest, AReceiptOpenedWhileTheWorkersStopRefusesAndKeepsServing) {
+    sim::EcrSimulator first(1);
+    sim::EcrSimulator second(2);
+    ListRegisters(RegisterLine(1, first.PortName()) + RegisterLine(2, second.PortName()));
+    // Register 1 sends a message whose handling outlasts the start of the disconnect: once the
+    // disconnect has passed its first check and closes register 1's port, register 2 (later in
+    // the list, still served) sells an article. The handling ends when the sale is recorded.
+    std::atomic<bool> slowEntered{false};
+    std::atomic<TSerialExtended*> secondLink{nullptr};
+    handlers = [&](TSerialExtended& link) {
+        auto table = std::make_shared<HandlerTable>();
+        (*table)['1'].Run = [](TSerialExtended& l, const std::string&) {
+            l.PendingTranLines.Append("sale");
+            return true;
+        };
+        (*table)['W'].Run = [&](TSerialExtended& l, const std::string&) {
+            slowEntered = true;
+            EXPECT_TRUE(WaitFor([&] { return !l.Port.PortReady(); }));
+            second.Enqueue(sim::Answer::Frame("DA02;X;1;123;;1.000"));
+            EXPECT_TRUE(WaitFor([&] { return !secondLink.load()->PendingTranLines.Empty(); }));
+            return true;
+        };
+        if (link.LogicalNb == 2) {
+            secondLink = &link;
+        }
+        return table;
+    };
+    ASSERT_EQ(Control().TrayStartup(), Result::Running);
+    ASSERT_NE(secondLink.load(), nullptr);
+    first.Enqueue(sim::Answer::Frame("DA01;X;W;"));
+    ASSERT_TRUE(WaitFor([&] { return slowEntered.load(); }));
+
+    Control().DisconnectAction();
+    EXPECT_TRUE(Connected);
+    EXPECT_EQ(dialogs.Texts(),
+              std::vector<std::string>{"Eroare: Nu puteti deconecta casele cit timp exista bonuri "
+                                       "deschise!"});
+    EXPECT_EQ(Control().ECRThreads()[1]->Link().PendingTranLines.Count(), 1u);
+    // Both registers are served again: the open receipt can be closed.
+    EXPECT_TRUE(Control().ECRThreads()[0]->Running());
+    EXPECT_TRUE(Control().ECRThreads()[1]->Running());
+    EXPECT_TRUE(first.WaitForPolls(first.PollCount() + 2, 5s));
+    EXPECT_TRUE(second.WaitForPolls(second.PollCount() + 2, 5s));
 }
 
 TEST_F(ConnectionControlTest, NoToTheCloseQuestionChangesNothing) {

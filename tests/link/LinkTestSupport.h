@@ -46,9 +46,10 @@ inline std::unique_ptr<TSerialThread> MakeWorker(const std::string& port, int lo
 }
 
 // A table with one handler for one message type.
-inline std::shared_ptr<const HandlerTable> HandlersFor(char type, MessageHandler handler) {
+inline std::shared_ptr<const HandlerTable> HandlersFor(char type, MessageHandler handler,
+                                                       HandlerTurn turn = HandlerTurn::AfterTurn) {
     auto table = std::make_shared<HandlerTable>();
-    (*table)[static_cast<unsigned char>(type)] = std::move(handler);
+    (*table)[static_cast<unsigned char>(type)] = HandlerEntry{std::move(handler), turn};
     return table;
 }
 

@@ -284,12 +284,12 @@ TEST(LinkWorker, TypesWithoutHandlerAreAcknowledgedAndDropped) {
     std::atomic<int> calls{0};
     auto table = std::make_shared<HandlerTable>();
     for (auto& slot : *table) {
-        slot = [&calls](TSerialExtended&, const std::string&) {
+        slot.Run = [&calls](TSerialExtended&, const std::string&) {
             ++calls;
             return true;
         };
     }
-    (*table)[static_cast<unsigned char>('5')] = nullptr;  // an empty slot
+    (*table)[static_cast<unsigned char>('5')].Run = nullptr;  // an empty slot
     auto worker = MakeWorker(sim.PortName(), 9);
     worker->Link().SetHandlers(table);
     ASSERT_TRUE(worker->StartLink());
@@ -335,13 +335,13 @@ TEST(LinkWorker, ThrowingHandlerEndsOnlyThatMessage) {
     EcrSimulator sim(12);
     std::atomic<int> calls{0};
     auto table = std::make_shared<HandlerTable>();
-    (*table)[static_cast<unsigned char>('1')] = [&calls](TSerialExtended&, const std::string&) {
+    (*table)[static_cast<unsigned char>('1')].Run = [&calls](TSerialExtended&, const std::string&) {
         ++calls;
         throw std::runtime_error("conversion failed");
         return true;
     };
-    (*table)[static_cast<unsigned char>('2')] = [&calls](TSerialExtended&,
-                                                         const std::string&) -> bool {
+    (*table)[static_cast<unsigned char>('2')].Run = [&calls](TSerialExtended&,
+                                                             const std::string&) -> bool {
         ++calls;
         throw 42;  // not even a std::exception
     };
@@ -362,7 +362,7 @@ TEST(LinkWorker, RepliesAndPaddedAcknowledgementsOnTheLine) {
     EcrSimulator sim(13);
     std::atomic<bool> confirmed{false};
     auto table = std::make_shared<HandlerTable>();
-    (*table)[static_cast<unsigned char>('1')] = [&](TSerialExtended& link, const std::string&) {
+    (*table)[static_cast<unsigned char>('1')].Run = [&](TSerialExtended& link, const std::string&) {
         // Held around the whole exchange; SendReply takes it again inside.
         std::lock_guard<FairRecursiveMutex> guard(LinkLock);
         if (!link.SendReply("Paine alba;2.50;1;1")) {
@@ -372,7 +372,7 @@ TEST(LinkWorker, RepliesAndPaddedAcknowledgementsOnTheLine) {
         confirmed = !answer.empty() && answer.front() == AckByte;
         return confirmed.load();
     };
-    (*table)[static_cast<unsigned char>('3')] = [](TSerialExtended& link, const std::string&) {
+    (*table)[static_cast<unsigned char>('3')].Run = [](TSerialExtended& link, const std::string&) {
         return link.SendRaw(AddFillers(std::string(1, AckByte), 6, 10));
     };
     sim.SetConfirmation(sim::Confirmation{true, 10, 2, 2});

@@ -28,9 +28,13 @@ TEST(RequestHandlerTable, EveryTypeHasItsHandler) {
     RequestContext context(clock);
     auto table = MakeRequestHandlers(context);
     const std::string handled = "01234789BF";
+    const std::string inTurn = "17";  // they answer the register and wait for its confirmation
     for (int c = 0; c < 256; ++c) {
+        const HandlerEntry& entry = (*table)[static_cast<std::size_t>(c)];
         bool expected = handled.find(static_cast<char>(c)) != std::string::npos;
-        EXPECT_EQ(static_cast<bool>((*table)[static_cast<std::size_t>(c)]), expected)
+        EXPECT_EQ(static_cast<bool>(entry.Run), expected) << "type " << c;
+        EXPECT_EQ(entry.Turn == HandlerTurn::InTurn,
+                  inTurn.find(static_cast<char>(c)) != std::string::npos)
             << "type " << c;
     }
 }

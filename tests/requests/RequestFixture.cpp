@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include "requests/Journalling.h"
+
 namespace tallyport::testing {
 
 std::string ArticleRequestBody(const std::string& code, const std::string& quantity,
@@ -87,6 +89,7 @@ SimulatedRegister& RequestTest::AddRegister(RegisterOptions options) {
         reg->fields = context_.FieldsOf(options.logicalNb);  // where the journal restores them
     }
     link.SetHandlers(MakeRequestHandlers(context_, reg->fields));
+    WaitForJournalBeforeEachPoll(link, context_);
     if (options.beforeStart) {
         options.beforeStart(link);
     }
