@@ -169,6 +169,7 @@ int TConnectionControl::CreateECRThreads() {
     started_.clear();
     if (!registerList_->IsOpen() || registerList_->RowCount() == 0) {
         dialogs_.ShowMessage(MessageKind::Warning, shell_text::kNoRegisters);
+        RestoreJournal();
         return 1;
     }
     registerList_->First();
@@ -178,19 +179,27 @@ int TConnectionControl::CreateECRThreads() {
             started_.push_back(false);
         } catch (const std::exception&) {
             dialogs_.ShowMessage(MessageKind::Error, shell_text::kWorkerListFailed);
+            RestoreJournal();
             return 2;
         }
         registerList_->Next();
     }
-    if (context_ != nullptr && loaded_) {
-        std::vector<TSerialExtended*> links;
-        for (auto& worker : threads_) {
-            links.push_back(&worker->Link());
-        }
-        RestoreFromJournal(*loaded_, links, *context_, trayIcon_);
-        loaded_.reset();
-    }
+    RestoreJournal();
     return 0;
+}
+
+void TConnectionControl::RestoreJournal() {
+    // Also when the list is empty or a row failed: acknowledged closings reach the files now,
+    // and the user hears of registers whose lines wait in the journal.
+    if (context_ == nullptr || !loaded_) {
+        return;
+    }
+    std::vector<TSerialExtended*> links;
+    for (auto& worker : threads_) {
+        links.push_back(&worker->Link());
+    }
+    RestoreFromJournal(*loaded_, links, *context_, trayIcon_);
+    loaded_.reset();
 }
 
 int TConnectionControl::StartECRThreads() {

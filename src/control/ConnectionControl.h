@@ -132,6 +132,7 @@ private:
     void RefuseStop(Refusal refusal);
     bool StopRequested();
     void OpenJournal();
+    void RestoreJournal();  // once, into the workers built so far
     void FreeJournal();
     StartupResult EndStartup(StartupResult result);
 

@@ -119,6 +119,19 @@ TEST_F(Journalled, ARestartKeepsTheOpenReceiptAndTheFieldsLaterLinesNeed) {
     EXPECT_TRUE(reg.PendingBon().empty());
 }
 
+TEST_F(Journalled, ARegisterThatToldTheJournalNothingYetIsServedOn) {
+    OpenJournal();
+    auto& reg = StartRegister();
+    // Nothing to keep from these: an unknown article, a void of nothing, a type without handler.
+    Request(reg, ArticleRequestBody("999"));
+    Request(reg, sim::Answer::Frame("S1;X;B;"));
+    Request(reg, sim::Answer::Frame("S1;X;5;"));
+    const auto sale = Request(reg, ArticleRequestBody("123"));
+    EXPECT_TRUE(sale.sent);
+    ASSERT_TRUE(sale.response);
+    EXPECT_EQ(reg.PendingTran(), std::vector<std::string>{PainePendingLine()});
+}
+
 TEST_F(Journalled, AVoidAndAnEmptyReceiptReachTheJournal) {
     OpenJournal();
     {
