@@ -15,6 +15,14 @@ if [[ "${TALLYPORT_SETUP_SCREENSHOTS:-0}" == 1 ]]; then
   PACKAGES+=(xvfb xauth trayer imagemagick x11-apps xdotool)
 fi
 
+# What building the Debian package needs (scripts/package.sh), and its check (lintian).
+if [[ "${TALLYPORT_SETUP_PACKAGING:-0}" == 1 ]]; then
+  PACKAGES+=(dpkg-dev file)
+fi
+if [[ "${TALLYPORT_SETUP_LINTIAN:-0}" == 1 ]]; then
+  PACKAGES+=(lintian)
+fi
+
 missing=()
 for pkg in "${PACKAGES[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then

@@ -3,7 +3,9 @@
 #   1. the release build with all tests (CTest),
 #   2. the core suites again under AddressSanitizer+UBSan and under ThreadSanitizer,
 #   3. each fuzz target for a bounded time on its seed corpus,
-#   4. the demo, shortened, which fails when the back-office files do not verify.
+#   4. the demo, shortened, which fails when the back-office files do not verify,
+#   5. the Debian package: contents, metadata, lintian, installed into an empty root and run
+#      as the service against simulated registers, upgraded, removed and purged.
 # Set TALLYPORT_TEST_QUICK=1 to run only stage 1.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -52,5 +54,8 @@ if [[ -x scripts/demo.sh ]]; then
   stage "demo (shortened, verified)"
   TALLYPORT_DEMO_SECONDS=${TALLYPORT_DEMO_SECONDS:-8} ./scripts/demo.sh
 fi
+
+stage "Debian package"
+./scripts/package-check.sh
 
 stage "all tests passed"

@@ -1,5 +1,6 @@
 #include "app/CashRegDialog.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -15,6 +16,7 @@
 
 #include "control/ConnectionControl.h"
 #include "control/UserDialogs.h"
+#include "serial/PortList.h"
 #include "store/CsvTable.h"
 #include "store/RegisterList.h"
 #include "store/StoreError.h"
@@ -87,11 +89,11 @@ void TfCashReg::BuildControls() {
     eLogicNo_ = MakeEdit(this, "eLogicNo");
     cbModel_ = MakeList(this, "cbModel",
                         {"Datecs MP55", "Datecs MP500", "Datecs MP5000", "Datecs FP550T"}, false);
-    QStringList ports;
-    for (int i = 1; i <= 9; ++i) {
-        ports << QStringLiteral("COM%1").arg(i);
-    }
-    cbPort_ = MakeList(this, "cbPort", ports, true);
+    cbPort_ = MakeList(this, "cbPort", {}, true);
+    // Sized for the usual names; a longer one scrolls in the box and shows whole in the list.
+    cbPort_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    cbPort_->setMinimumContentsLength(12);
+    SetListedPorts(ListSerialPorts());
     cbSpeed_ = MakeList(this, "cbSpeed",
                         {"1200", "2400", "4800", "9600", "14400", "19200", "38400"}, true);
     cbDataBits_ = MakeList(this, "cbDataBits", {"5", "6", "7", "8"}, false);
@@ -169,6 +171,22 @@ void TfCashReg::BuildControls() {
     const double scale = fontMetrics().height() / 13.0;
     const QSize designed(static_cast<int>(431 * scale), static_cast<int>(248 * scale));
     setFixedSize(designed.expandedTo(sizeHint()));
+}
+
+void TfCashReg::SetListedPorts(const std::vector<std::string>& ports) {
+    QStringList items;
+    for (int i = 1; i <= 9; ++i) {
+        items << QStringLiteral("COM%1").arg(i);
+    }
+    for (const std::string& port : ports) {
+        items << QString::fromLocal8Bit(port);
+    }
+    cbPort_->clear();
+    cbPort_->addItems(items);
+    cbPort_->setCurrentIndex(0);
+    // A long stable name shows whole in the open list, however narrow the box.
+    cbPort_->view()->setMinimumWidth(cbPort_->view()->sizeHintForColumn(0) +
+                                     fontMetrics().averageCharWidth() * 2);
 }
 
 void TfCashReg::showEvent(QShowEvent* event) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QDialog>
+#include <string>
+#include <vector>
 
 class QComboBox;
 class QLineEdit;
@@ -22,6 +24,10 @@ public:
 
     // Fills the controls for the mode; done once, when the dialog is first shown.
     void FormShow();
+
+    // The port list: "COM1" to "COM9", then `ports` (by default the serial ports this computer
+    // has, ListSerialPorts). Called before the dialog is shown.
+    void SetListedPorts(const std::vector<std::string>& ports);
 
     // "&Salveaza": asks, then copies the controls into the list and posts the row. A refused
     // post (duplicate logical number or port) closes the dialog with the list as it was; a

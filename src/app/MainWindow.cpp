@@ -33,6 +33,9 @@
 #include "base/BuildInfo.h"
 #include "base/DecimalSeparator.h"
 #include "base/NumberText.h"
+#include "control/RegisterStatus.h"
+#include "control/StatusMonitor.h"
+#include "control/StatusText.h"
 
 namespace tallyport {
 namespace {
@@ -43,6 +46,8 @@ constexpr int kDesignedWidth = 442;
 constexpr int kDesignedHeight = 273;
 constexpr int kDesignedLineHeight = 13;
 constexpr int kGridColumnWidths[] = {50, 70, 90, 187};
+constexpr int kStatusLookMs = 500;
+constexpr int kGridStatusMs = 1000;
 
 QString Local(const std::string& text) {
     return QString::fromLocal8Bit(text);
@@ -72,6 +77,7 @@ TfMain::TfMain(std::string configPath, UserDialogs& dialogs, ConsoleLog& log,
                           Qt::WindowCloseButtonHint),
       dialogs_(dialogs),
       programDir_(std::move(programDir)),
+      helpDir_(programDir_),
       openUrl_([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
     setObjectName(QStringLiteral("fMain"));
     setWindowTitle(QString::fromLatin1(build_info::kProgramCaption));
@@ -111,7 +117,17 @@ TfMain::TfMain(std::string configPath, UserDialogs& dialogs, ConsoleLog& log,
     connect(btHelp_, &QPushButton::clicked, this, &TfMain::btHelpClick);
     connect(btClose_, &QPushButton::clicked, aExit_, &QAction::trigger);
 
+    tmStatus_ = new QTimer(this);
+    tmStatus_->setObjectName(QStringLiteral("tmStatus"));
+    tmStatus_->setInterval(kStatusLookMs);
+    connect(tmStatus_, &QTimer::timeout, this, &TfMain::RefreshStatus);
+    tmGridStatus_ = new QTimer(this);
+    tmGridStatus_->setObjectName(QStringLiteral("tmGridStatus"));
+    tmGridStatus_->setInterval(kGridStatusMs);
+    connect(tmGridStatus_, &QTimer::timeout, this, &TfMain::RefreshGrid);
+
     notices_ = std::make_unique<TrayNotices>(*tray_, log);
+    monitor_ = std::make_unique<StatusMonitor>(*notices_, std::string(), StatusFileHeader{});
     control_ = std::make_unique<TConnectionControl>(std::move(configPath), *this, dialogs,
                                                     *notices_, std::move(handlers));
     FixSize();
@@ -195,8 +211,14 @@ QWidget* TfMain::BuildCashRegPage() {
         std::max(fontMetrics().horizontalAdvance(QStringLiteral("Observatii")) + padding,
                  fontMetrics().averageCharWidth() * 20);
     dbgCashReg_->setColumnWidth(4, remarkWidth);
+    // The status shows whole without scrolling: the grid is disabled, so cannot be scrolled,
+    // while connected, which is when the status matters.
+    const int statusWidth = fontMetrics().horizontalAdvance(
+                                QStringLiteral("nu se deschide, ultimul cadru acum 59 min")) +
+                            padding;
+    dbgCashReg_->setColumnWidth(RegisterGridModel::kStare, statusWidth);
     // Room for the vertical scroll bar that a long list brings.
-    gridWidth += remarkWidth + dbgCashReg_->verticalHeader()->sizeHint().width() +
+    gridWidth += remarkWidth + statusWidth + dbgCashReg_->verticalHeader()->sizeHint().width() +
                  2 * dbgCashReg_->frameWidth() +
                  dbgCashReg_->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4;
     dbgCashReg_->setMinimumWidth(gridWidth);
@@ -373,6 +395,10 @@ void TfMain::PrepareStartup() {
 
 TConnectionControl::StartupResult TfMain::Startup() {
     const auto result = control_->TrayStartup();
+    if (result == TConnectionControl::StartupResult::Running) {
+        RefreshStatus();
+        tmStatus_->start();
+    }
     // Without a notification area the tray icon cannot be reached: show the window instead.
     if (result == TConnectionControl::StartupResult::Running &&
         !QSystemTrayIcon::isSystemTrayAvailable()) {
@@ -423,6 +449,7 @@ void TfMain::TakeSettings(AppSettingsRecord& settings) {
 
 void TfMain::ShowRegisterList() {
     gridModel_->Reload(control_->RegisterList());
+    gridModel_->SetStatus(CollectStatus(control_->ECRThreads(), std::chrono::steady_clock::now()));
     if (gridModel_->rowCount() > 0) {
         dbgCashReg_->selectRow(0);
         dbgCashReg_->setCurrentIndex(gridModel_->index(0, 0));
@@ -441,6 +468,12 @@ void TfMain::ShowConnectState(bool connected) {
     tray_->setIcon(ConnectorIcon(connected ? kImageConnected : kImageDisconnected));
     btConnect_->setText(connected ? QStringLiteral("&Deconectare") : QStringLiteral("&Conectare"));
     btConnect_->setIcon(ConnectorIcon(connected ? kImageDisconnected : kImageConnected));
+    if (!control_->Loading()) {
+        RefreshStatus();  // a connect or disconnect shows at once, not at the next look
+        if (isVisible()) {
+            RefreshGrid();
+        }
+    }
 }
 
 void TfMain::aOptionsExecute() {
@@ -467,7 +500,39 @@ void TfMain::aExitExecute() {
     }
 }
 
+void TfMain::KeepStatusFile(std::string path, StatusFileHeader header) {
+    monitor_ = std::make_unique<StatusMonitor>(*notices_, std::move(path), std::move(header));
+    RefreshStatus();
+}
+
+void TfMain::RefreshStatus() {
+    const auto now = std::chrono::steady_clock::now();
+    monitor_->Update(CollectStatus(control_->ECRThreads(), now), Connected, now);
+    const QString hint =
+        QStringLiteral("Tallyport\n") + QString::fromLocal8Bit(StatusSummary(monitor_->Last()));
+    if (tray_->toolTip() != hint) {
+        tray_->setToolTip(hint);
+    }
+}
+
+void TfMain::RefreshGrid() {
+    gridModel_->SetStatus(CollectStatus(control_->ECRThreads(), std::chrono::steady_clock::now()));
+}
+
+void TfMain::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    RefreshGrid();
+    tmGridStatus_->start();
+}
+
+void TfMain::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    tmGridStatus_->stop();
+}
+
 void TfMain::EndProgram() {
+    tmStatus_->stop();
+    tmGridStatus_->stop();
     tray_->hide();
     hide();
     QCoreApplication::quit();
@@ -517,9 +582,9 @@ void TfMain::Browse(QLineEdit* edit) {
 }
 
 void TfMain::btHelpClick() {
-    // The document is named without a folder; the copy installed beside the program serves
-    // when the program was started from elsewhere.
-    for (const QString& folder : {QDir::currentPath(), programDir_}) {
+    // The document is named without a folder; the copy installed beside the program (or in
+    // the install's shared folder) serves when the working folder has none.
+    for (const QString& folder : {QDir::currentPath(), helpDir_}) {
         const QFileInfo document(QDir(folder), QString::fromLatin1(kHelpDocument));
         if (document.isFile()) {
             openUrl_(QUrl::fromLocalFile(document.absoluteFilePath()));

@@ -8,6 +8,7 @@
 
 #include "control/ConnectionControl.h"
 #include "control/ShellView.h"
+#include "control/StatusFile.h"
 
 class QAction;
 class QCheckBox;
@@ -18,11 +19,13 @@ class QPushButton;
 class QSystemTrayIcon;
 class QTabWidget;
 class QTableView;
+class QTimer;
 
 namespace tallyport {
 
 class ConsoleLog;
 class RegisterGridModel;
+class StatusMonitor;
 class TrayNotices;
 
 // The main window with its tray icon: the register grid and its buttons, the scale barcode
@@ -40,6 +43,15 @@ public:
     TConnectionControl::StartupResult Startup();
     // Closes the program after an orderly end: tray icon and window go, the message loop ends.
     void EndProgram();
+    // Keeps the status file `path` for `tallyport --status` from now on.
+    void KeepStatusFile(std::string path, StatusFileHeader header);
+    // One look at the registers: notices of lost and returning ports, the tray's summary, the
+    // status file. Runs twice a second once started; the grid's status column is refreshed
+    // every second while the window is visible only.
+    void RefreshStatus();
+    StatusMonitor& Status() { return *monitor_; }
+    // Where the manual is when it is not in the working folder (default: `programDir`).
+    void SetHelpFolder(QString folder) { helpDir_ = std::move(folder); }
 
     TConnectionControl& Control() { return *control_; }
     TrayNotices& Notices() { return *notices_; }
@@ -67,6 +79,8 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -80,9 +94,11 @@ private:
     void Browse(QLineEdit* edit);
     void OpenRegisterDialog(bool editMode);
     int CurrentGridRow() const;
+    void RefreshGrid();
 
     UserDialogs& dialogs_;
     QString programDir_;
+    QString helpDir_;
     QString fileDialogDir_;
     std::function<bool(const QUrl&)> openUrl_;
 
@@ -116,9 +132,12 @@ private:
     QPushButton* btConnect_;
     QPushButton* btHelp_;
     QPushButton* btClose_;
+    QTimer* tmStatus_;      // the look at the registers, while the program runs
+    QTimer* tmGridStatus_;  // the grid's status column, while the window is visible
 
     // Declared last: destroyed first, so the workers stop before the notices and the tray go.
     std::unique_ptr<TrayNotices> notices_;
+    std::unique_ptr<StatusMonitor> monitor_;
     std::unique_ptr<TConnectionControl> control_;
 };
 

@@ -1,5 +1,7 @@
 #include "app/RegisterGridModel.h"
 
+#include "control/StatusText.h"
+
 namespace tallyport {
 namespace {
 
@@ -20,6 +22,14 @@ void RegisterGridModel::Reload(CsvTable& list) {
     }
     currentRow_ = rows_.empty() ? -1 : 0;
     endResetModel();
+}
+
+void RegisterGridModel::SetStatus(const std::vector<RegisterStatus>& status) {
+    status_ = status;
+    if (!rows_.empty()) {
+        emit dataChanged(index(0, kStare), index(static_cast<int>(rows_.size()) - 1, kStare),
+                         {Qt::DisplayRole});
+    }
 }
 
 void RegisterGridModel::SetCurrentRow(int row) {
@@ -61,6 +71,8 @@ QVariant RegisterGridModel::data(const QModelIndex& index, int role) const {
             return Text(row.ModelType);
         case kObservatii:
             return Text(row.Observatii);
+        case kStare:
+            return StatusText(row);
         default:
             return {};
     }
@@ -84,9 +96,20 @@ QVariant RegisterGridModel::headerData(int section, Qt::Orientation orientation,
             return QStringLiteral("Model");
         case kObservatii:
             return QStringLiteral("Observatii");
+        case kStare:
+            return QStringLiteral("Stare");
         default:
             return {};
     }
+}
+
+QString RegisterGridModel::StatusText(const RegisterEntry& row) const {
+    for (const RegisterStatus& status : status_) {
+        if (row.LogicalNb && status.logicalNb == *row.LogicalNb) {
+            return QString::fromLocal8Bit(GridStatusText(status));
+        }
+    }
+    return {};
 }
 
 Qt::ItemFlags RegisterGridModel::flags(const QModelIndex& index) const {

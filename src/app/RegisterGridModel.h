@@ -3,17 +3,27 @@
 #include <QAbstractTableModel>
 #include <vector>
 
+#include "control/RegisterStatus.h"
 #include "store/RegisterList.h"
 
 namespace tallyport {
 
 // The rows of the register list as the window's grid shows them: "Nr.Logic", "Serie Fiscala",
-// "Port Comunicatie", "Model", "Observatii", read-only, with an indicator on the current row.
-// Holds a copy of the rows taken when the list was last read. User-interface thread only.
+// "Port Comunicatie", "Model", "Observatii", read-only, with an indicator on the current row,
+// and after them "Stare", the register's live status. Holds a copy of the rows taken when the
+// list was last read and of the last status given. User-interface thread only.
 class RegisterGridModel final : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { kNrLogic, kSerieFiscala, kPortComunicatie, kModel, kObservatii, kColumnCount };
+    enum Column {
+        kNrLogic,
+        kSerieFiscala,
+        kPortComunicatie,
+        kModel,
+        kObservatii,
+        kStare,
+        kColumnCount
+    };
 
     using QAbstractTableModel::QAbstractTableModel;
 
@@ -21,6 +31,9 @@ public:
     void Reload(CsvTable& list);
     void SetCurrentRow(int row);
     int CurrentRow() const { return currentRow_; }
+    // The workers' status, matched to the rows by logical number; a row without a worker (added
+    // after the start) shows none.
+    void SetStatus(const std::vector<RegisterStatus>& status);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -29,7 +42,10 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
 private:
+    QString StatusText(const RegisterEntry& row) const;
+
     std::vector<RegisterEntry> rows_;
+    std::vector<RegisterStatus> status_;
     int currentRow_ = -1;
 };
 

@@ -8,6 +8,10 @@
 
 namespace tallyport {
 
+void CloseDescriptor(int fd) noexcept {
+    (void)::close(fd);
+}
+
 bool WriteAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t written = ::write(fd, bytes.data(), bytes.size());

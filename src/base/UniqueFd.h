@@ -1,10 +1,11 @@
 #pragma once
 
-#include <unistd.h>
-
 #include <utility>
 
 namespace tallyport {
+
+// Closes a descriptor, ignoring the result (the platform part, in FileIo_posix.cpp).
+void CloseDescriptor(int fd) noexcept;
 
 // Owns one file descriptor and closes it when it goes out of scope, so that no early return
 // leaks one.
@@ -28,7 +29,7 @@ public:
     bool Valid() const { return fd_ >= 0; }
     void Reset() {
         if (fd_ >= 0)
-            ::close(std::exchange(fd_, -1));
+            CloseDescriptor(std::exchange(fd_, -1));
     }
 
 private:

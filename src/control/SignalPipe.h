@@ -1,18 +1,16 @@
 #pragma once
 
-#include <signal.h>
-
 #include <initializer_list>
+#include <memory>
 #include <optional>
-#include <utility>
-#include <vector>
 
 namespace tallyport {
 
 // Turns the stop signals (SIGTERM, SIGINT) into bytes on a pipe, so that they are handled on
 // the user-interface thread like any other event: the handler does nothing but write() the
 // signal number. One instance at a time per process (the handler needs the descriptor in a
-// static). The previous handlers are restored on destruction.
+// static). The previous handlers are restored on destruction. The platform part lives in
+// SignalPipe_posix.cpp.
 class SignalPipe {
 public:
     explicit SignalPipe(std::initializer_list<int> signalNumbers);
@@ -28,7 +26,8 @@ public:
 private:
     int readFd_ = -1;
     int writeFd_ = -1;
-    std::vector<std::pair<int, struct sigaction>> previous_;  // restored in the destructor
+    struct PreviousHandlers;                      // the platform's handler records
+    std::unique_ptr<PreviousHandlers> previous_;  // restored in the destructor
 };
 
 }  // namespace tallyport

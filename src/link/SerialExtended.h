@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "link/LinkOptions.h"
+#include "link/LinkStatus.h"
 #include "link/MessageHandlers.h"
 #include "link/PendingLines.h"
 #include "serial/BlockSerial.h"
@@ -23,7 +24,8 @@ int LinkWriteTimeoutMs(const PortSettings& line);
 // One register's link state: line settings, the port, the options and file names the request
 // handlers need, the fields of the message in hand and the pending receipt lines, with the
 // reply operations. Owned by its TSerialThread; used by that worker's thread only, except the
-// pending-line counts (any thread) and Port.ClosePort (the shell's thread, through StopLink).
+// pending-line counts and Status (any thread) and Port.ClosePort (the shell's thread, through
+// StopLink).
 class TSerialExtended {
 public:
     TSerialExtended(const LinkOptions& options, NoticeSink& trayIcon);
@@ -54,6 +56,8 @@ public:
     TPluH* const PluHolder;  // shared by all workers, not owned
     PendingLines PendingTranLines;
     PendingLines PendingBonLines;
+    // What the shell shows of this register: port state, last frame, counts, last error.
+    LinkStatus Status;
     const std::string ReceiptMasterFile;
     const std::string ReceiptDetailFile;
     const double CardMin;

@@ -97,6 +97,7 @@ bool TSerialThread::Loop::Cycle() {
     if (!AcceptFrame(received)) {
         return true;  // silence, a stray byte or a broken frame: dropped without an answer
     }
+    link.Status.FrameReceived();
 
     // ---- Place for a CRC check of received frames ----------------------------------------
     // The two CRC bytes are read and carried along but not compared: which bytes the
@@ -131,6 +132,10 @@ void TSerialThread::Loop::Recover() {
         if (stop) {
             return;
         }
+        if (link.Status.State() == PortState::Open) {
+            link.Status.SetError(link.Port.LastErrorText());
+            link.Status.PortLost();
+        }
         if (link.Port.PortReady()) {
             link.Port.ClosePort();
         }
@@ -152,6 +157,7 @@ bool TSerialThread::Loop::Reopen() {
         return false;
     }
     if (link.OpenLink()) {
+        link.Status.SetState(PortState::Open);
         return true;
     }
     if (link.Port.PortReady()) {
@@ -191,8 +197,11 @@ bool TSerialThread::StartLink() {
         loop.thread.join();
     }
     if (!link_->OpenLink()) {
+        link_->Status.SetError(link_->Port.LastErrorText());
+        link_->Status.SetState(PortState::CouldNotOpen);
         return false;
     }
+    link_->Status.SetState(PortState::Open);
     {
         std::lock_guard<std::mutex> guard(loop.mutex);
         loop.stop = false;
@@ -204,6 +213,7 @@ bool TSerialThread::StartLink() {
     } catch (const std::system_error&) {
         loop.running.store(false);
         link_->Port.ClosePort();
+        link_->Status.SetState(PortState::Stopped);
         return false;
     }
     return true;
@@ -220,6 +230,7 @@ void TSerialThread::StopLink() {
     loop.wake.notify_all();
     if (loop.thread.joinable()) {
         loop.thread.join();
+        link_->Status.SetState(PortState::Stopped);
     }
 }
 

@@ -271,6 +271,7 @@ bool LookupUnderLinkLock(TSerialExtended& link, RequestFields& fields, const std
     std::string confirmation = StripFillers(link.Port.ReadAvailable(ConfirmationWait));
     if (!confirmation.empty() && confirmation.front() == AckByte) {
         RecordTranLine(link, fields, context.Clock());
+        link.Status.SaleRecorded();
         JournalNewLine(link, fields, context);  // queued only: no disk wait under LinkLock
     } else {
         EndResendWindow(link, context);

@@ -46,7 +46,8 @@ void AppendPendingLines(TSerialExtended& link, PendingLines& pending, const std:
     std::vector<std::string> lines = pending.Copy();
     try {
         AppendLinesToFile(path, lines);
-    } catch (const RequestError&) {
+    } catch (const RequestError& e) {
+        link.Status.SetError(e.what());
         link.TrayIcon.ShowNotice(
             "Eroare",
             "Nu se poate scrie in fisierul " + path + "! Liniile bonului raman in asteptare.", 10,
@@ -295,6 +296,7 @@ bool CloseReceipt(TSerialExtended& link, RequestFields& fields, const std::strin
     ReplaceTranLines(link, filled);
     link.PendingBonLines.Append(prepared->bonLine);
     AppendOutputFiles(link, fields, context, seq);
+    link.Status.ReceiptRecorded();
     return true;
 }
 

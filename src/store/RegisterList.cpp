@@ -3,11 +3,17 @@
 namespace tallyport {
 
 std::unique_ptr<CsvTable> MakeRegisterList() {
+    // The port column holds whole device paths: stable names under /dev/serial/by-id/ run to
+    // 40-80 characters and may be longer, so it takes what a path name of a folder entry can.
     std::vector<ColumnDef> columns = {
-        {"LogicalNb", ColumnType::Integer, 0}, {"ModelType", ColumnType::Text, 20},
-        {"TranRate", ColumnType::Integer, 0},  {"DataBits", ColumnType::Integer, 0},
-        {"Parity", ColumnType::Text, 20},      {"StopBits", ColumnType::Integer, 0},
-        {"CommPort", ColumnType::Text, 20},    {"Fiscal", ColumnType::Text, 20},
+        {"LogicalNb", ColumnType::Integer, 0},
+        {"ModelType", ColumnType::Text, 20},
+        {"TranRate", ColumnType::Integer, 0},
+        {"DataBits", ColumnType::Integer, 0},
+        {"Parity", ColumnType::Text, 20},
+        {"StopBits", ColumnType::Integer, 0},
+        {"CommPort", ColumnType::Text, kCommPortWidth},
+        {"Fiscal", ColumnType::Text, 20},
         {"Observatii", ColumnType::Text, 30},
     };
     // Unique keys IndexLogicalNr and IndexCom; the list ascends by logical number.

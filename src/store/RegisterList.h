@@ -8,6 +8,9 @@
 
 namespace tallyport {
 
+// Width of the port column: a device path such as /dev/serial/by-id/usb-...-port0 fits whole.
+inline constexpr std::size_t kCommPortWidth = 255;
+
 // Columns of the register list, in file order.
 enum RegisterColumn : std::size_t {
     kRegLogicalNb = 0,  // integer, unique key IndexLogicalNr, the list's order
@@ -16,7 +19,7 @@ enum RegisterColumn : std::size_t {
     kRegDataBits,       // integer
     kRegParity,         // text 20
     kRegStopBits,       // integer
-    kRegCommPort,       // text 20, unique key IndexCom
+    kRegCommPort,       // text kCommPortWidth, unique key IndexCom
     kRegFiscal,         // text 20
     kRegObservatii,     // text 30
 };

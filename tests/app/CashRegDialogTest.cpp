@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <filesystem>
 
 #include "app/CashRegDialog.h"
+#include "serial/PortList.h"
 #include "store/RegisterList.h"
 #include "support/ShellTestSupport.h"
+#include "support/TempFolder.h"
 
 namespace tallyport {
 namespace {
@@ -80,8 +84,15 @@ TEST_F(CashRegDialogTest, AddModeShowsTheValuesOfANewRegister) {
     EXPECT_EQ(Find<QLineEdit>(dialog, "eCashPoint")->text(), "");
 
     // The lists and which of them take typed text.
-    EXPECT_EQ(Find<QComboBox>(dialog, "cbPort")->count(), 9);
-    EXPECT_EQ(Find<QComboBox>(dialog, "cbPort")->itemText(8), "COM9");
+    // COM1 to COM9, then the serial ports this computer has.
+    QComboBox* port = Find<QComboBox>(dialog, "cbPort");
+    const std::vector<std::string> listed = ListSerialPorts();
+    ASSERT_EQ(port->count(), 9 + static_cast<int>(listed.size()));
+    EXPECT_EQ(port->itemText(0), "COM1");
+    EXPECT_EQ(port->itemText(8), "COM9");
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+        EXPECT_EQ(port->itemText(9 + static_cast<int>(i)).toStdString(), listed[i]);
+    }
     EXPECT_TRUE(Find<QComboBox>(dialog, "cbPort")->isEditable());
     EXPECT_TRUE(Find<QComboBox>(dialog, "cbSpeed")->isEditable());
     EXPECT_EQ(Find<QComboBox>(dialog, "cbSpeed")->itemText(6), "38400");
@@ -292,6 +303,60 @@ TEST_F(CashRegDialogTest, EditingAnEmptyListShowsEmptyBoxesAndAddsTheRow) {
     const auto rows = Rows(*empty);
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0], (Row{"4", "", "", "", "None", "", "", "", ""}));
+}
+
+TEST_F(CashRegDialogTest, AStableNameOf80CharactersIsOfferedStoredAndShownAgain) {
+    // A fake device tree with one USB adapter under its stable name.
+    test::TempFolder root;
+    const std::string name = "usb-FTDI_FT232R_USB_UART_A50285BI0123456789ABCDEFGH-if00-port0";
+    const std::string byId = "/dev/serial/by-id/" + name;
+    ASSERT_EQ(byId.size(), 80u);
+    std::filesystem::create_directories(root.Path() / "dev/serial/by-id");
+    test::WriteFile(root.File("dev/ttyUSB0"), "");
+    std::filesystem::create_symlink("../../ttyUSB0", root.Path() / "dev/serial/by-id" / name);
+    const std::vector<std::string> ports = ListSerialPorts(root.Path().string());
+    ASSERT_EQ(ports, (std::vector<std::string>{"/dev/ttyUSB0", byId}));
+
+    {
+        TfCashReg dialog(TfCashReg::Mode::AddMode, *list, dialogs);
+        dialog.SetListedPorts(ports);
+        dialog.show();
+        QComboBox* port = Find<QComboBox>(dialog, "cbPort");
+        ASSERT_EQ(port->count(), 11);
+        EXPECT_EQ(port->currentText(), "COM1");
+        port->setCurrentIndex(10);
+        Find<QLineEdit>(dialog, "eLogicNo")->setText("3");
+        dialog.btSaveClick();
+        EXPECT_TRUE(dialogs.messages.empty());
+    }
+    list->MoveTo(2);
+    EXPECT_EQ(list->AsText(kRegCommPort), byId);
+
+    // Through the file and back, then shown for change: the same item is chosen.
+    test::TempFolder folder;
+    SaveTableToFile(*list, folder.File("ECRs.dat"));
+    auto reread = MakeRegisterList();
+    LoadTableFromFile(*reread, folder.File("ECRs.dat"));
+    reread->MoveTo(2);
+    ASSERT_EQ(reread->AsText(kRegCommPort), byId);
+    {
+        TfCashReg dialog(TfCashReg::Mode::EditMode, *reread, dialogs);
+        dialog.SetListedPorts(ports);
+        dialog.show();
+        QComboBox* port = Find<QComboBox>(dialog, "cbPort");
+        EXPECT_EQ(port->currentIndex(), 10);
+        EXPECT_EQ(port->currentText().toStdString(), byId);
+        // The box keeps its designed width; the open list shows the name whole.
+        EXPECT_LT(port->width(),
+                  port->fontMetrics().horizontalAdvance(QString::fromStdString(byId)));
+        EXPECT_GE(port->view()->minimumWidth(),
+                  port->fontMetrics().horizontalAdvance(QString::fromStdString(byId)));
+        dialog.btSaveClick();
+    }
+    reread->MoveTo(2);
+    EXPECT_EQ(reread->AsText(kRegCommPort), byId);
+    SaveTableToFile(*reread, folder.File("ECRs2.dat"));
+    EXPECT_EQ(test::ReadFile(folder.File("ECRs2.dat")), test::ReadFile(folder.File("ECRs.dat")));
 }
 
 }  // namespace

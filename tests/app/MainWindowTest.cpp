@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTabBar>
@@ -25,9 +26,11 @@
 #include "app/ConnectorImages.h"
 #include "app/FileFilter.h"
 #include "app/MainWindow.h"
+#include "app/RegisterGridModel.h"
 #include "app/TrayNotices.h"
 #include "base/BuildInfo.h"
 #include "control/ConsoleOutput.h"
+#include "control/StatusMonitor.h"
 #include "simulator/EcrSimulator.h"
 #include "store/AppSettings.h"
 #include "support/ShellTestSupport.h"
@@ -136,7 +139,13 @@ TEST_F(MainWindowTest, LayoutCaptionsAndTabsAreAllVisible) {
     const QStringList titles = {"Nr.Logic", "Serie Fiscala", "Port Comunicatie", "Model",
                                 "Observatii"};
     const int widths[] = {50, 70, 90, 187};
-    ASSERT_EQ(grid->model()->columnCount(), 5);
+    ASSERT_EQ(grid->model()->columnCount(), 6);
+    EXPECT_EQ(grid->model()->headerData(5, Qt::Horizontal).toString(), "Stare");
+    // Every column, the status included, fits without scrolling sideways.
+    EXPECT_FALSE(grid->horizontalScrollBar()->isVisible());
+    EXPECT_LE(grid->horizontalHeader()->length(), grid->viewport()->width());
+    EXPECT_GE(grid->columnWidth(5),
+              grid->fontMetrics().horizontalAdvance("nu se deschide, ultimul cadru acum 59 min"));
     for (int c = 0; c < 5; ++c) {
         EXPECT_EQ(grid->model()->headerData(c, Qt::Horizontal).toString(), titles[c]);
         if (c < 4) {
@@ -176,7 +185,8 @@ TEST_F(MainWindowTest, WithoutANotificationAreaTheWindowIsShownAtStartup) {
     WriteFile(AppSettings.ECRList, "");
     ASSERT_EQ(Window().Startup(), Result::Running);
     EXPECT_TRUE(Window().isVisible());
-    EXPECT_EQ(Window().TrayIcon().toolTip(), "Tallyport");
+    // The hint first, then the registers' summary.
+    EXPECT_EQ(Window().TrayIcon().toolTip(), "Tallyport\nnici o casa de marcat");
     EXPECT_EQ(dialogs.fileDialogDirs.size(), 0u);
 }
 
@@ -421,6 +431,29 @@ TEST_F(MainWindowTest, HelpOpensTheManualAndSaysNothingWhenItIsMissing) {
               QUrl::fromLocalFile(QString::fromStdString(current.File("ManualECR.htm"))));
 }
 
+// An installed program's manual is in the install's shared folder, not beside its files.
+TEST_F(MainWindowTest, HelpFindsTheManualInTheHelpFolderGiven) {
+    WriteFile(AppSettings.ECRList, "");
+    ASSERT_EQ(Window().Startup(), Result::Running);
+    std::vector<QUrl> opened;
+    Window().SetUrlOpener([&opened](const QUrl& url) {
+        opened.push_back(url);
+        return true;
+    });
+    TempFolder shared;
+    TempFolder current;
+    Window().SetHelpFolder(QString::fromStdString(shared.Path().string()));
+    WriteFile(shared.File("ManualECR.htm"), "<html></html>");
+    WriteFile(dir.File("ManualECR.htm"), "<html></html>");  // not looked at any more
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(current.Path());
+    QTest::mouseClick(Find<QPushButton>("btHelp"), Qt::LeftButton);
+    std::filesystem::current_path(previous);
+
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(shared.File("ManualECR.htm"))));
+}
+
 TEST_F(MainWindowTest, NoticesFromAWorkerThreadAreShownOnTheUserInterfaceThread) {
     WriteFile(AppSettings.ECRList, "");
     ASSERT_EQ(Window().Startup(), Result::Running);
@@ -440,6 +473,83 @@ TEST_F(MainWindowTest, NoticesFromAWorkerThreadAreShownOnTheUserInterfaceThread)
     QTRY_VERIFY_WITH_TIMEOUT(shownOn != nullptr, 5000);
     EXPECT_EQ(shownOn, QApplication::instance()->thread());
     EXPECT_EQ(shownTitle, QString(63, 'T'));
+}
+
+TEST_F(MainWindowTest, StatusColumnTooltipAndNoticesFollowALostAndReturningPort) {
+    const std::string link = dir.File("ecr2");
+    sim::EcrSimulator reg1(1);
+    sim::EcrSimulator reg2(sim::EcrSimulator::Options{2, link, {}});
+    WriteFile(AppSettings.ECRList, RegisterLine(1, reg1.PortName()) + RegisterLine(2, link) +
+                                       RegisterLine(3, dir.File("no-such-port")));
+    std::vector<QString> titles;
+    QObject::connect(&Window().Notices(), &TrayNotices::NoticeShown,
+                     [&](const QString& title, const QString&, int) { titles.push_back(title); });
+    ASSERT_EQ(Window().Startup(), Result::Running);  // shown: no notification area offscreen
+    ASSERT_TRUE(Window().isVisible());
+    auto* gridTimer = Window().findChild<QTimer*>("tmGridStatus");
+    auto* lookTimer = Window().findChild<QTimer*>("tmStatus");
+    ASSERT_NE(gridTimer, nullptr);
+    ASSERT_NE(lookTimer, nullptr);
+    EXPECT_TRUE(gridTimer->isActive());
+    EXPECT_TRUE(lookTimer->isActive());
+    const auto status = [this] { return GridColumn(RegisterGridModel::kStare); };
+    EXPECT_EQ(status()[0], "conectata, nici un cadru");
+    EXPECT_EQ(status()[2], "nu se deschide, nici un cadru");
+    QTRY_COMPARE_WITH_TIMEOUT(titles.size(), std::size_t(1), 3000);
+    EXPECT_EQ(titles[0], "Casa 3: port nedeschis");
+
+    // A frame from register 1 shows in its row within about a second.
+    ASSERT_TRUE(reg1.Exchange("S;X;5", 2s).acked);
+    QTRY_VERIFY_WITH_TIMEOUT(status()[0].startsWith("conectata, ultimul cadru acum "), 3000);
+
+    reg2.Unplug();
+    QTRY_COMPARE_WITH_TIMEOUT(status()[1], QString("port pierdut, nici un cadru"), 4000);
+    QTRY_COMPARE_WITH_TIMEOUT(Window().TrayIcon().toolTip(),
+                              QString("Tallyport\n1 casa conectata, 1 port pierdut, 1 port care "
+                                      "nu se deschide"),
+                              3000);
+    QTRY_COMPARE_WITH_TIMEOUT(titles.size(), std::size_t(2), 3000);
+    EXPECT_EQ(titles[1], "Casa 2: port pierdut");
+
+    // Hidden, the grid is not refreshed; the tray still follows the registers.
+    Window().hide();
+    EXPECT_FALSE(gridTimer->isActive());
+    EXPECT_TRUE(lookTimer->isActive());
+    reg2.Plug();
+    QTRY_COMPARE_WITH_TIMEOUT(Window().TrayIcon().toolTip(),
+                              QString("Tallyport\n2 case conectate, 1 port care nu se deschide"),
+                              5000);
+    EXPECT_EQ(status()[1], "port pierdut, nici un cadru") << "refreshed while hidden";
+    QTRY_COMPARE_WITH_TIMEOUT(titles.size(), std::size_t(3), 3000);
+    EXPECT_EQ(titles[2], "Casa 2: port revenit");
+    Window().aOptionsExecute();
+    EXPECT_TRUE(gridTimer->isActive());
+    EXPECT_EQ(status()[1], "conectata, nici un cadru");
+
+    // Each change was told once.
+    QTest::qWait(1200);
+    EXPECT_EQ(titles.size(), 3u);
+    Window().Control().DisconnectAction();
+    EXPECT_EQ(status()[0].left(11), "deconectata");
+    EXPECT_EQ(Window().TrayIcon().toolTip(),
+              "Tallyport\n1 port care nu se deschide, 2 case deconectate");
+}
+
+TEST_F(MainWindowTest, StatusFileKeptWhileRunningAndRemovedAtTheEnd) {
+    sim::EcrSimulator reg(1);
+    WriteFile(AppSettings.ECRList, RegisterLine(1, reg.PortName()));
+    const std::string file = dir.File("status.json");
+    StatusFileHeader header;
+    header.pid = 77;
+    Window().KeepStatusFile(file, header);
+    ASSERT_EQ(Window().Startup(), Result::Running);
+    QTRY_VERIFY_WITH_TIMEOUT(ReadFile(file).find("\"state\":\"open\"") != std::string::npos, 3000);
+    EXPECT_NE(ReadFile(file).find("\"pid\":77"), std::string::npos);
+    EXPECT_NE(ReadFile(file).find("\"connected\":true"), std::string::npos);
+    Window().aExitExecute();
+    ASSERT_TRUE(Window().Control().Ended());
+    window.reset();
+    EXPECT_FALSE(Exists(file));
 }
 
 TEST(FileFilter, PipeFormBecomesQtFilters) {

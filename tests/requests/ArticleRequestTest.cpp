@@ -31,12 +31,14 @@ TEST_F(ArticleRequest, WorkedExampleRepliesAndRecordsTheSale) {
     EXPECT_EQ(reg.Field(&RequestFields::ArticleCode), "0000000000123");
     EXPECT_EQ(reg.Field(&RequestFields::PriceText), "25");
     EXPECT_TRUE(notices_.Notices().empty());
+    EXPECT_EQ(reg.Link().Status.Snapshot().sales, 1u);
 
     // Type 7 is the same request.
     Request(reg, ArticleRequestBody("123", "2.000", "S1", '7'));
     auto lines = reg.PendingTran();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_NE(lines[1].find(",+0000002000,"), std::string::npos) << lines[1];
+    EXPECT_EQ(reg.Link().Status.Snapshot().sales, 2u);
 }
 
 TEST_F(ArticleRequest, ScaleBarcodePricesTheWeighedQuantity) {
@@ -145,6 +147,7 @@ TEST_F(ArticleRequest, UnconfirmedReplyRecordsNothing) {
     auto result = Request(reg, ArticleRequestBody("123"));
     EXPECT_EQ(ReplyText(result), ";PAINE;2.5;100.000;1;1;1;;;");
     EXPECT_TRUE(reg.PendingTran().empty());
+    EXPECT_EQ(reg.Link().Status.Snapshot().sales, 0u);
 }
 
 TEST_F(ArticleRequest, ConfirmationMustBeAnAckAmongFillers) {

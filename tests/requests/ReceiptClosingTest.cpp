@@ -58,6 +58,8 @@ TEST_F(ReceiptClosing, WorkedExampleWritesBothFiles) {
     auto tran = ReadCrLfLines(TranPath());
     ASSERT_EQ(tran.size(), 2u);
     EXPECT_EQ(FieldOf(tran[1], 3), "0043");
+    EXPECT_EQ(reg.Link().Status.Snapshot().receipts, 2u);
+    EXPECT_EQ(reg.Link().Status.Snapshot().lastError, "");
 }
 
 TEST_F(ReceiptClosing, SalesDiscountAndVoidInOrder) {
@@ -257,6 +259,10 @@ TEST_F(ReceiptClosing, FailedTransactionFileKeepsItsLinesAndWritesTheClosingOnce
     EXPECT_EQ(notices[0].text, "Nu se poate scrie in fisierul " + options.tranFile +
                                    "! Liniile bonului raman in asteptare.");
     EXPECT_EQ(notices[0].icon, NoticeIcon::Error);
+    // Not counted as recorded; the reason stays for the status view.
+    EXPECT_EQ(reg.Link().Status.Snapshot().receipts, 0u);
+    EXPECT_NE(reg.Link().Status.Snapshot().lastError.find(options.tranFile), std::string::npos)
+        << reg.Link().Status.Snapshot().lastError;
 
     ASSERT_EQ(::mkdir(tranFolder.c_str(), 0755), 0);
     Request(reg, ArticleRequestBody("123"));

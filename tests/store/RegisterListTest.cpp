@@ -186,5 +186,42 @@ TEST(RegisterList, ABadNumberInTheFileNamesTheColumn) {
     EXPECT_EQ(LogicalNumbers(*list), std::vector<std::string>{"1"});
 }
 
+TEST(RegisterList, PortNamesUpTo255CharactersKeptWhole) {
+    TempFolder dir;
+    // A stable device name of 80 characters, as the dialog offers it.
+    const std::string byId =
+        "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI0123456789ABCDEFGH-if00-port0";
+    ASSERT_EQ(byId.size(), 80u);
+    const std::string line = "2,Datecs MP55,9600,8,None,1," + byId + ",F2,CASA 2\r\n";
+    const std::string shortNames =
+        "1,Datecs MP55,9600,8,None,1,/dev/ttyUSB0123456789,F1,A\r\n"  // exactly 20
+        "3,Datecs MP55,9600,8,None,1,COM3,F3,B\r\n";
+    WriteFile(dir.File("ECRs.dat"), shortNames);
+    auto list = MakeRegisterList();
+    EXPECT_EQ(list->Columns()[kRegCommPort].width, 255u);
+    LoadTableFromFile(*list, dir.File("ECRs.dat"));
+    SaveTableToFile(*list, dir.File("ECRs.dat"));
+    EXPECT_EQ(ReadFile(dir.File("ECRs.dat")), shortNames) << "names of 20 or fewer as before";
+
+    WriteFile(dir.File("ECRs.dat"), line + shortNames);
+    auto withLong = MakeRegisterList();
+    LoadTableFromFile(*withLong, dir.File("ECRs.dat"));
+    SaveTableToFile(*withLong, dir.File("ECRs.dat"));
+    EXPECT_EQ(ReadFile(dir.File("ECRs.dat")),
+              "1,Datecs MP55,9600,8,None,1,/dev/ttyUSB0123456789,F1,A\r\n" + line +
+                  "3,Datecs MP55,9600,8,None,1,COM3,F3,B\r\n");
+
+    // Typed in the dialog: kept whole up to 255 characters, cut beyond.
+    auto typed = MakeRegisterList();
+    const std::string longest = "/dev/" + std::string(250, 'x');
+    AddRegister(*typed, "4", longest);
+    const std::string tooLong = "/dev/" + std::string(260, 'y');
+    AddRegister(*typed, "5", tooLong);
+    typed->First();
+    EXPECT_EQ(ReadRegisterEntry(*typed).CommPort, longest);
+    typed->Next();
+    EXPECT_EQ(ReadRegisterEntry(*typed).CommPort, tooLong.substr(0, 255));
+}
+
 }  // namespace
 }  // namespace tallyport

@@ -1,11 +1,14 @@
-#include "control/SignalPipe.h"
-
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include "control/SignalPipe.h"
 
 namespace tallyport {
 namespace {
@@ -22,7 +25,12 @@ extern "C" void WriteSignalByte(int signalNumber) {
 
 }  // namespace
 
-SignalPipe::SignalPipe(std::initializer_list<int> signalNumbers) {
+struct SignalPipe::PreviousHandlers {
+    std::vector<std::pair<int, struct sigaction>> handlers;
+};
+
+SignalPipe::SignalPipe(std::initializer_list<int> signalNumbers)
+    : previous_(std::make_unique<PreviousHandlers>()) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
         throw std::runtime_error(std::string("pipe2: ") + std::strerror(errno));
@@ -37,13 +45,13 @@ SignalPipe::SignalPipe(std::initializer_list<int> signalNumbers) {
         action.sa_flags = SA_RESTART;
         struct sigaction old {};
         if (::sigaction(signalNumber, &action, &old) == 0) {
-            previous_.emplace_back(signalNumber, old);
+            previous_->handlers.emplace_back(signalNumber, old);
         }
     }
 }
 
 SignalPipe::~SignalPipe() {
-    for (const auto& [signalNumber, old] : previous_) {
+    for (const auto& [signalNumber, old] : previous_->handlers) {
         ::sigaction(signalNumber, &old, nullptr);
     }
     gWriteFd = -1;

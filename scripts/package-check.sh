@@ -1,0 +1,174 @@
+#!/usr/bin/env bash
+# The package's own test: builds the package and an upgrade of it (a higher Debian revision),
+# checks their contents, metadata and lintian, installs the package into an empty root,
+# runs the installed program as the service against three simulated registers, upgrades,
+# removes and purges it, and checks at every step that the shop's files stay as they were.
+# Needs root (dpkg --root); runs no network and touches nothing of the host's packages.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+fail() {
+  echo "package-check: FAILED: $*" >&2
+  exit 1
+}
+step() { printf '\n== %s\n' "$*"; }
+
+WORK=$(mktemp -d /tmp/tallyport-package.XXXXXX)
+PIDS=()
+cleanup() {
+  local pid
+  for pid in "${PIDS[@]}"; do
+    kill -KILL "$pid" 2>/dev/null || true
+  done
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+step "build the package and its upgrade"
+TALLYPORT_SETUP_LINTIAN=1 TALLYPORT_SETUP_PACKAGING=1 ./scripts/setup.sh
+DEB2=$(TALLYPORT_PACKAGE_RELEASE=2 ./scripts/package.sh | tail -n 1)
+DEB1=$(TALLYPORT_PACKAGE_RELEASE=1 ./scripts/package.sh | tail -n 1)
+echo "$DEB1"
+echo "$DEB2"
+
+step "metadata"
+dpkg-deb -I "$DEB1"
+VERSION=$(dpkg-deb -f "$DEB1" Version)
+[[ "$VERSION" == *-1 ]] || fail "version $VERSION does not end in revision 1"
+[[ "$(dpkg-deb -f "$DEB2" Version)" == "${VERSION%-1}-2" ]] || fail "the upgrade is not ${VERSION%-1}-2"
+DEPENDS=$(dpkg-deb -f "$DEB1" Depends)
+for dependency in libc6 libstdc++6 libqt6core6 libqt6widgets6 adduser; do
+  grep -q "\b$dependency\b" <<<"$DEPENDS" || fail "Depends lacks $dependency: $DEPENDS"
+done
+
+step "contents"
+dpkg-deb -c "$DEB1" | tee "$WORK/contents"
+# Every regular file the package holds, and nothing else.
+awk '$1 ~ /^-/ { print $6 }' "$WORK/contents" | sort >"$WORK/files"
+sort >"$WORK/expected" <<'FILES'
+./usr/lib/systemd/system/tallyport.service
+./usr/bin/tallyport
+./usr/bin/tallyport-ecrsim
+./usr/lib/sysusers.d/tallyport.conf
+./usr/share/applications/tallyport.desktop
+./usr/share/doc/tallyport/changelog.Debian.gz
+./usr/share/doc/tallyport/copyright
+./usr/share/icons/hicolor/scalable/apps/tallyport.svg
+./usr/share/man/man1/tallyport-ecrsim.1.gz
+./usr/share/man/man1/tallyport.1.gz
+./usr/share/tallyport/ManualECR.htm
+./usr/share/tallyport/autostart/tallyport.desktop
+FILES
+diff -u "$WORK/expected" "$WORK/files" || fail "the package's files differ from the list"
+# Owned by root, and no file of the shop: nothing under /var or /etc.
+awk '$2 != "root/root" { print; bad = 1 } END { exit bad }' "$WORK/contents" ||
+  fail "files not owned by root"
+! grep -E ' \./(var|etc)/' "$WORK/contents" || fail "the package holds files under /var or /etc"
+grep -q 'Tallyport versiunea '"${VERSION%-1}" <(dpkg-deb --fsys-tarfile "$DEB1" |
+  tar -xO ./usr/share/tallyport/ManualECR.htm) || fail "the manual does not carry the version"
+
+step "lintian"
+lintian --fail-on error "$DEB1" | tee "$WORK/lintian" || fail "lintian found errors"
+
+step "install into an empty root"
+ROOT="$WORK/root"
+mkdir -p "$ROOT/var/lib/dpkg/info" "$ROOT/var/lib/dpkg/updates" "$ROOT/etc"
+touch "$ROOT/var/lib/dpkg/status"
+# The service's group for the serial ports exists on every Debian system.
+grep '^dialout:' /etc/group >"$ROOT/etc/group"
+: >"$ROOT/etc/passwd"
+# No chroot: the maintainer scripts run here with DPKG_ROOT set, and must stay inside it.
+DPKG=(dpkg --root="$ROOT" --force-depends --force-script-chrootless)
+"${DPKG[@]}" -i "$DEB1"
+[[ -x "$ROOT/usr/bin/tallyport" ]] || fail "the program is not installed"
+grep -q '^tallyport:' "$ROOT/etc/passwd" || fail "no system user tallyport"
+grep -Eq '^dialout:.*[:,]tallyport(,|$)' "$ROOT/etc/group" || fail "tallyport is not in dialout"
+! grep -q '^tallyport:' /etc/passwd || echo "(the host has a user tallyport of its own)"
+"$ROOT/usr/bin/tallyport" --version | grep -qx "Tallyport versiunea ${VERSION%-1}" ||
+  fail "--version"
+"$ROOT/usr/bin/tallyport" --help | grep -q -- '--config' || fail "--help"
+
+# The installed program, started as systemd starts the service (its state folder in
+# STATE_DIRECTORY), until it says whether it is connected; then stopped in order.
+run_until_settled() {
+  local log=$1
+  shift
+  env "$@" "$ROOT/usr/bin/tallyport" --headless 2>"$log" &
+  local pid=$!
+  PIDS+=("$pid")
+  for _ in $(seq 300); do
+    grep -q 'sunt conectate' "$log" && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -TERM "$pid" 2>/dev/null || true
+  local status=0
+  wait "$pid" || status=$?
+  cat "$log"
+  ((status == 0)) || fail "the program ended with status $status"
+}
+
+STATE="$ROOT/var/lib/tallyport"
+mkdir -p "$STATE"
+step "first start as the service: $STATE"
+run_until_settled "$WORK/first.log" STATE_DIRECTORY="$STATE"
+for file in Tallyport.ini ECRs.dat PLU.txt; do
+  [[ -f "$STATE/$file" ]] || fail "the first start did not make $file"
+done
+grep -q "configurare: $STATE/Tallyport.ini" "$WORK/first.log" || fail "not the service's folder"
+
+step "first start for a user: $WORK/data/Tallyport"
+run_until_settled "$WORK/user.log" -u STATE_DIRECTORY XDG_DATA_HOME="$WORK/data"
+[[ -f "$WORK/data/Tallyport/ECRs.dat" ]] || fail "the user's folder was not made"
+
+step "the service trades with three simulated registers"
+sed 's/$/\r/' >"$STATE/PLU.txt" <<'ARTICLES'
+0000000000001,01,1,2.5,3,PAINE ALB 500G
+0000000000002,01,1,3.2,3,PAINE INTEGRAL
+0000000000010,02,1,4.75,3,LAPTE 1.5%% 1L
+0000000000030,04,2,29.99,3,CAFEA MACINATA 250G
+5941234000017,06,1,7.99,3,Detergent vase 500ml
+5941234000024,06,1,15.5,3,Sapun lichid
+2400001000000,10,1,29.9,3,Piept de pui
+2400005000000,11,1,4.49,3,Banane
+ARTICLES
+(
+  for _ in $(seq 300); do
+    if [[ -f "$WORK/status" ]]; then
+      cd /
+      exec env STATE_DIRECTORY="$STATE" "$ROOT/usr/bin/tallyport" --headless 2>"$WORK/shop.log"
+    fi
+    sleep 0.1
+  done
+  exit 1
+) &
+PROGRAM=$!
+PIDS+=("$PROGRAM")
+SIM_STATUS=0
+"$ROOT/usr/bin/tallyport-ecrsim" --config "$STATE/Tallyport.ini" --dir "$STATE" --registers 3 \
+  --seconds 8 --finish-receipts --verify --quiet --status-file "$WORK/status" ||
+  SIM_STATUS=$?
+kill -TERM "$PROGRAM" 2>/dev/null || true
+PROGRAM_STATUS=0
+wait "$PROGRAM" || PROGRAM_STATUS=$?
+tail -n 5 "$WORK/shop.log"
+((SIM_STATUS == 0)) || fail "the simulator's check failed (status $SIM_STATUS)"
+((PROGRAM_STATUS == 0)) || fail "the service ended with status $PROGRAM_STATUS"
+[[ -s "$STATE/Tran.txt" && -s "$STATE/Bon.txt" ]] || fail "no back-office files in $STATE"
+
+step "upgrade to $(basename "$DEB2"), remove, purge: the shop's files stay"
+(cd "$STATE" && sha256sum -- *) >"$WORK/shop.sums"
+cat "$WORK/shop.sums"
+"${DPKG[@]}" -i "$DEB2"
+[[ "$(dpkg-query --admindir="$ROOT/var/lib/dpkg" -W -f='${Version}' tallyport)" == "${VERSION%-1}-2" ]] ||
+  fail "the upgrade is not installed"
+(cd "$STATE" && sha256sum --quiet -c "$WORK/shop.sums") || fail "the upgrade changed the shop's files"
+"${DPKG[@]}" -r tallyport
+[[ ! -e "$ROOT/usr/bin/tallyport" ]] || fail "the removal left the program"
+(cd "$STATE" && sha256sum --quiet -c "$WORK/shop.sums") || fail "the removal changed the shop's files"
+"${DPKG[@]}" -P tallyport | tee "$WORK/purge.log"
+grep -q "The shop's files are kept" "$WORK/purge.log" || fail "the purge does not say what it leaves"
+(cd "$STATE" && sha256sum --quiet -c "$WORK/shop.sums") || fail "the purge changed the shop's files"
+[[ -f "$WORK/data/Tallyport/Tallyport.ini" ]] || fail "the purge removed a user's files"
+
+step "package checks passed"

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+namespace tallyport {
+
+// Tells a running process from a later one that got the same process number. Free functions
+// without state: any thread may call them.
+
+// The start time of process `pid` (kernel ticks since boot); empty when there is no such process.
+std::optional<std::uint64_t> ProcessStart(long pid);
+// True when process `pid` runs and started at `start`.
+bool ProcessRunning(long pid, std::uint64_t start);
+
+}  // namespace tallyport

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "link/LinkStatus.h"
+
+namespace tallyport {
+
+class TSerialThread;
+
+// What the shell shows of one register at one moment: taken from its worker, or read back from
+// the status file. A plain value; any thread may hold one.
+struct RegisterStatus {
+    int logicalNb = 0;
+    std::string port;
+    PortState state = PortState::Stopped;
+    // How long ago the last frame came; empty when none came since the start.
+    std::optional<std::chrono::seconds> lastFrameAge;
+    std::uint64_t receipts = 0;
+    std::uint64_t sales = 0;
+    std::size_t pendingLines = 0;  // lines of the receipt in progress
+    std::uint64_t losses = 0;
+    std::string lastError;
+};
+
+// The status of every worker, in the workers' order, as of `now`. Reads only what the workers
+// publish for any thread: safe while they run. Called on the user-interface thread.
+std::vector<RegisterStatus> CollectStatus(
+    const std::vector<std::unique_ptr<TSerialThread>>& workers,
+    std::chrono::steady_clock::time_point now);
+
+}  // namespace tallyport

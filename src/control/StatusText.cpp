@@ -1,0 +1,145 @@
+#include "control/StatusText.h"
+
+#include <algorithm>
+#include <array>
+
+namespace tallyport {
+namespace {
+
+constexpr std::array<PortState, 4> kSummaryOrder = {PortState::Open, PortState::Lost,
+                                                    PortState::CouldNotOpen, PortState::Stopped};
+
+// "1 port pierdut" or "3 porturi pierdute".
+std::string Counted(std::size_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+std::string SummaryPart(PortState state, std::size_t count) {
+    switch (state) {
+        case PortState::Open:
+            return Counted(count, "casa conectata", "case conectate");
+        case PortState::Lost:
+            return Counted(count, "port pierdut", "porturi pierdute");
+        case PortState::CouldNotOpen:
+            return Counted(count, "port care nu se deschide", "porturi care nu se deschid");
+        case PortState::Stopped:
+            break;
+    }
+    return Counted(count, "casa deconectata", "case deconectate");
+}
+
+// Pads or keeps `text` to `width` characters, for the table's columns.
+std::string Column(const std::string& text, std::size_t width) {
+    return text.size() >= width ? text + " " : text + std::string(width - text.size() + 1, ' ');
+}
+
+}  // namespace
+
+std::string PortStateText(PortState state) {
+    switch (state) {
+        case PortState::Open:
+            return "conectata";
+        case PortState::Lost:
+            return "port pierdut";
+        case PortState::CouldNotOpen:
+            return "nu se deschide";
+        case PortState::Stopped:
+            break;
+    }
+    return "deconectata";
+}
+
+std::string PortStateName(PortState state) {
+    switch (state) {
+        case PortState::Open:
+            return "open";
+        case PortState::Lost:
+            return "lost";
+        case PortState::CouldNotOpen:
+            return "could_not_open";
+        case PortState::Stopped:
+            break;
+    }
+    return "stopped";
+}
+
+std::optional<PortState> PortStateFromName(const std::string& name) {
+    for (PortState state : kSummaryOrder) {
+        if (PortStateName(state) == name) {
+            return state;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string LastFrameText(const std::optional<std::chrono::seconds>& age) {
+    if (!age) {
+        return "nici un cadru";
+    }
+    const long long s = std::max<long long>(0, age->count());
+    if (s < 60) {
+        return "acum " + std::to_string(s) + " s";
+    }
+    if (s < 3600) {
+        return "acum " + std::to_string(s / 60) + " min";
+    }
+    if (s < 86400) {
+        return "acum " + std::to_string(s / 3600) + " h";
+    }
+    const long long days = s / 86400;
+    return "acum " + std::to_string(days) + (days == 1 ? " zi" : " zile");
+}
+
+std::string GridStatusText(const RegisterStatus& status) {
+    std::string text = PortStateText(status.state);
+    text += status.lastFrameAge ? ", ultimul cadru " + LastFrameText(status.lastFrameAge)
+                                : ", " + LastFrameText(std::nullopt);
+    return text;
+}
+
+std::string StatusSummary(const std::vector<RegisterStatus>& registers) {
+    if (registers.empty()) {
+        return "nici o casa de marcat";
+    }
+    std::string summary;
+    for (PortState state : kSummaryOrder) {
+        const auto count = static_cast<std::size_t>(
+            std::count_if(registers.begin(), registers.end(),
+                          [state](const RegisterStatus& r) { return r.state == state; }));
+        if (count > 0) {
+            summary += (summary.empty() ? "" : ", ") + SummaryPart(state, count);
+        }
+    }
+    return summary;
+}
+
+std::string StatusTable(const std::vector<RegisterStatus>& registers) {
+    std::size_t portWidth = 4;
+    for (const RegisterStatus& r : registers) {
+        portWidth = std::max(portWidth, r.port.size());
+    }
+    std::string table;
+    const auto line = [&table](std::string text) {
+        text.erase(text.find_last_not_of(' ') + 1);
+        table += text + "\n";
+    };
+    line(Column("Casa", 4) + Column("Port", portWidth) + Column("Stare", 14) +
+         Column("Ultimul cadru", 14) + Column("Bonuri", 6) + Column("Vanzari", 7) +
+         Column("Linii", 5) + "Eroare");
+    for (const RegisterStatus& r : registers) {
+        line(Column(std::to_string(r.logicalNb), 4) + Column(r.port, portWidth) +
+             Column(PortStateText(r.state), 14) + Column(LastFrameText(r.lastFrameAge), 14) +
+             Column(std::to_string(r.receipts), 6) + Column(std::to_string(r.sales), 7) +
+             Column(std::to_string(r.pendingLines), 5) + r.lastError);
+    }
+    return table;
+}
+
+int StatusExitCode(const std::vector<RegisterStatus>& registers) {
+    const bool allOpen =
+        std::all_of(registers.begin(), registers.end(),
+                    [](const RegisterStatus& r) { return r.state == PortState::Open; });
+    return !registers.empty() && allOpen ? 0 : 1;
+}
+
+}  // namespace tallyport

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace tallyport {
+
+// Where a worker's port stands.
+enum class PortState : int {
+    Stopped,       // not started, or stopped by a disconnect
+    Open,          // open and served
+    Lost,          // the device went away; being re-opened about once a second
+    CouldNotOpen,  // the start could not open or set up the port
+};
+
+// One moment of a worker's status, as the shell reads it.
+struct LinkStatusSnapshot {
+    PortState state = PortState::Stopped;
+    // When the last accepted frame came (steady clock); empty when none came since the start.
+    std::optional<std::chrono::steady_clock::time_point> lastFrame;
+    std::uint64_t receipts = 0;  // receipt closings written to the files
+    std::uint64_t sales = 0;     // confirmed sales recorded
+    std::uint64_t losses = 0;    // times the port went away
+    std::string lastError;       // the last port or file error; empty when none
+};
+
+// A worker's live status. The worker (and its request handlers) write it with single atomic
+// stores, so keeping it costs the link nothing it would notice; only the error text, which
+// changes rarely, takes a small lock, and only when an error is recorded. The shell reads it
+// from its own thread at any time. Owned by the worker's link state.
+class LinkStatus {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    void SetState(PortState state) noexcept { state_.store(state, std::memory_order_relaxed); }
+    // The port went away: counted, so that a loss shorter than the shell's look is still seen.
+    void PortLost() noexcept;
+    void FrameReceived(Clock::time_point when = Clock::now()) noexcept;
+    void SaleRecorded() noexcept { sales_.fetch_add(1, std::memory_order_relaxed); }
+    void ReceiptRecorded() noexcept { receipts_.fetch_add(1, std::memory_order_relaxed); }
+    // Keeps `text` as the last error; the previous one is replaced.
+    void SetError(const std::string& text);
+
+    PortState State() const noexcept { return state_.load(std::memory_order_relaxed); }
+    LinkStatusSnapshot Snapshot() const;
+
+private:
+    std::atomic<PortState> state_{PortState::Stopped};
+    // Steady-clock ticks of the last frame; 0 when none came.
+    std::atomic<Clock::rep> lastFrame_{0};
+    std::atomic<std::uint64_t> receipts_{0};
+    std::atomic<std::uint64_t> sales_{0};
+    std::atomic<std::uint64_t> losses_{0};
+    mutable std::mutex errorMutex_;  // guards lastError_ only
+    std::string lastError_;
+};
+
+}  // namespace tallyport

@@ -1,0 +1,144 @@
+// `tallyport --status`: finding the running program's status file and reading it back.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QJsonDocument>
+#include <ctime>
+
+#include "app/StatusCommand.h"
+#include "control/ProcessIdentity.h"
+#include "control/StatusFile.h"
+#include "support/TempFolder.h"
+
+namespace tallyport {
+namespace {
+
+using namespace std::chrono_literals;
+using test::TempFolder;
+using test::WriteFile;
+
+constexpr char kConfig[] = "/opt/tallyport/Tallyport.ini";
+
+RegisterStatus Reg(int n, PortState state) {
+    RegisterStatus r;
+    r.logicalNb = n;
+    r.port = "/dev/ttyUSB" + std::to_string(n - 1);
+    r.state = state;
+    return r;
+}
+
+class StatusCommandTest : public ::testing::Test {
+protected:
+    StatusCommandTest() {
+        for (const char* name : {"first", "second"}) {
+            ::mkdir(folder.File(name).c_str(), 0755);
+            folders.push_back(folder.File(name));
+        }
+        header.pid = ::getpid();
+        header.processStart = ProcessStart(::getpid()).value_or(0);
+        header.config = kConfig;
+        header.connected = true;
+        header.written = now;
+    }
+
+    std::string Write(const std::string& dir, const std::vector<RegisterStatus>& regs) {
+        const std::string path = dir + "/" + StatusFileName(kConfig);
+        const std::string json = StatusJson(header, regs);
+        WriteFile(path, json);
+        return json;
+    }
+
+    TempFolder folder;
+    std::vector<std::string> folders;
+    std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+    StatusFileHeader header;
+};
+
+TEST_F(StatusCommandTest, NoFileMeansNotRunning) {
+    const StatusReport table = ReadStatus(kConfig, folders, false, now);
+    EXPECT_EQ(table.exitCode, 2);
+    EXPECT_EQ(table.text, "Tallyport nu ruleaza (configurare: /opt/tallyport/Tallyport.ini).\n");
+    const StatusReport json = ReadStatus(kConfig, folders, true, now);
+    EXPECT_EQ(json.exitCode, 2);
+    EXPECT_TRUE(QJsonDocument::fromJson(QByteArray::fromStdString(json.text)).isObject());
+    EXPECT_EQ(json.text, "{\"program\":\"tallyport\",\"running\":false}\n");
+}
+
+TEST_F(StatusCommandTest, EveryPortOpenIsZeroAndTheTableShowsEachRegister) {
+    RegisterStatus a = Reg(1, PortState::Open);
+    a.lastFrameAge = 4s;
+    a.sales = 9;
+    const std::string json = Write(folders[1], {a, Reg(2, PortState::Open)});
+    // Read two seconds after it was written: the frame's age has grown by as much.
+    const StatusReport table = ReadStatus(kConfig, folders, false, now + 2);
+    EXPECT_EQ(table.exitCode, 0) << table.text;
+    EXPECT_EQ(table.text.rfind("Tallyport ruleaza (pid " + std::to_string(::getpid()) +
+                                   "), conectat; configurare: " + kConfig + "\n2 case conectate\n",
+                               0),
+              0u)
+        << table.text;
+    EXPECT_NE(table.text.find("/dev/ttyUSB0"), std::string::npos);
+    EXPECT_NE(table.text.find("acum 6 s"), std::string::npos) << table.text;
+    EXPECT_NE(table.text.find("nici un cadru"), std::string::npos);
+
+    const StatusReport asJson = ReadStatus(kConfig, folders, true, now);
+    EXPECT_EQ(asJson.exitCode, 0);
+    EXPECT_EQ(asJson.text, json);
+}
+
+TEST_F(StatusCommandTest, ALostOrUnopenedPortIsOne) {
+    Write(folders[0], {Reg(1, PortState::Open), Reg(2, PortState::Lost)});
+    EXPECT_EQ(ReadStatus(kConfig, folders, false, now).exitCode, 1);
+    EXPECT_EQ(ReadStatus(kConfig, folders, true, now).exitCode, 1);
+    Write(folders[0], {Reg(1, PortState::CouldNotOpen)});
+    const StatusReport report = ReadStatus(kConfig, folders, false, now);
+    EXPECT_EQ(report.exitCode, 1);
+    EXPECT_NE(report.text.find("nu se deschide"), std::string::npos);
+}
+
+TEST_F(StatusCommandTest, AStatusNotRenewedForLongIsOne) {
+    header.written = now - 60;
+    Write(folders[0], {Reg(1, PortState::Open)});
+    const StatusReport report = ReadStatus(kConfig, folders, false, now);
+    EXPECT_EQ(report.exitCode, 1);
+    EXPECT_NE(report.text.find("Atentie: starea nu a mai fost scrisa de 60 s."), std::string::npos)
+        << report.text;
+}
+
+TEST_F(StatusCommandTest, AFileLeftByAGoneProcessIsNotRunning) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(0);
+    }
+    ASSERT_GT(child, 0);
+    header.processStart = ProcessStart(child).value_or(1);
+    ::waitpid(child, nullptr, 0);
+    header.pid = child;
+    Write(folders[0], {Reg(1, PortState::Open)});
+    EXPECT_EQ(ReadStatus(kConfig, folders, false, now).exitCode, 2);
+
+    // This process's number with another start time: a later process, not the writer.
+    header.pid = ::getpid();
+    header.processStart += 12345;
+    Write(folders[0], {Reg(1, PortState::Open)});
+    EXPECT_EQ(ReadStatus(kConfig, folders, false, now).exitCode, 2);
+}
+
+TEST_F(StatusCommandTest, ADeadFileInAnEarlierFolderDoesNotHideTheLiveOne) {
+    StatusFileHeader live = header;
+    header.pid = 999999999;  // no such process
+    Write(folders[0], {Reg(1, PortState::Lost)});
+    header = live;
+    Write(folders[1], {Reg(1, PortState::Open)});
+    EXPECT_EQ(ReadStatus(kConfig, folders, false, now).exitCode, 0);
+    // Another configuration's file is not this program's.
+    EXPECT_EQ(ReadStatus("/elsewhere/Tallyport.ini", folders, false, now).exitCode, 2);
+    // Neither is a file that is not a status document.
+    WriteFile(folders[1] + "/" + StatusFileName(kConfig), "{\"pid\":");
+    EXPECT_EQ(ReadStatus(kConfig, folders, false, now).exitCode, 2);
+}
+
+}  // namespace
+}  // namespace tallyport

@@ -1,0 +1,122 @@
+// The status a worker keeps for the shell: port state through start, loss, return and stop;
+// the time of the last frame; the last error.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "LinkTestSupport.h"
+#include "link/LinkStatus.h"
+
+namespace tallyport::linktest {
+namespace {
+
+using sim::EcrSimulator;
+
+// Waits until the worker's port state is `state`; false when it does not come within `timeout`.
+bool WaitForState(const TSerialThread& worker, PortState state, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (worker.Link().Status.State() != state) {
+        if (Clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+TEST(LinkStatus, PortStatesFollowAVanishingAndReturningPort) {
+    TempFolder folder;
+    const std::string link = folder.File("ecr6");
+    EcrSimulator sim(EcrSimulator::Options{6, link, {}});
+    auto worker = MakeWorker(link, 6);
+    EXPECT_EQ(worker->Link().Status.State(), PortState::Stopped);
+    ASSERT_TRUE(worker->StartLink());
+    EXPECT_EQ(worker->Link().Status.State(), PortState::Open);
+    EXPECT_EQ(worker->Link().Status.Snapshot().losses, 0u);
+
+    sim.Unplug();
+    ASSERT_TRUE(WaitForState(*worker, PortState::Lost, 2s));
+    const LinkStatusSnapshot lost = worker->Link().Status.Snapshot();
+    EXPECT_EQ(lost.losses, 1u);
+    EXPECT_FALSE(lost.lastError.empty());
+    // Still lost while the device stays away: the failed re-opens change nothing.
+    std::this_thread::sleep_for(1200ms);
+    EXPECT_EQ(worker->Link().Status.State(), PortState::Lost);
+    EXPECT_EQ(worker->Link().Status.Snapshot().losses, 1u);
+
+    sim.Plug();
+    ASSERT_TRUE(WaitForState(*worker, PortState::Open, 4s));
+    EXPECT_TRUE(sim.Exchange("S;X;5", 2s).acked);
+    EXPECT_EQ(worker->Link().Status.Snapshot().losses, 1u);
+
+    worker->StopLink();
+    EXPECT_EQ(worker->Link().Status.State(), PortState::Stopped);
+    // A stopped worker does not call its closed port lost.
+    EXPECT_EQ(worker->Link().Status.Snapshot().losses, 1u);
+}
+
+TEST(LinkStatus, APortThatCannotOpenSaysSoWithTheReason) {
+    TempFolder folder;
+    auto worker = MakeWorker(folder.File("no-such-port"), 1);
+    EXPECT_FALSE(worker->StartLink());
+    const LinkStatusSnapshot s = worker->Link().Status.Snapshot();
+    EXPECT_EQ(s.state, PortState::CouldNotOpen);
+    EXPECT_EQ(s.lastError, worker->Link().Port.LastErrorText());
+    EXPECT_FALSE(s.lastError.empty());
+    EXPECT_FALSE(s.lastFrame.has_value());
+}
+
+TEST(LinkStatus, LastFrameTimeMovesWithEachAcceptedFrame) {
+    EcrSimulator sim(2);
+    auto worker = MakeWorker(sim.PortName(), 2);
+    ASSERT_TRUE(worker->StartLink());
+    ASSERT_TRUE(sim.WaitForPolls(3, 2s));
+    // Silence is no frame.
+    EXPECT_FALSE(worker->Link().Status.Snapshot().lastFrame.has_value());
+
+    const auto beforeFirst = Clock::now();
+    ASSERT_TRUE(sim.Exchange("S;X;5", 2s).acked);
+    const auto first = worker->Link().Status.Snapshot().lastFrame;
+    ASSERT_TRUE(first.has_value());
+    EXPECT_GE(*first, beforeFirst);
+    EXPECT_LE(*first, Clock::now());
+
+    // Polls answered with silence leave it where it is.
+    const std::size_t polls = sim.PollCount();
+    ASSERT_TRUE(sim.WaitForPolls(polls + 3, 2s));
+    EXPECT_EQ(worker->Link().Status.Snapshot().lastFrame, first);
+
+    ASSERT_TRUE(sim.Exchange("S;X;5", 2s).acked);
+    const auto second = worker->Link().Status.Snapshot().lastFrame;
+    ASSERT_TRUE(second.has_value());
+    EXPECT_GT(*second, *first);
+    worker->StopLink();
+}
+
+TEST(LinkStatus, CountsAndErrorTextReadFromAnotherThread) {
+    LinkStatus status;
+    std::thread writer([&] {
+        for (int i = 0; i < 1000; ++i) {
+            status.SaleRecorded();
+            if (i % 100 == 0) {
+                status.ReceiptRecorded();
+                status.SetError("error " + std::to_string(i));
+            }
+        }
+    });
+    // Reading while the writer runs sees counts that only grow.
+    std::uint64_t lastSales = 0;
+    for (int i = 0; i < 200; ++i) {
+        const LinkStatusSnapshot s = status.Snapshot();
+        EXPECT_GE(s.sales, lastSales);
+        lastSales = s.sales;
+    }
+    writer.join();
+    const LinkStatusSnapshot s = status.Snapshot();
+    EXPECT_EQ(s.sales, 1000u);
+    EXPECT_EQ(s.receipts, 10u);
+    EXPECT_EQ(s.lastError, "error 900");
+}
+
+}  // namespace
+}  // namespace tallyport::linktest
