@@ -13,7 +13,9 @@
 #include <QValidator>
 #include <exception>
 #include <iterator>
+#include <tuple>
 
+#include "app/ByteText.h"
 #include "control/ConnectionControl.h"
 #include "control/UserDialogs.h"
 #include "serial/PortList.h"
@@ -59,15 +61,11 @@ QComboBox* MakeList(QWidget* parent, const char* name, const QStringList& items,
 
 // Selects the item whose text equals `text`; none matching shows no selection and no text.
 void SelectText(QComboBox* box, const std::string& text) {
-    const int index = box->findText(QString::fromLocal8Bit(text), Qt::MatchExactly);
+    const int index = box->findText(ShownText(text), Qt::MatchExactly);
     box->setCurrentIndex(index);
     if (index < 0 && box->isEditable()) {
         box->setEditText(QString());
     }
-}
-
-std::string Local(const QString& text) {
-    return text.toLocal8Bit().toStdString();
 }
 
 std::string IntegerText(const std::optional<int>& value) {
@@ -107,7 +105,9 @@ void TfCashReg::BuildControls() {
     btSave_->setDefault(true);
     btAbort_ = new QPushButton(QStringLiteral("&Renunta"), this);
     btAbort_->setObjectName(QStringLiteral("btAbort"));
-    btAbort_->setAutoDefault(false);
+    // Enter presses "&Salveaza", except on a focused "&Renunta", which it presses instead (a
+    // user who has moved to "&Renunta" means to cancel, not to write the list).
+    btAbort_->setAutoDefault(true);
 
     // Values of a new register.
     cbModel_->setCurrentIndex(0);
@@ -211,6 +211,7 @@ void TfCashReg::FormShow() {
     // Without a row there is nothing to show: every box stays empty.
     const RegisterEntry row =
         list_.IsOpen() && list_.RowCount() > 0 ? ReadRegisterEntry(list_) : RegisterEntry{};
+    shownRow_ = row;
     eLogicNo_->setText(QString::fromStdString(IntegerText(row.LogicalNb)));
     SelectText(cbModel_, row.ModelType);
     SelectText(cbSpeed_, IntegerText(row.TranRate));
@@ -218,21 +219,27 @@ void TfCashReg::FormShow() {
     SelectText(cbDataBits_, IntegerText(row.DataBits));
     SelectText(cbStopBits_, IntegerText(row.StopBits));
     SelectText(cbParity_, row.Parity);
-    eFiscal_->setText(QString::fromLocal8Bit(row.Fiscal));
-    eCashPoint_->setText(QString::fromLocal8Bit(row.Observatii));
+    eFiscal_->setText(ShownText(row.Fiscal));
+    eCashPoint_->setText(ShownText(row.Observatii));
 }
 
 bool TfCashReg::CopyIntoRow() {
-    const std::pair<RegisterColumn, QString> values[] = {
-        {kRegLogicalNb, eLogicNo_->text()},         {kRegModelType, cbModel_->currentText()},
-        {kRegTranRate, cbSpeed_->currentText()},    {kRegCommPort, cbPort_->currentText()},
-        {kRegDataBits, cbDataBits_->currentText()}, {kRegStopBits, cbStopBits_->currentText()},
-        {kRegParity, cbParity_->currentText()},     {kRegFiscal, eFiscal_->text()},
-        {kRegObservatii, eCashPoint_->text()},
+    // Each control with the bytes it was filled from: a text left as shown keeps them.
+    const RegisterEntry& was = shownRow_;
+    const std::tuple<RegisterColumn, QString, std::string> values[] = {
+        {kRegLogicalNb, eLogicNo_->text(), IntegerText(was.LogicalNb)},
+        {kRegModelType, cbModel_->currentText(), was.ModelType},
+        {kRegTranRate, cbSpeed_->currentText(), IntegerText(was.TranRate)},
+        {kRegCommPort, cbPort_->currentText(), was.CommPort},
+        {kRegDataBits, cbDataBits_->currentText(), IntegerText(was.DataBits)},
+        {kRegStopBits, cbStopBits_->currentText(), IntegerText(was.StopBits)},
+        {kRegParity, cbParity_->currentText(), was.Parity},
+        {kRegFiscal, eFiscal_->text(), was.Fiscal},
+        {kRegObservatii, eCashPoint_->text(), was.Observatii},
     };
     try {
-        for (const auto& [column, text] : values) {
-            list_.SetFromText(column, Local(text));
+        for (const auto& [column, text, original] : values) {
+            list_.SetFromText(column, StoredText(text, original));
         }
     } catch (const std::exception& e) {
         // Nothing half-filled may reach the list: the pending row goes, the dialog stays open

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "store/RegisterList.h"
+
 class QComboBox;
 class QLineEdit;
 class QPushButton;
@@ -45,6 +47,7 @@ private:
     CsvTable& list_;
     UserDialogs& dialogs_;
     bool shown_ = false;
+    RegisterEntry shownRow_;  // the row the controls were filled from (empty for a new one)
 
     QLineEdit* eLogicNo_;
     QComboBox* cbModel_;

@@ -26,6 +26,7 @@
 
 #include "app/AuthorPage.h"
 #include "app/BarcodeDiagram.h"
+#include "app/ByteText.h"
 #include "app/CashRegDialog.h"
 #include "app/ConnectorImages.h"
 #include "app/RegisterGridModel.h"
@@ -49,9 +50,7 @@ constexpr int kGridColumnWidths[] = {50, 70, 90, 187};
 constexpr int kStatusLookMs = 500;
 constexpr int kGridStatusMs = 1000;
 
-QString Local(const std::string& text) {
-    return QString::fromLocal8Bit(text);
-}
+// Numbers and the program's folder: plain text in the locale's encoding.
 std::string Local(const QString& text) {
     return text.toLocal8Bit().toStdString();
 }
@@ -78,7 +77,8 @@ TfMain::TfMain(std::string configPath, UserDialogs& dialogs, ConsoleLog& log,
       dialogs_(dialogs),
       programDir_(std::move(programDir)),
       helpDir_(programDir_),
-      openUrl_([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
+      openUrl_([](const QUrl& url) { return QDesktopServices::openUrl(url); }),
+      trayAvailable_([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {
     setObjectName(QStringLiteral("fMain"));
     setWindowTitle(QString::fromLatin1(build_info::kProgramCaption));
     setWindowIcon(ConnectorIcon(kImageConnected));
@@ -168,6 +168,9 @@ void TfMain::BuildTray() {
     tray_->setObjectName(QStringLiteral("TrayIcon"));
     tray_->setToolTip(QStringLiteral("Tallyport"));
     tray_->setContextMenu(trayMenu_);
+    trayWatch_ = new QTimer(this);
+    trayWatch_->setInterval(kTrayPollMs);
+    connect(trayWatch_, &QTimer::timeout, this, &TfMain::ShowTrayWhenAvailable);
     connect(tray_, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 if (reason == QSystemTrayIcon::DoubleClick) {
@@ -387,10 +390,23 @@ void TfMain::FixSize() {
 void TfMain::PrepareStartup() {
     hide();
     tray_->setIcon(ConnectorIcon(kImageDisconnected));
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        tray_->show();
-    }
+    ShowTrayWhenAvailable();
     fileDialogDir_ = programDir_;
+}
+
+void TfMain::ShowTrayWhenAvailable() {
+    // At login the desktop's notification area often appears after the programs started with
+    // it: the icon goes there as soon as it does.
+    if (control_ && control_->Ended()) {
+        trayWatch_->stop();
+        return;
+    }
+    if (trayAvailable_()) {
+        trayWatch_->stop();
+        tray_->show();
+    } else if (!trayWatch_->isActive()) {
+        trayWatch_->start();
+    }
 }
 
 TConnectionControl::StartupResult TfMain::Startup() {
@@ -400,8 +416,7 @@ TConnectionControl::StartupResult TfMain::Startup() {
         tmStatus_->start();
     }
     // Without a notification area the tray icon cannot be reached: show the window instead.
-    if (result == TConnectionControl::StartupResult::Running &&
-        !QSystemTrayIcon::isSystemTrayAvailable()) {
+    if (result == TConnectionControl::StartupResult::Running && !tray_->isVisible()) {
         aOptionsExecute();
     }
     return result;
@@ -413,11 +428,11 @@ void TfMain::ShowSettings(const AppSettingsRecord& settings) {
     lBarcode_->setText(prefix + QStringLiteral(" 12345 12345 1"));
     lBarcode_->parentWidget()->update();
     ePrefix_->setText(prefix);
-    ePLUFile_->setText(Local(settings.PLU));
-    eBonFile_->setText(Local(settings.ReceiptMaster));
-    eTranFile_->setText(Local(settings.ReceiptDetail));
-    eCardFrom_->setText(Local(FormatGeneral(settings.Min, separator)));
-    eCardTo_->setText(Local(FormatGeneral(settings.Max, separator)));
+    ePLUFile_->setText(ShownText(settings.PLU));
+    eBonFile_->setText(ShownText(settings.ReceiptMaster));
+    eTranFile_->setText(ShownText(settings.ReceiptDetail));
+    eCardFrom_->setText(ShownText(FormatGeneral(settings.Min, separator)));
+    eCardTo_->setText(ShownText(FormatGeneral(settings.Max, separator)));
     chkRecDiscount_->setChecked(settings.RecDiscount);
     chkRecDueMultipay_->setChecked(settings.RecAmount);
     chkRecSepFiles_->setChecked(settings.RecSepFiles);
@@ -432,9 +447,10 @@ void TfMain::TakeSettings(AppSettingsRecord& settings) {
     if (auto prefix = ParseInteger(Local(ePrefix_->text()), prefixSyntax)) {
         settings.Prefix = *prefix;
     }
-    settings.PLU = Local(ePLUFile_->text());
-    settings.ReceiptMaster = Local(eBonFile_->text());
-    settings.ReceiptDetail = Local(eTranFile_->text());
+    // A name the user left as shown keeps the bytes it was read with.
+    settings.PLU = StoredText(ePLUFile_->text(), settings.PLU);
+    settings.ReceiptMaster = StoredText(eBonFile_->text(), settings.ReceiptMaster);
+    settings.ReceiptDetail = StoredText(eTranFile_->text(), settings.ReceiptDetail);
     if (auto min = ParseDouble(Local(eCardFrom_->text()), separator)) {
         settings.Min = *min;
     }
@@ -533,6 +549,7 @@ void TfMain::hideEvent(QHideEvent* event) {
 void TfMain::EndProgram() {
     tmStatus_->stop();
     tmGridStatus_->stop();
+    trayWatch_->stop();
     tray_->hide();
     hide();
     QCoreApplication::quit();
@@ -549,10 +566,9 @@ void TfMain::closeEvent(QCloseEvent* event) {
 
 void TfMain::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
-    // Minimised, the window goes to the tray, where the icon brings it back; without a
-    // notification area it stays on the task bar.
-    if (event->type() == QEvent::WindowStateChange && isMinimized() &&
-        QSystemTrayIcon::isSystemTrayAvailable()) {
+    // Minimised, the window goes to the tray, where the icon brings it back; while the icon is
+    // not shown (no notification area yet) it stays on the task bar.
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && tray_->isVisible()) {
         QTimer::singleShot(0, this, &QWidget::hide);
     }
 }
@@ -577,7 +593,13 @@ void TfMain::Browse(QLineEdit* edit) {
     if (!chosen) {
         return;
     }
-    edit->setText(Local(*chosen));
+    edit->setText(ShownText(*chosen));
+    // The setting gets the name's own bytes, as the file system has them, not the shown text
+    // taken back by the rule for typed texts.
+    std::string* const setting = edit == ePLUFile_   ? &AppSettings.PLU
+                                 : edit == eBonFile_ ? &AppSettings.ReceiptMaster
+                                                     : &AppSettings.ReceiptDetail;
+    *setting = *chosen;
     control_->SettingsChanged();
 }
 

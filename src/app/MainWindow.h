@@ -59,6 +59,11 @@ public:
     QMenu& TrayMenu() { return *trayMenu_; }
     // How the help document is opened (the desktop's "open" by default).
     void SetUrlOpener(std::function<bool(const QUrl&)> opener) { openUrl_ = std::move(opener); }
+    // Whether the desktop has a notification area now (QSystemTrayIcon's answer by default).
+    // Set before Startup.
+    void SetTrayProbe(std::function<bool()> probe) { trayAvailable_ = std::move(probe); }
+    // How often a notification area that is missing is looked for again.
+    static constexpr int kTrayPollMs = 1000;
 
     // ShellView
     void PrepareStartup() override;
@@ -95,12 +100,16 @@ private:
     void OpenRegisterDialog(bool editMode);
     int CurrentGridRow() const;
     void RefreshGrid();
+    // Shows the tray icon once a notification area exists; until then looks again now and then.
+    void ShowTrayWhenAvailable();
 
     UserDialogs& dialogs_;
     QString programDir_;
     QString helpDir_;
     QString fileDialogDir_;
     std::function<bool(const QUrl&)> openUrl_;
+    std::function<bool()> trayAvailable_;
+    QTimer* trayWatch_;
 
     QAction* aOptions_;
     QAction* aConnect_;

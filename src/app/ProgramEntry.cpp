@@ -19,6 +19,7 @@
 #include "base/BuildInfo.h"
 #include "base/FirstStartFiles.h"
 #include "base/ProgramFolders.h"
+#include "control/ConfigFile.h"
 #include "control/ConnectionControl.h"
 #include "control/ConsoleOutput.h"
 #include "control/ProcessIdentity.h"
@@ -116,7 +117,9 @@ int RunWindowed(int argc, char** argv, const CommandLine& line, HandlerFactory h
         dialogs.ShowMessage(MessageKind::Error, failure);
         return 1;
     }
-    LoadConfig(folders.configPath);
+    if (!ReadConfigFile(folders.configPath, dialogs)) {
+        return 1;
+    }
     // The file dialog starts where the program's files are.
     const QString filesDir = folders.workingFolder.empty()
                                  ? QCoreApplication::applicationDirPath()
@@ -148,8 +151,10 @@ int RunHeadless(int argc, char** argv, const CommandLine& line, HandlerFactory h
         log.Line(failure);
         return 1;
     }
-    LoadConfig(folders.configPath);
     ConsoleDialogs dialogs(log);
+    if (!ReadConfigFile(folders.configPath, dialogs)) {
+        return 1;
+    }
     ConsoleNoticeSink notices(log);
     HeadlessShell view(log);
     TConnectionControl control(folders.configPath, view, dialogs, notices, std::move(handlers));

@@ -1,16 +1,18 @@
 #include "app/QtDialogs.h"
 
+#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "app/ByteText.h"
 #include "app/FileFilter.h"
 
 namespace tallyport {
 namespace {
 
 QString FromLocal(const std::string& text) {
-    return QString::fromLocal8Bit(text);
+    return ShownText(text);  // a message may quote a file's name or text
 }
 
 }  // namespace
@@ -62,7 +64,7 @@ std::optional<std::string> QtDialogs::ChooseFile(const std::string& startDir) {
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return std::nullopt;
     }
-    return dialog.selectedFiles().first().toLocal8Bit().toStdString();
+    return QFile::encodeName(dialog.selectedFiles().first()).toStdString();
 }
 
 void QtDialogs::Log(const std::string& text) {

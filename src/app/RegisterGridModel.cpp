@@ -1,12 +1,13 @@
 #include "app/RegisterGridModel.h"
 
+#include "app/ByteText.h"
 #include "control/StatusText.h"
 
 namespace tallyport {
 namespace {
 
 QString Text(const std::string& text) {
-    return QString::fromLocal8Bit(text);
+    return ShownText(text);
 }
 
 }  // namespace

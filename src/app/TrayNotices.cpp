@@ -2,6 +2,7 @@
 
 #include <QSystemTrayIcon>
 
+#include "app/ByteText.h"
 #include "control/ConsoleOutput.h"
 
 namespace tallyport {
@@ -30,8 +31,8 @@ TrayNotices::TrayNotices(QSystemTrayIcon& tray, ConsoleLog& log) : tray_(tray), 
 
 void TrayNotices::ShowNotice(const std::string& title, const std::string& text, int seconds,
                              NoticeIcon icon) {
-    const QString t = QString::fromLocal8Bit(title).left(kTitleChars);
-    const QString x = QString::fromLocal8Bit(text).left(kTextChars);
+    const QString t = ShownText(title).left(kTitleChars);
+    const QString x = ShownText(text).left(kTextChars);
     QMetaObject::invokeMethod(
         this, [this, t, x, seconds, icon] { Show(t, x, seconds, icon); }, Qt::QueuedConnection);
 }

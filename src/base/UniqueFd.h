@@ -27,6 +27,8 @@ public:
 
     int Get() const { return fd_; }
     bool Valid() const { return fd_ >= 0; }
+    // Gives the descriptor up without closing it; the caller owns it from now on.
+    [[nodiscard]] int Release() { return std::exchange(fd_, -1); }
     void Reset() {
         if (fd_ >= 0)
             CloseDescriptor(std::exchange(fd_, -1));

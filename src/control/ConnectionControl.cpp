@@ -3,6 +3,7 @@
 #include <exception>
 #include <stdexcept>
 
+#include "base/FileReplace.h"
 #include "requests/Journalling.h"
 #include "requests/OutputFileNames.h"
 #include "store/AppSettings.h"
@@ -12,6 +13,14 @@
 namespace tallyport {
 
 bool Connected = false;
+
+std::string shell_text::SaveFailed(const std::string& path, int reason) {
+    std::string text = "Eroare: Setarile nu pot fi salvate in fisierul " + path;
+    if (reason != 0) {
+        text += " (" + ErrorText(reason) + ")";
+    }
+    return text + "!";
+}
 
 bool MoveToRow(CsvTable& table, std::size_t index) {
     if (!table.IsOpen() || index >= table.RowCount()) {
@@ -119,12 +128,34 @@ bool TConnectionControl::DisplayParams() {
 
 bool TConnectionControl::StoreParams() {
     view_.TakeSettings(AppSettings);
+    storeFailure_.clear();
     try {
         SaveTableToFile(*registerList_, AppSettings.ECRList);
+    } catch (const StoreError& e) {
+        storeFailure_ = shell_text::SaveFailed(AppSettings.ECRList, e.Reason());
+        return true;
     } catch (const std::exception&) {
+        storeFailure_ = shell_text::SaveFailed(AppSettings.ECRList, 0);
         return true;
     }
     return false;
+}
+
+void TConnectionControl::SaveSettings() {
+    std::string failure;
+    if (StoreParams()) {
+        failure = storeFailure_;
+    }
+    int reason = 0;
+    if (SaveConfig(configPath_, AppSettings, &reason)) {
+        failure += (failure.empty() ? "" : "\n") + shell_text::SaveFailed(configPath_, reason);
+    }
+    if (failure.empty()) {
+        saveReported_.clear();
+    } else if (failure != saveReported_) {
+        saveReported_ = failure;
+        dialogs_.ShowMessage(MessageKind::Error, failure);
+    }
 }
 
 std::unique_ptr<TSerialThread> TConnectionControl::BuildWorker(const RegisterEntry& row) const {
@@ -348,8 +379,7 @@ bool TConnectionControl::CloseQuery(bool ask, Refusal refusal) {
         }
         Connected = false;
     }
-    StoreParams();
-    SaveConfig(configPath_);
+    SaveSettings();
     FreeECRObjects();
     phase_ = Phase::Ended;
     return true;
@@ -374,8 +404,7 @@ void TConnectionControl::SettingsChanged() {
     if (loading_ || phase_ != Phase::Running) {
         return;
     }
-    StoreParams();
-    SaveConfig(configPath_);
+    SaveSettings();
 }
 
 void TConnectionControl::SaveAndReloadRegisterList() {

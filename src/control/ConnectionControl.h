@@ -36,6 +36,8 @@ inline constexpr char kReceiptsOpen[] =
     "Eroare: Nu puteti deconecta casele cit timp exista bonuri deschise!";
 inline constexpr char kConfirmClose[] = "Confirmati inchiderea Tallyport?";
 inline constexpr char kConfirmDelete[] = "Confirmati stergerea casei de marcat?";
+// A settings or register-list save that failed: the file and the platform's reason.
+std::string SaveFailed(const std::string& path, int reason);
 }  // namespace shell_text
 
 // Start-up, connecting, disconnecting and shutdown of the program, without widgets: the window
@@ -104,7 +106,9 @@ public:
     StopResult RequestStop();
 
     // Leaving a setting control, ticking an option, after a browse: the settings and the
-    // register list to their files. Nothing while Loading or after the end.
+    // register list to their files. Nothing while Loading or after the end. A save that fails
+    // is shown once, naming the file and the reason; the same failure again is not shown again
+    // until a save has succeeded (every control the user leaves saves).
     void SettingsChanged();
     // After the register dialog has closed: save the list (an error reaches the user) and, if
     // that worked, show it again as read back.
@@ -130,6 +134,8 @@ private:
 
     std::unique_ptr<TSerialThread> BuildWorker(const RegisterEntry& row) const;
     void RefuseStop(Refusal refusal);
+    // StoreParams and the configuration file, with a failure reported (see SettingsChanged).
+    void SaveSettings();
     bool StopRequested();
     void OpenJournal();
     void RestoreJournal();  // once, into the workers built so far
@@ -154,6 +160,8 @@ private:
     std::unique_ptr<TPluH> pluHolder_;
     std::vector<std::unique_ptr<TSerialThread>> threads_;
     std::vector<bool> started_;  // per worker: started by the current connection
+    std::string storeFailure_;   // why the last StoreParams failed ("" when it did not)
+    std::string saveReported_;   // the save failure last shown ("" after a save that worked)
 };
 
 // Makes row `index` (in the list's order) the current row; false when there is no such row.

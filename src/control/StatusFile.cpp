@@ -10,6 +10,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "base/FileReplace.h"
 #include "control/StatusText.h"
 #include "store/FileBytes.h"
 
@@ -158,12 +159,9 @@ std::string StatusFileForWriting(const std::string& configPath,
 }
 
 bool WriteStatusFile(const std::string& path, const std::string& json) {
-    try {
-        ReplaceFileBytes(path, json);
-    } catch (const std::exception&) {
-        return false;
-    }
-    return true;
+    // The runtime folder is the program's own, so the file is always replaced whole (a temporary
+    // file renamed over it): a reader never sees half a document.
+    return ReplaceFile(path, json).Ok();
 }
 
 }  // namespace tallyport

@@ -189,6 +189,16 @@ std::string LinkArticleName(std::string_view name) {
     return std::string(Trim(cut));
 }
 
+std::string RecordArticleName(std::string_view name) {
+    std::string cut(name.substr(0, kLinkNameLength));
+    for (char& c : cut) {
+        if (c == '\r' || c == '\n' || c == '\0') {
+            c = ' ';
+        }
+    }
+    return std::string(Trim(cut));
+}
+
 std::string ArticleReplyBody(std::string_view articleName, std::string_view priceText,
                              std::string_view deptText, std::string_view vatText) {
     std::string body = ";";
@@ -238,7 +248,10 @@ bool LookupUnderLinkLock(TSerialExtended& link, RequestFields& fields, const std
         return false;
     }
 
-    fields.ArticleName = LinkArticleName(table.AsText(kArtName));
+    // The record keeps the name's bytes for the back office to match; the reply gets its own
+    // form below.
+    const std::string name = table.AsText(kArtName);
+    fields.ArticleName = RecordArticleName(name);
     fields.PriceText = table.AsText(kArtPrice, '.');
     fields.CommaText = table.AsText(kArtComma);
     auto comma = ParseInteger(fields.CommaText);
@@ -262,8 +275,9 @@ bool LookupUnderLinkLock(TSerialExtended& link, RequestFields& fields, const std
 
     fields.DeptText = table.AsText(kArtDept);
     fields.VATText = table.AsText(kArtVATGroup);
-    std::string body = ArticleReplyBody(fields.ArticleName, ReplyPriceText(value, link.RecDecimals),
-                                        fields.DeptText, fields.VATText);
+    std::string body =
+        ArticleReplyBody(LinkArticleName(name), ReplyPriceText(value, link.RecDecimals),
+                         fields.DeptText, fields.VATText);
     if (!link.SendReply(body)) {
         return false;
     }

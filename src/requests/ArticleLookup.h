@@ -31,6 +31,11 @@ std::string ReplyPriceText(double value, bool recDecimals);
 // leading and trailing blanks and control characters.
 std::string LinkArticleName(std::string_view name);
 
+// ArticleName of the transaction record: cut and trimmed like the reply's name, but otherwise the
+// article file's bytes, ";" included (the back office matches the name against its own file);
+// only CR, LF and NUL, which would break the record's line, become blanks.
+std::string RecordArticleName(std::string_view name);
+
 // Reply body ";NAME;price;100.000;d;1;vat;;;" where d is the second character of the
 // department left-padded with "0" to 2, and vat the trimmed VAT group text.
 std::string ArticleReplyBody(std::string_view articleName, std::string_view priceText,

@@ -10,6 +10,7 @@
 #include "base/DecimalSeparator.h"
 #include "base/NumberText.h"
 #include "store/IniProfile.h"
+#include "store/StoreError.h"
 
 namespace tallyport {
 
@@ -116,22 +117,32 @@ void SaveSetting(const std::string& path, const SettingKey& entry, const R& sett
 
 }  // namespace
 
-bool LoadConfig(const std::string& path, AppSettingsRecord& settings) {
+bool LoadConfig(const std::string& path, AppSettingsRecord& settings, int* reason) {
     try {
         for (const SettingKey& entry : kSettingKeys) {
             LoadSetting(path, entry, settings);
         }
+    } catch (const StoreError& error) {
+        if (reason != nullptr) {
+            *reason = error.Reason();
+        }
+        return true;
     } catch (...) {
         return true;
     }
     return false;
 }
 
-bool SaveConfig(const std::string& path, const AppSettingsRecord& settings) {
+bool SaveConfig(const std::string& path, const AppSettingsRecord& settings, int* reason) {
     try {
         for (const SettingKey& entry : kSettingKeys) {
             SaveSetting(path, entry, settings);
         }
+    } catch (const StoreError& error) {
+        if (reason != nullptr) {
+            *reason = error.Reason();
+        }
+        return true;
     } catch (...) {
         return true;
     }

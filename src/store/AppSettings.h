@@ -26,13 +26,17 @@ struct AppSettingsRecord {
 extern AppSettingsRecord AppSettings;
 
 // Reads every key, in table order, from the configuration file; false when all were read, true
-// when an error interrupted the reading. Never throws.
-bool LoadConfig(const std::string& path, AppSettingsRecord& settings = AppSettings);
+// when an error interrupted the reading (a file that exists but cannot be read; a missing file
+// gives the defaults). `reason`, when given, receives the platform's error code. Never throws.
+bool LoadConfig(const std::string& path, AppSettingsRecord& settings = AppSettings,
+                int* reason = nullptr);
 
 // Writes every key in table order (Files, CardOptions, Scale, Options), one key at a time, each
 // write replacing the file atomically; false when all were written, true when a write failed
-// (the keys after it are not written). Never throws.
-bool SaveConfig(const std::string& path, const AppSettingsRecord& settings = AppSettings);
+// (the keys after it are not written); `reason`, when given, receives the platform's error code.
+// Never throws.
+bool SaveConfig(const std::string& path, const AppSettingsRecord& settings = AppSettings,
+                int* reason = nullptr);
 
 // "Tallyport.ini" in the folder of the running program.
 std::string ConfigPathNextToProgram();

@@ -4,7 +4,9 @@
 #include <cstring>
 #include <string>
 
+#include "base/FileReplace.h"
 #include "base/NumberText.h"
+#include "base/Utf8Text.h"
 #include "store/ByteSearch.h"
 #include "store/CsvTable.h"
 #include "store/FileAccess.h"
@@ -78,14 +80,15 @@ private:
     }
 
     // Undoes "%%", "%c", "%n" and "%0" (the text ends there), keeps any other "%" as it stands
-    // and cuts the result to `width` characters.
+    // and cuts the result to `width` bytes without splitting a UTF-8 character.
     std::string_view Unescape(std::string_view text, std::size_t width) {
         if (!lineHasPercent_ || detail::FindByte(text.data(), text.data() + text.size(), '%') ==
                                     text.data() + text.size()) {
-            return text.substr(0, width);
+            return CutToWidth(text, width);
         }
         decoded_.clear();
-        for (std::size_t i = 0; i < text.size() && decoded_.size() < width;) {
+        // Three bytes beyond the width tell whether the cut would split a character.
+        for (std::size_t i = 0; i < text.size() && decoded_.size() < width + 3;) {
             char c = text[i];
             if (c != '%' || i + 1 == text.size()) {
                 decoded_.push_back(c);
@@ -104,7 +107,7 @@ private:
                 ++i;
             }
         }
-        return decoded_;
+        return CutToWidth(decoded_, width);
     }
 
     const std::vector<ColumnDef>& columns_;
@@ -165,33 +168,29 @@ void SaveTableToFile(CsvTable& table, const std::string& path) {
     if (!table.IsOpen()) {
         throw StoreError("Cannot perform this operation on a closed table");
     }
-    detail::FileReplacer file;
-    if (!file.Create(path)) {
-        throw StoreError(detail::FillIn(kCannotCreate, path));
-    }
     const std::vector<ColumnDef>& columns = table.Columns();
     const detail::RowStore& rows = CsvTableAccess::Rows(table);
     const std::size_t count = CsvTableAccess::RowCount(table);
-    std::string line;
+    // The whole file first, then one replacement: a failure leaves the old file as it was.
+    std::string content;
     for (std::size_t position = 0; position < count; ++position) {
         std::uint32_t row = CsvTableAccess::RowAt(table, position);
-        line.clear();
         for (std::size_t c = 0; c < columns.size(); ++c) {
             if (c > 0) {
-                line.push_back(',');
+                content.push_back(',');
             }
-            AppendValue(line, columns[c].type, rows.Get(row, c));
+            AppendValue(content, columns[c].type, rows.Get(row, c));
         }
-        line += "\r\n";
-        if (!file.Write(line)) {
-            throw StoreError(kWriteError);
-        }
+        content += "\r\n";
     }
-    if (!file.Finish()) {
-        throw StoreError(kWriteError);
-    }
-    if (!file.Commit()) {
-        throw StoreError(detail::FillIn(kCannotCreate, path));
+    const ReplaceOutcome outcome = ReplaceFile(path, content);
+    switch (outcome.failed) {
+        case ReplaceOutcome::Step::None:
+            return;
+        case ReplaceOutcome::Step::Create:
+            throw StoreError(detail::FillIn(kCannotCreate, path), outcome.error);
+        case ReplaceOutcome::Step::Write:
+            throw StoreError(kWriteError, outcome.error);
     }
 }
 

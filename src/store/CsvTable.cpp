@@ -8,6 +8,7 @@
 
 #include "base/DecimalSeparator.h"
 #include "base/NumberText.h"
+#include "base/Utf8Text.h"
 #include "store/KeyIndex.h"
 #include "store/RowStore.h"
 #include "store/StoreError.h"
@@ -507,7 +508,7 @@ void CsvTable::SetFromText(std::size_t column, std::string_view text) {
     const ColumnDef& def = impl_->Column(column);
     PendingValue value;
     if (def.type == ColumnType::Text) {
-        std::string_view kept = UpToNul(text).substr(0, def.width);
+        std::string_view kept = CutToWidth(UpToNul(text), def.width);
         if (impl_->refuseCommas && kept.find(',') != std::string_view::npos) {
             throw StoreError(detail::FillIn(kCommaRefused, def.name));
         }

@@ -113,10 +113,10 @@ private:
 };
 
 // Writes every row in the current order: values joined by ",", CR LF after each line, text
-// escapes "%%", "%c", "%n", "%0", doubles with ".", one write per line. The rows go to a new
-// file beside the target, which is flushed to the disk and then renamed over it, so that a
-// failed or interrupted save leaves the previous file whole. Errors: "Cannot create file %s",
-// "Stream write error". The file is closed also on failure. A change still pending is not
+// escapes "%%", "%c", "%n", "%0", doubles with ".". The file is replaced by the program's one
+// rule (ReplaceFile in base: only where a plain write is allowed, mode and owner kept, the old
+// file whole after a failure). Errors, with the platform's reason: "Cannot create file %s" (the
+// file may not be written or created), "Stream write error". A change still pending is not
 // written.
 void SaveTableToFile(CsvTable& table, const std::string& path);
 

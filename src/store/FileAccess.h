@@ -26,36 +26,23 @@ private:
     int fd_ = -1;
 };
 
-// A file that replaces another one whole: written beside the target, flushed to the disk and
-// renamed over it, so that the target is either the old file or the complete new one. The new
-// file is removed by the destructor unless Commit() succeeded. A target that is a symbolic
-// link is followed (the link stays); the replaced file's permissions are kept.
-class FileReplacer {
-public:
-    FileReplacer() = default;
-    ~FileReplacer();
-    FileReplacer(const FileReplacer&) = delete;
-    FileReplacer& operator=(const FileReplacer&) = delete;
+// What identifies one state of a file: the file (device and inode), its size, and its
+// modification and status-change times with the file system's full precision. A rewrite
+// within one tick of a coarse clock (same modification time) still shows: a replaced file has
+// a new inode, a file rewritten in place a new size or a later status-change time (which no
+// program can set back). Only a same-size rewrite in place within one tick of both times
+// cannot be told from the file it replaced.
+struct FileStamp {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modified = 0;  // nanoseconds since the epoch
+    std::int64_t changed = 0;   // nanoseconds since the epoch
 
-    // False when the file cannot be created (its folder is missing, the target is a folder).
-    bool Create(const std::string& path);
-    // Writes `bytes` with one write call (continued only after a partial write).
-    bool Write(std::string_view bytes);
-    // Flushes to the disk and closes; false when either failed.
-    bool Finish();
-    // Puts the new file in the target's place; false when that failed.
-    bool Commit();
-
-private:
-    std::string target_;
-    std::string name_;
-    int fd_ = -1;
-    bool created_ = false;
-    bool committed_ = false;
+    bool operator==(const FileStamp&) const = default;
 };
 
-// The file's modification time in nanoseconds since the epoch, with the file system's full
-// precision; nullopt when the file does not exist or cannot be examined.
-std::optional<std::int64_t> FileModificationTime(const std::string& path);
+// The file's stamp; nullopt when the file does not exist or cannot be examined.
+std::optional<FileStamp> StampOf(const std::string& path);
 
 }  // namespace tallyport::detail

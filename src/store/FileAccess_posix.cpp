@@ -3,11 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <cstdlib>
 
-#include "base/FileIo.h"
 #include "store/FileAccess.h"
 
 namespace tallyport::detail {
@@ -47,83 +44,21 @@ std::ptrdiff_t FileReader::Read(char* buffer, std::size_t size) {
 
 namespace {
 
-// The file a save replaces: the target of a symbolic link, so that the link stays.
-std::string ReplacedFile(const std::string& path) {
-    struct stat info;
-    if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-        if (char* resolved = ::realpath(path.c_str(), nullptr)) {
-            std::string target(resolved);
-            std::free(resolved);
-            return target;
-        }
-    }
-    return path;
+std::int64_t Nanoseconds(const struct timespec& time) {
+    return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
 }
 
 }  // namespace
 
-FileReplacer::~FileReplacer() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-    if (created_ && !committed_) {
-        ::unlink(name_.c_str());
-    }
-}
-
-bool FileReplacer::Create(const std::string& path) {
-    target_ = ReplacedFile(path);
-    struct stat existing;
-    bool exists = ::stat(target_.c_str(), &existing) == 0;
-    if (exists && S_ISDIR(existing.st_mode)) {
-        return false;
-    }
-    static std::atomic<unsigned> counter{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        name_ = target_ + "." + std::to_string(::getpid()) + "-" +
-                std::to_string(counter.fetch_add(1)) + ".tmp";
-        fd_ = ::open(name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd_ >= 0 || errno != EEXIST) {
-            break;
-        }
-    }
-    if (fd_ < 0) {
-        return false;
-    }
-    created_ = true;
-    if (exists) {
-        ::fchmod(fd_, existing.st_mode & 07777);
-    }
-    return true;
-}
-
-bool FileReplacer::Write(std::string_view bytes) {
-    return WriteAll(fd_, bytes);
-}
-
-bool FileReplacer::Finish() {
-    bool synced = ::fsync(fd_) == 0;
-    int fd = fd_;
-    fd_ = -1;
-    bool closed = ::close(fd) == 0;
-    return synced && closed;
-}
-
-bool FileReplacer::Commit() {
-    if (::rename(name_.c_str(), target_.c_str()) != 0) {
-        return false;
-    }
-    committed_ = true;
-    SyncFolderOf(target_);
-    return true;
-}
-
-std::optional<std::int64_t> FileModificationTime(const std::string& path) {
+std::optional<FileStamp> StampOf(const std::string& path) {
     struct stat info;
     if (::stat(path.c_str(), &info) != 0) {
         return std::nullopt;
     }
-    return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+    return FileStamp{static_cast<std::uint64_t>(info.st_dev),
+                     static_cast<std::uint64_t>(info.st_ino),
+                     static_cast<std::int64_t>(info.st_size), Nanoseconds(info.st_mtim),
+                     Nanoseconds(info.st_ctim)};
 }
 
 }  // namespace tallyport::detail

@@ -1,8 +1,10 @@
 #include "store/IniProfile.h"
 
+#include <cerrno>
 #include <stdexcept>
 #include <system_error>
 
+#include "base/FileReplace.h"
 #include "store/FileBytes.h"
 #include "store/StoreError.h"
 
@@ -230,8 +232,8 @@ std::string ReadProfileString(const std::string& path, std::string_view section,
     std::optional<std::string> bytes;
     try {
         bytes = ReadFileBytes(path);
-    } catch (const std::system_error&) {
-        throw StoreError("Unable to read " + path);
+    } catch (const std::system_error& e) {
+        throw StoreError("Unable to read " + path, e.code().value());
     }
     if (bytes) {
         if (std::optional<std::string> value = FindProfileValue(*bytes, section, key)) {
@@ -244,18 +246,22 @@ std::string ReadProfileString(const std::string& path, std::string_view section,
 
 void WriteProfileString(const std::string& path, std::string_view section, std::string_view key,
                         std::string_view value) {
+    const std::string failure = "Unable to write to " + path;
     if (!IsStorableProfileEntry(section, key, value)) {
-        throw StoreError("Unable to write to " + path);
+        throw StoreError(failure, EINVAL);
     }
+    std::optional<std::string> old;
     try {
-        std::optional<std::string> old = ReadFileBytes(path);
-        std::string updated = WithProfileValue(old.value_or(std::string()), section, key, value);
-        if (old && updated == *old) {
-            return;
-        }
-        ReplaceFileBytes(path, updated);
-    } catch (const std::exception&) {
-        throw StoreError("Unable to write to " + path);
+        old = ReadFileBytes(path);
+    } catch (const std::system_error& e) {
+        throw StoreError(failure, e.code().value());
+    }
+    std::string updated = WithProfileValue(old.value_or(std::string()), section, key, value);
+    if (old && updated == *old) {
+        return;
+    }
+    if (ReplaceOutcome outcome = ReplaceFile(path, updated); !outcome.Ok()) {
+        throw StoreError(failure, outcome.error);
     }
 }
 

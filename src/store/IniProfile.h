@@ -50,9 +50,10 @@ std::string ReadProfileString(const std::string& path, std::string_view section,
                               std::string_view key, std::string_view defaultValue);
 
 // Sets `key` in `section` of the file at `path` to `value`, creating the file, the section or the
-// key as needed, and replaces the file atomically (see ReplaceFileBytes). An unchanged file is
-// not rewritten. Throws StoreError("Unable to write to <path>") when the entry cannot be stored
-// or the file cannot be read or replaced; the file is then as it was.
+// key as needed, and replaces the file by the program's one rule (ReplaceFile). An unchanged file
+// is not rewritten. Throws StoreError("Unable to write to <path>"), with the platform's reason,
+// when the entry cannot be stored or the file cannot be read or replaced; the file is then as it
+// was.
 void WriteProfileString(const std::string& path, std::string_view section, std::string_view key,
                         std::string_view value);
 

@@ -1,9 +1,5 @@
 #include "store/PluHolder.h"
 
-#include <optional>
-
-#include "store/FileAccess.h"
-
 namespace tallyport {
 
 std::unique_ptr<CsvTable> MakeArticleTable() {
@@ -18,7 +14,7 @@ std::unique_ptr<CsvTable> MakeArticleTable() {
 
 TPluH::TPluH(std::string fileName, CsvTable& table)
     : fileName_(std::move(fileName)), table_(table) {
-    fileTime_ = detail::FileModificationTime(fileName_).value_or(0);
+    stamp_ = detail::StampOf(fileName_);
     if (!table_.IsOpen()) {
         table_.Open();
     }
@@ -27,15 +23,15 @@ TPluH::TPluH(std::string fileName, CsvTable& table)
 }
 
 void TPluH::ReloadIfChanged() {
-    std::optional<std::int64_t> now = detail::FileModificationTime(fileName_);
-    if (!now || *now <= fileTime_) {
+    std::optional<detail::FileStamp> now = detail::StampOf(fileName_);
+    if (!now || now == stamp_) {
         return;
     }
     table_.EmptyTable();
     LoadTableFromFile(table_, fileName_);
-    // The time read before the load: when the back office rewrote the file while it was being
-    // read, the file is newer than this and the next request reads it again.
-    fileTime_ = *now;
+    // The stamp taken before the load: when the back office rewrote the file while it was being
+    // read, the file differs from this and the next request reads it again.
+    stamp_ = now;
 }
 
 }  // namespace tallyport

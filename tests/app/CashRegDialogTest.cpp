@@ -359,5 +359,97 @@ TEST_F(CashRegDialogTest, AStableNameOf80CharactersIsOfferedStoredAndShownAgain)
     EXPECT_EQ(test::ReadFile(folder.File("ECRs2.dat")), test::ReadFile(folder.File("ECRs.dat")));
 }
 
+TEST_F(CashRegDialogTest, EnterOnAFocusedRenuntaCancels) {
+    const auto before = Rows(*list);
+    {
+        TfCashReg dialog(TfCashReg::Mode::AddMode, *list, dialogs);
+        dialog.show();
+        Fill(dialog, "8", "COM8", "DA08", "X");
+        auto* abort = Find<QPushButton>(dialog, "btAbort");
+        abort->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(abort, Qt::Key_Return);
+        EXPECT_FALSE(dialog.isVisible());
+        EXPECT_EQ(dialog.result(), QDialog::Rejected);
+        EXPECT_TRUE(dialogs.questions.empty());
+        EXPECT_EQ(Rows(*list), before);
+    }
+    {
+        // Back on a field after "&Renunta", Enter saves again.
+        TfCashReg dialog(TfCashReg::Mode::AddMode, *list, dialogs);
+        dialog.show();
+        Fill(dialog, "8", "COM8", "DA08", "X");
+        Find<QPushButton>(dialog, "btAbort")->setFocus(Qt::TabFocusReason);
+        Find<QLineEdit>(dialog, "eFiscal")->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(Find<QLineEdit>(dialog, "eFiscal"), Qt::Key_Enter);
+        EXPECT_EQ(dialogs.questions.size(), 1u);
+        EXPECT_EQ(Rows(*list).size(), before.size() + 1);
+    }
+}
+
+TEST_F(CashRegDialogTest, TextsOfACodePageShowAsItsLettersAndKeepTheirBytes) {
+    auto shop = MakeRegisterList();
+    // Code page 1250: 0xAA is S-cedilla, 0xE9 e-acute; the second row is UTF-8.
+    AddRow(*shop, {"1", "Datecs MP55", "9600", "8", "None", "1", "COM1",
+                   "DA\xE9"
+                   "01",
+                   "CASA \xAAOSEA"});
+    AddRow(*shop, {"2", "Datecs MP55", "9600", "8", "None", "1", "COM2", "DA02", "CASA \xC4\x82"});
+    const auto before = Rows(*shop);
+    for (std::size_t row = 0; row < 2; ++row) {
+        shop->MoveTo(row);
+        TfCashReg dialog(TfCashReg::Mode::EditMode, *shop, dialogs);
+        dialog.show();
+        const QString cashPoint = Find<QLineEdit>(dialog, "eCashPoint")->text();
+        EXPECT_EQ(cashPoint, row == 0 ? QString::fromUtf8("CASA \u015EOSEA")
+                                      : QString::fromUtf8("CASA \u0102"));
+        if (row == 0) {
+            EXPECT_EQ(Find<QLineEdit>(dialog, "eFiscal")->text(), QString::fromUtf8("DA\u00E901"));
+        }
+        dialog.btSaveClick();  // nothing changed
+        EXPECT_TRUE(dialogs.messages.empty());
+    }
+    EXPECT_EQ(Rows(*shop), before);
+
+    // A changed text stays in the row's code page where it can, else it becomes UTF-8.
+    shop->MoveTo(0);
+    {
+        TfCashReg dialog(TfCashReg::Mode::EditMode, *shop, dialogs);
+        dialog.show();
+        Find<QLineEdit>(dialog, "eCashPoint")->setText(QString::fromUtf8("CASA \u0162ARA"));
+        dialog.btSaveClick();
+    }
+    shop->MoveTo(0);
+    EXPECT_EQ(shop->AsText(kRegObservatii),
+              "CASA \xDE"
+              "ARA");
+    EXPECT_EQ(shop->AsText(kRegFiscal),
+              "DA\xE9"
+              "01");  // untouched beside it
+    {
+        TfCashReg dialog(TfCashReg::Mode::EditMode, *shop, dialogs);
+        dialog.show();
+        Find<QLineEdit>(dialog, "eCashPoint")->setText(QString::fromUtf8("CASA \u03A9"));
+        dialog.btSaveClick();
+    }
+    shop->MoveTo(0);
+    EXPECT_EQ(shop->AsText(kRegObservatii), "CASA \xCE\xA9");
+}
+
+TEST_F(CashRegDialogTest, ALongNameIsCutWithoutSplittingACharacter) {
+    TfCashReg dialog(TfCashReg::Mode::AddMode, *list, dialogs);
+    dialog.show();
+    QString name = QStringLiteral("A");
+    for (int i = 0; i < 15; ++i) {
+        name += QChar(0x0102);  // two bytes each in UTF-8: 31 bytes for a 30-byte column
+    }
+    Fill(dialog, "9", "COM9", "DA09", "");
+    Find<QLineEdit>(dialog, "eCashPoint")->setText(name);
+    dialog.btSaveClick();
+    const auto rows = Rows(*list);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[2][kRegObservatii], name.left(15).toUtf8().toStdString());
+    EXPECT_EQ(rows[2][kRegObservatii].size(), 29u);
+}
+
 }  // namespace
 }  // namespace tallyport

@@ -386,6 +386,103 @@ TEST_F(MainWindowTest, ConnectButtonAndTrayMenuFollowTheConnection) {
     EXPECT_TRUE(Exists(configPath));
 }
 
+TEST_F(MainWindowTest, TheUsersFilesComeBackByteForByte) {
+    // An older shop's files in code page 1250: names and register texts that are not UTF-8
+    // (0xE9 e-acute, 0xBA s-cedilla, 0xAA S-cedilla), beside a UTF-8 remark (A-breve).
+    const std::string plu = dir.File("PLU\xE9.txt");
+    WriteFile(plu, "0000000000123,01,1,2.5,3,P\xC3INE\r\n");
+    const std::string config =
+        "[Files]\r\nPLU=" + plu + "\r\nReceiptMaster=" + dir.File("Bon\xBA.txt") +
+        "\r\nReceiptDetail=" + dir.File("Tran.txt") +
+        "\r\nBackup=\\Backup\xE9\\\r\nECRList=" + dir.File("ECRs.dat") +
+        "\r\n[CardOptions]\r\nMin=0\r\nMax=100000000\r\n[Scale]\r\nPrefix=24\r\n[Options]\r\n"
+        "RecDiscount=1\r\nRecAmount=1\r\nRecSepFiles=0\r\nRecDecimals=0\r\n";
+    // The first register has no parity, so no worker is built and no serial port is opened.
+    const std::string list =
+        "1,Datecs MP55,9600,8,,1,COM1,DA01,CASA \xC4\x82\r\n"
+        "2,Datecs MP500,19200,8,Even,1,COM2,DA\xE9"
+        "02,CASA \xAAOSEA\r\n";
+    WriteFile(configPath, config);
+    WriteFile(dir.File("ECRs.dat"), list);
+    AppSettings = AppSettingsRecord{};
+    ASSERT_FALSE(LoadConfig(configPath));
+
+    // Start.
+    ASSERT_EQ(Window().Startup(), Result::Running);
+    ASSERT_FALSE(Connected);
+    EXPECT_EQ(Find<QLineEdit>("ePLUFile")->text(),
+              QString::fromStdString(dir.File("PLU")) + QString::fromUtf8("\u00E9.txt"));
+    EXPECT_EQ(GridColumn(4), (std::vector<QString>{QString::fromUtf8("CASA \u0102"),
+                                                   QString::fromUtf8("CASA \u015EOSEA")}));
+    EXPECT_EQ(GridColumn(1)[1], QString::fromUtf8("DA\u00E902"));
+
+    // A control exit: every leave saves the settings and the register list.
+    for (const char* name : {"ePLUFile", "eBonFile", "eTranFile", "ePrefix"}) {
+        Leave(Find<QLineEdit>(name));
+    }
+    EXPECT_EQ(ReadFile(configPath), config);
+    EXPECT_EQ(ReadFile(dir.File("ECRs.dat")), list);
+
+    // The dialog, saved without a change.
+    Find<QTableView>("dbgCashReg")->selectRow(1);
+    WithRegisterDialog([&] { QTest::mouseClick(Find<QPushButton>("btEdit"), Qt::LeftButton); },
+                       [](TfCashReg& dialog) { dialog.btSaveClick(); });
+    EXPECT_EQ(dialogs.questions,
+              std::vector<std::string>{"Confirmati modificarea datelor pentru casa de marcat?"});
+    EXPECT_EQ(ReadFile(dir.File("ECRs.dat")), list);
+
+    // Exit.
+    Window().aExitExecute();
+    EXPECT_TRUE(Window().Control().Ended());
+    EXPECT_EQ(ReadFile(configPath), config);
+    EXPECT_EQ(ReadFile(dir.File("ECRs.dat")), list);
+    EXPECT_EQ(ReadFile(plu), "0000000000123,01,1,2.5,3,P\xC3INE\r\n");
+}
+
+TEST_F(MainWindowTest, AChosenFileKeepsTheBytesOfItsName) {
+    WriteFile(AppSettings.ECRList, "");
+    AppSettings.PLU = dir.File("PLU\xE9.txt");  // code page 1250
+    WriteFile(AppSettings.PLU, "");
+    ASSERT_EQ(Window().Startup(), Result::Running);
+    // The name the file dialog gives is UTF-8, as the file system holds it.
+    const std::string chosen = "/srv/bo/Articole \xC4\x83.txt";
+    dialogs.files = {std::optional<std::string>(chosen)};
+    QTest::mouseClick(Find<QPushButton>("btBrowsePLUFile"), Qt::LeftButton);
+    EXPECT_EQ(Find<QLineEdit>("ePLUFile")->text(),
+              QString::fromUtf8("/srv/bo/Articole \u0103.txt"));
+    EXPECT_EQ(AppSettings.PLU, chosen);
+    EXPECT_NE(ReadFile(configPath).find("PLU=" + chosen + "\r\n"), std::string::npos);
+    // Leaving the edit afterwards keeps them too.
+    Leave(Find<QLineEdit>("ePLUFile"));
+    EXPECT_EQ(AppSettings.PLU, chosen);
+}
+
+TEST_F(MainWindowTest, ATrayAreaThatAppearsLaterGetsTheIconAndOnlyThenMinimisingHides) {
+    WriteFile(AppSettings.ECRList, "");
+    bool available = false;
+    Window().SetTrayProbe([&available] { return available; });
+    ASSERT_EQ(Window().Startup(), Result::Running);
+    // No notification area yet: the window is the way in, and minimising keeps it reachable.
+    EXPECT_TRUE(Window().isVisible());
+    EXPECT_FALSE(Window().TrayIcon().isVisible());
+    Window().showMinimized();
+    QTest::qWait(50);
+    EXPECT_TRUE(Window().isVisible());
+
+    // The desktop's notification area appears: the icon follows within a poll.
+    available = true;
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return Window().TrayIcon().isVisible(); }, 10 * TfMain::kTrayPollMs));
+    Window().aOptionsExecute();
+    EXPECT_TRUE(Window().isVisible());
+    Window().showMinimized();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !Window().isVisible(); }, 5000));
+    // "Optiuni..." brings it back.
+    Window().aOptionsExecute();
+    EXPECT_TRUE(Window().isVisible());
+    EXPECT_FALSE(Window().isMinimized());
+}
+
 TEST_F(MainWindowTest, BrowseChoosesAFileFromTheProgramFolder) {
     WriteFile(AppSettings.ECRList, "");
     ASSERT_EQ(Window().Startup(), Result::Running);

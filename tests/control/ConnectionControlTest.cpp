@@ -6,11 +6,13 @@
 #include <functional>
 #include <thread>
 
+#include "control/ConfigFile.h"
 #include "control/ConnectionControl.h"
 #include "requests/OutputFileNames.h"
 #include "requests/RequestHandlers.h"
 #include "simulator/EcrSimulator.h"
 #include "store/AppSettings.h"
+#include "support/ScratchMount.h"
 #include "support/ShellTestSupport.h"
 
 namespace tallyport {
@@ -519,6 +521,82 @@ TEST_F(ConnectionControlTest, AListThatCannotBeSavedIsReportedAndKeptInMemory) {
     EXPECT_EQ(dialogs.Texts(),
               std::vector<std::string>{"Cannot create file " + AppSettings.ECRList});
     EXPECT_EQ(list.RowCount(), 2u);
+}
+
+class SettingsFileTest : public ConnectionControlTest {
+protected:
+    // The program's folder on a small file system of its own, which a test can make read-only;
+    // the configuration file and the register list lie in it.
+    bool MountProgramFolder() {
+        std::filesystem::create_directory(program);
+        if (!mounts.MountTmpfs(program)) {
+            return false;
+        }
+        configPath = program + "/Tallyport.ini";
+        AppSettings.ECRList = program + "/ECRs.dat";
+        return true;
+    }
+
+    std::string program = dir.File("program");
+    test::ScratchMounts mounts;
+};
+
+TEST_F(SettingsFileTest, AFailedSettingsSaveIsShownOnceWithTheFileAndTheReason) {
+    if (!MountProgramFolder()) {
+        GTEST_SKIP() << mounts.Why();
+    }
+    const std::string config = "[Files]\r\nPLU=" + AppSettings.PLU + "\r\n";
+    WriteFile(configPath, config);
+    ListRegisters(RegisterLine(1, "/nonexistent/tty1"));
+    ASSERT_EQ(Control().TrayStartup(), Result::Running);
+    ASSERT_TRUE(mounts.SetReadOnly(program, true)) << mounts.Why();
+
+    view.change = [](AppSettingsRecord& s) { s.Prefix = 27; };
+    Control().SettingsChanged();
+    const std::string failure =
+        "Eroare: Setarile nu pot fi salvate in fisierul " + AppSettings.ECRList +
+        " (Read-only file system)!\nEroare: Setarile nu pot fi salvate in fisierul " + configPath +
+        " (Read-only file system)!";
+    EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{failure});
+    EXPECT_EQ(dialogs.messages.at(0).kind, MessageKind::Error);
+    // Every control the user leaves saves again: the same failure is not shown again.
+    Control().SettingsChanged();
+    Control().SettingsChanged();
+    EXPECT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(ReadFile(configPath), config);
+    EXPECT_EQ(ReadFile(AppSettings.ECRList), RegisterLine(1, "/nonexistent/tty1"));
+
+    // Once a save works, a later failure is shown again, at the exit as well.
+    ASSERT_TRUE(mounts.SetReadOnly(program, false)) << mounts.Why();
+    Control().SettingsChanged();
+    EXPECT_NE(ReadFile(configPath).find("Prefix=27"), std::string::npos);
+    EXPECT_EQ(dialogs.messages.size(), 1u);
+    ASSERT_TRUE(mounts.SetReadOnly(program, true)) << mounts.Why();
+    EXPECT_TRUE(Control().CloseQuery(true));
+    // The settings are on disk already (an unchanged file is not rewritten); the list is.
+    const std::string listFailure = "Eroare: Setarile nu pot fi salvate in fisierul " +
+                                    AppSettings.ECRList + " (Read-only file system)!";
+    EXPECT_EQ(dialogs.Texts(), (std::vector<std::string>{failure, listFailure}));
+}
+
+TEST_F(SettingsFileTest, AnUnreadableConfigurationFileIsNamedAndNothingIsWritten) {
+    // A folder where the file should be: the file exists but cannot be read.
+    std::filesystem::create_directory(configPath);
+    AppSettings = AppSettingsRecord{};
+    EXPECT_FALSE(ReadConfigFile(configPath, dialogs));
+    EXPECT_EQ(dialogs.Texts(),
+              std::vector<std::string>{"Eroare: Fisierul de configurare " + configPath +
+                                       " nu poate fi citit (Is a directory)!"});
+    EXPECT_TRUE(std::filesystem::is_empty(configPath));
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"PLU.txt", "Tallyport.ini"}));
+
+    // A missing file is no error: the defaults, silently.
+    dialogs.messages.clear();
+    EXPECT_TRUE(ReadConfigFile(dir.File("none.ini"), dialogs));
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_EQ(AppSettings.PLU, "PLU.txt");
+    EXPECT_EQ(AppSettings.Prefix, 24);
+    EXPECT_FALSE(Exists(dir.File("none.ini")));
 }
 
 }  // namespace

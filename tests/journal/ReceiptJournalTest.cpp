@@ -3,16 +3,14 @@
 // a torn last line is cut off, a damaged file is set aside and reported, and a file system that
 // cannot take the records (read-only, full) holds them back until it can.
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 
 #include <atomic>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <thread>
 
 #include "journal/ReceiptJournal.h"
 #include "support/NoticeRecorder.h"
+#include "support/ScratchMount.h"
 #include "support/TempFolder.h"
 
 namespace tallyport {
@@ -21,6 +19,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::NoticeRecorder;
 using test::ReadFile;
+using test::ScratchMounts;
 using test::TempFolder;
 using test::WriteFile;
 
@@ -28,33 +27,6 @@ std::vector<std::string> Lines(const ReceiptJournal::Loaded& loaded, int reg) {
     auto it = loaded.registers.find(reg);
     return it == loaded.registers.end() ? std::vector<std::string>{} : it->second.tranLines;
 }
-
-// A small tmpfs mounted on a folder for one test, unmounted when it goes.
-class SmallFileSystem {
-public:
-    explicit SmallFileSystem(const std::string& folder) : folder_(folder) {
-        std::filesystem::create_directories(folder_);
-        mounted_ = ::mount("tmpfs", folder_.c_str(), "tmpfs", 0, "size=64k") == 0;
-        error_ = errno;
-    }
-    ~SmallFileSystem() {
-        if (mounted_) {
-            ::umount2(folder_.c_str(), MNT_DETACH);
-        }
-    }
-    bool Mounted() const { return mounted_; }
-    std::string Error() const { return std::strerror(error_); }
-    bool ReadOnly(bool on) {
-        return ::mount(nullptr, folder_.c_str(), nullptr,
-                       MS_REMOUNT | (on ? static_cast<unsigned long>(MS_RDONLY) : 0UL),
-                       "size=64k") == 0;
-    }
-
-private:
-    std::string folder_;
-    bool mounted_ = false;
-    int error_ = 0;
-};
 
 class JournalWriter : public ::testing::Test {
 protected:
@@ -200,15 +172,16 @@ TEST_F(JournalWriter, ADamagedFileIsSetAsideAndReportedWithItsPath) {
 }
 
 TEST_F(JournalWriter, AReadOnlyFileSystemHoldsTheRecordsBackUntilItIsWritable) {
-    SmallFileSystem fs(Folder());
-    if (!fs.Mounted()) {
-        GTEST_SKIP() << "cannot mount a tmpfs here: " << fs.Error();
+    ScratchMounts fs;
+    std::filesystem::create_directories(Folder());
+    if (!fs.MountTmpfs(Folder())) {
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << fs.Why();
     }
     {
         ReceiptJournal journal(Folder(), notices_);
         journal.Load();
         ASSERT_TRUE(journal.WaitDurable(4, journal.Append(4, {SaleRecord("kept")}), 10s));
-        ASSERT_TRUE(fs.ReadOnly(true));
+        ASSERT_TRUE(fs.SetReadOnly(Folder(), true));
         const auto t = journal.Append(4, {SaleRecord("waiting")});
         EXPECT_FALSE(journal.WaitDurable(4, t, 2500ms));
         EXPECT_TRUE(journal.Failing(4));
@@ -219,7 +192,7 @@ TEST_F(JournalWriter, AReadOnlyFileSystemHoldsTheRecordsBackUntilItIsWritable) {
         EXPECT_NE(shown[0].text.find(journal.PathOf(4)), std::string::npos) << shown[0].text;
         EXPECT_EQ(ReadFile(journal.PathOf(4)).find("waiting"), std::string::npos);
 
-        ASSERT_TRUE(fs.ReadOnly(false));
+        ASSERT_TRUE(fs.SetReadOnly(Folder(), false));
         EXPECT_TRUE(journal.WaitDurable(4, t, 10s));
         EXPECT_FALSE(journal.Failing(4));
     }
@@ -228,9 +201,10 @@ TEST_F(JournalWriter, AReadOnlyFileSystemHoldsTheRecordsBackUntilItIsWritable) {
 }
 
 TEST_F(JournalWriter, AFullFileSystemHoldsTheRecordsBackWithoutAHalfRecord) {
-    SmallFileSystem fs(Folder());
-    if (!fs.Mounted()) {
-        GTEST_SKIP() << "cannot mount a tmpfs here: " << fs.Error();
+    ScratchMounts fs;
+    std::filesystem::create_directories(Folder());
+    if (!fs.MountTmpfs(Folder())) {
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << fs.Why();
     }
     ReceiptJournal journal(Folder(), notices_);
     journal.Load();

@@ -6,17 +6,15 @@
 // acknowledgement and the user told; an unreadable closing is kept and reported.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <thread>
 
 #include "RequestFixture.h"
 #include "requests/Journalling.h"
+#include "support/ScratchMount.h"
 
 namespace tallyport::testing {
 namespace {
@@ -269,56 +267,16 @@ TEST_F(Journalled, AfterARestartOnlyTheVeryNextIdenticalClosingIsTakenAsRepeated
 
 // ---- a journal that cannot be written ------------------------------------------------------
 
-class SmallFileSystem {
-public:
-    explicit SmallFileSystem(const std::string& folder) : folder_(folder) {
-        std::filesystem::create_directories(folder_);
-        mounted_ = ::mount("tmpfs", folder_.c_str(), "tmpfs", 0, "size=64k") == 0;
-        error_ = errno;
-    }
-    ~SmallFileSystem() {
-        if (mounted_) {
-            ::umount2(folder_.c_str(), MNT_DETACH);
-        }
-    }
-    bool Mounted() const { return mounted_; }
-    std::string Error() const { return std::strerror(error_); }
-    bool ReadOnly(bool on) {
-        return ::mount(nullptr, folder_.c_str(), nullptr,
-                       MS_REMOUNT | (on ? static_cast<unsigned long>(MS_RDONLY) : 0UL),
-                       "size=64k") == 0;
-    }
-
-private:
-    std::string folder_;
-    bool mounted_ = false;
-    int error_ = 0;
-};
-
-TEST_F(Journalled, AfterARestartADifferentClosingIsWritten) {
-    OpenJournal();
-    {
-        auto& reg = StartRegister();
-        Request(reg, ArticleRequestBody("123"));
-        ExpectPaddedAck(Request(reg, kClose42));
-    }
-    StopProgram();
-    OpenJournal();
-    auto& reg = StartRegister();
-    // The second payment of the same receipt: another amount, so another closing.
-    ExpectPaddedAck(Request(reg, ClosingBody("0", "1", "42", "12", "2.5", "6")));
-    EXPECT_EQ(ReadCrLfLines(BonPath()).size(), 2u);
-}
-
 TEST_F(Journalled, AJournalThatCannotBeWrittenGetsNoAcknowledgementAndTheUserIsTold) {
-    SmallFileSystem fs(JournalFolder());
-    if (!fs.Mounted()) {
-        GTEST_SKIP() << "cannot mount a tmpfs here: " << fs.Error();
+    test::ScratchMounts fs;
+    std::filesystem::create_directories(JournalFolder());
+    if (!fs.MountTmpfs(JournalFolder())) {
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << fs.Why();
     }
     OpenJournal();
     auto& reg = StartRegister();
     Request(reg, ArticleRequestBody("123"));
-    ASSERT_TRUE(fs.ReadOnly(true));
+    ASSERT_TRUE(fs.SetReadOnly(JournalFolder(), true));
 
     const auto refused = reg.sim->Exchange(sim::Answer::Frame(kClose42), 3s);
     EXPECT_TRUE(refused.acked);
@@ -331,7 +289,7 @@ TEST_F(Journalled, AJournalThatCannotBeWrittenGetsNoAcknowledgementAndTheUserIsT
     EXPECT_EQ(ReadFile(BonPath()), "");
     EXPECT_EQ(reg.PendingTran(), std::vector<std::string>{PainePendingLine()});
 
-    ASSERT_TRUE(fs.ReadOnly(false));
+    ASSERT_TRUE(fs.SetReadOnly(JournalFolder(), false));
     // The register closes again; now it is kept, acknowledged and written once.
     ASSERT_TRUE(reg.sim->WaitForPolls(reg.sim->PollCount() + 1, 10s));
     ExpectPaddedAck(Request(reg, kClose42));

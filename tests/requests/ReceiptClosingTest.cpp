@@ -39,6 +39,21 @@ protected:
     }
 };
 
+TEST_F(ReceiptClosing, TheArticleNameReachesTheTransactionFileAsTheArticleFileHasIt) {
+    // ";" and a letter of an 8-bit code page stay; the line break (written "%c" in the article
+    // file) would split the record and becomes a blank. The reply has its own form.
+    WriteArticles({"0000000000307,01,1,3,3,Apa;plat\xE3%cmare"});
+    auto& reg = AddRegister();
+    auto reply = Request(reg, ArticleRequestBody("307"));
+    ASSERT_TRUE(reply.response);
+    EXPECT_EQ(reply.response->text, ";APA PLAT\xE3 MARE;3;100.000;1;1;1;;;");
+    Close(reg, ClosingBody("0", "1", "42", "12", "3", "3"));
+    const std::string name = "Apa;plat\xE3 mare";
+    EXPECT_EQ(ReadFile(TranPath()), "0003,01,0042,0000000000307,00000003,3,+0000001000," + name +
+                                        std::string(40 - name.size(), ' ') +
+                                        ",01,1,00012,06/12/26,21:50\r\n");
+}
+
 TEST_F(ReceiptClosing, WorkedExampleWritesBothFiles) {
     auto& reg = AddRegister();
     Request(reg, ArticleRequestBody("123"));

@@ -83,6 +83,20 @@ TEST(ArticleReply, BodyLayout) {
     EXPECT_EQ(ArticleReplyBody("X", "1", "123", "1"), ";X;1;100.000;2;1;1;;;");
 }
 
+TEST(ArticleRecord, NameKeepsItsBytesExceptLineBreaksAndNul) {
+    EXPECT_EQ(RecordArticleName("Apa;plata"), "Apa;plata");
+    EXPECT_EQ(RecordArticleName("Apa\tplata\x01x"), "Apa\tplata\x01x");
+    EXPECT_EQ(RecordArticleName(std::string("Apa\rplata\nmare\0!", 16)), "Apa plata mare !");
+    // Cut to 22 and trimmed like the reply's name.
+    EXPECT_EQ(RecordArticleName("  \xC8"
+                                "ai;" +
+                                std::string(30, 'A')),
+              "\xC8"
+              "ai;" +
+                  std::string(16, 'A'));
+    EXPECT_EQ(RecordArticleName("\tCafea\r\n"), "Cafea");
+}
+
 TEST(ArticleReply, NameIsCutThenTrimmed) {
     EXPECT_EQ(LinkArticleName("Paine"), "Paine");
     EXPECT_EQ(LinkArticleName("  Paine alba  "), "Paine alba");

@@ -4,12 +4,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
+#include <filesystem>
 #include <functional>
 
 #include "ConfigTestSupport.h"
 #include "store/IniProfile.h"
 #include "store/StoreError.h"
+#include "support/ScratchMount.h"
 
 namespace tallyport {
 namespace {
@@ -289,6 +292,55 @@ TEST(IniProfileWrite, SymbolicLinkIsFollowedAndKept) {
     EXPECT_EQ(ReadExistingFile(target), "[Scale]\nPrefix=27\n");
     EXPECT_EQ(folder.Names(), (std::vector<std::string>{"Tallyport.ini", "real"}));
     EXPECT_EQ(test::NamesIn(folder.Path() / "real"), (std::vector<std::string>{"Tallyport.ini"}));
+}
+
+class IniProfileFolder : public ::testing::Test {
+protected:
+    TempFolder folder;
+    test::ScratchMounts mounts;  // after the folder: undone before it is removed
+    std::string program = folder.File("program");
+    std::string path = program + "/Tallyport.ini";
+    std::string old = "[Files]\r\nPLU=PLU\xE9.txt\r\n";
+
+    bool MountProgramFolder() {
+        std::filesystem::create_directory(program);
+        return mounts.MountTmpfs(program);
+    }
+};
+
+TEST_F(IniProfileFolder, AProgramFolderThatRefusesNewFilesStillTakesTheSettings) {
+    const std::string elsewhere = folder.File("elsewhere");
+    std::filesystem::create_directory(elsewhere);
+    if (!MountProgramFolder() || !mounts.MountTmpfs(elsewhere)) {
+        GTEST_SKIP() << mounts.Why();
+    }
+    // The file itself stays writable (bound from another file system) while its folder
+    // becomes read-only: no temporary file can be made beside it.
+    WriteFile(path, "");
+    WriteFile(elsewhere + "/Tallyport.ini", old);
+    ASSERT_TRUE(mounts.BindFile(elsewhere + "/Tallyport.ini", path)) << mounts.Why();
+    ASSERT_TRUE(mounts.SetReadOnly(program, true)) << mounts.Why();
+
+    WriteProfileString(path, "Scale", "Prefix", "27");
+    EXPECT_EQ(ReadExistingFile(path), old + "[Scale]\r\nPrefix=27\r\n");
+    WriteProfileString(path, "Scale", "Prefix", "5");
+    EXPECT_EQ(ReadExistingFile(path), old + "[Scale]\r\nPrefix=5\r\n");  // cut to its length
+}
+
+TEST_F(IniProfileFolder, AReadOnlyFileIsLeftAloneAndTheErrorSaysWhy) {
+    if (!MountProgramFolder()) {
+        GTEST_SKIP() << mounts.Why();
+    }
+    WriteFile(path, old);
+    ASSERT_TRUE(mounts.SetReadOnly(program, true)) << mounts.Why();
+    try {
+        WriteProfileString(path, "Scale", "Prefix", "27");
+        ADD_FAILURE() << "a read-only file was written";
+    } catch (const StoreError& error) {
+        EXPECT_STREQ(error.what(), ("Unable to write to " + path).c_str());
+        EXPECT_EQ(error.Reason(), EROFS);
+    }
+    EXPECT_EQ(ReadExistingFile(path), old);
 }
 
 }  // namespace
