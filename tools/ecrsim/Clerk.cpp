@@ -263,8 +263,12 @@ Clerk::Outcome Clerk::Exchange(const std::string& kind, const std::string& body,
                 return false;
             },
             std::chrono::milliseconds(context_.options.answerTimeoutMs));
-        // A poll from a program started after a kill does not tell that the killed one kept it.
-        settled = settled && !KilledBetween(start.steadyFrom, nextPoll);
+        // A poll from a program started after a kill does not tell that the killed one kept it:
+        // a kill noted in between, or a gap as long as a restart's after the PC's last word.
+        const sim::Clock::time_point lastWord =
+            result.messages.empty() ? result.poll.last : result.messages.back().last;
+        settled = settled && !KilledBetween(start.steadyFrom, nextPoll) &&
+                  nextPoll - lastWord < std::chrono::milliseconds(context_.options.gapMs);
     }
     out.span = Span::Between(start, Span::Now());
     // A poll by a program started after a kill is no answer of the one the exchange began with:
@@ -550,7 +554,15 @@ void Clerk::VoidLast() {
         return;
     }
     receipt_->total -= last->value;
-    if (out.settled) {
+    if (out.settled && last->optional) {
+        // The program may never have had that line (a kill cut its exchange): its void took
+        // either that line or the one before it.
+        pending_.erase(pending_.begin() + (last - pending_.data()));
+        if (PendingLine* before = LastLine()) {
+            before->maybeVoided = true;
+            before->optional = true;
+        }
+    } else if (out.settled) {
         pending_.erase(pending_.begin() + (last - pending_.data()));
     } else {
         // A restart may have lost the void: the line may still be written.
