@@ -99,7 +99,8 @@ int RunStatus(const CommandLine& line) {
     return first->exitCode;
 }
 
-int RunWindowed(int argc, char** argv, const CommandLine& line, HandlerFactory handlers) {
+int RunWindowed(int argc, char** argv, const CommandLine& line, HandlerFactory handlers,
+                RequestContext* context) {
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Tallyport"));
     // The tray icon holds the program while the window is hidden.
@@ -127,6 +128,7 @@ int RunWindowed(int argc, char** argv, const CommandLine& line, HandlerFactory h
                           StatusHeader(folders.configPath));
     dialogs.SetWindow(&window);
     stopSignals.Attach(window.Control(), [&window] { window.EndProgram(); });
+    window.Control().UseRequestContext(context);
     const auto started = window.Startup();
     if (started != TConnectionControl::StartupResult::Running) {
         return ExitStatus(started);
@@ -134,7 +136,8 @@ int RunWindowed(int argc, char** argv, const CommandLine& line, HandlerFactory h
     return app.exec();
 }
 
-int RunHeadless(int argc, char** argv, const CommandLine& line, HandlerFactory handlers) {
+int RunHeadless(int argc, char** argv, const CommandLine& line, HandlerFactory handlers,
+                RequestContext* context) {
     QCoreApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Tallyport"));
     StopSignalWatcher stopSignals;
@@ -154,6 +157,7 @@ int RunHeadless(int argc, char** argv, const CommandLine& line, HandlerFactory h
     HeadlessShell view(log);
     TConnectionControl control(folders.configPath, view, dialogs, notices, std::move(handlers));
     stopSignals.Attach(control, [] { QCoreApplication::quit(); });
+    control.UseRequestContext(context);
     log.Line(std::string(build_info::kProgramCaption) +
              " porneste fara fereastra; configurare: " + folders.configPath);
     // Notices of lost and returning ports and the status file, as the window keeps them.
@@ -177,7 +181,7 @@ int RunHeadless(int argc, char** argv, const CommandLine& line, HandlerFactory h
 
 }  // namespace
 
-int RunTallyport(int argc, char** argv, HandlerFactory handlers) {
+int RunTallyport(int argc, char** argv, HandlerFactory handlers, RequestContext* context) {
     const CommandLine line = ParseCommandLine(std::vector<std::string>(argv, argv + argc));
     switch (line.action) {
         case CommandLine::Action::Help:
@@ -194,9 +198,9 @@ int RunTallyport(int argc, char** argv, HandlerFactory handlers) {
         return RunStatus(line);
     }
     if (line.headless) {
-        return RunHeadless(argc, argv, line, std::move(handlers));
+        return RunHeadless(argc, argv, line, std::move(handlers), context);
     }
-    return RunWindowed(argc, argv, line, std::move(handlers));
+    return RunWindowed(argc, argv, line, std::move(handlers), context);
 }
 
 }  // namespace tallyport

@@ -6,6 +6,7 @@
 
 #include "base/FileReplace.h"
 #include "link/LinkLock.h"
+#include "requests/Journalling.h"
 #include "requests/OutputFileNames.h"
 #include "store/AppSettings.h"
 #include "store/RegisterList.h"
@@ -96,6 +97,11 @@ TConnectionControl::StartupResult TConnectionControl::TrayStartup() {
         return EndStartup(StartupResult::Stopped);
     }
 
+    try {
+        OpenJournal();
+    } catch (const JournalError&) {
+        return EndStartup(StopRequested() ? StartupResult::Stopped : StartupResult::Failed);
+    }
     if (CreateECRThreads() == 0 && !StopRequested()) {
         Connected = StartECRThreads() == 0;
     }
@@ -196,6 +202,7 @@ int TConnectionControl::CreateECRThreads() {
     started_.clear();
     if (!registerList_->IsOpen() || registerList_->RowCount() == 0) {
         dialogs_.ShowMessage(MessageKind::Warning, shell_text::kNoRegisters);
+        RestoreJournal();
         return 1;
     }
     registerList_->First();
@@ -205,11 +212,27 @@ int TConnectionControl::CreateECRThreads() {
             started_.push_back(false);
         } catch (const std::exception&) {
             dialogs_.ShowMessage(MessageKind::Error, shell_text::kWorkerListFailed);
+            RestoreJournal();
             return 2;
         }
         registerList_->Next();
     }
+    RestoreJournal();
     return 0;
+}
+
+void TConnectionControl::RestoreJournal() {
+    // Also when the list is empty or a row failed: acknowledged closings reach the files now,
+    // and the user hears of registers whose lines wait in the journal.
+    if (context_ == nullptr || !loaded_) {
+        return;
+    }
+    std::vector<TSerialExtended*> links;
+    for (auto& worker : threads_) {
+        links.push_back(&worker->Link());
+    }
+    RestoreFromJournal(*loaded_, links, *context_, trayIcon_);
+    loaded_.reset();
 }
 
 int TConnectionControl::StartECRThreads() {
@@ -290,6 +313,34 @@ void TConnectionControl::FreeECRObjects() {
     threads_.clear();
     started_.clear();
     pluHolder_.reset();
+    FreeJournal();
+}
+
+void TConnectionControl::OpenJournal() {
+    if (context_ == nullptr || journal_) {
+        return;
+    }
+    journal_ = std::make_unique<ReceiptJournal>(
+        ReceiptJournal::FolderBeside(AppSettings.ReceiptDetail), trayIcon_);
+    try {
+        loaded_ = journal_->Load();
+    } catch (const JournalError& e) {
+        // Without a journal nothing told to a register could be kept: the workers are not
+        // started and the user learns why.
+        dialogs_.ShowMessage(MessageKind::Error, std::string("Eroare: ") + e.what() + "!");
+        journal_.reset();
+        throw;
+    }
+    context_->UseJournal(journal_.get());
+}
+
+void TConnectionControl::FreeJournal() {
+    // Only after the workers: what they queued is written by the journal's destructor.
+    if (context_ != nullptr && journal_) {
+        context_->UseJournal(nullptr);
+    }
+    journal_.reset();
+    loaded_.reset();
 }
 
 void TConnectionControl::ConnectAction() {

@@ -10,8 +10,10 @@
 #include "base/NoticeSink.h"
 #include "control/ShellView.h"
 #include "control/UserDialogs.h"
+#include "journal/ReceiptJournal.h"
 #include "link/MessageHandlers.h"
 #include "link/SerialThread.h"
+#include "requests/RequestContext.h"
 #include "store/CsvTable.h"
 #include "store/PluHolder.h"
 #include "store/RegisterList.h"
@@ -65,6 +67,11 @@ public:
     StartupResult TrayStartup();
     // Asked between the start-up steps; true ends the start-up (a stop signal was received).
     void SetStopProbe(std::function<bool()> probe) { stopProbe_ = std::move(probe); }
+    // The handlers' shared context: with it, the start-up opens the journal beside the
+    // transaction file and the workers keep what their registers were told in it. Set before
+    // TrayStartup; it must outlive this object.
+    void UseRequestContext(RequestContext* context) { context_ = context; }
+    ReceiptJournal* Journal() { return journal_.get(); }
 
     // Settings and register list between the view, AppSettings and the files; true on failure.
     bool DisplayParams();
@@ -130,6 +137,9 @@ private:
     // StoreParams and the configuration file, with a failure reported (see SettingsChanged).
     void SaveSettings();
     bool StopRequested();
+    void OpenJournal();
+    void RestoreJournal();  // once, into the workers built so far
+    void FreeJournal();
     StartupResult EndStartup(StartupResult result);
 
     std::string configPath_;
@@ -138,6 +148,9 @@ private:
     NoticeSink& trayIcon_;
     HandlerFactory handlers_;
     std::function<bool()> stopProbe_;
+    RequestContext* context_ = nullptr;
+    std::unique_ptr<ReceiptJournal> journal_;       // freed after the workers
+    std::optional<ReceiptJournal::Loaded> loaded_;  // read at start-up, given to the workers
 
     Phase phase_ = Phase::Created;
     bool loading_ = false;

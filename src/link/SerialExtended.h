@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -66,6 +67,16 @@ public:
 
     // The handlers DispatchMessage routes to; until set, every type is accepted and dropped.
     void SetHandlers(std::shared_ptr<const HandlerTable> handlers);
+    // Runs on the worker before each cycle, without LinkLock: the request handlers wait there
+    // until what the last exchange told them is kept (their journal), so that the register is
+    // polled again only then and no other register's turn waits for the disk. It returns when
+    // the port is closed. Set before the worker starts.
+    void SetBeforeCycle(std::function<void()> hook) { beforeCycle_ = std::move(hook); }
+    void BeforeCycle() const {
+        if (beforeCycle_) {
+            beforeCycle_();
+        }
+    }
 
     // Opens and configures the port under LinkLock, and sets its write time-out for the
     // link (LinkWriteTimeoutMs).
@@ -87,6 +98,7 @@ public:
     bool SendRaw(std::string_view bytes);
 
 private:
+    std::function<void()> beforeCycle_;
     std::shared_ptr<const HandlerTable> handlers_;
 };
 

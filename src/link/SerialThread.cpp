@@ -56,10 +56,13 @@ void TSerialThread::Loop::Run() {
         try {
             if (!link.Port.PortReady() || link.Port.PortLost()) {
                 Recover();
-            } else if (!Cycle()) {
-                // Nothing was sent, so nothing paced this cycle: wait one ByteTimeout rather
-                // than spin on a busy output queue.
-                Pause(CyclePace);
+            } else {
+                link.BeforeCycle();
+                if (!StopRequested() && !Cycle()) {
+                    // Nothing was sent, so nothing paced this cycle: wait one ByteTimeout
+                    // rather than spin on a busy output queue.
+                    Pause(CyclePace);
+                }
             }
         } catch (...) {
             Pause(CyclePace);  // out of memory or the like: keep serving once it passes

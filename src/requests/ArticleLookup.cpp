@@ -13,6 +13,7 @@
 #include "link/LinkProtocol.h"
 #include "link/SerialExtended.h"
 #include "requests/FieldText.h"
+#include "requests/Journalling.h"
 #include "requests/RequestContext.h"
 #include "requests/RequestError.h"
 #include "requests/TranRecord.h"
@@ -232,8 +233,10 @@ std::string ArticleReplyBody(std::string_view articleName, std::string_view pric
     return body;
 }
 
-bool LookupArticle(TSerialExtended& link, RequestFields& fields, const std::string& received,
-                   const RequestContext& context) {
+namespace {
+
+bool LookupUnderLinkLock(TSerialExtended& link, RequestFields& fields, const std::string& received,
+                         RequestContext& context) {
     LinkMessage message = SplitFrame(received);
     link.FiscalSeries = message.Field(1);
     fields.QuantityText = WithoutFirstPoint(message.Field(6));
@@ -303,8 +306,30 @@ bool LookupArticle(TSerialExtended& link, RequestFields& fields, const std::stri
     if (!confirmation.empty() && confirmation.front() == AckByte) {
         RecordTranLine(link, fields, context.Clock());
         link.Status.SaleRecorded();
+        JournalNewLine(link, fields, context);  // queued only: no disk wait under LinkLock
+    } else {
+        EndResendWindow(link, context);
     }
     return true;
+}
+
+}  // namespace
+
+bool LookupArticle(TSerialExtended& link, RequestFields& fields, const std::string& received,
+                   RequestContext& context) {
+    bool handled = false;
+    try {
+        handled = LookupUnderLinkLock(link, fields, received, context);
+    } catch (...) {
+        // The article's fields may have changed before the error: the journal hears of them.
+        JournalFieldsIfChanged(link, fields, context);
+        throw;
+    }
+    // A found article's department, VAT group and decimals code are the link's from now on,
+    // confirmed or not. Queued only: this runs in the register's turn, and the worker waits for
+    // the journal before its next poll, after the turn (WaitForJournalBeforeEachPoll).
+    JournalFieldsIfChanged(link, fields, context);
+    return handled;
 }
 
 }  // namespace tallyport

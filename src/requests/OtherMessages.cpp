@@ -3,11 +3,14 @@
 #include "base/NumberText.h"
 #include "link/LinkFrame.h"
 #include "link/SerialExtended.h"
+#include "requests/Journalling.h"
 #include "requests/RequestError.h"
 
 namespace tallyport {
 
-bool CheckCard(TSerialExtended& link, RequestFields& fields, const std::string& received) {
+bool CheckCard(TSerialExtended& link, RequestFields& fields, const std::string& received,
+               RequestContext& context) {
+    EndResendWindow(link, context);
     LinkMessage message = SplitFrame(received);
     fields.CardReference = message.Field(4);
     auto amount = ParseDouble(message.Field(5), '.');
@@ -18,11 +21,21 @@ bool CheckCard(TSerialExtended& link, RequestFields& fields, const std::string& 
     if (!accepted) {
         fields.CardReference.clear();
     }
+    JournalFieldsIfChanged(link, fields, context);
+    if (!AwaitJournal(link, context)) {
+        return false;
+    }
     return link.SendReply(accepted ? "PLATA CARD;;;;;" : ".;;;;;");
 }
 
-bool VoidLastLine(TSerialExtended& link) {
-    return link.PendingTranLines.RemoveLast();
+bool VoidLastLine(TSerialExtended& link, RequestFields& fields, RequestContext& context) {
+    EndResendWindow(link, context);
+    if (!link.PendingTranLines.RemoveLast()) {
+        return false;
+    }
+    JournalVoid(link, fields, context);
+    AwaitJournal(link, context);
+    return true;
 }
 
 }  // namespace tallyport

@@ -11,6 +11,7 @@
 #include "link/LinkProtocol.h"
 #include "link/SerialExtended.h"
 #include "requests/FieldText.h"
+#include "requests/Journalling.h"
 #include "requests/OutputFiles.h"
 #include "requests/RequestContext.h"
 #include "requests/RequestError.h"
@@ -83,7 +84,7 @@ std::string FormatBonLine(const BonLineFields& f, const LocalTime& now) {
 }
 
 bool RecordDiscount(TSerialExtended& link, RequestFields& fields, const std::string& received,
-                    const RequestContext& context) {
+                    RequestContext& context) {
     if (!link.RecDiscount) {
         return false;
     }
@@ -97,30 +98,26 @@ bool RecordDiscount(TSerialExtended& link, RequestFields& fields, const std::str
     fields.PriceText = PadLeft(FormatGeneral(amount, '.'), 8, ' ');
     fields.ArticleName = kDiscountName;
     RecordTranLine(link, fields, context.Clock());
+    JournalNewLine(link, fields, context);
+    AwaitJournal(link, context);
     return true;
 }
 
-bool CloseReceipt(TSerialExtended& link, RequestFields& fields, const std::string& received,
-                  RequestContext& context) {
-    bool acknowledged = link.SendRaw(AddFillers(std::string(1, AckByte), 6, 10));
-    LinkMessage message = SplitFrame(received);
-    if (!acknowledged) {
-        return false;  // the register closes again; the lines stay pending for that closing
-    }
+namespace {
 
-    // The receipt's numbers belong to the pending lines whatever follows: a line kept pending
-    // by a later failure goes out with the numbers of the receipt it was sold on.
-    const ReceiptNumbers numbers = ReceiptNumbers::FromFields(
-        message.Field(kOperatorField), message.Field(kReceiptField), message.Field(kZReportField));
-    link.PendingTranLines.Update([&numbers](std::vector<std::string>& lines) {
-        for (std::string& line : lines) {
-            FillReceiptNumbers(line, numbers);
-        }
-    });
+// A readable closing, ready to be acknowledged: its closing line and the key it set.
+struct PreparedClosing {
+    std::string bonLine;
+    std::optional<std::string> key;  // set when the closing changed the last closing key
+    std::string previousKey;
+};
+
+// Reads every number of the closing and builds its closing line; a bad number throws
+// RequestError before anything changes. With RecAmount off the last closing key changes.
+PreparedClosing Prepare(TSerialExtended& link, const RequestFields& fields,
+                        const LinkMessage& message, const ReceiptNumbers& numbers,
+                        RequestContext& context) {
     const LocalTime now = context.Clock().Now();
-
-    // Every number is read before the closing line is built or the last closing key changes: a
-    // bad one ends the closing with nothing written.
     auto paymentCode = ParseInteger("0" + message.Field(kPaymentTypeField));
     if (!paymentCode) {
         throw RequestError("'" + message.Field(kPaymentTypeField) +
@@ -142,6 +139,7 @@ bool CloseReceipt(TSerialExtended& link, RequestFields& fields, const std::strin
         scale = static_cast<int>(static_cast<unsigned>(*comma) - 1u);
     }
 
+    PreparedClosing prepared;
     BonLineFields bon;
     bon.logicalNb = link.LogicalNb;
     bon.numbers = numbers;
@@ -152,10 +150,11 @@ bool CloseReceipt(TSerialExtended& link, RequestFields& fields, const std::strin
         // carries the first amount.
         std::string key =
             LogicalNbField(link.LogicalNb) + "," + numbers.operatorNo + "," + numbers.receiptNo;
-        if (context.ReplaceLastClosingKey(key)) {
+        if (context.ReplaceLastClosingKey(key, &prepared.previousKey)) {
             amount1 = "0";
             value1 = 0;
         }
+        prepared.key = key;
     }
     if (scale) {
         double factor = std::pow(10.0, *scale);
@@ -166,17 +165,167 @@ bool CloseReceipt(TSerialExtended& link, RequestFields& fields, const std::strin
     bon.amount2 = amount2;
     bon.commaText = fields.CommaText;
     bon.cardReference = fields.CardReference;
-    link.PendingBonLines.Append(FormatBonLine(bon, now));
+    prepared.bonLine = FormatBonLine(bon, now);
+    return prepared;
+}
 
-    AppendOutputFiles(link, context);
+// The same closing message: every field but the second, which the registers do not fill with
+// anything the closing depends on (some number each transmission), and which the CRC bytes
+// after the body follow.
+bool SameClosing(const std::string& a, const std::string& b) {
+    const LinkMessage x = SplitFrame(a);
+    const LinkMessage y = SplitFrame(b);
+    if (x.FieldCount() != y.FieldCount()) {
+        return false;
+    }
+    for (std::size_t n = 1; n <= x.FieldCount(); ++n) {
+        if (n != 2 && x.Field(n) != y.Field(n)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void ReplaceTranLines(TSerialExtended& link, const std::vector<std::string>& filled) {
+    // Only this worker changes its lists, so `filled` matches the list line for line.
+    link.PendingTranLines.Update([&filled](std::vector<std::string>& lines) { lines = filled; });
+}
+
+// A closing whose numbers cannot be read. The register takes the padded acknowledgement as
+// "recorded", so its frame is kept in the journal with the pending lines (which get the
+// receipt's numbers) and the user is told; then the handling ends with the error.
+bool CloseUnreadable(TSerialExtended& link, RequestFields& fields, const std::string& received,
+                     const std::vector<std::string>& filled, const std::string& reason,
+                     RequestContext& context, const std::string& paddedAck) {
+    ReceiptJournal* journal = context.Journal();
+    ReplaceTranLines(link, filled);
+    if (journal != nullptr) {
+        JournalRecords(link, fields, context,
+                       {ReplaceLinesRecord(filled), UnreadableRecord(received)});
+        if (!AwaitJournal(link, context, kClosingJournalWait)) {
+            return false;
+        }
+    }
+    if (!link.SendRaw(paddedAck)) {
+        return false;
+    }
+    if (journal != nullptr) {
+        link.TrayIcon.ShowNotice("Eroare",
+                                 "Eroare: Inchiderea de bon a casei " +
+                                     std::to_string(link.LogicalNb) + " nu poate fi citita (" +
+                                     reason + "); a fost pastrata in " +
+                                     journal->PathOf(link.LogicalNb) + ".",
+                                 30, NoticeIcon::Error);
+    }
+    throw RequestError(reason);
+}
+
+}  // namespace
+
+bool CloseReceipt(TSerialExtended& link, RequestFields& fields, const std::string& received,
+                  RequestContext& context) {
+    const std::string paddedAck = AddFillers(std::string(1, AckByte), 6, 10);
+    ReceiptJournal* journal = context.Journal();
+    if (journal != nullptr) {
+        RequestContext::JournalSide& side = context.JournalSideOf(link.LogicalNb);
+        const bool resent = side.resentClosing && SameClosing(*side.resentClosing, received);
+        side.resentClosing.reset();
+        if (resent) {
+            // The closing the journal held when the program started, sent again because the
+            // restart cut off its acknowledgement: its lines are written (or still pending)
+            // already, so it is acknowledged and nothing more.
+            return link.SendRaw(paddedAck);
+        }
+    }
+    LinkMessage message = SplitFrame(received);
+
+    // The receipt's numbers belong to the pending lines whatever follows: a line kept pending
+    // by a later failure goes out with the numbers of the receipt it was sold on.
+    const ReceiptNumbers numbers = ReceiptNumbers::FromFields(
+        message.Field(kOperatorField), message.Field(kReceiptField), message.Field(kZReportField));
+    std::vector<std::string> filled = link.PendingTranLines.Copy();
+    for (std::string& line : filled) {
+        FillReceiptNumbers(line, numbers);
+    }
+
+    // Every number is read before anything is acknowledged or the last closing key changes.
+    std::optional<PreparedClosing> prepared;
+    std::string unreadable;
+    try {
+        prepared = Prepare(link, fields, message, numbers, context);
+    } catch (const RequestError& e) {
+        unreadable = e.what();
+    }
+    if (!prepared) {
+        return CloseUnreadable(link, fields, received, filled, unreadable, context, paddedAck);
+    }
+
+    // The acknowledgement tells the register its receipt is recorded: the journal holds the
+    // closing first.
+    std::optional<std::uint64_t> seq;
+    if (journal != nullptr) {
+        OpenClosing closing;
+        closing.seq = journal->NextClosingSeq();
+        closing.bonPath = link.ReceiptMasterFile;
+        closing.tranPath = link.ReceiptDetailFile;
+        closing.bonLines = link.PendingBonLines.Copy();
+        closing.bonLines.push_back(prepared->bonLine);
+        closing.tranLines = filled;
+        seq = closing.seq;
+        JournalRecords(link, fields, context, {ClosingRecord(closing, prepared->key, received)});
+        if (!AwaitJournal(link, context, kClosingJournalWait)) {
+            JournalRecords(link, fields, context, {SeqRecord('X', *seq)});
+            if (prepared->key) {
+                context.RestoreLastClosingKey(*prepared->key, prepared->previousKey);
+            }
+            return false;
+        }
+        context.CrashPoint("closing journalled, not acknowledged");
+    }
+    if (!link.SendRaw(paddedAck)) {
+        // The register closes again; the lines stay pending for that closing.
+        if (seq) {
+            JournalRecords(link, fields, context, {SeqRecord('X', *seq)});
+        }
+        if (prepared->key) {
+            context.RestoreLastClosingKey(*prepared->key, prepared->previousKey);
+        }
+        return false;
+    }
+    context.CrashPoint("acknowledged, not appended");
+    ReplaceTranLines(link, filled);
+    link.PendingBonLines.Append(prepared->bonLine);
+    AppendOutputFiles(link, fields, context, seq);
     link.Status.ReceiptRecorded();
     return true;
 }
 
-void AppendOutputFiles(TSerialExtended& link, RequestContext& context) {
+void AppendOutputFiles(TSerialExtended& link, RequestFields& fields, RequestContext& context,
+                       std::optional<std::uint64_t> journalSeq) {
     std::lock_guard<std::mutex> guard(context.OutputFilesMutex());
+    if (journalSeq) {
+        // The files' sizes before the appends, on the disk before the first byte goes out: a
+        // restart then tells from the files whether this closing reached them.
+        const std::uint64_t bonSize = FileSizeOrZero(link.ReceiptMasterFile);
+        const std::uint64_t tranSize = link.ReceiptDetailFile == link.ReceiptMasterFile
+                                           ? bonSize + CrLfLines(link.PendingBonLines.Copy()).size()
+                                           : FileSizeOrZero(link.ReceiptDetailFile);
+        JournalRecords(link, fields, context, {IntentRecord(*journalSeq, bonSize, tranSize)});
+        if (!AwaitJournal(link, context)) {
+            throw RequestError("the journal cannot be written");  // the lines stay pending
+        }
+        context.CrashPoint("appends journalled, not written");
+    }
     AppendPendingLines(link, link.PendingBonLines, link.ReceiptMasterFile);
+    if (journalSeq) {
+        JournalRecords(link, fields, context, {SeqRecord('B', *journalSeq)});
+        context.CrashPoint("receipt-closing file written");
+    }
     AppendPendingLines(link, link.PendingTranLines, link.ReceiptDetailFile);
+    if (journalSeq) {
+        JournalRecords(link, fields, context, {SeqRecord('D', *journalSeq)});
+        context.CrashPoint("transaction file written");
+    }
 }
 
 }  // namespace tallyport

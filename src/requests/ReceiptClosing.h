@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "base/LocalClock.h"
@@ -33,13 +35,17 @@ std::string FormatBonLine(const BonLineFields& fields, const LocalTime& now);
 // 9999999999999 and the name "DISCOUNT (+/-)". False when discount lines are not recorded.
 // Throws RequestError, recording nothing, when the rate is not a number.
 bool RecordDiscount(TSerialExtended& link, RequestFields& fields, const std::string& received,
-                    const RequestContext& context);
+                    RequestContext& context);
 
-// Handler of message type '3': sends the padded acknowledgement, fills the receipt's numbers
-// into the pending lines, builds the closing line and appends everything to the link's files.
-// True when the acknowledgement was sent. Throws RequestError for a field that must be a number
-// and is not (nothing of that closing is written) and for a file that could not be written
-// (the lines that did not reach their file stay pending).
+// Handler of message type '3': reads the closing, journals it (when the context has a journal),
+// sends the padded acknowledgement, fills the receipt's numbers into the pending lines, builds
+// the closing line and appends everything to the link's files (the commit is described in
+// requests/Journalling.h). True when the acknowledgement was sent. Throws RequestError for a
+// field that must be a number and is not (acknowledged, nothing of that closing is written, its
+// frame is kept in the journal and the user told) and for a file that could not be written
+// (the lines that did not reach their file stay pending). Right after a restart, the closing
+// the journal held for this register, sent again as the register's first message (the same
+// fields; the second may differ), is acknowledged again and not written twice.
 bool CloseReceipt(TSerialExtended& link, RequestFields& fields, const std::string& received,
                   RequestContext& context);
 
@@ -50,6 +56,9 @@ bool CloseReceipt(TSerialExtended& link, RequestFields& fields, const std::strin
 // lines already written are not offered again, every other line stays pending. When the
 // receipt-closing file fails the transaction file is not touched, so a receipt's transaction
 // lines never reach the back office before its closing line.
-void AppendOutputFiles(TSerialExtended& link, RequestContext& context);
+// With `journalSeq` (the closing's number in the journal) the files' sizes are journalled before
+// the appends and each file's success after it.
+void AppendOutputFiles(TSerialExtended& link, RequestFields& fields, RequestContext& context,
+                       std::optional<std::uint64_t> journalSeq = std::nullopt);
 
 }  // namespace tallyport

@@ -1,6 +1,8 @@
 #include "requests/RequestHandlers.h"
 
+#include "link/SerialExtended.h"
 #include "requests/ArticleLookup.h"
+#include "requests/Journalling.h"
 #include "requests/OtherMessages.h"
 #include "requests/ReceiptClosing.h"
 
@@ -22,11 +24,11 @@ std::shared_ptr<const HandlerTable> MakeRequestHandlers(RequestContext& context,
     MessageHandler lookup = [shared, fields](TSerialExtended& link, const std::string& received) {
         return LookupArticle(link, *fields, received, *shared);
     };
-    MessageHandler card = [fields](TSerialExtended& link, const std::string& received) {
-        return CheckCard(link, *fields, received);
+    MessageHandler card = [shared, fields](TSerialExtended& link, const std::string& received) {
+        return CheckCard(link, *fields, received, *shared);
     };
-    MessageHandler voidLine = [](TSerialExtended& link, const std::string&) {
-        return VoidLastLine(link);
+    MessageHandler voidLine = [shared, fields](TSerialExtended& link, const std::string&) {
+        return VoidLastLine(link, *fields, *shared);
     };
     MessageHandler acceptOnly = [](TSerialExtended&, const std::string&) { return false; };
 
@@ -49,7 +51,11 @@ std::shared_ptr<const HandlerTable> MakeRequestHandlers(RequestContext& context,
 
 HandlerFactory RequestHandlerFactory(RequestContext& context) {
     RequestContext* shared = &context;
-    return [shared](TSerialExtended&) { return MakeRequestHandlers(*shared); };
+    // The fields come from the context, where the start-up puts what the journal kept of them.
+    return [shared](TSerialExtended& link) {
+        WaitForJournalBeforeEachPoll(link, *shared);
+        return MakeRequestHandlers(*shared, shared->FieldsOf(link.LogicalNb));
+    };
 }
 
 }  // namespace tallyport

@@ -22,7 +22,9 @@ std::shared_ptr<const HandlerTable> MakeRequestHandlers(
     RequestContext& context,
     std::shared_ptr<RequestFields> fields = std::make_shared<RequestFields>());
 
-// Builds the workers' tables: every worker gets a table of its own from MakeRequestHandlers.
+// Builds the workers' tables: every worker gets a table of its own from MakeRequestHandlers, with
+// the working fields the context keeps for its register (RequestContext::FieldsOf, which a
+// restart fills from the journal). The link's LogicalNb must be set when the table is made.
 HandlerFactory RequestHandlerFactory(RequestContext& context);
 
 }  // namespace tallyport

@@ -9,6 +9,7 @@
 #include "control/ConfigFile.h"
 #include "control/ConnectionControl.h"
 #include "requests/OutputFileNames.h"
+#include "requests/RequestHandlers.h"
 #include "simulator/EcrSimulator.h"
 #include "store/AppSettings.h"
 #include "support/ScratchMount.h"
@@ -598,6 +599,84 @@ TEST_F(SettingsFileTest, AnUnreadableConfigurationFileIsNamedAndNothingIsWritten
     EXPECT_EQ(AppSettings.PLU, "PLU.txt");
     EXPECT_EQ(AppSettings.Prefix, 24);
     EXPECT_FALSE(Exists(dir.File("none.ini")));
+}
+
+}  // namespace
+}  // namespace tallyport
+
+// ---- with the request handlers and the journal ---------------------------------------------
+
+namespace tallyport {
+namespace {
+
+// The program's own handlers and journal behind the control: what the registers were told
+// outlives the control (a restart is a new control on the same files).
+class JournalledControlTest : public ConnectionControlTest {
+protected:
+    JournalledControlTest() { handlers = RequestHandlerFactory(context); }
+    ~JournalledControlTest() override { control.reset(); }
+
+    void Restart() {
+        control.reset();  // a new start on the same files: what it knows is in the journal
+        ASSERT_EQ(Control().TrayStartup(), Result::Running);
+    }
+
+    TConnectionControl& Control() {
+        if (!control) {
+            ConnectionControlTest::Control().UseRequestContext(&context);
+        }
+        return *control;
+    }
+
+    RequestContext context;
+};
+
+std::vector<std::string> CrLfLines(const std::string& path) {
+    std::vector<std::string> lines;
+    const std::string bytes = ReadFile(path);
+    for (std::size_t pos = 0; pos < bytes.size();) {
+        const std::size_t end = bytes.find("\r\n", pos);
+        lines.push_back(bytes.substr(pos, end - pos));
+        pos = end == std::string::npos ? bytes.size() : end + 2;
+    }
+    return lines;
+}
+
+TEST_F(JournalledControlTest, AFailedClosingRefusesTheExitAndIsWrittenWithTheNextOne) {
+    sim::EcrSimulator first(1);
+    ListRegisters(RegisterLine(1, first.PortName()));
+    ASSERT_EQ(Control().TrayStartup(), Result::Running);
+    ASSERT_NE(Control().Journal(), nullptr);
+    EXPECT_TRUE(Exists(ReceiptJournal::FolderBeside(AppSettings.ReceiptDetail)));
+
+    // A sale, voided: no transaction line; the closing's line cannot reach its file.
+    ASSERT_TRUE(first.Exchange(sim::Answer::Frame("DA01;1;1;123;;1.000"), 3s).response);
+    first.Exchange(sim::Answer::Frame("DA01;2;B;"), 3s);
+    std::filesystem::create_directory(AppSettings.ReceiptMaster);
+    const auto closed =
+        first.Exchange(sim::Answer::Frame("DA01;3;3;0;1;;;;42;12;2.5;;;;;;;;;5"), 3s);
+    ASSERT_TRUE(closed.response) << "the closing is kept: it is acknowledged";
+    ASSERT_TRUE(WaitFor([&] { return Control().AnyReceiptOpen(); }));
+    EXPECT_FALSE(Control().CloseQuery(false));  // refused: its line is not in its file
+    EXPECT_TRUE(Connected);
+
+    // Killed now, started again: the journal gives the register its closing line back.
+    Restart();
+    EXPECT_TRUE(Control().AnyReceiptOpen());
+    // The killed program's last poll may still be on the wire; the register would answer it
+    // into the new program's first reception. Begin once the new program has polled.
+    ASSERT_TRUE(first.WaitForPolls(first.PollCount() + 2, 5s));
+    std::filesystem::remove(AppSettings.ReceiptMaster);
+    ASSERT_TRUE(first.Exchange(sim::Answer::Frame("DA01;4;1;123;;1.000"), 3s).response);
+    ASSERT_TRUE(
+        first.Exchange(sim::Answer::Frame("DA01;5;3;0;1;;;;43;12;2.5;;;;;;;;;2.5"), 3s).response);
+    ASSERT_TRUE(WaitFor([&] { return !Control().AnyReceiptOpen(); }));
+    const auto bon = CrLfLines(AppSettings.ReceiptMaster);
+    ASSERT_EQ(bon.size(), 2u);
+    EXPECT_EQ(bon[0].substr(0, 12), "0001,01,0042");
+    EXPECT_EQ(bon[1].substr(0, 12), "0001,01,0043");
+    EXPECT_EQ(CrLfLines(AppSettings.ReceiptDetail).size(), 1u);
+    EXPECT_TRUE(Control().CloseQuery(false));
 }
 
 }  // namespace

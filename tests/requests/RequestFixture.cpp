@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "requests/Journalling.h"
 #include "serial/LineTime.h"
 
 namespace tallyport::testing {
@@ -95,9 +96,16 @@ SimulatedRegister& RequestTest::AddRegister(RegisterOptions options) {
     link.LogicalNb = options.logicalNb;
     link.Fiscal = options.fiscal;
     link.TranRate = options.line.Timed() ? options.line.baud : 9600;
+    if (context_.Journal() != nullptr) {
+        reg->fields = context_.FieldsOf(options.logicalNb);  // where the journal restores them
+    }
     link.SetHandlers(MakeRequestHandlers(context_, reg->fields));
+    WaitForJournalBeforeEachPoll(link, context_);
     if (options.drainingQueue) {
         link.Port.SetLineStatusProbe(std::make_unique<test::DrainingQueue>(options.drainingQueue));
+    }
+    if (options.beforeStart) {
+        options.beforeStart(link);
     }
     EXPECT_TRUE(reg->worker->StartLink()) << link.Port.LastErrorText();
     registers_.push_back(std::move(reg));

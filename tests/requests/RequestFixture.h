@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -45,6 +46,8 @@ struct RegisterOptions {
     // A driver output queue that drains at the line rate, standing in for the pty's (which is
     // always empty); none when null.
     std::shared_ptr<test::DrainingQueueState> drainingQueue;
+    // Runs on the link before its worker starts (a restart restores the journal's lines here).
+    std::function<void(TSerialExtended&)> beforeStart;
 };
 
 // A register on a pseudo-terminal and the link worker that serves it.

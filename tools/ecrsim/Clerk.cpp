@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <iostream>
 #include <thread>
 
@@ -242,27 +243,24 @@ void Clerk::CheckForRestart() {
 }
 
 void Clerk::ProgramMayHaveRestarted(const Span& span, const std::string& why) {
-    // A restarted program has lost what it held for this register: the lines sold so far may
-    // never reach the files, and it knows no article and no card reference.
-    for (PendingLine& line : pending_) {
-        line.optional = true;
-    }
-    lastArticle_.reset();
-    if (!cardReferences_.empty() &&
-        std::find(cardReferences_.begin(), cardReferences_.end(), "") == cardReferences_.end()) {
-        cardReferences_.push_back("");
-    }
-    context_.journal.AddRestart(span);
+    // The program keeps what it was told in its journal before it polls the register again, so
+    // a restart loses only what an exchange it never finished told it (such lines are optional
+    // already); the lines, the fields and the last-closing key are otherwise kept exactly.
+    (void)span;
     {
         std::lock_guard<std::mutex> guard(statsMutex_);
         ++stats_.possibleRestarts;
     }
     context_.printer.Note(ClockText() + " ECR" + std::to_string(logicalNb_) + " " + why +
-                          ": the program may have restarted" +
-                          (pending_.empty() ? "" : "; the open receipt's lines may be lost"));
+                          ": the program may have restarted");
 }
 
 // ---- one exchange ----
+
+// How long after the program was killed its last poll may still reach the register: the poll's
+// time on the wire at the slowest rate (19 characters at 1200 baud, 158 ms) and the time the
+// killer takes to note the kill.
+constexpr std::chrono::milliseconds kPollHeardAfterKill{300};
 
 Clerk::Outcome Clerk::Exchange(const std::string& kind, const std::string& body, Expect expect,
                                const std::string& expectedReply, bool confirm) {
@@ -276,7 +274,39 @@ Clerk::Outcome Clerk::Exchange(const std::string& kind, const std::string& body,
     const auto result = simulator_->Exchange(
         sim::Answer::Frame(body), std::chrono::milliseconds(context_.options.answerTimeoutMs),
         std::chrono::milliseconds(context_.options.answerTimeoutMs));
+    // The program polls again only once it has kept what the exchange told it (its journal):
+    // until then a restart could lose it.
+    bool settled = false;
+    if (result.acked) {
+        const std::size_t answered = result.poll.offset;
+        sim::Clock::time_point nextPoll{};
+        settled = simulator_->WaitUntil(
+            [answered, &nextPoll](const std::vector<sim::PcMessage>& messages) {
+                for (auto m = messages.rbegin(); m != messages.rend() && m->offset > answered;
+                     ++m) {
+                    if (m->kind == sim::PcKind::Poll) {
+                        nextPoll = m->first;
+                        return true;
+                    }
+                }
+                return false;
+            },
+            std::chrono::milliseconds(context_.options.answerTimeoutMs));
+        // A poll from a program started after a kill does not tell that the killed one kept it:
+        // a kill noted in between, or a gap as long as a restart's after the PC's last word.
+        const sim::Clock::time_point lastWord =
+            result.messages.empty() ? result.poll.last : result.messages.back().last;
+        settled = settled && !KilledBetween(start.steadyFrom, nextPoll) &&
+                  nextPoll - lastWord < std::chrono::milliseconds(context_.options.gapMs);
+    }
     out.span = Span::Between(start, Span::Now());
+    // A poll by a program started after a kill is no answer of the one the exchange began with:
+    // what that one left undone was cut off, not done wrong. On a timed line the poll that took
+    // the answer may itself be the killed program's, still on the wire when it died and heard
+    // after the kill was noted: a kill shortly before the exchange began counts too.
+    const bool polledAgain =
+        result.nextPoll &&
+        !KilledBetween(start.steadyFrom - kPollHeardAfterKill, out.span.steadyTo);
     lastGapCheck_ = std::max(lastGapCheck_, start.steadyFrom);
     const auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(out.span.steadyTo - start.steadyFrom)
@@ -291,8 +321,8 @@ Clerk::Outcome Clerk::Exchange(const std::string& kind, const std::string& body,
     if (!result.sent) {
         back = "not polled";
     } else if (!result.acked) {
-        back = result.nextPoll ? "no ACK, polled again" : "no ACK, then silence";
-        if (result.nextPoll) {
+        back = polledAgain ? "no ACK, polled again" : "no ACK, then silence";
+        if (polledAgain) {
             problem = "the frame was not acknowledged";
         } else {
             out.lost = true;
@@ -300,6 +330,7 @@ Clerk::Outcome Clerk::Exchange(const std::string& kind, const std::string& body,
     } else {
         back = "ACK";
         out.acked = true;
+        out.settled = settled;
         const auto& r = result.response;
         if (r && r->kind == sim::PcKind::Reply) {
             back += ", reply " + Printable(r->text);
@@ -322,14 +353,14 @@ Clerk::Outcome Clerk::Exchange(const std::string& kind, const std::string& body,
         const bool gotReply = r && r->kind == sim::PcKind::Reply;
         const bool gotPadded = r && r->kind == sim::PcKind::PaddedAck;
         if (expect == Expect::Reply && !gotReply) {
-            if (result.nextPoll) {
+            if (polledAgain) {
                 problem = "no reply (expected " + expectedReply + ")";
             } else {
                 out.lost = true;
                 back += ", then silence";
             }
         } else if (expect == Expect::PaddedAck && !gotPadded) {
-            if (result.nextPoll) {
+            if (polledAgain) {
                 problem = "no padded acknowledgement";
             } else {
                 out.lost = true;
@@ -406,9 +437,9 @@ void Clerk::ItemStep() {
     const ShopOptions& o = context_.options;
     ++receipt_->itemsTried;
     const int r = Percent();
-    if (!pending_.empty() && lastArticle_ && r < o.discountPercent) {
+    if (LastLine() != nullptr && lastArticle_ && r < o.discountPercent) {
         Discount();
-    } else if (!pending_.empty() && r < o.discountPercent + o.voidPercent) {
+    } else if (LastLine() != nullptr && r < o.discountPercent + o.voidPercent) {
         VoidLast();
     } else if (r >= 97) {
         OtherMessage();
@@ -499,6 +530,11 @@ bool Clerk::Sale(bool forceKnown) {
     // The program has found the article, whatever came of the reply: its decimals code,
     // department and VAT group are now the link's.
     lastArticle_ = answer.article;
+    if (!out.settled) {
+        // The program may have died before it kept the article's fields: the next closing
+        // needs a sale first, which makes them known again.
+        lastArticle_.reset();
+    }
     if (!out.accepted || !confirm) {
         std::lock_guard<std::mutex> guard(statsMutex_);
         stats_.unconfirmed += out.accepted ? 1 : 0;
@@ -510,6 +546,7 @@ bool Clerk::Sale(bool forceKnown) {
     line.span = out.span;
     line.span.wallTo += std::chrono::seconds(1);  // the line is dated after the confirmation
     line.value = answer.lineValue;
+    line.optional = !out.settled;  // killed before it was kept: the program never knew of it
     line.origin = "receipt " + std::to_string(receipt_->number) + ", code " + code;
     pending_.push_back(line);
     receipt_->total += answer.lineValue;
@@ -520,7 +557,8 @@ bool Clerk::Sale(bool forceKnown) {
 
 void Clerk::Discount() {
     static const char* const kRates[] = {"-5.00", "-10.00", "-15.00", "-20.00", "5.00"};
-    const std::string value = Amount(pending_.back().value > 0 ? pending_.back().value : 1.0);
+    const PendingLine* last = LastLine();
+    const std::string value = Amount(last != nullptr && last->value > 0 ? last->value : 1.0);
     const std::string rate = kRates[random_() % std::size(kRates)];
     const Outcome out =
         Exchange("discount", Body('2', {"", value, rate}), Expect::Nothing, "", true);
@@ -533,6 +571,7 @@ void Clerk::Discount() {
     line.fields.logicalNb = logicalNb_;
     line.span = out.span;
     line.value = answer.value;
+    line.optional = !out.settled;
     line.origin = "receipt " + std::to_string(receipt_->number) + ", discount " + rate + "%";
     pending_.push_back(line);
     receipt_->total += answer.value;
@@ -543,13 +582,52 @@ void Clerk::Discount() {
 void Clerk::VoidLast() {
     const Outcome out =
         Exchange("void", Body(Percent() < 50 ? 'B' : 'F', {}), Expect::Nothing, "", true);
-    if (!out.accepted || pending_.empty()) {
+    PendingLine* last = LastLine();
+    if (!out.accepted || last == nullptr) {
         return;
     }
-    receipt_->total -= pending_.back().value;
-    pending_.pop_back();
+    receipt_->total -= last->value;
+    if (out.settled && last->optional) {
+        // The program may never have had that line (a kill cut its exchange): its void took
+        // either that line or the one before it.
+        pending_.erase(pending_.begin() + (last - pending_.data()));
+        if (PendingLine* before = LastLine()) {
+            before->maybeVoided = true;
+            before->optional = true;
+        }
+    } else if (out.settled) {
+        pending_.erase(pending_.begin() + (last - pending_.data()));
+    } else {
+        // A restart may have lost the void: the line may still be written.
+        last->maybeVoided = true;
+        last->optional = true;
+    }
     std::lock_guard<std::mutex> guard(statsMutex_);
     ++stats_.voids;
+}
+
+bool Clerk::KilledBetween(sim::Clock::time_point from, sim::Clock::time_point to) const {
+    if (context_.options.killsFile.empty()) {
+        return false;
+    }
+    std::ifstream in(context_.options.killsFile);
+    long long ns = 0;
+    while (in >> ns) {
+        const sim::Clock::time_point kill{std::chrono::nanoseconds(ns)};
+        if (from <= kill && kill <= to) {
+            return true;
+        }
+    }
+    return false;
+}
+
+Clerk::PendingLine* Clerk::LastLine() {
+    for (auto it = pending_.rbegin(); it != pending_.rend(); ++it) {
+        if (!it->maybeVoided) {
+            return &*it;
+        }
+    }
+    return nullptr;
 }
 
 void Clerk::OtherMessage() {
@@ -578,9 +656,15 @@ bool Clerk::CardCheck(const std::string& amount) {
     }
     // Acknowledged: the program has taken (or cleared) the reference, whatever its reply; one
     // that went silent after it may have restarted and forgotten it.
+    std::vector<std::string> before = cardReferences_;
     cardReferences_ = {accept ? reference : std::string()};
-    if (out.lost && accept) {
-        cardReferences_.push_back("");
+    if (!out.settled) {
+        // Killed before the program kept it: the reference before it may be the one restored.
+        if (before.empty()) {
+            cardReferences_.clear();  // any
+        } else {
+            cardReferences_.insert(cardReferences_.end(), before.begin(), before.end());
+        }
     }
     std::lock_guard<std::mutex> guard(statsMutex_);
     (accept ? stats_.cardAccepted : stats_.cardRefused) += 1;

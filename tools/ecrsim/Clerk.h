@@ -97,6 +97,7 @@ private:
         TranFields fields;
         Span span;
         bool optional = false;
+        bool maybeVoided = false;  // a void the program may have lost in a restart
         double value = 0;
         std::string origin;
     };
@@ -121,6 +122,7 @@ private:
         bool acked = false;     // the program acknowledged the frame, so it handled it
         bool accepted = false;  // acknowledged, and what was due came back
         bool lost = false;      // the program stopped answering in the middle
+        bool settled = false;   // the program polled again: it has kept what it was told
         std::string reply;
         Span span;
     };
@@ -160,7 +162,9 @@ private:
 
     // Model of what the program holds for this register.
     std::vector<PendingLine> pending_;
-    std::optional<LastArticle> lastArticle_;   // unknown after a possible restart
+    std::optional<LastArticle> lastArticle_;  // unknown after a restart that may have lost it
+    PendingLine* LastLine();                  // the last line not perhaps voided, or null
+    bool KilledBetween(sim::Clock::time_point from, sim::Clock::time_point to) const;
     std::vector<std::string> cardReferences_;  // the possible ones; empty: any
 
     std::optional<Receipt> receipt_;

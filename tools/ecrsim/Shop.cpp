@@ -315,7 +315,7 @@ bool Shop::Verify() const {
                            std::to_string(r.matched) + " as expected";
         if (r.optionalMissing > 0) {
             line += ", " + std::to_string(r.optionalMissing) +
-                    " sold before a possible restart not written";
+                    " told in an exchange the program never finished, not written";
         }
         line += r.ok ? ": OK" : ": " + std::to_string(r.differences.size()) + " difference(s)";
         printer_.Note(line);

@@ -158,6 +158,9 @@ const std::vector<OptionDef>& OptionDefs() {
         {"--gap", "MS",
          "a register not polled this long means the program may have restarted (default 2000)",
          [](ShopOptions& o, const std::string& v) { o.gapMs = Integer(v, 100, 600000); }},
+        {"--kills-file", "PATH",
+         "instants at which the program was killed (steady clock, nanoseconds, one a line)",
+         [](ShopOptions& o, const std::string& v) { o.killsFile = v; }},
         {"--finish-receipts", nullptr,
          "at the end (run time, receipt count, SIGINT, SIGTERM) start no new receipt and close "
          "the open ones before exiting",

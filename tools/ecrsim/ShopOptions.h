@@ -44,6 +44,10 @@ struct ShopOptions {
     // Robustness and checking.
     int answerTimeoutMs = 2500;
     int gapMs = 2000;
+    // Where whoever kills the program notes each kill's instant (steady clock, nanoseconds, one
+    // a line): an exchange the program answered before a kill and polled after it again was
+    // cut, so what it told may be lost.
+    std::string killsFile;
     bool finishReceipts = false;
     int finishTimeoutS = 20;
     bool verify = false;

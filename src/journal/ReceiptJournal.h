@@ -1,0 +1,111 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "journal/JournalRecords.h"
+
+namespace tallyport {
+
+class NoticeSink;
+
+// A journal that cannot be opened at all (its folder cannot be made or read).
+class JournalError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The durable journal of what the registers were told: one append-only text file per register
+// (by logical number) in one folder, written and fsync'd by one writer thread with group commit.
+//
+// A worker calls Append while it may hold LinkLock (it only queues: a few microseconds), then,
+// after releasing the lock, WaitDurable before it goes on with that register; records of all
+// registers that queued meanwhile reach the disk with one write and one fsync per file. After a
+// closing's lines are in the back-office files ("D" record) its register's file is compacted
+// (rewritten from what it says, through a temporary file and a rename).
+//
+// A file that cannot be written (full or read-only file system) keeps its records queued; the
+// writer tries again every second, and the user is told once per failure. Their workers wait
+// meanwhile, so nothing is acknowledged that is not kept.
+//
+// Owned by the shell, one per process; it must outlive every worker that uses it. Every public
+// member is safe from any thread. Errors: Load throws JournalError; writes report through
+// WaitDurable and the notice sink.
+class ReceiptJournal {
+public:
+    // A named point in the writer (tests stop the process there).
+    using CrashHook = std::function<void(std::string_view point)>;
+
+    ReceiptJournal(std::string folder, NoticeSink& notices, CrashHook crashHook = {});
+    ~ReceiptJournal();  // writes what is queued (one try), then ends the writer
+    ReceiptJournal(const ReceiptJournal&) = delete;
+    ReceiptJournal& operator=(const ReceiptJournal&) = delete;
+
+    // The folder beside the transaction file: "<its folder>/Tallyport.journal".
+    static std::string FolderBeside(const std::string& receiptDetailPath);
+
+    struct Loaded {
+        std::map<int, RegisterJournal> registers;  // by logical number
+        std::string lastClosingKey;                // of the latest closing of any register
+        std::vector<std::string> problems;         // damaged files set aside (told already)
+    };
+    // Creates the folder if needed and reads every register's file. A torn last line is cut
+    // off; a damaged file is renamed aside ("<name>.damaged-<seconds>"), reported with its path
+    // and not restored. Call once, before the first Append.
+    Loaded Load();
+
+    using Ticket = std::uint64_t;
+    Ticket Append(int logicalNb, std::vector<JournalRecord> records);
+    // True when everything `logicalNb` appended up to `ticket` is on the disk (always for the
+    // ticket 0: nothing appended); waits at most `wait` for it.
+    bool WaitDurable(int logicalNb, Ticket ticket, std::chrono::milliseconds wait);
+    // True while a register's file cannot be written.
+    bool Failing(int logicalNb) const;
+
+    // A new closing sequence number, higher than any in the journal.
+    std::uint64_t NextClosingSeq();
+
+    const std::string& Folder() const { return folder_; }
+    std::string PathOf(int logicalNb) const;
+
+private:
+    struct Queued {
+        std::deque<JournalRecord> records;
+        Ticket lastTicket = 0;
+    };
+    void WriterLoop();
+    bool WriteBatch(int logicalNb, const std::vector<JournalRecord>& records, std::string& error);
+    void Compact(int logicalNb);
+    void Tell(int logicalNb, const std::string& error);
+
+    const std::string folder_;
+    NoticeSink& notices_;
+    const CrashHook crashHook_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable queued_;
+    std::condition_variable written_;
+    std::map<int, Queued> queue_;
+    std::map<int, Ticket> durable_;
+    std::map<int, std::string> failing_;  // register -> the reason told to the user
+    Ticket nextTicket_ = 0;
+    std::uint64_t nextSeq_ = 1;
+    bool stop_ = false;
+
+    // The writer thread's own (Load's before the first Append): what each file says.
+    std::map<int, RegisterJournal> fileState_;
+
+    std::thread writer_;
+};
+
+}  // namespace tallyport

@@ -1,0 +1,244 @@
+// The journal's writer: what it reports durable is read back after it is gone, records of many
+// registers from many threads keep each register's order, a finished closing is compacted away,
+// a torn last line is cut off, a damaged file is set aside and reported, and a file system that
+// cannot take the records (read-only, full) holds them back until it can.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+#include "journal/ReceiptJournal.h"
+#include "support/NoticeRecorder.h"
+#include "support/ScratchMount.h"
+#include "support/TempFolder.h"
+
+namespace tallyport {
+namespace {
+
+using namespace std::chrono_literals;
+using test::NoticeRecorder;
+using test::ReadFile;
+using test::ScratchMounts;
+using test::TempFolder;
+using test::WriteFile;
+
+std::vector<std::string> Lines(const ReceiptJournal::Loaded& loaded, int reg) {
+    auto it = loaded.registers.find(reg);
+    return it == loaded.registers.end() ? std::vector<std::string>{} : it->second.tranLines;
+}
+
+class JournalWriter : public ::testing::Test {
+protected:
+    std::string Folder() const { return folder_.File("Tallyport.journal"); }
+
+    TempFolder folder_;
+    NoticeRecorder notices_;
+};
+
+TEST_F(JournalWriter, WhatIsReportedDurableIsReadBack) {
+    {
+        ReceiptJournal journal(Folder(), notices_);
+        EXPECT_TRUE(journal.Load().registers.empty());
+        // A register that has appended nothing waits for nothing.
+        EXPECT_TRUE(journal.WaitDurable(9, 0, 0ms));
+        journal.Append(3, {FieldsRecord({"01", "1", "3", ""}), SaleRecord("a")});
+        const auto ticket = journal.Append(3, {SaleRecord("b"), VoidRecord(), SaleRecord("c")});
+        journal.Append(12, {SaleRecord("x")});
+        EXPECT_TRUE(journal.WaitDurable(3, ticket, 10s));
+        EXPECT_FALSE(journal.Failing(3));
+    }
+    EXPECT_NE(ReadFile(Folder() + "/ECR3.txt").find("\ta\n"), std::string::npos);
+    ReceiptJournal again(Folder(), notices_);
+    const auto loaded = again.Load();
+    EXPECT_EQ(Lines(loaded, 3), (std::vector<std::string>{"a", "c"}));
+    EXPECT_EQ(loaded.registers.at(3).fields.commaText, "3");
+    EXPECT_EQ(Lines(loaded, 12), (std::vector<std::string>{"x"}));  // written at the end
+    EXPECT_TRUE(loaded.problems.empty());
+    EXPECT_TRUE(notices_.Notices().empty());
+}
+
+TEST_F(JournalWriter, ManyRegistersFromManyThreadsKeepEachRegistersOrder) {
+    constexpr int kRegisters = 6;
+    constexpr int kLines = 150;
+    {
+        ReceiptJournal journal(Folder(), notices_);
+        journal.Load();
+        std::vector<std::thread> workers;
+        std::atomic<int> lateDurable{0};
+        for (int reg = 1; reg <= kRegisters; ++reg) {
+            workers.emplace_back([&journal, &lateDurable, reg] {
+                for (int i = 0; i < kLines; ++i) {
+                    const auto t = journal.Append(reg, {SaleRecord(std::to_string(i))});
+                    if (!journal.WaitDurable(reg, t, 20s)) {
+                        ++lateDurable;
+                    }
+                }
+            });
+        }
+        for (auto& w : workers) {
+            w.join();
+        }
+        EXPECT_EQ(lateDurable.load(), 0);
+    }
+    ReceiptJournal again(Folder(), notices_);
+    const auto loaded = again.Load();
+    for (int reg = 1; reg <= kRegisters; ++reg) {
+        const auto lines = Lines(loaded, reg);
+        ASSERT_EQ(lines.size(), static_cast<std::size_t>(kLines)) << reg;
+        for (int i = 0; i < kLines; ++i) {
+            EXPECT_EQ(lines[static_cast<std::size_t>(i)], std::to_string(i)) << reg;
+        }
+    }
+}
+
+OpenClosing Closing(std::uint64_t seq) {
+    OpenClosing c;
+    c.seq = seq;
+    c.bonPath = "Bon.txt";
+    c.tranPath = "Tran.txt";
+    c.bonLines = {"bon line"};
+    c.tranLines = {"a filled"};
+    return c;
+}
+
+TEST_F(JournalWriter, AFinishedClosingIsCompactedAway) {
+    {
+        ReceiptJournal journal(Folder(), notices_);
+        journal.Load();
+        const auto seq = journal.NextClosingSeq();
+        journal.Append(3, {SaleRecord("a")});
+        journal.Append(3, {ClosingRecord(Closing(seq), std::string("0003,01,0042"), "frame")});
+        journal.Append(3, {IntentRecord(seq, 0, 0), SeqRecord('B', seq)});
+        journal.Append(3, {SeqRecord('D', seq)});
+        const auto t = journal.Append(3, {SaleRecord("next")});
+        ASSERT_TRUE(journal.WaitDurable(3, t, 10s));
+    }
+    const std::string bytes = ReadFile(Folder() + "/ECR3.txt");
+    EXPECT_EQ(bytes.find(" C\t"), std::string::npos) << bytes;
+    EXPECT_EQ(bytes.find("bon line"), std::string::npos) << bytes;
+    EXPECT_FALSE(std::filesystem::exists(Folder() + "/ECR3.txt.new"));
+    ReceiptJournal again(Folder(), notices_);
+    const auto loaded = again.Load();
+    EXPECT_EQ(Lines(loaded, 3), (std::vector<std::string>{"next"}));
+    EXPECT_EQ(loaded.lastClosingKey, "0003,01,0042");
+    EXPECT_EQ(loaded.registers.at(3).lastClosingFrame, "frame");
+    EXPECT_FALSE(loaded.registers.at(3).open);
+    EXPECT_GT(again.NextClosingSeq(), 1u);  // numbers go on above the journal's
+}
+
+TEST_F(JournalWriter, ATornLastLineIsCutOffAndWritingGoesOn) {
+    std::filesystem::create_directories(Folder());
+    const std::string good = EncodeRecord(SaleRecord("a"));
+    const std::string torn = EncodeRecord(SaleRecord("b")).substr(0, 7);
+    WriteFile(Folder() + "/ECR5.txt", good + torn);
+    {
+        ReceiptJournal journal(Folder(), notices_);
+        const auto loaded = journal.Load();
+        EXPECT_EQ(Lines(loaded, 5), (std::vector<std::string>{"a"}));
+        EXPECT_EQ(ReadFile(Folder() + "/ECR5.txt"), good);
+        ASSERT_TRUE(journal.WaitDurable(5, journal.Append(5, {SaleRecord("c")}), 10s));
+    }
+    ReceiptJournal again(Folder(), notices_);
+    EXPECT_EQ(Lines(again.Load(), 5), (std::vector<std::string>{"a", "c"}));
+    EXPECT_TRUE(notices_.Notices().empty());
+}
+
+TEST_F(JournalWriter, ADamagedFileIsSetAsideAndReportedWithItsPath) {
+    std::filesystem::create_directories(Folder());
+    std::string bytes = EncodeRecord(SaleRecord("a")) + EncodeRecord(SaleRecord("b"));
+    bytes[11] = 'Z';  // the first record's text
+    WriteFile(Folder() + "/ECR7.txt", bytes);
+    WriteFile(Folder() + "/ECR8.txt", EncodeRecord(SaleRecord("kept")));
+
+    ReceiptJournal journal(Folder(), notices_);
+    const auto loaded = journal.Load();
+    EXPECT_EQ(loaded.registers.count(7), 0u);
+    EXPECT_EQ(Lines(loaded, 8), (std::vector<std::string>{"kept"}));
+    ASSERT_EQ(loaded.problems.size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(Folder() + "/ECR7.txt"));
+    std::string aside;
+    for (const auto& name : test::NamesIn(Folder())) {
+        if (name.rfind("ECR7.txt.damaged-", 0) == 0) {
+            aside = Folder() + "/" + name;
+        }
+    }
+    ASSERT_FALSE(aside.empty());
+    EXPECT_EQ(ReadFile(aside), bytes);  // never discarded
+    const auto shown = notices_.Notices();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_NE(shown[0].text.find(aside), std::string::npos) << shown[0].text;
+    EXPECT_EQ(shown[0].icon, NoticeIcon::Error);
+}
+
+TEST_F(JournalWriter, AReadOnlyFileSystemHoldsTheRecordsBackUntilItIsWritable) {
+    ScratchMounts fs;
+    std::filesystem::create_directories(Folder());
+    if (!fs.MountTmpfs(Folder())) {
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << fs.Why();
+    }
+    {
+        ReceiptJournal journal(Folder(), notices_);
+        journal.Load();
+        ASSERT_TRUE(journal.WaitDurable(4, journal.Append(4, {SaleRecord("kept")}), 10s));
+        ASSERT_TRUE(fs.SetReadOnly(Folder(), true));
+        const auto t = journal.Append(4, {SaleRecord("waiting")});
+        EXPECT_FALSE(journal.WaitDurable(4, t, 2500ms));
+        EXPECT_TRUE(journal.Failing(4));
+        // Told once, with the register and the path, although the writer tried again.
+        const auto shown = notices_.Notices();
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_NE(shown[0].text.find("casei 4"), std::string::npos) << shown[0].text;
+        EXPECT_NE(shown[0].text.find(journal.PathOf(4)), std::string::npos) << shown[0].text;
+        EXPECT_EQ(ReadFile(journal.PathOf(4)).find("waiting"), std::string::npos);
+
+        ASSERT_TRUE(fs.SetReadOnly(Folder(), false));
+        EXPECT_TRUE(journal.WaitDurable(4, t, 10s));
+        EXPECT_FALSE(journal.Failing(4));
+    }
+    ReceiptJournal again(Folder(), notices_);
+    EXPECT_EQ(Lines(again.Load(), 4), (std::vector<std::string>{"kept", "waiting"}));
+}
+
+TEST_F(JournalWriter, AFullFileSystemHoldsTheRecordsBackWithoutAHalfRecord) {
+    ScratchMounts fs;
+    std::filesystem::create_directories(Folder());
+    if (!fs.MountTmpfs(Folder())) {
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << fs.Why();
+    }
+    ReceiptJournal journal(Folder(), notices_);
+    journal.Load();
+    ASSERT_TRUE(journal.WaitDurable(4, journal.Append(4, {SaleRecord("kept")}), 10s));
+    // Fill the file system to the last byte.
+    const std::string filler = Folder() + "/filler";
+    {
+        std::FILE* f = std::fopen(filler.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        const std::string block(1024, 'x');
+        while (std::fwrite(block.data(), 1, block.size(), f) == block.size()) {
+        }
+        while (std::fputc('x', f) != EOF) {
+        }
+        std::fclose(f);
+    }
+    const auto t = journal.Append(4, {SaleRecord(std::string(6000, 'w'))});
+    EXPECT_FALSE(journal.WaitDurable(4, t, 2500ms));
+    EXPECT_TRUE(journal.Failing(4));
+    EXPECT_EQ(notices_.Notices().size(), 1u);
+    // Nothing of the record that did not fit is left in the file.
+    EXPECT_EQ(ReadFile(journal.PathOf(4)), EncodeRecord(SaleRecord("kept")));
+
+    std::filesystem::remove(filler);
+    EXPECT_TRUE(journal.WaitDurable(4, t, 10s));
+    EXPECT_EQ(ParseJournal(ReadFile(journal.PathOf(4))).state.tranLines,
+              (std::vector<std::string>{"kept", std::string(6000, 'w')}));
+}
+
+TEST(JournalPlace, TheFolderIsBesideTheTransactionFile) {
+    EXPECT_EQ(ReceiptJournal::FolderBeside("/srv/shop/Tran.txt"), "/srv/shop/Tallyport.journal");
+    EXPECT_EQ(ReceiptJournal::FolderBeside("Tran.txt"), "./Tallyport.journal");
+    EXPECT_EQ(ReceiptJournal::FolderBeside("/Tran.txt"), "/Tallyport.journal");
+}
+
+}  // namespace
+}  // namespace tallyport
