@@ -340,20 +340,8 @@ int TBlockSerial::Impl::WaitForInputOn(const PortUse& use, int waitMs, bool& rea
         return 0;
     }
     WaitResult w = WaitOn(use, POLLIN, DeadlineAfter(waitMs));
-    switch (w.end) {
-        case WaitEnd::Ready:
-            ready = true;
-            return 0;
-        case WaitEnd::TimedOut:
-            return 0;
-        case WaitEnd::Closing:
-            return kSerialNotConnected;
-        case WaitEnd::Lost:
-            return DeviceGone();
-        case WaitEnd::Failed:
-            return w.error;
-    }
-    return 0;
+    ready = w.end == WaitEnd::Ready;
+    return FailureOf(w);
 }
 
 int TBlockSerial::Impl::LineErrorsAfter(const PortUse& use, int code) {
