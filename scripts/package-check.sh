@@ -173,7 +173,8 @@ tail -n 5 "$WORK/shop.log"
 [[ -s "$STATE/Tran.txt" && -s "$STATE/Bon.txt" ]] || fail "no back-office files in $STATE"
 
 step "upgrade to $(basename "$DEB2"), remove, purge: the shop's files stay"
-(cd "$STATE" && sha256sum -- *) >"$WORK/shop.sums"
+# Every file of the shop's, the journal's folder included.
+(cd "$STATE" && find . -type f -print0 | sort -z | xargs -0 sha256sum --) >"$WORK/shop.sums"
 cat "$WORK/shop.sums"
 "${DPKG[@]}" -i "$DEB2"
 [[ "$(dpkg-query --admindir="$ROOT/var/lib/dpkg" -W -f='${Version}' tallyport)" == "${VERSION%-1}-2" ]] ||
