@@ -55,6 +55,14 @@ protected:
         WriteFile(AppSettings.PLU, "");
     }
 
+    // The help button's "open" requests land in `opened` instead of the desktop.
+    void RecordOpenedUrls(std::vector<QUrl>& opened) {
+        Window().SetUrlOpener([&opened](const QUrl& url) {
+            opened.push_back(url);
+            return true;
+        });
+    }
+
     TfMain& Window() {
         if (!window) {
             window = std::make_unique<TfMain>(configPath, dialogs, log, nullptr,
@@ -504,10 +512,7 @@ TEST_F(MainWindowTest, HelpOpensTheManualAndSaysNothingWhenItIsMissing) {
     WriteFile(AppSettings.ECRList, "");
     ASSERT_EQ(Window().Startup(), Result::Running);
     std::vector<QUrl> opened;
-    Window().SetUrlOpener([&opened](const QUrl& url) {
-        opened.push_back(url);
-        return true;
-    });
+    RecordOpenedUrls(opened);
     // The manual is looked for in the current folder, then beside the program.
     TempFolder current;
     const auto previous = std::filesystem::current_path();
@@ -533,10 +538,7 @@ TEST_F(MainWindowTest, HelpFindsTheManualInTheHelpFolderGiven) {
     WriteFile(AppSettings.ECRList, "");
     ASSERT_EQ(Window().Startup(), Result::Running);
     std::vector<QUrl> opened;
-    Window().SetUrlOpener([&opened](const QUrl& url) {
-        opened.push_back(url);
-        return true;
-    });
+    RecordOpenedUrls(opened);
     TempFolder shared;
     TempFolder current;
     Window().SetHelpFolder(QString::fromStdString(shared.Path().string()));
