@@ -437,9 +437,10 @@ void Clerk::ItemStep() {
     const ShopOptions& o = context_.options;
     ++receipt_->itemsTried;
     const int r = Percent();
-    if (LastLine() != nullptr && lastArticle_ && r < o.discountPercent) {
+    const bool hasLine = !receipt_->lineValues.empty();
+    if (hasLine && lastArticle_ && r < o.discountPercent) {
         Discount();
-    } else if (LastLine() != nullptr && r < o.discountPercent + o.voidPercent) {
+    } else if (hasLine && r < o.discountPercent + o.voidPercent) {
         VoidLast();
     } else if (r >= 97) {
         OtherMessage();
@@ -540,15 +541,15 @@ bool Clerk::Sale(bool forceKnown) {
         stats_.unconfirmed += out.accepted ? 1 : 0;
         return out.accepted;
     }
-    PendingLine line;
+    ToldLine line;
     line.fields = answer.line;
     line.fields.logicalNb = logicalNb_;
     line.span = out.span;
     line.span.wallTo += std::chrono::seconds(1);  // the line is dated after the confirmation
-    line.value = answer.lineValue;
-    line.optional = !out.settled;  // killed before it was kept: the program never knew of it
     line.origin = "receipt " + std::to_string(receipt_->number) + ", code " + code;
-    pending_.push_back(line);
+    // Not settled: a kill may have come before the program kept it.
+    held_.Add(std::move(line), out.settled);
+    receipt_->lineValues.push_back(answer.lineValue);
     receipt_->total += answer.lineValue;
     std::lock_guard<std::mutex> guard(statsMutex_);
     ++stats_.sales;
@@ -557,8 +558,8 @@ bool Clerk::Sale(bool forceKnown) {
 
 void Clerk::Discount() {
     static const char* const kRates[] = {"-5.00", "-10.00", "-15.00", "-20.00", "5.00"};
-    const PendingLine* last = LastLine();
-    const std::string value = Amount(last != nullptr && last->value > 0 ? last->value : 1.0);
+    const std::vector<double>& lines = receipt_->lineValues;
+    const std::string value = Amount(!lines.empty() && lines.back() > 0 ? lines.back() : 1.0);
     const std::string rate = kRates[random_() % std::size(kRates)];
     const Outcome out =
         Exchange("discount", Body('2', {"", value, rate}), Expect::Nothing, "", true);
@@ -566,14 +567,13 @@ void Clerk::Discount() {
         return;
     }
     const DiscountAnswer answer = AnswerDiscount(value, rate, *lastArticle_);
-    PendingLine line;
+    ToldLine line;
     line.fields = answer.line;
     line.fields.logicalNb = logicalNb_;
     line.span = out.span;
-    line.value = answer.value;
-    line.optional = !out.settled;
     line.origin = "receipt " + std::to_string(receipt_->number) + ", discount " + rate + "%";
-    pending_.push_back(line);
+    held_.Add(std::move(line), out.settled);
+    receipt_->lineValues.push_back(answer.value);
     receipt_->total += answer.value;
     std::lock_guard<std::mutex> guard(statsMutex_);
     ++stats_.discounts;
@@ -582,26 +582,15 @@ void Clerk::Discount() {
 void Clerk::VoidLast() {
     const Outcome out =
         Exchange("void", Body(Percent() < 50 ? 'B' : 'F', {}), Expect::Nothing, "", true);
-    PendingLine* last = LastLine();
-    if (!out.accepted || last == nullptr) {
+    std::vector<double>& lines = receipt_->lineValues;
+    if (!out.accepted || lines.empty()) {
         return;
     }
-    receipt_->total -= last->value;
-    if (out.settled && last->optional) {
-        // The program may never have had that line (a kill cut its exchange): its void took
-        // either that line or the one before it.
-        pending_.erase(pending_.begin() + (last - pending_.data()));
-        if (PendingLine* before = LastLine()) {
-            before->maybeVoided = true;
-            before->optional = true;
-        }
-    } else if (out.settled) {
-        pending_.erase(pending_.begin() + (last - pending_.data()));
-    } else {
-        // A restart may have lost the void: the line may still be written.
-        last->maybeVoided = true;
-        last->optional = true;
-    }
+    // The register takes its own last line; the program its last one, which a kill that cut
+    // an earlier exchange may have made another. Not settled: the program may have lost the void.
+    receipt_->total -= lines.back();
+    lines.pop_back();
+    held_.Void(out.settled);
     std::lock_guard<std::mutex> guard(statsMutex_);
     ++stats_.voids;
 }
@@ -619,15 +608,6 @@ bool Clerk::KilledBetween(sim::Clock::time_point from, sim::Clock::time_point to
         }
     }
     return false;
-}
-
-Clerk::PendingLine* Clerk::LastLine() {
-    for (auto it = pending_.rbegin(); it != pending_.rend(); ++it) {
-        if (!it->maybeVoided) {
-            return &*it;
-        }
-    }
-    return nullptr;
 }
 
 void Clerk::OtherMessage() {
@@ -753,17 +733,18 @@ void Clerk::SendClosing(Payment& payment) {
     record.cardReferences = cardReferences_;
     record.origin = "receipt " + number + ", payment type " + std::to_string(payment.type);
     if (!r.linesWritten) {
-        for (const PendingLine& p : pending_) {
-            TranFields fields = p.fields;
+        for (const HeldLine& held : held_.Lines()) {
+            TranFields fields = held.line->fields;
             fields.operatorNo = op;
             fields.receiptNo = number;
             fields.zReportNo = z;
             record.tranLines.push_back(
-                TranExpectation(fields, p.span, std::chrono::seconds(context_.options.timeSlackS))
-                    .Optional(p.optional)
-                    .Origin(p.origin));
+                TranExpectation(fields, held.line->span,
+                                std::chrono::seconds(context_.options.timeSlackS))
+                    .Optional(held.optional)
+                    .Origin(held.line->origin));
         }
-        pending_.clear();
+        held_.Clear();
         r.linesWritten = true;
     }
     context_.journal.AddClosing(std::move(record));

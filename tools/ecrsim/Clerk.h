@@ -11,6 +11,7 @@
 
 #include "ecrsim/ArticleFile.h"
 #include "ecrsim/Journal.h"
+#include "ecrsim/ProgramLines.h"
 #include "ecrsim/SaleRules.h"
 #include "ecrsim/ShopOptions.h"
 #include "ecrsim/ShopSettings.h"
@@ -93,14 +94,6 @@ public:
     ClerkStats Stats() const;
 
 private:
-    struct PendingLine {
-        TranFields fields;
-        Span span;
-        bool optional = false;
-        bool maybeVoided = false;  // a void the program may have lost in a restart
-        double value = 0;
-        std::string origin;
-    };
     struct Payment {
         int type = 0;
         std::string amount2;
@@ -112,6 +105,7 @@ private:
         int plannedItems = 1;
         int itemsTried = 0;
         double total = 0;
+        std::vector<double> lineValues;  // the register's own lines, as it sees them
         bool cardDecided = false;
         bool linesWritten = false;  // the first closing was acknowledged
         std::vector<Payment> payments;
@@ -161,9 +155,8 @@ private:
     std::vector<const Article*> plain_, barcodes_, weighed_;
 
     // Model of what the program holds for this register.
-    std::vector<PendingLine> pending_;
+    ProgramLines held_;
     std::optional<LastArticle> lastArticle_;  // unknown after a restart that may have lost it
-    PendingLine* LastLine();                  // the last line not perhaps voided, or null
     bool KilledBetween(sim::Clock::time_point from, sim::Clock::time_point to) const;
     std::vector<std::string> cardReferences_;  // the possible ones; empty: any
 
