@@ -344,6 +344,20 @@ std::vector<test::Notice> NoticesWith(const std::vector<test::Notice>& all,
     return found;
 }
 
+// The notices that hold `part`, once there is one (the journal's writer tells them on its own
+// thread, just after the change the worker sees); none after `timeout`.
+std::vector<test::Notice> AwaitNoticesWith(const test::NoticeRecorder& notices,
+                                           const std::string& part,
+                                           std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    auto found = NoticesWith(notices.Notices(), part);
+    while (found.empty() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(20ms);
+        found = NoticesWith(notices.Notices(), part);
+    }
+    return found;
+}
+
 TEST_F(Journalled, AFullJournalHoldsTheRegisterVisiblyUntilSpaceIsFreed) {
     test::ScratchMounts fs;
     std::filesystem::create_directories(JournalFolder());
@@ -381,7 +395,7 @@ TEST_F(Journalled, AFullJournalHoldsTheRegisterVisiblyUntilSpaceIsFreed) {
     std::this_thread::sleep_for(1500ms);
     EXPECT_EQ(reg.sim->PollCount(), polls);
     EXPECT_TRUE(StatusOf(*reg.worker, std::chrono::steady_clock::now()).journalHeld);
-    EXPECT_EQ(NoticesWith(notices_.Notices(), "Jurnalul casei 3 nu poate fi scris").size(), 1u);
+    EXPECT_EQ(AwaitNoticesWith(notices_, "Jurnalul casei 3 nu poate fi scris", 5s).size(), 1u);
     EXPECT_TRUE(NoticesWith(notices_.Notices(), "din nou").empty());
 
     std::filesystem::remove(filler);
@@ -395,8 +409,7 @@ TEST_F(Journalled, AFullJournalHoldsTheRegisterVisiblyUntilSpaceIsFreed) {
     EXPECT_EQ(StatusExitCode({served}), 0);
     EXPECT_NE(ReadFile(journal_->PathOf(3)).find("Paine"), std::string::npos);
     // The return is told once, as the failure was.
-    std::this_thread::sleep_for(300ms);
-    const auto back = NoticesWith(notices_.Notices(), "poate fi scris din nou");
+    const auto back = AwaitNoticesWith(notices_, "poate fi scris din nou", 5s);
     ASSERT_EQ(back.size(), 1u);
     EXPECT_EQ(back[0].title, "Casa 3: jurnal scris din nou");
     EXPECT_EQ(back[0].text, "Jurnalul casei 3 poate fi scris din nou; casa este servita din nou.");
