@@ -72,6 +72,9 @@ std::vector<RegisterStatus> Registers(const QJsonObject& document, std::int64_t 
         r.pendingLines = static_cast<std::size_t>(o["pending_lines"].toInteger());
         r.losses = static_cast<std::uint64_t>(o["losses"].toInteger());
         r.lastError = Local(o["last_error"].toString());
+        // Absent in the files of earlier versions: not held.
+        r.journalHeld = o["journal_held"].toBool(false);
+        r.journalError = Local(o["journal_error"].toString());
         registers.push_back(std::move(r));
     }
     return registers;

@@ -4,31 +4,36 @@
 
 namespace tallyport {
 
+RegisterStatus StatusOf(const TSerialThread& worker, std::chrono::steady_clock::time_point now) {
+    const TSerialExtended& link = worker.Link();
+    const LinkStatusSnapshot s = link.Status.Snapshot();
+    RegisterStatus r;
+    r.logicalNb = link.LogicalNb;
+    r.port = link.CommPort;  // set before the start, never changed while the worker runs
+    r.state = s.state;
+    if (s.lastFrame) {
+        // A frame stamped after `now` (taken just before the look) is "just now".
+        r.lastFrameAge = *s.lastFrame > now
+                             ? std::chrono::seconds(0)
+                             : std::chrono::duration_cast<std::chrono::seconds>(now - *s.lastFrame);
+    }
+    r.receipts = s.receipts;
+    r.sales = s.sales;
+    r.pendingLines = link.PendingTranLines.Count();
+    r.losses = s.losses;
+    r.lastError = s.lastError;
+    r.journalHeld = s.journalHeld;
+    r.journalError = s.journalError;
+    return r;
+}
+
 std::vector<RegisterStatus> CollectStatus(
     const std::vector<std::unique_ptr<TSerialThread>>& workers,
     std::chrono::steady_clock::time_point now) {
     std::vector<RegisterStatus> result;
     result.reserve(workers.size());
     for (const auto& worker : workers) {
-        const TSerialExtended& link = worker->Link();
-        const LinkStatusSnapshot s = link.Status.Snapshot();
-        RegisterStatus r;
-        r.logicalNb = link.LogicalNb;
-        r.port = link.CommPort;  // set before the start, never changed while the worker runs
-        r.state = s.state;
-        if (s.lastFrame) {
-            // A frame stamped after `now` (taken just before the look) is "just now".
-            r.lastFrameAge =
-                *s.lastFrame > now
-                    ? std::chrono::seconds(0)
-                    : std::chrono::duration_cast<std::chrono::seconds>(now - *s.lastFrame);
-        }
-        r.receipts = s.receipts;
-        r.sales = s.sales;
-        r.pendingLines = link.PendingTranLines.Count();
-        r.losses = s.losses;
-        r.lastError = s.lastError;
-        result.push_back(std::move(r));
+        result.push_back(StatusOf(*worker, now));
     }
     return result;
 }

@@ -27,7 +27,21 @@ struct RegisterStatus {
     std::size_t pendingLines = 0;  // lines of the receipt in progress
     std::uint64_t losses = 0;
     std::string lastError;
+    // The port is open but the register is not served: its journal cannot be written (the
+    // reason in journalError). Ends by itself once the journal is written again.
+    bool journalHeld = false;
+    std::string journalError;
 };
+
+// True when the register waits for its journal rather than being served: held by the journal
+// with its port open. A port that is lost, not opening or stopped says more, and wins.
+inline bool HeldByJournal(const RegisterStatus& status) {
+    return status.journalHeld && status.state == PortState::Open;
+}
+
+// One worker's status as of `now`. Reads only what the worker publishes for any thread: safe
+// while it runs. Any thread.
+RegisterStatus StatusOf(const TSerialThread& worker, std::chrono::steady_clock::time_point now);
 
 // The status of every worker, in the workers' order, as of `now`. Reads only what the workers
 // publish for any thread: safe while they run. Called on the user-interface thread.

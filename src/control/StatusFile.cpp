@@ -86,7 +86,12 @@ std::string RegisterJson(const RegisterStatus& r) {
     }
     out << ",\"receipts\":" << r.receipts << ",\"sales\":" << r.sales
         << ",\"pending_lines\":" << r.pendingLines << ",\"losses\":" << r.losses
-        << ",\"last_error\":" << Quoted(r.lastError) << "}";
+        << ",\"last_error\":" << Quoted(r.lastError);
+    // Added after the fields above, which keep their meaning ("state" is the port's): a reader
+    // that does not know these sees the register as before.
+    out << ",\"journal_held\":" << (HeldByJournal(r) ? "true" : "false")
+        << ",\"journal_error\":" << Quoted(HeldByJournal(r) ? r.journalError : std::string())
+        << "}";
     return out.str();
 }
 

@@ -6,23 +6,49 @@
 namespace tallyport {
 namespace {
 
-constexpr std::array<PortState, 4> kSummaryOrder = {PortState::Open, PortState::Lost,
-                                                    PortState::CouldNotOpen, PortState::Stopped};
+constexpr std::array<PortState, 4> kStates = {PortState::Open, PortState::Lost,
+                                              PortState::CouldNotOpen, PortState::Stopped};
+
+// What the user is told of a register: its port state, and apart from an open one the one whose
+// worker waits for its journal.
+enum class Kind { Served, HeldByJournal, Lost, CouldNotOpen, Stopped };
+
+constexpr std::array<Kind, 5> kSummaryOrder = {Kind::Served, Kind::HeldByJournal, Kind::Lost,
+                                               Kind::CouldNotOpen, Kind::Stopped};
+
+Kind KindOf(const RegisterStatus& status) {
+    if (HeldByJournal(status)) {
+        return Kind::HeldByJournal;
+    }
+    switch (status.state) {
+        case PortState::Open:
+            return Kind::Served;
+        case PortState::Lost:
+            return Kind::Lost;
+        case PortState::CouldNotOpen:
+            return Kind::CouldNotOpen;
+        case PortState::Stopped:
+            break;
+    }
+    return Kind::Stopped;
+}
 
 // "1 port pierdut" or "3 porturi pierdute".
 std::string Counted(std::size_t count, const char* one, const char* many) {
     return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-std::string SummaryPart(PortState state, std::size_t count) {
-    switch (state) {
-        case PortState::Open:
+std::string SummaryPart(Kind kind, std::size_t count) {
+    switch (kind) {
+        case Kind::Served:
             return Counted(count, "casa conectata", "case conectate");
-        case PortState::Lost:
+        case Kind::HeldByJournal:
+            return Counted(count, "casa cu jurnal nescris", "case cu jurnal nescris");
+        case Kind::Lost:
             return Counted(count, "port pierdut", "porturi pierdute");
-        case PortState::CouldNotOpen:
+        case Kind::CouldNotOpen:
             return Counted(count, "port care nu se deschide", "porturi care nu se deschid");
-        case PortState::Stopped:
+        case Kind::Stopped:
             break;
     }
     return Counted(count, "casa deconectata", "case deconectate");
@@ -64,7 +90,7 @@ std::string PortStateName(PortState state) {
 }
 
 std::optional<PortState> PortStateFromName(const std::string& name) {
-    for (PortState state : kSummaryOrder) {
+    for (PortState state : kStates) {
         if (PortStateName(state) == name) {
             return state;
         }
@@ -90,8 +116,16 @@ std::string LastFrameText(const std::optional<std::chrono::seconds>& age) {
     return "acum " + std::to_string(days) + (days == 1 ? " zi" : " zile");
 }
 
+std::string StateText(const RegisterStatus& status) {
+    return HeldByJournal(status) ? "jurnal nescris" : PortStateText(status.state);
+}
+
+std::string ErrorText(const RegisterStatus& status) {
+    return HeldByJournal(status) ? status.journalError : status.lastError;
+}
+
 std::string GridStatusText(const RegisterStatus& status) {
-    std::string text = PortStateText(status.state);
+    std::string text = StateText(status);
     text += status.lastFrameAge ? ", ultimul cadru " + LastFrameText(status.lastFrameAge)
                                 : ", " + LastFrameText(std::nullopt);
     return text;
@@ -102,12 +136,12 @@ std::string StatusSummary(const std::vector<RegisterStatus>& registers) {
         return "nici o casa de marcat";
     }
     std::string summary;
-    for (PortState state : kSummaryOrder) {
+    for (Kind kind : kSummaryOrder) {
         const auto count = static_cast<std::size_t>(
             std::count_if(registers.begin(), registers.end(),
-                          [state](const RegisterStatus& r) { return r.state == state; }));
+                          [kind](const RegisterStatus& r) { return KindOf(r) == kind; }));
         if (count > 0) {
-            summary += (summary.empty() ? "" : ", ") + SummaryPart(state, count);
+            summary += (summary.empty() ? "" : ", ") + SummaryPart(kind, count);
         }
     }
     return summary;
@@ -128,18 +162,18 @@ std::string StatusTable(const std::vector<RegisterStatus>& registers) {
          Column("Linii", 5) + "Eroare");
     for (const RegisterStatus& r : registers) {
         line(Column(std::to_string(r.logicalNb), 4) + Column(r.port, portWidth) +
-             Column(PortStateText(r.state), 14) + Column(LastFrameText(r.lastFrameAge), 14) +
+             Column(StateText(r), 14) + Column(LastFrameText(r.lastFrameAge), 14) +
              Column(std::to_string(r.receipts), 6) + Column(std::to_string(r.sales), 7) +
-             Column(std::to_string(r.pendingLines), 5) + r.lastError);
+             Column(std::to_string(r.pendingLines), 5) + ErrorText(r));
     }
     return table;
 }
 
 int StatusExitCode(const std::vector<RegisterStatus>& registers) {
-    const bool allOpen =
+    const bool allServed =
         std::all_of(registers.begin(), registers.end(),
-                    [](const RegisterStatus& r) { return r.state == PortState::Open; });
-    return !registers.empty() && allOpen ? 0 : 1;
+                    [](const RegisterStatus& r) { return KindOf(r) == Kind::Served; });
+    return !registers.empty() && allServed ? 0 : 1;
 }
 
 }  // namespace tallyport

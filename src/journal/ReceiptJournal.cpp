@@ -193,6 +193,15 @@ bool ReceiptJournal::Failing(int logicalNb) const {
     return failing_.count(logicalNb) != 0;
 }
 
+std::optional<std::string> ReceiptJournal::FailureOf(int logicalNb) const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    const auto found = failing_.find(logicalNb);
+    if (found == failing_.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
 std::uint64_t ReceiptJournal::NextClosingSeq() {
     std::lock_guard<std::mutex> guard(mutex_);
     return nextSeq_++;
@@ -236,9 +245,12 @@ void ReceiptJournal::WriterLoop() {
         }
 
         lock.lock();
+        std::vector<int> recovered;
         for (int reg : written) {
             durable_[reg] = batch[reg].lastTicket;
-            failing_.erase(reg);
+            if (failing_.erase(reg) != 0) {
+                recovered.push_back(reg);
+            }
         }
         for (const auto& [reg, error] : failures) {
             // Back to the front of the register's queue, in order, to be tried again.
@@ -255,6 +267,13 @@ void ReceiptJournal::WriterLoop() {
             }
         }
         written_.notify_all();
+        if (!recovered.empty()) {
+            lock.unlock();
+            for (int reg : recovered) {
+                TellWritable(reg);
+            }
+            lock.lock();
+        }
         if (stopping) {
             return;  // one try at the end; what failed stays unacknowledged
         }
@@ -339,6 +358,14 @@ void ReceiptJournal::Tell(int logicalNb, const std::string& error) {
                             " nu poate fi scris (" + error +
                             ")! Casa nu este servita pana cand jurnalul poate fi scris.",
                         30, NoticeIcon::Error);
+}
+
+void ReceiptJournal::TellWritable(int logicalNb) {
+    const std::string reg = std::to_string(logicalNb);
+    notices_.ShowNotice(
+        "Casa " + reg + ": jurnal scris din nou",
+        "Jurnalul casei " + reg + " poate fi scris din nou; casa este servita din nou.", 10,
+        NoticeIcon::Information);
 }
 
 }  // namespace tallyport

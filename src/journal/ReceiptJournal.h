@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -35,8 +36,9 @@ public:
 // (rewritten from what it says, through a temporary file and a rename).
 //
 // A file that cannot be written (full or read-only file system) keeps its records queued; the
-// writer tries again every second, and the user is told once per failure. Their workers wait
-// meanwhile, so nothing is acknowledged that is not kept.
+// writer tries again every second. The user is told once when a register's file fails and once
+// when it is written again; these are the only notices of it. Their workers wait meanwhile, so
+// nothing is acknowledged that is not kept.
 //
 // Owned by the shell, one per process; it must outlive every worker that uses it. Every public
 // member is safe from any thread. Errors: Load throws JournalError; writes report through
@@ -71,6 +73,9 @@ public:
     bool WaitDurable(int logicalNb, Ticket ticket, std::chrono::milliseconds wait);
     // True while a register's file cannot be written.
     bool Failing(int logicalNb) const;
+    // Why a register's file cannot be written (the text told to the user's notice); empty
+    // while it can.
+    std::optional<std::string> FailureOf(int logicalNb) const;
 
     // A new closing sequence number, higher than any in the journal.
     std::uint64_t NextClosingSeq();
@@ -87,6 +92,7 @@ private:
     bool WriteBatch(int logicalNb, const std::vector<JournalRecord>& records, std::string& error);
     void Compact(int logicalNb);
     void Tell(int logicalNb, const std::string& error);
+    void TellWritable(int logicalNb);
 
     const std::string folder_;
     NoticeSink& notices_;

@@ -22,6 +22,23 @@ void LinkStatus::SetError(const std::string& text) {
     }
 }
 
+void LinkStatus::SetJournalError(const std::string& text) {
+    // The flag changes under the lock too, so that a snapshot never shows one without the other.
+    std::lock_guard<std::mutex> guard(errorMutex_);
+    try {
+        journalError_ = text;
+    } catch (...) {
+        journalError_.clear();  // out of memory: held is still shown, without its reason
+    }
+    journalHeld_.store(true, std::memory_order_release);
+}
+
+void LinkStatus::ClearJournalError() {
+    std::lock_guard<std::mutex> guard(errorMutex_);
+    journalHeld_.store(false, std::memory_order_release);
+    journalError_.clear();
+}
+
 LinkStatusSnapshot LinkStatus::Snapshot() const {
     LinkStatusSnapshot s;
     s.state = state_.load(std::memory_order_relaxed);
@@ -33,6 +50,9 @@ LinkStatusSnapshot LinkStatus::Snapshot() const {
     s.losses = losses_.load(std::memory_order_relaxed);
     std::lock_guard<std::mutex> guard(errorMutex_);
     s.lastError = lastError_;
+    // Read under the lock that its setter and clearer take, so the flag and its reason agree.
+    s.journalHeld = journalHeld_.load(std::memory_order_relaxed);
+    s.journalError = journalError_;
     return s;
 }
 

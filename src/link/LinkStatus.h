@@ -26,12 +26,16 @@ struct LinkStatusSnapshot {
     std::uint64_t sales = 0;     // confirmed sales recorded
     std::uint64_t losses = 0;    // times the port went away
     std::string lastError;       // the last port or file error; empty when none
+    // The worker waits because its register's journal cannot be written: the register is not
+    // served until it can. With the journal's reason.
+    bool journalHeld = false;
+    std::string journalError;
 };
 
 // A worker's live status. The worker (and its request handlers) write it with single atomic
-// stores, so keeping it costs the link nothing it would notice; only the error text, which
-// changes rarely, takes a small lock, and only when an error is recorded. The shell reads it
-// from its own thread at any time. Owned by the worker's link state.
+// stores, so keeping it costs the link nothing it would notice; only the error texts, which
+// change rarely, take a small lock, and only when an error is recorded or ends. The shell reads
+// it from its own thread at any time. Owned by the worker's link state.
 class LinkStatus {
 public:
     using Clock = std::chrono::steady_clock;
@@ -44,6 +48,13 @@ public:
     void ReceiptRecorded() noexcept { receipts_.fetch_add(1, std::memory_order_relaxed); }
     // Keeps `text` as the last error; the previous one is replaced.
     void SetError(const std::string& text);
+    // The register's journal cannot be written (`text` says why): its worker waits and does not
+    // poll. Set and cleared by the journal's side on the worker's thread; the link itself only
+    // carries it for the shell.
+    void SetJournalError(const std::string& text);
+    void ClearJournalError();
+    // One atomic load: cheap enough for the worker to ask before every poll.
+    bool JournalHeld() const noexcept { return journalHeld_.load(std::memory_order_acquire); }
 
     PortState State() const noexcept { return state_.load(std::memory_order_relaxed); }
     LinkStatusSnapshot Snapshot() const;
@@ -55,8 +66,10 @@ private:
     std::atomic<std::uint64_t> receipts_{0};
     std::atomic<std::uint64_t> sales_{0};
     std::atomic<std::uint64_t> losses_{0};
-    mutable std::mutex errorMutex_;  // guards lastError_ only
+    std::atomic<bool> journalHeld_{false};
+    mutable std::mutex errorMutex_;  // guards lastError_ and journalError_ only
     std::string lastError_;
+    std::string journalError_;
 };
 
 }  // namespace tallyport

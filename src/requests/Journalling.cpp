@@ -129,11 +129,23 @@ bool AwaitJournal(TSerialExtended& link, RequestContext& context,
     const ReceiptJournal::Ticket ticket = context.JournalSideOf(link.LogicalNb).ticket;
     const auto deadline = std::chrono::steady_clock::now() + limit.value_or(kWaitSlice);
     // While the journal cannot be written this register is not served: its worker waits here
-    // and does not poll, so the register is told nothing more that could not be kept.
+    // and does not poll, so the register is told nothing more that could not be kept. Its
+    // status says so meanwhile, with the journal's reason (a slow disk is no failure).
     while (!journal->WaitDurable(link.LogicalNb, ticket, kWaitSlice)) {
-        if (!link.Port.PortReady() || (limit && std::chrono::steady_clock::now() >= deadline)) {
+        if (const std::optional<std::string> reason = journal->FailureOf(link.LogicalNb)) {
+            link.Status.SetJournalError(*reason);
+        }
+        if (!link.Port.PortReady()) {
+            // Stopped: the worker no longer waits. A later start waits again if it must.
+            link.Status.ClearJournalError();
             return false;
         }
+        if (limit && std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+    }
+    if (link.Status.JournalHeld()) {  // one atomic load on the normal path
+        link.Status.ClearJournalError();
     }
     return true;
 }

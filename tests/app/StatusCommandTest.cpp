@@ -98,6 +98,44 @@ TEST_F(StatusCommandTest, ALostOrUnopenedPortIsOne) {
     EXPECT_NE(report.text.find("nu se deschide"), std::string::npos);
 }
 
+TEST_F(StatusCommandTest, ARegisterHeldByItsJournalIsOneAndShownWithTheReason) {
+    RegisterStatus held = Reg(2, PortState::Open);
+    held.lastFrameAge = 8s;
+    held.journalHeld = true;
+    held.journalError = "Cannot write file /srv/Tallyport.journal/ECR2.txt: Read-only file system";
+    Write(folders[0], {Reg(1, PortState::Open), held});
+    const StatusReport table = ReadStatus(kConfig, folders, false, now);
+    EXPECT_EQ(table.exitCode, 1) << table.text;
+    EXPECT_NE(table.text.find("\n1 casa conectata, 1 casa cu jurnal nescris\n"), std::string::npos)
+        << table.text;
+    const std::size_t line = table.text.find("\n2    ");
+    ASSERT_NE(line, std::string::npos) << table.text;
+    const std::string row = table.text.substr(line + 1, table.text.find('\n', line + 1) - line - 1);
+    EXPECT_NE(row.find("jurnal nescris"), std::string::npos) << row;
+    EXPECT_NE(row.find(held.journalError), std::string::npos) << row;
+    EXPECT_EQ(ReadStatus(kConfig, folders, true, now).exitCode, 1);
+
+    // Served again: zero.
+    Write(folders[0], {Reg(1, PortState::Open), Reg(2, PortState::Open)});
+    EXPECT_EQ(ReadStatus(kConfig, folders, false, now).exitCode, 0);
+}
+
+TEST_F(StatusCommandTest, AFileWithoutTheJournalFieldsReadsAsBefore) {
+    // As an earlier version writes it.
+    const std::string document =
+        "{\"program\":\"tallyport\",\"version\":\"3.3.0\",\"pid\":" + std::to_string(header.pid) +
+        ",\"process_start\":" + std::to_string(header.processStart) +
+        ",\"config\":\"/opt/tallyport/Tallyport.ini\",\"connected\":true,\"written\":" +
+        std::to_string(now) +
+        ",\"registers\":[{\"logical\":1,\"port\":\"/dev/ttyUSB0\",\"state\":\"open\","
+        "\"last_frame_age_s\":2,\"receipts\":0,\"sales\":0,\"pending_lines\":0,\"losses\":0,"
+        "\"last_error\":\"\"}]}\n";
+    WriteFile(folders[0] + "/" + StatusFileName(kConfig), document);
+    const StatusReport report = ReadStatus(kConfig, folders, false, now);
+    EXPECT_EQ(report.exitCode, 0) << report.text;
+    EXPECT_NE(report.text.find("\n1 casa conectata\n"), std::string::npos) << report.text;
+}
+
 TEST_F(StatusCommandTest, AStatusNotRenewedForLongIsOne) {
     header.written = now - 60;
     Write(folders[0], {Reg(1, PortState::Open)});

@@ -1,5 +1,6 @@
 // The registers' status without widgets: the words and the summary, the status file's form,
-// name and atomic replacement, and the monitor that tells of lost and returning ports.
+// name and atomic replacement, and the monitor that tells of lost and returning ports. A
+// register held by its journal is a kind of its own everywhere.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -38,6 +39,15 @@ RegisterStatus Reg(int n, PortState state, std::optional<std::chrono::seconds> a
     r.port = "/dev/ttyUSB" + std::to_string(n);
     r.state = state;
     r.lastFrameAge = age;
+    return r;
+}
+
+// An open port whose worker waits for its journal.
+RegisterStatus Held(int n, std::optional<std::chrono::seconds> age = {}) {
+    RegisterStatus r = Reg(n, PortState::Open, age);
+    r.journalHeld = true;
+    r.journalError = "Cannot write file /srv/Tallyport.journal/ECR" + std::to_string(n) +
+                     ".txt: No space left on device";
     return r;
 }
 
@@ -132,6 +142,36 @@ TEST(StatusText, TableHasOneAlignedLinePerRegister) {
     EXPECT_NE(lines[2].find("Input/output error"), std::string::npos);
 }
 
+TEST(StatusText, AJournalThatCannotBeWrittenIsAKindOfItsOwn) {
+    EXPECT_EQ(GridStatusText(Held(1, 5s)), "jurnal nescris, ultimul cadru acum 5 s");
+    EXPECT_EQ(GridStatusText(Held(1)), "jurnal nescris, nici un cadru");
+    EXPECT_EQ(StatusSummary({Reg(1, PortState::Open), Held(2), Reg(3, PortState::Lost)}),
+              "1 casa conectata, 1 casa cu jurnal nescris, 1 port pierdut");
+    EXPECT_EQ(StatusSummary({Held(1), Held(2)}), "2 case cu jurnal nescris");
+    EXPECT_EQ(StatusExitCode({Reg(1, PortState::Open), Held(2)}), 1);
+    EXPECT_EQ(StatusExitCode({Held(1)}), 1);
+    // A port that is lost or stopped says more than the journal: it wins.
+    RegisterStatus lost = Held(4);
+    lost.state = PortState::Lost;
+    EXPECT_EQ(GridStatusText(lost), "port pierdut, nici un cadru");
+    EXPECT_EQ(StatusSummary({lost}), "1 port pierdut");
+    RegisterStatus stopped = Held(5);
+    stopped.state = PortState::Stopped;
+    EXPECT_EQ(StatusSummary({stopped}), "1 casa deconectata");
+
+    // The table: the state's word in its column, the journal's reason where errors stand.
+    RegisterStatus held = Held(2, 7s);
+    held.lastError = "Input/output error";  // an older port error gives way to the reason
+    const std::string table = StatusTable({Reg(1, PortState::Open, 1s), held});
+    const std::size_t second = table.find('\n', table.find('\n') + 1) + 1;
+    const std::string line = table.substr(second, table.find('\n', second) - second);
+    const std::string heading = table.substr(0, table.find('\n'));
+    EXPECT_EQ(line.find("jurnal nescris"), heading.find("Stare")) << table;
+    EXPECT_EQ(line.find("acum 7 s"), heading.find("Ultimul cadru")) << table;
+    EXPECT_EQ(line.find(held.journalError), heading.find("Eroare")) << table;
+    EXPECT_EQ(line.find("Input/output error"), std::string::npos) << table;
+}
+
 TEST(StatusFile, DocumentIsValidJsonWhateverTheTextsHold) {
     StatusFileHeader header;
     header.pid = 4321;
@@ -171,6 +211,30 @@ TEST(StatusFile, DocumentIsValidJsonWhateverTheTextsHold) {
     EXPECT_TRUE(r1["last_frame_age_s"].isNull());
     EXPECT_EQ(r1["port"].toString(), QString::fromUtf8("we\"ird\\na\tme\x01\xc3\xbf\xc8\x99"));
     EXPECT_EQ(r1["last_error"].toString(), "No such file or directory");
+}
+
+TEST(StatusFile, AHeldRegisterIsAFieldOfItsOwnAndTheOthersKeepTheirMeaning) {
+    RegisterStatus held = Held(2, 3s);
+    held.lastError = "Input/output error";
+    const QJsonObject doc = Parsed(StatusJson(StatusFileHeader{}, {Reg(1, PortState::Open), held}));
+    ASSERT_FALSE(doc.isEmpty());
+    const QJsonObject served = doc["registers"].toArray()[0].toObject();
+    EXPECT_FALSE(served["journal_held"].toBool(true));
+    EXPECT_EQ(served["journal_error"].toString("x"), "");
+    const QJsonObject r = doc["registers"].toArray()[1].toObject();
+    EXPECT_TRUE(r["journal_held"].toBool(false));
+    EXPECT_EQ(r["journal_error"].toString().toStdString(), held.journalError);
+    // The port's own fields say what they always said.
+    EXPECT_EQ(r["state"].toString(), "open");
+    EXPECT_EQ(r["last_error"].toString(), "Input/output error");
+    EXPECT_EQ(r["last_frame_age_s"].toInteger(), 3);
+    // A hold behind a lost port is not written as one (the port's state says more).
+    RegisterStatus lost = Held(3);
+    lost.state = PortState::Lost;
+    const QJsonObject l =
+        Parsed(StatusJson(StatusFileHeader{}, {lost}))["registers"].toArray()[0].toObject();
+    EXPECT_FALSE(l["journal_held"].toBool(true));
+    EXPECT_EQ(l["journal_error"].toString("x"), "");
 }
 
 TEST(StatusFile, NameFollowsTheConfigurationAndFoldersTheirOrder) {
@@ -252,6 +316,26 @@ TEST(ProcessIdentity, TellsThisProcessFromAGoneOne) {
     EXPECT_FALSE(ProcessStart(child).has_value());
     EXPECT_FALSE(ProcessStart(0).has_value());
     EXPECT_FALSE(ProcessStart(-5).has_value());
+}
+
+TEST(StatusMonitorNotices, AHeldRegisterIsLeftToTheJournalsOwnNoticesAndTheFileSaysSo) {
+    TempFolder folder;
+    NoticeRecorder notices;
+    const std::string file = folder.File("status.json");
+    StatusMonitor monitor(notices, file, StatusFileHeader{});
+    auto now = Clock::now();
+    monitor.Update({Reg(1, PortState::Open), Reg(2, PortState::Open)}, true, now);
+    now += 1s;
+    monitor.Update({Reg(1, PortState::Open), Held(2)}, true, now);
+    QJsonObject doc = Parsed(ReadFile(file));
+    EXPECT_TRUE(doc["registers"].toArray()[1].toObject()["journal_held"].toBool(false));
+    EXPECT_EQ(StatusSummary(monitor.Last()), "1 casa conectata, 1 casa cu jurnal nescris");
+    now += 1s;
+    monitor.Update({Reg(1, PortState::Open), Reg(2, PortState::Open)}, true, now);
+    doc = Parsed(ReadFile(file));
+    EXPECT_FALSE(doc["registers"].toArray()[1].toObject()["journal_held"].toBool(true));
+    // The journal tells its failure and its return itself; told here too, each would be twice.
+    EXPECT_TRUE(notices.Notices().empty());
 }
 
 // Real workers on simulated registers, looked at by the monitor as the window does.

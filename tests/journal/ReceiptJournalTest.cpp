@@ -1,11 +1,15 @@
 // The journal's writer: what it reports durable is read back after it is gone, records of many
 // registers from many threads keep each register's order, a finished closing is compacted away,
 // a torn last line is cut off, a damaged file is set aside and reported, and a file system that
-// cannot take the records (read-only, full) holds them back until it can.
+// cannot take the records (read-only, full) holds them back until it can, with its reason for
+// the register's status and one notice each way.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "journal/ReceiptJournal.h"
@@ -185,8 +189,14 @@ TEST_F(JournalWriter, AReadOnlyFileSystemHoldsTheRecordsBackUntilItIsWritable) {
         const auto t = journal.Append(4, {SaleRecord("waiting")});
         EXPECT_FALSE(journal.WaitDurable(4, t, 2500ms));
         EXPECT_TRUE(journal.Failing(4));
+        // The reason, for the register's status: the file and the system's word for it.
+        const std::optional<std::string> reason = journal.FailureOf(4);
+        ASSERT_TRUE(reason.has_value());
+        EXPECT_NE(reason->find(journal.PathOf(4)), std::string::npos) << *reason;
+        EXPECT_NE(reason->find(std::strerror(EROFS)), std::string::npos) << *reason;
+        EXPECT_FALSE(journal.FailureOf(5).has_value()) << "another register is not failing";
         // Told once, with the register and the path, although the writer tried again.
-        const auto shown = notices_.Notices();
+        auto shown = notices_.Notices();
         ASSERT_EQ(shown.size(), 1u);
         EXPECT_NE(shown[0].text.find("casei 4"), std::string::npos) << shown[0].text;
         EXPECT_NE(shown[0].text.find(journal.PathOf(4)), std::string::npos) << shown[0].text;
@@ -195,9 +205,16 @@ TEST_F(JournalWriter, AReadOnlyFileSystemHoldsTheRecordsBackUntilItIsWritable) {
         ASSERT_TRUE(fs.SetReadOnly(Folder(), false));
         EXPECT_TRUE(journal.WaitDurable(4, t, 10s));
         EXPECT_FALSE(journal.Failing(4));
+        EXPECT_FALSE(journal.FailureOf(4).has_value());
+        // The return is told once too; later writes tell nothing.
+        ASSERT_TRUE(journal.WaitDurable(4, journal.Append(4, {SaleRecord("after")}), 10s));
+        shown = notices_.Notices();
+        ASSERT_EQ(shown.size(), 2u);
+        EXPECT_EQ(shown[1].title, "Casa 4: jurnal scris din nou");
+        EXPECT_EQ(shown[1].icon, NoticeIcon::Information);
     }
     ReceiptJournal again(Folder(), notices_);
-    EXPECT_EQ(Lines(again.Load(), 4), (std::vector<std::string>{"kept", "waiting"}));
+    EXPECT_EQ(Lines(again.Load(), 4), (std::vector<std::string>{"kept", "waiting", "after"}));
 }
 
 TEST_F(JournalWriter, AFullFileSystemHoldsTheRecordsBackWithoutAHalfRecord) {

@@ -1,7 +1,8 @@
 // The status a worker keeps for the shell: port state through start, loss, return and stop;
-// the time of the last frame; the last error.
+// the time of the last frame; the last error; a worker held by its journal, with the reason.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "LinkTestSupport.h"
@@ -116,6 +117,52 @@ TEST(LinkStatus, CountsAndErrorTextReadFromAnotherThread) {
     EXPECT_EQ(s.sales, 1000u);
     EXPECT_EQ(s.receipts, 10u);
     EXPECT_EQ(s.lastError, "error 900");
+}
+
+TEST(LinkStatus, AJournalHoldIsShownWithItsReasonApartFromThePortsError) {
+    LinkStatus status;
+    EXPECT_FALSE(status.JournalHeld());
+    EXPECT_FALSE(status.Snapshot().journalHeld);
+    status.SetError("Input/output error");
+    status.SetJournalError("Cannot write file /j/ECR3.txt: No space left on device");
+    EXPECT_TRUE(status.JournalHeld());
+    LinkStatusSnapshot s = status.Snapshot();
+    EXPECT_TRUE(s.journalHeld);
+    EXPECT_EQ(s.journalError, "Cannot write file /j/ECR3.txt: No space left on device");
+    EXPECT_EQ(s.lastError, "Input/output error") << "each keeps its own text";
+    // A later reason replaces the first; a port error meanwhile leaves it.
+    status.SetJournalError("Cannot write file /j/ECR3.txt: Read-only file system");
+    status.SetError("Broken pipe");
+    s = status.Snapshot();
+    EXPECT_EQ(s.journalError, "Cannot write file /j/ECR3.txt: Read-only file system");
+    EXPECT_EQ(s.lastError, "Broken pipe");
+
+    status.ClearJournalError();
+    EXPECT_FALSE(status.JournalHeld());
+    s = status.Snapshot();
+    EXPECT_FALSE(s.journalHeld);
+    EXPECT_EQ(s.journalError, "");
+    EXPECT_EQ(s.lastError, "Broken pipe");
+}
+
+TEST(LinkStatus, AJournalHoldAndItsReasonAreNeverSeenApart) {
+    LinkStatus status;
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        for (int i = 0; i < 20000; ++i) {
+            status.SetJournalError("reason " + std::to_string(i));
+            status.ClearJournalError();
+        }
+        done = true;
+    });
+    int torn = 0;
+    while (!done.load()) {
+        const LinkStatusSnapshot s = status.Snapshot();
+        torn += s.journalHeld == s.journalError.empty() ? 1 : 0;
+    }
+    worker.join();
+    EXPECT_EQ(torn, 0) << "a hold without its reason, or a reason without the hold";
+    EXPECT_FALSE(status.Snapshot().journalHeld);
 }
 
 }  // namespace

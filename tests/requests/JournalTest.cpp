@@ -3,16 +3,23 @@
 // fields; a program killed at each point of a closing's commit writes that receipt exactly once
 // after its restart (also when the register sends the closing again because it never saw the
 // acknowledgement); a journal that cannot be written leaves the register without an
-// acknowledgement and the user told; an unreadable closing is kept and reported.
+// acknowledgement, unpolled, shown as held by its journal and the user told, until it can be
+// written again; an unreadable closing is kept and reported.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "RequestFixture.h"
+#include "control/RegisterStatus.h"
+#include "control/StatusText.h"
 #include "requests/Journalling.h"
 #include "support/ScratchMount.h"
 
@@ -295,6 +302,120 @@ TEST_F(Journalled, AJournalThatCannotBeWrittenGetsNoAcknowledgementAndTheUserIsT
     ExpectPaddedAck(Request(reg, kClose42));
     EXPECT_EQ(ReadCrLfLines(BonPath()), std::vector<std::string>{kClosing42});
     EXPECT_EQ(ReadCrLfLines(TranPath()), std::vector<std::string>{kPaine42});
+}
+
+// Fills the file system that holds `folder` to its last byte with one file; "" when it cannot.
+std::string FillFileSystem(const std::string& folder) {
+    const std::string filler = folder + "/filler";
+    std::FILE* f = std::fopen(filler.c_str(), "wb");
+    if (f == nullptr) {
+        return {};
+    }
+    const std::string block(1024, 'x');
+    while (std::fwrite(block.data(), 1, block.size(), f) == block.size()) {
+    }
+    while (std::fputc('x', f) != EOF) {
+    }
+    std::fclose(f);
+    return filler;
+}
+
+// Waits until `done` holds for the register's status as the shell sees it; false after `timeout`.
+bool StatusBecomes(SimulatedRegister& reg, const std::function<bool(const RegisterStatus&)>& done,
+                   std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done(StatusOf(*reg.worker, std::chrono::steady_clock::now()))) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+std::vector<test::Notice> NoticesWith(const std::vector<test::Notice>& all,
+                                      const std::string& part) {
+    std::vector<test::Notice> found;
+    for (const auto& n : all) {
+        if (n.text.find(part) != std::string::npos) {
+            found.push_back(n);
+        }
+    }
+    return found;
+}
+
+// The notices that hold `part`, once there is one (the journal's writer tells them on its own
+// thread, just after the change the worker sees); none after `timeout`.
+std::vector<test::Notice> AwaitNoticesWith(const test::NoticeRecorder& notices,
+                                           const std::string& part,
+                                           std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    auto found = NoticesWith(notices.Notices(), part);
+    while (found.empty() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(20ms);
+        found = NoticesWith(notices.Notices(), part);
+    }
+    return found;
+}
+
+TEST_F(Journalled, AFullJournalHoldsTheRegisterVisiblyUntilSpaceIsFreed) {
+    test::ScratchMounts fs;
+    std::filesystem::create_directories(JournalFolder());
+    if (!fs.MountTmpfs(JournalFolder())) {
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << fs.Why();
+    }
+    OpenJournal();
+    auto& reg = StartRegister();
+    ASSERT_TRUE(reg.sim->WaitForPolls(2, 3s));
+    RegisterStatus served = StatusOf(*reg.worker, std::chrono::steady_clock::now());
+    EXPECT_FALSE(served.journalHeld);
+    EXPECT_EQ(StatusExitCode({served}), 0);
+    // Full before the register's file has its first byte: no page of it is left to fill.
+    const std::string filler = FillFileSystem(JournalFolder());
+    ASSERT_FALSE(filler.empty());
+
+    // The register is told of the sale; the journal cannot keep it.
+    const auto sale = reg.sim->Exchange(sim::Answer::Frame(ArticleRequestBody("123")), 3s);
+    ASSERT_TRUE(sale.sent);
+    ASSERT_TRUE(sale.response) << "the article request was answered";
+    ASSERT_TRUE(StatusBecomes(
+        reg, [](const RegisterStatus& r) { return r.journalHeld; }, 5s))
+        << GridStatusText(StatusOf(*reg.worker, std::chrono::steady_clock::now()));
+    RegisterStatus held = StatusOf(*reg.worker, std::chrono::steady_clock::now());
+    EXPECT_EQ(held.state, PortState::Open);
+    EXPECT_NE(held.journalError.find(journal_->PathOf(3)), std::string::npos) << held.journalError;
+    EXPECT_NE(held.journalError.find(std::strerror(ENOSPC)), std::string::npos)
+        << held.journalError;
+    EXPECT_EQ(GridStatusText(held).rfind("jurnal nescris, ultimul cadru acum ", 0), 0u)
+        << GridStatusText(held);
+    EXPECT_EQ(StatusSummary({held}), "1 casa cu jurnal nescris");
+    EXPECT_EQ(StatusExitCode({held}), 1);
+    // Held, not served: no poll while it lasts, and told once although the writer retries.
+    const std::size_t polls = reg.sim->PollCount();
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(reg.sim->PollCount(), polls);
+    EXPECT_TRUE(StatusOf(*reg.worker, std::chrono::steady_clock::now()).journalHeld);
+    EXPECT_EQ(AwaitNoticesWith(notices_, "Jurnalul casei 3 nu poate fi scris", 5s).size(), 1u);
+    EXPECT_TRUE(NoticesWith(notices_.Notices(), "din nou").empty());
+
+    std::filesystem::remove(filler);
+    ASSERT_TRUE(StatusBecomes(
+        reg, [](const RegisterStatus& r) { return !r.journalHeld; }, 10s));
+    ASSERT_TRUE(reg.sim->WaitForPolls(polls + 1, 3s)) << "served again";
+    served = StatusOf(*reg.worker, std::chrono::steady_clock::now());
+    EXPECT_EQ(served.journalError, "");
+    EXPECT_EQ(GridStatusText(served).rfind("conectata, ultimul cadru acum ", 0), 0u)
+        << GridStatusText(served);
+    EXPECT_EQ(StatusExitCode({served}), 0);
+    EXPECT_NE(ReadFile(journal_->PathOf(3)).find("Paine"), std::string::npos);
+    // The return is told once, as the failure was.
+    const auto back = AwaitNoticesWith(notices_, "poate fi scris din nou", 5s);
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_EQ(back[0].title, "Casa 3: jurnal scris din nou");
+    EXPECT_EQ(back[0].text, "Jurnalul casei 3 poate fi scris din nou; casa este servita din nou.");
+    EXPECT_EQ(back[0].icon, NoticeIcon::Information);
+    EXPECT_EQ(NoticesWith(notices_.Notices(), "Jurnalul casei 3 nu poate fi scris").size(), 1u);
+    EXPECT_EQ(reg.PendingTran(), std::vector<std::string>{PainePendingLine()});
 }
 
 // ---- a closing that cannot be read -------------------------------------------------------
