@@ -144,6 +144,9 @@ public:
     // not pace by the wire time: a write already has.
     bool WaitOutputDrained(int waitMs);
     void DiscardAll();
+    // Drops the input received so far (what PendingInput holds and the driver's input queue);
+    // the output queue is left alone.
+    void DiscardInput();
     void SetDtr(bool on);
     void SetRts(bool on);
 

@@ -861,6 +861,16 @@ void TBlockSerial::DiscardAll() {
     impl_->Record(tcflush(use->fd, TCIOFLUSH) == 0 ? 0 : impl_->FromErrno(errno));
 }
 
+void TBlockSerial::DiscardInput() {
+    impl_->pending.Clear();
+    Impl::Lease use(*impl_);
+    if (!use) {
+        impl_->Record(EBADF);
+        return;
+    }
+    impl_->Record(tcflush(use->fd, TCIFLUSH) == 0 ? 0 : impl_->FromErrno(errno));
+}
+
 namespace {
 int SetModemLine(int fd, int line, bool on) {
     return ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line) == 0 ? 0 : errno;
