@@ -23,6 +23,19 @@ bool WriteIntoEmptyQueue(TBlockSerial& port, std::string_view bytes) {
     return port.WriteText(bytes) == static_cast<int>(bytes.size());
 }
 
+// A poll into an empty output queue, after the input that came before it is dropped: those bytes
+// answer no poll the register can still be waiting on (an answer that came after the last cycle
+// stopped waiting, or the rest of one to a poll of the program that ran before a restart). The
+// register has heard a new poll and no acknowledgement, so it sends its frame again: taking the
+// old copy as well would record a closing twice.
+bool PollInto(TBlockSerial& port, std::string_view poll) {
+    if (!port.WaitOutputDrained(0)) {
+        return false;
+    }
+    port.DiscardInput();
+    return port.WriteText(poll) == static_cast<int>(poll.size());
+}
+
 // The port can no longer deliver anything: closed by StopLink, or the device went away.
 bool PortGone(const TBlockSerial& port) {
     return !port.PortReady() || port.PortLost();
@@ -84,7 +97,7 @@ bool TSerialExtended::OpenLink() {
 bool TSerialExtended::PollRegister() {
     try {
         std::lock_guard<FairRecursiveMutex> guard(LinkLock);
-        return WriteIntoEmptyQueue(Port, PollMessage(LogicalNb));
+        return PollInto(Port, PollMessage(LogicalNb));
     } catch (...) {
         return false;  // a poll that could not be built or sent: the next cycle polls again
     }
