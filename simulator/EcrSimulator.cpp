@@ -309,6 +309,26 @@ const SentRecord* EcrSimulator::AnswerRecord(std::uint64_t id) const {
     return record == sent_.end() ? nullptr : &*record;
 }
 
+// A register answers the poll it was asked with, unless its answer went out late: then the PC
+// has polled again meanwhile, and takes the answer for one to its latest poll. So the answer
+// belongs to the last poll the PC had written when the answer's first byte went out (a poll
+// is heard one character time after it was written).
+std::size_t EcrSimulator::AnsweredPoll(const SentRecord& record) const {
+    const auto& messages = parser_.Messages();
+    std::size_t answered = record.pollIndex;
+    if (record.start == Clock::time_point{}) {
+        return answered;  // nothing out yet
+    }
+    for (std::size_t i = record.pollIndex + 1; i < messages.size(); ++i) {
+        const PcMessage& m = messages[i];
+        if (m.kind == PcKind::Poll && m.logicalNb == logicalNb_ &&
+            m.first - line_.CharTime() <= record.start) {
+            answered = i;
+        }
+    }
+    return answered;
+}
+
 bool EcrSimulator::AnswerDone(std::uint64_t id, ExchangeResult& result) const {
     result = ExchangeResult{};
     const SentRecord* record = AnswerRecord(id);
@@ -318,8 +338,9 @@ bool EcrSimulator::AnswerDone(std::uint64_t id, ExchangeResult& result) const {
     result.sent = true;
     result.answer = *record;
     const auto& messages = parser_.Messages();
-    result.poll = messages[record->pollIndex];
-    result.messages.assign(messages.begin() + static_cast<std::ptrdiff_t>(record->pollIndex) + 1,
+    const std::size_t answered = AnsweredPoll(*record);
+    result.poll = messages[answered];
+    result.messages.assign(messages.begin() + static_cast<std::ptrdiff_t>(answered) + 1,
                            messages.end());
     for (const PcMessage& m : result.messages) {
         if (m.kind == PcKind::Poll) {

@@ -68,7 +68,7 @@ struct SentRecord {
     enum class What { Answer, Confirmation, Unsolicited };
     What what = What::Answer;
     std::uint64_t answerId = 0;  // Answer: the id Enqueue gave
-    std::size_t pollIndex = 0;   // Answer: index in Messages() of the poll it answered
+    std::size_t pollIndex = 0;   // Answer: index in Messages() of the poll it was sent at
     std::string bytes;           // as written so far
     bool finished = false;       // every byte written (false when an unplug cut it)
     Clock::time_point start{};   // first write
@@ -83,10 +83,11 @@ struct Recording {
 
 // The outcome of Exchange.
 struct ExchangeResult {
-    bool sent = false;                  // the answer went out at a poll within the time
-    PcMessage poll;                     // the poll it answered (when sent)
-    SentRecord answer;                  // the answer as it went out (when sent)
-    bool acked = false;                 // the PC acknowledged it with a bare AckByte
+    bool sent = false;   // the answer went out at a poll within the time
+    PcMessage poll;      // the poll it answered (when sent): the one it was sent at, or a later one
+                         // the PC had written before the answer went out
+    SentRecord answer;   // the answer as it went out (when sent)
+    bool acked = false;  // the PC acknowledged it with a bare AckByte
     std::optional<PcMessage> response;  // reply frame or padded acknowledgement after the ACK
     bool nextPoll = false;              // the PC polled again: its side of the exchange is over
     std::vector<PcMessage> messages;    // everything the PC sent after the poll that was answered
@@ -206,6 +207,7 @@ private:
     bool WriteDue(Clock::time_point now);
     // How long the thread may sleep: until the next byte is due either way (-1: no limit).
     Clock::duration NextWake(Clock::time_point now) const;
+    std::size_t AnsweredPoll(const SentRecord& record) const;
     bool AnswerDone(std::uint64_t id, ExchangeResult& result) const;
     const SentRecord* AnswerRecord(std::uint64_t id) const;
 

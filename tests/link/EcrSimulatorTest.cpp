@@ -181,6 +181,45 @@ TEST(EcrSimulator, ExchangeFollowsThePcToItsResponse) {
     EXPECT_EQ(sim.QueuedAnswers(), 0u);
 }
 
+TEST(EcrSimulator, ALateAnswerBelongsToThePollThePcWroteBeforeIt) {
+    EcrSimulator sim(4);
+    SlaveEnd pc(sim.PortName());
+    ASSERT_TRUE(pc.Ok());
+    // The register answers 300 ms after the first poll; the PC has given up and polled again
+    // at 50 ms, so it takes the answer for one to that poll and acknowledges it.
+    std::thread pcSide([&] {
+        std::this_thread::sleep_for(20ms);
+        pc.Write(ExpectedPoll(4));
+        std::this_thread::sleep_for(50ms);
+        pc.Write(ExpectedPoll(4));
+        if (pc.Read(FrameBytes("S;X;3").size(), 2s) == FrameBytes("S;X;3")) {
+            pc.Write("\x06");
+            pc.Write(Fillers(6) + "\x06" + Fillers(10));
+        }
+    });
+    ExchangeResult r = sim.Exchange(Answer::Frame("S;X;3").Delay(300), 3s);
+    pcSide.join();
+    ASSERT_TRUE(r.sent);
+    EXPECT_TRUE(r.acked);
+    EXPECT_FALSE(r.nextPoll);
+    const auto messages = sim.Messages();
+    ASSERT_EQ(messages.size(), 4u);  // two polls, the ACK, the padded acknowledgement
+    EXPECT_EQ(r.poll.first, messages[1].first);
+
+    // In time, the answer is the first poll's; a poll after it and before any ACK means the PC
+    // did not take it.
+    std::thread again([&] {
+        pc.Write(ExpectedPoll(4));
+        pc.Read(FrameBytes("S;X;4").size(), 2s);
+        pc.Write(ExpectedPoll(4));
+    });
+    r = sim.Exchange("S;X;4", 3s);
+    again.join();
+    ASSERT_TRUE(r.sent);
+    EXPECT_FALSE(r.acked);
+    EXPECT_TRUE(r.nextPoll);
+}
+
 TEST(EcrSimulator, UnplugAndPlugBackUnderTheSameLink) {
     TempFolder folder;
     const std::string link = folder.File("ecr1");
