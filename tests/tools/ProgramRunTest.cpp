@@ -254,9 +254,8 @@ TEST_F(ProgramRun, ProgramKilledInTheMiddleOfReceipts) {
     // No pause: the program dies wherever it is, in the middle of long receipts. Its journal
     // keeps what the registers were told, so after the restart every receipt is exact: the
     // lines sold before the kill, the discounts' departments and the closings' decimals.
-    // Lines without time, for the reason given at ProgramKilledAtRandomInstants.
     auto tool = StartTool({"--seed", "13", "--seconds", "0", "--finish-receipts", "--verify",
-                           "--pace", "10", "--max-items", "12", "--rate", "0"});
+                           "--pace", "10", "--max-items", "12"});
     auto program = StartProgram();
     for (int restart = 0; restart < 2; ++restart) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2500 + 700 * restart));
@@ -290,11 +289,7 @@ TEST_F(ProgramRun, ProgramKilledAtRandomInstants) {
     // never finished (it did not poll that register again before it died).
     auto tool =
         StartTool({"--seed", "15", "--seconds", "0", "--finish-receipts", "--verify", "--pace", "0",
-                   "--max-items", "6", "--gap", "600", "--kills-file", Path("kills"),
-                   // Lines without time: on a timed line a frame the register sent in answer to
-                   // the killed program's last poll can reach the next program, which the tool
-                   // cannot yet tell from a wrong answer.
-                   "--rate", "0"});
+                   "--max-items", "6", "--gap", "600", "--kills-file", Path("kills")});
     auto program = StartProgram();
     std::mt19937 random(15);
     std::uniform_int_distribution<int> wait(150, 900);

@@ -257,6 +257,33 @@ void Clerk::ProgramMayHaveRestarted(const Span& span, const std::string& why) {
 
 // ---- one exchange ----
 
+// The program waits this long for each byte of a register's answer.
+constexpr std::chrono::milliseconds kByteTimeout{55};
+// How much earlier than the simulator heard the poll's last byte the program may start that
+// wait: the simulator reads the poll a little after the program wrote it.
+constexpr std::chrono::milliseconds kHeardLate{5};
+
+// Why the program may rightly have given up on the register's answer: its first byte, or a
+// later one, came more than a byte's wait after the one before (the simulator's thread, on a
+// loaded machine, can be that late). Empty when the answer came in time.
+std::string Clerk::LateAnswer(const sim::ExchangeResult& result) const {
+    using std::chrono::duration_cast;
+    using std::chrono::milliseconds;
+    const auto first = result.answer.start - result.poll.last;
+    const auto bytes = static_cast<long long>(std::max<std::size_t>(result.answer.bytes.size(), 1));
+    const auto stretch =
+        (result.answer.end - result.answer.start) - simulator_->Line().CharTime() * (bytes - 1);
+    if (first + kHeardLate > kByteTimeout) {
+        return "answered " + std::to_string(duration_cast<milliseconds>(first).count()) +
+               " ms after the poll";
+    }
+    if (stretch + kHeardLate > kByteTimeout - simulator_->Line().CharTime()) {
+        return "answer " + std::to_string(duration_cast<milliseconds>(stretch).count()) +
+               " ms slower than the line";
+    }
+    return {};
+}
+
 // How long after the program was killed its last poll may still reach the register: the poll's
 // time on the wire at the slowest rate (19 characters at 1200 baud, 158 ms) and the time the
 // killer takes to note the kill.
@@ -322,8 +349,14 @@ Clerk::Outcome Clerk::Exchange(const std::string& kind, const std::string& body,
         back = "not polled";
     } else if (!result.acked) {
         back = polledAgain ? "no ACK, polled again" : "no ACK, then silence";
-        if (polledAgain) {
-            problem = "the frame was not acknowledged";
+        const std::string late = LateAnswer(result);
+        if (polledAgain && !late.empty()) {
+            back += " (" + late + ")";  // the register's fault, not the program's
+        } else if (polledAgain) {
+            const auto first = std::chrono::duration_cast<std::chrono::milliseconds>(
+                result.answer.start - result.poll.last);
+            problem = "the frame was not acknowledged (it went out " +
+                      std::to_string(first.count()) + " ms after the poll)";
         } else {
             out.lost = true;
         }

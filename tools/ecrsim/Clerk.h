@@ -125,6 +125,7 @@ private:
                      const std::string& expectedReply, bool confirm);
     static std::unique_ptr<sim::EcrSimulator> MakeSimulator(const ShopOptions& options,
                                                             int logicalNb);
+    std::string LateAnswer(const sim::ExchangeResult& result) const;
     bool WaitForFirstPoll();
     void CheckProgramRate();
     void CheckForRestart();
