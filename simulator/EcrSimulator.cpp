@@ -342,6 +342,9 @@ bool EcrSimulator::AnswerDone(std::uint64_t id, ExchangeResult& result) const {
     result.poll = messages[answered];
     result.messages.assign(messages.begin() + static_cast<std::ptrdiff_t>(answered) + 1,
                            messages.end());
+    if (record->start == Clock::time_point{}) {
+        return false;  // not on the line yet: a poll meanwhile is one it will answer
+    }
     for (const PcMessage& m : result.messages) {
         if (m.kind == PcKind::Poll) {
             result.nextPoll = true;
