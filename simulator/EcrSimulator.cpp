@@ -309,10 +309,32 @@ const SentRecord* EcrSimulator::AnswerRecord(std::uint64_t id) const {
     return record == sent_.end() ? nullptr : &*record;
 }
 
+// How long before the register heard a poll the PC may already have written it: the poll's
+// bytes reach this thread through the kernel and the thread's own wake-up, which on a loaded
+// machine lag the PC's write. Generous, since a stalled thread was seen to lag 200 ms.
+constexpr std::chrono::milliseconds kHearingLag{250};
+
+// Whether the PC may have taken the answer for one to poll `index`: the answer started when
+// the PC may already have written that poll, and the register sent nothing else for it.
+bool EcrSimulator::MayAnswer(std::size_t index, const SentRecord& record) const {
+    const PcMessage& m = parser_.Messages()[index];
+    if (m.kind != PcKind::Poll || m.logicalNb != logicalNb_ ||
+        record.start == Clock::time_point{} ||
+        m.first - line_.CharTime() - kHearingLag > record.start ||
+        record.bytes.find(wire::Start) == std::string::npos) {
+        return false;  // not a poll it can answer, or no frame for the PC to take
+    }
+    return std::none_of(sent_.begin(), sent_.end(), [&](const SentRecord& other) {
+        return other.what == SentRecord::What::Answer && other.pollIndex == index;
+    });
+}
+
 // A register answers the poll it was asked with, unless its answer went out late: then the PC
 // has polled again meanwhile, and takes the answer for one to its latest poll. So the answer
 // belongs to the last poll the PC had written when the answer's first byte went out (a poll
-// is heard one character time after it was written).
+// is heard one character time after it was written), or to a later one the register heard
+// only after its answer had started, if the PC acknowledged right after that poll: the PC
+// drops what came before a poll, so what it acknowledges came after it.
 std::size_t EcrSimulator::AnsweredPoll(const SentRecord& record) const {
     const auto& messages = parser_.Messages();
     std::size_t answered = record.pollIndex;
@@ -321,10 +343,16 @@ std::size_t EcrSimulator::AnsweredPoll(const SentRecord& record) const {
     }
     for (std::size_t i = record.pollIndex + 1; i < messages.size(); ++i) {
         const PcMessage& m = messages[i];
-        if (m.kind == PcKind::Poll && m.logicalNb == logicalNb_ &&
-            m.first - line_.CharTime() <= record.start) {
-            answered = i;
+        if (m.kind != PcKind::Poll || m.logicalNb != logicalNb_) {
+            continue;
         }
+        const bool writtenBefore = m.first - line_.CharTime() <= record.start;
+        const bool takenFor =
+            MayAnswer(i, record) && i + 1 < messages.size() && messages[i + 1].kind == PcKind::Ack;
+        if (!writtenBefore && !takenFor) {
+            break;
+        }
+        answered = i;
     }
     return answered;
 }
@@ -345,10 +373,13 @@ bool EcrSimulator::AnswerDone(std::uint64_t id, ExchangeResult& result) const {
     if (record->start == Clock::time_point{}) {
         return false;  // not on the line yet: a poll meanwhile is one it will answer
     }
-    for (const PcMessage& m : result.messages) {
+    for (std::size_t i = answered + 1; i < messages.size(); ++i) {
+        const PcMessage& m = messages[i];
         if (m.kind == PcKind::Poll) {
             result.nextPoll = true;
-            return true;
+            // The PC may yet acknowledge it for this poll: wait for its next word (a wait that
+            // ends first keeps the poll as the end of the exchange).
+            return result.acked || !MayAnswer(i, *record) || i + 1 < messages.size();
         }
         if (!result.acked) {
             result.acked = m.kind == PcKind::Ack;

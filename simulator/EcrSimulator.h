@@ -207,6 +207,7 @@ private:
     bool WriteDue(Clock::time_point now);
     // How long the thread may sleep: until the next byte is due either way (-1: no limit).
     Clock::duration NextWake(Clock::time_point now) const;
+    bool MayAnswer(std::size_t index, const SentRecord& record) const;
     std::size_t AnsweredPoll(const SentRecord& record) const;
     bool AnswerDone(std::uint64_t id, ExchangeResult& result) const;
     const SentRecord* AnswerRecord(std::uint64_t id) const;

@@ -220,6 +220,47 @@ TEST(EcrSimulator, ALateAnswerBelongsToThePollThePcWroteBeforeIt) {
     EXPECT_TRUE(r.nextPoll);
 }
 
+TEST(EcrSimulator, AnAnswerThatCrossedAPollIsTheOneThePcAcknowledges) {
+    EcrSimulator sim(4);
+    SlaveEnd pc(sim.PortName());
+    ASSERT_TRUE(pc.Ok());
+    const std::string frame = FrameBytes("S;X;3");
+    // The answer is already on its way when the PC, tired of waiting, polls again: the register
+    // hears that poll after its answer began. The PC takes the answer for one to its new poll.
+    std::thread pcSide([&] {
+        std::this_thread::sleep_for(20ms);
+        pc.Write(ExpectedPoll(4));
+        std::string got = pc.Read(1, 2s);  // the answer's first byte
+        pc.Write(ExpectedPoll(4));
+        got += pc.Read(frame.size() - 1, 2s);
+        if (got == frame) {
+            pc.Write("\x06");
+            pc.Write(Fillers(6) + "\x06" + Fillers(10));
+        }
+    });
+    ExchangeResult r = sim.Exchange(Answer::Frame("S;X;3").Delay(100), 3s);
+    pcSide.join();
+    ASSERT_TRUE(r.sent);
+    EXPECT_TRUE(r.acked);
+    EXPECT_FALSE(r.nextPoll);
+    ASSERT_GE(sim.Messages().size(), 2u);
+    EXPECT_EQ(r.poll.first, sim.Messages()[1].first);
+
+    // The same crossing, but the PC polls a third time instead: it did not take the answer.
+    std::thread notTaken([&] {
+        pc.Write(ExpectedPoll(4));
+        pc.Read(1, 2s);
+        pc.Write(ExpectedPoll(4));
+        pc.Read(frame.size() - 1, 2s);
+        pc.Write(ExpectedPoll(4));
+    });
+    r = sim.Exchange(Answer::Frame("S;X;3").Delay(100), 3s);
+    notTaken.join();
+    ASSERT_TRUE(r.sent);
+    EXPECT_FALSE(r.acked);
+    EXPECT_TRUE(r.nextPoll);
+}
+
 TEST(EcrSimulator, UnplugAndPlugBackUnderTheSameLink) {
     TempFolder folder;
     const std::string link = folder.File("ecr1");
