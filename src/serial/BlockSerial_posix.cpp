@@ -221,6 +221,8 @@ struct TBlockSerial::Impl {
         return EIO;
     }
     int FromErrno(int error) { return MeansDeviceGone(error) ? DeviceGone() : error; }
+    // Drops PendingInput and the driver's queues named by `queues` (a tcflush selector).
+    void Discard(int queues);
     // The outcome of a wait that ended neither ready nor on time: the port was closed (9994),
     // the device went away, or the wait itself failed. 0 for ready or timed out.
     int FailureOf(const WaitResult& w) {
@@ -851,24 +853,22 @@ bool TBlockSerial::WaitOutputDrained(int waitMs) {
     return drained;
 }
 
-void TBlockSerial::DiscardAll() {
-    impl_->pending.Clear();
-    Impl::Lease use(*impl_);
+void TBlockSerial::Impl::Discard(int queues) {
+    pending.Clear();
+    Lease use(*this);
     if (!use) {
-        impl_->Record(EBADF);
+        Record(EBADF);
         return;
     }
-    impl_->Record(tcflush(use->fd, TCIOFLUSH) == 0 ? 0 : impl_->FromErrno(errno));
+    Record(tcflush(use->fd, queues) == 0 ? 0 : FromErrno(errno));
+}
+
+void TBlockSerial::DiscardAll() {
+    impl_->Discard(TCIOFLUSH);
 }
 
 void TBlockSerial::DiscardInput() {
-    impl_->pending.Clear();
-    Impl::Lease use(*impl_);
-    if (!use) {
-        impl_->Record(EBADF);
-        return;
-    }
-    impl_->Record(tcflush(use->fd, TCIFLUSH) == 0 ? 0 : impl_->FromErrno(errno));
+    impl_->Discard(TCIFLUSH);
 }
 
 namespace {

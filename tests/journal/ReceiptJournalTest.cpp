@@ -177,7 +177,6 @@ TEST_F(JournalWriter, ADamagedFileIsSetAsideAndReportedWithItsPath) {
 
 TEST_F(JournalWriter, AReadOnlyFileSystemHoldsTheRecordsBackUntilItIsWritable) {
     ScratchMounts fs;
-    std::filesystem::create_directories(Folder());
     if (!fs.MountTmpfs(Folder())) {
         GTEST_SKIP() << "cannot mount a tmpfs here: " << fs.Why();
     }
@@ -219,7 +218,6 @@ TEST_F(JournalWriter, AReadOnlyFileSystemHoldsTheRecordsBackUntilItIsWritable) {
 
 TEST_F(JournalWriter, AFullFileSystemHoldsTheRecordsBackWithoutAHalfRecord) {
     ScratchMounts fs;
-    std::filesystem::create_directories(Folder());
     if (!fs.MountTmpfs(Folder())) {
         GTEST_SKIP() << "cannot mount a tmpfs here: " << fs.Why();
     }

@@ -62,6 +62,11 @@ public:
         return got;
     }
     bool HungUp() const { return hungUp_; }
+    // The PC's side of a closing it took: the bare acknowledgement, then the padded one.
+    void AcknowledgeClosing() {
+        Write("\x06");
+        Write(Fillers(6) + "\x06" + Fillers(10));
+    }
 
 private:
     int fd_ = -1;
@@ -159,8 +164,7 @@ TEST(EcrSimulator, ExchangeFollowsThePcToItsResponse) {
         pc.Write(ExpectedPoll(4));
         const std::string frame = pc.Read(FrameBytes("S;X;3").size(), 2s);
         if (frame == FrameBytes("S;X;3")) {
-            pc.Write("\x06");
-            pc.Write(Fillers(6) + "\x06" + Fillers(10));
+            pc.AcknowledgeClosing();
         }
     });
     ExchangeResult r = sim.Exchange("S;X;3", 3s);
@@ -193,8 +197,7 @@ TEST(EcrSimulator, ALateAnswerBelongsToThePollThePcWroteBeforeIt) {
         std::this_thread::sleep_for(50ms);
         pc.Write(ExpectedPoll(4));
         if (pc.Read(FrameBytes("S;X;3").size(), 2s) == FrameBytes("S;X;3")) {
-            pc.Write("\x06");
-            pc.Write(Fillers(6) + "\x06" + Fillers(10));
+            pc.AcknowledgeClosing();
         }
     });
     ExchangeResult r = sim.Exchange(Answer::Frame("S;X;3").Delay(300), 3s);
@@ -234,8 +237,7 @@ TEST(EcrSimulator, AnAnswerThatCrossedAPollIsTheOneThePcAcknowledges) {
         pc.Write(ExpectedPoll(4));
         got += pc.Read(frame.size() - 1, 2s);
         if (got == frame) {
-            pc.Write("\x06");
-            pc.Write(Fillers(6) + "\x06" + Fillers(10));
+            pc.AcknowledgeClosing();
         }
     });
     ExchangeResult r = sim.Exchange(Answer::Frame("S;X;3").Delay(100), 3s);

@@ -276,7 +276,6 @@ TEST_F(Journalled, AfterARestartOnlyTheVeryNextIdenticalClosingIsTakenAsRepeated
 
 TEST_F(Journalled, AJournalThatCannotBeWrittenGetsNoAcknowledgementAndTheUserIsTold) {
     test::ScratchMounts fs;
-    std::filesystem::create_directories(JournalFolder());
     if (!fs.MountTmpfs(JournalFolder())) {
         GTEST_SKIP() << "cannot mount a tmpfs here: " << fs.Why();
     }
@@ -360,7 +359,6 @@ std::vector<test::Notice> AwaitNoticesWith(const test::NoticeRecorder& notices,
 
 TEST_F(Journalled, AFullJournalHoldsTheRegisterVisiblyUntilSpaceIsFreed) {
     test::ScratchMounts fs;
-    std::filesystem::create_directories(JournalFolder());
     if (!fs.MountTmpfs(JournalFolder())) {
         GTEST_SKIP() << "cannot mount a tmpfs here: " << fs.Why();
     }

@@ -323,33 +323,25 @@ TEST_F(SerialPortIo, ClosingDiscardsTheQueuesAndFreesThePort) {
     EXPECT_EQ(port.ReadAvailable(55), "new");
 }
 
-TEST_F(SerialPortIo, DiscardAllDropsPendingAndQueuedInput) {
-    Open();
-    Arrive("abc");
-    EXPECT_EQ(port.ReadByte(0), 'a');
-    Arrive("def");
-    port.DiscardAll();
-    EXPECT_EQ(port.LastErrorCode(), 0);
-    EXPECT_FALSE(port.HasInput(0));
-    EXPECT_EQ(line.SlaveQueued(), 0);
-    EXPECT_EQ(port.ReadByte(10), 0);
-    EXPECT_EQ(port.LastErrorCode(), 9997);
-}
-
-TEST_F(SerialPortIo, DiscardInputDropsWhatCameBeforeAndKeepsWhatComesAfter) {
-    Open();
-    Arrive("abc");
-    EXPECT_EQ(port.ReadByte(0), 'a');  // "bc" now waits in the port's own buffer
-    Arrive("def");
-    port.DiscardInput();
-    EXPECT_EQ(port.LastErrorCode(), 0);
-    EXPECT_FALSE(port.HasInput(0));
-    EXPECT_EQ(line.SlaveQueued(), 0);
-    Arrive("g");
-    EXPECT_EQ(port.ReadAvailable(55), "g");
-    port.ClosePort();
-    port.DiscardInput();
-    EXPECT_NE(port.LastErrorCode(), 0);
+TEST_F(SerialPortIo, DiscardsDropWhatCameBeforeAndKeepWhatComesAfter) {
+    for (void (TBlockSerial::*discard)() :
+         {&TBlockSerial::DiscardAll, &TBlockSerial::DiscardInput}) {
+        Open();
+        Arrive("abc");
+        EXPECT_EQ(port.ReadByte(0), 'a');  // "bc" now waits in the port's own buffer
+        Arrive("def");
+        (port.*discard)();
+        EXPECT_EQ(port.LastErrorCode(), 0);
+        EXPECT_FALSE(port.HasInput(0));
+        EXPECT_EQ(line.SlaveQueued(), 0);
+        EXPECT_EQ(port.ReadByte(10), 0);
+        EXPECT_EQ(port.LastErrorCode(), 9997);
+        Arrive("g");
+        EXPECT_EQ(port.ReadAvailable(55), "g");
+        port.ClosePort();
+        (port.*discard)();
+        EXPECT_NE(port.LastErrorCode(), 0);
+    }
 }
 
 TEST_F(SerialPortIo, ModemLinesOfAPseudoTerminalAreReportedNotFatal) {

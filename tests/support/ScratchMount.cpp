@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 namespace tallyport::test {
 
@@ -19,6 +20,8 @@ bool ScratchMounts::Fail(const std::string& what) {
 }
 
 bool ScratchMounts::MountTmpfs(const std::string& dir) {
+    std::error_code ignored;
+    std::filesystem::create_directories(dir, ignored);  // a failure shows in the mount
     if (::mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=64k") != 0) {
         return Fail("mount tmpfs on " + dir);
     }

@@ -16,8 +16,8 @@ public:
     ScratchMounts(const ScratchMounts&) = delete;
     ScratchMounts& operator=(const ScratchMounts&) = delete;
 
-    // Mounts a small tmpfs on the existing folder `dir`. False (with Why()) when mounting is
-    // refused here (no right to mount): the test skips.
+    // Mounts a small tmpfs on the folder `dir`, made first if missing. False (with Why()) when
+    // mounting is refused here (no right to mount): the test skips.
     bool MountTmpfs(const std::string& dir);
     // Binds the file `source` over the existing file `target` (it stays writable when the file
     // system holding `target` is made read-only).
