@@ -49,12 +49,18 @@ bool ProcessUntil(const std::function<bool()>& done, std::chrono::milliseconds t
 
 TEST(SignalPipe, TheHandlerOnlyQueuesTheSignal) {
     SignalPipe pipe{SIGTERM, SIGINT};
-    EXPECT_FALSE(pipe.TakeSignal());
+    EXPECT_FALSE(pipe.TakeRequest());
+    EXPECT_FALSE(pipe.Wait(0ms));
     ::raise(SIGINT);
     ::raise(SIGTERM);
-    EXPECT_EQ(pipe.TakeSignal(), SIGINT);
-    EXPECT_EQ(pipe.TakeSignal(), SIGTERM);
-    EXPECT_FALSE(pipe.TakeSignal());
+    EXPECT_TRUE(pipe.Wait(0ms));
+    EXPECT_EQ(pipe.TakeRequest(), (StopRequest{SIGINT, false}));
+    EXPECT_EQ(pipe.TakeRequest(), (StopRequest{SIGTERM, false}));
+    EXPECT_FALSE(pipe.TakeRequest());
+    // A request delivered from another thread, as the service manager's stop comes.
+    std::thread([&pipe] { pipe.Deliver({SIGTERM, true}); }).join();
+    EXPECT_TRUE(pipe.Wait(1s));
+    EXPECT_EQ(pipe.TakeRequest(), (StopRequest{SIGTERM, true}));
 }
 
 TEST(ConsoleOutput, LinesCarryATimeStampAndStayWhole) {
