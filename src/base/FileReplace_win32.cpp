@@ -178,7 +178,10 @@ ReplaceOutcome ReplaceFile(const std::string& path, std::string_view bytes) {
     if (!win32::WidePath(path, widePath)) {
         return Failed(Step::Create, ::GetLastError());
     }
-    const std::string target = ReplacedFile(path, ::GetFileAttributesW(widePath.c_str()));
+    // A full path for every call below: ReplaceFileW does not take a name relative to the
+    // working folder everywhere.
+    const std::string target =
+        AbsolutePath(ReplacedFile(path, ::GetFileAttributesW(widePath.c_str())));
     std::wstring wideTarget;
     if (!win32::WidePath(target, wideTarget)) {
         return Failed(Step::Create, ::GetLastError());

@@ -61,6 +61,22 @@ TEST_F(FileReplaceOnWindows, ANewFileIsCreatedAndAnOldOneReplacedWithNothingLeft
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"ECRs.dat"});
 }
 
+TEST_F(FileReplaceOnWindows, ANameRelativeToTheWorkingFolderIsReplacedThere) {
+    // The register list's default name, "ECRs.dat", is relative to the program's folder.
+    wchar_t before[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, before);
+    ASSERT_TRUE(::SetCurrentDirectoryW(Wide(dir.Path().string()).c_str()));
+    WriteFile(dir.File("ECRs.dat"), "1,A\r\n");
+    const ReplaceOutcome outcome = ReplaceFile("ECRs.dat", "2,B\r\n");
+    const ReplaceOutcome created = ReplaceFile("Bon.txt", "x");
+    ::SetCurrentDirectoryW(before);
+    ASSERT_TRUE(outcome.Ok()) << ErrorText(outcome.error);
+    ASSERT_TRUE(created.Ok()) << ErrorText(created.error);
+    EXPECT_EQ(ReadFile(dir.File("ECRs.dat")), "2,B\r\n");
+    EXPECT_EQ(ReadFile(dir.File("Bon.txt")), "x");
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"Bon.txt", "ECRs.dat"}));
+}
+
 TEST_F(FileReplaceOnWindows, TheFileKeepsItsAttributesAndAccessList) {
     const std::string path = dir.File("Tallyport.ini");
     WriteFile(path, "old");
