@@ -5,7 +5,8 @@
 #   3. tallyport.exe in a console of its own, stopped by Ctrl+C: an orderly exit,
 #   4. tallyport-ecrsim (Linux, registers on pseudo-terminals) trading with tallyport.exe
 #      through COM ports mapped to those terminals, --verify passing; then again with the
-#      program killed and restarted between receipts,
+#      program killed and restarted between receipts, and with the program as the service,
+#      stopped and started by the service manager in the middle of receipts,
 #   5. the installer, installed silently into a fresh Wine prefix: its files, the installed
 #      program's --version, its first start in the user's folder, an upgrade to the service,
 #      the service's status, an upgrade that keeps the shop's files, the removal.
@@ -222,6 +223,51 @@ tail -n 6 "$shop/ecrsim.log"
 stop_program "$shop"
 grep -q "verification passed" "$shop/ecrsim.log" || fail "killed and restarted: no verification"
 (($(grep -c . "$shop/Bon.txt") > closed)) || fail "killed and restarted: not served after it"
+
+step "end to end: the service stopped in the middle of receipts and started again, --verify"
+# A service cannot refuse a stop: the journal keeps the open receipts, the log names them, and
+# the registers go on with them once it runs again.
+shop=$STAGE/e2e-service
+make_shop "$shop"
+"$ECRSIM" --config "$shop/Tallyport.ini" --dir "$shop" --registers 3 --seed 23 --pace 40 \
+  --seconds 0 --finish-receipts --verify --quiet --gap 3000 --kills-file "$shop/stops" \
+  --status-file "$shop/status" >"$shop/ecrsim.log" 2>&1 &
+tool=$!
+PIDS+=("$tool")
+wait_status "$shop/status" running
+map_ports "$shop"
+service_state() { "$WINE" sc query Tallyport </dev/null 2>/dev/null | tr -d '\r'; }
+wait_service() {
+  for _ in $(seq 300); do
+    service_state | grep -q "$1" && return 0
+    sleep 0.1
+  done
+  fail "the service did not reach $1"
+}
+./scripts/wine-run.sh "$PROGRAM" --install-service --config "$(winpath "$shop/Tallyport.ini")"
+wait_service RUNNING
+for restart in 1 2 3; do
+  sleep 3
+  # The instant of each stop (the simulator's steady clock): an exchange the stop cut short
+  # is one the program never finished, as with a kill.
+  python3 -c 'import time; print(time.monotonic_ns())' >>"$shop/stops"
+  "$WINE" sc stop Tallyport </dev/null >/dev/null 2>&1
+  wait_service STOPPED
+  "$WINE" sc start Tallyport </dev/null >/dev/null 2>&1
+  wait_service RUNNING
+done
+grep -q "Oprire ceruta de sistem cu bonuri deschise" "$shop/Tallyport.log" ||
+  echo "(no receipt was open at the service's stops)"
+sleep 3
+kill -INT "$tool"
+status=0
+wait "$tool" || status=$?
+tail -n 6 "$shop/ecrsim.log"
+./scripts/wine-run.sh "$PROGRAM" --remove-service >/dev/null
+((status == 0)) || fail "the service stopped and started: the simulator's check failed ($status)"
+grep -q "verification passed" "$shop/ecrsim.log" || fail "the service: no verification"
+(($(grep -c "Tallyport s-a oprit." "$shop/Tallyport.log") == 4)) ||
+  fail "the service: not every stop was in order"
 
 step "installer: built, installed silently into a fresh prefix, upgraded, removed"
 INSTALLER=$(./scripts/package-windows.sh | tail -n 1)
