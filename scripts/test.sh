@@ -4,6 +4,7 @@
 #   ./scripts/test.sh          the release build with every Linux suite (CTest), then the demo,
 #                              shortened, which fails when the back-office files do not verify
 #   ./scripts/test.sh --full   all of the above, then
+#                              - the rest of the release build (the benchmarks),
 #                              - the core suites under AddressSanitizer+UBSan and ThreadSanitizer,
 #                              - each fuzz target for a bounded time on its seed corpus,
 #                              - the Debian package: contents, metadata, lintian, installed into
@@ -53,7 +54,8 @@ stage "setup"
 
 stage "build and test (release)"
 cmake --preset default >/dev/null
-cmake --build --preset default -j "$JOBS"
+# The suites and the programs they start; the benchmarks are built by --full.
+cmake --build --preset default -j "$JOBS" --target tallyport-suites
 ctest --preset default -j "$JOBS"
 
 stage "demo (shortened, verified)"
@@ -63,6 +65,9 @@ if ((FULL == 0)); then
   finish
   exit 0
 fi
+
+stage "the rest of the release build (benchmarks)"
+cmake --build --preset default -j "$JOBS"
 
 for san in asan tsan; do
   stage "core suites under $san"
