@@ -9,6 +9,7 @@
 #include "base/SystemError.h"
 #include "base/Win32File.h"
 #include "base/Win32Text.h"
+#include "console_win32/EventLog.h"
 #include "console_win32/Service.h"
 
 namespace tallyport {
@@ -155,6 +156,13 @@ int InstallService(const CommandLine& line) {
         }
     }
     Describe(service.Get());
+    if (!EventLog::Register()) {
+        // The events are still written; the event viewer shows them with a note of its own.
+        std::fprintf(stderr,
+                     "Sursa Tallyport a jurnalului de evenimente nu poate fi "
+                     "inregistrata: %s.\n",
+                     ErrorText(static_cast<int>(::GetLastError())).c_str());
+    }
     std::printf("Serviciul Tallyport este inregistrat (pornire automata).\n");
     if (!::StartServiceW(service.Get(), 0, nullptr) &&
         ::GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
@@ -188,6 +196,7 @@ int RemoveService() {
     if (!::DeleteService(service.Get()) && ::GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) {
         return Fail("Serviciul Tallyport nu poate fi sters");
     }
+    EventLog::Unregister();
     std::printf("Serviciul Tallyport a fost oprit si sters.\n");
     return 0;
 }

@@ -12,6 +12,7 @@
 #include "base/SystemError.h"
 #include "base/UniqueFd.h"
 #include "base/Win32File.h"
+#include "console_win32/EventLog.h"
 #include "console_win32/Service.h"
 #include "control/ConsoleOutput.h"
 #include "control/ProgramRun.h"
@@ -145,8 +146,11 @@ UniqueFd OpenLog(const CommandLine& line) {
 
 int ServiceState::Serve() {
     const UniqueFd logFile = OpenLog(line_);
-    // Without a log file the lines go nowhere, as a service's standard error does.
-    ConsoleLog log(logFile.Valid() ? logFile.Get() : 2);
+    // Every line in the log file and in the event log, where an administrator looks first.
+    // Without a log file the lines go to the event log alone.
+    EventLog events;
+    ConsoleLog log(logFile.Valid() ? logFile.Get() : 2, DefaultLocalClock(),
+                   [&events](const std::string& text) { events.Report(text); });
     // No console events: a service does not end when a user logs off.
     SignalPipe stops(std::initializer_list<int>{});
     {

@@ -43,6 +43,19 @@ std::optional<SERVICE_STATUS> ServiceStatus() {
     return status;
 }
 
+// The program file the event log's source names for its messages; empty when it is not there.
+std::wstring EventSourceFile() {
+    wchar_t file[MAX_PATH] = {};
+    DWORD size = sizeof file;
+    if (::RegGetValueW(HKEY_LOCAL_MACHINE,
+                       L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Tallyport",
+                       L"EventMessageFile", RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
+                       nullptr, file, &size) != ERROR_SUCCESS) {
+        return {};
+    }
+    return file;
+}
+
 bool ServiceIn(DWORD state) {
     const auto status = ServiceStatus();
     return status && status->dwCurrentState == state;
@@ -70,6 +83,8 @@ TEST_F(WindowsService, RunsTellsItsStatusAndStopsInOrder) {
     ASSERT_EQ(RunToEnd({"--install-service", "--config", config}, logs, &out, &err), 0u)
         << out << err;
     EXPECT_NE(out.find("Serviciul Tallyport este inregistrat"), std::string::npos) << out;
+    // Its lines go to the event log too, whose viewer finds their texts in the program.
+    EXPECT_EQ(EventSourceFile(), test::ProgramPath());
     ASSERT_TRUE(test::WaitUntil([] { return ServiceIn(SERVICE_RUNNING); }, 30s))
         << ReadFile(dir.File("Tallyport.log"));
     const auto running = ServiceStatus();
@@ -108,6 +123,7 @@ TEST_F(WindowsService, RunsTellsItsStatusAndStopsInOrder) {
 
     EXPECT_EQ(RunToEnd({"--remove-service"}, logs, &out), 0u) << out;
     EXPECT_FALSE(ServiceStatus().has_value()) << "removed";
+    EXPECT_EQ(EventSourceFile(), L"") << "its event source with it";
 }
 
 TEST_F(WindowsService, AFailedStartupStopsTheServiceWithTheProgramsStatus) {
