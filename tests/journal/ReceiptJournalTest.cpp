@@ -148,31 +148,81 @@ TEST_F(JournalWriter, ATornLastLineIsCutOffAndWritingGoesOn) {
     EXPECT_TRUE(notices_.Notices().empty());
 }
 
-TEST_F(JournalWriter, ADamagedFileIsSetAsideAndReportedWithItsPath) {
-    std::filesystem::create_directories(Folder());
-    std::string bytes = EncodeRecord(SaleRecord("a")) + EncodeRecord(SaleRecord("b"));
-    bytes[11] = 'Z';  // the first record's text
-    WriteFile(Folder() + "/ECR7.txt", bytes);
-    WriteFile(Folder() + "/ECR8.txt", EncodeRecord(SaleRecord("kept")));
+// The file of register 7 with its second of three records damaged.
+std::string DamagedInTheMiddle() {
+    std::string bytes = EncodeRecord(FieldsRecord({"01", "1", "3", ""})) +
+                        EncodeRecord(SaleRecord("a")) + EncodeRecord(SaleRecord("b")) +
+                        EncodeRecord(SaleRecord("c"));
+    const std::size_t second = bytes.find("\ta\n") + 3;
+    bytes[second + 11] = 'Z';  // the text of the record of "b"
+    return bytes;
+}
 
-    ReceiptJournal journal(Folder(), notices_);
-    const auto loaded = journal.Load();
-    EXPECT_EQ(loaded.registers.count(7), 0u);
-    EXPECT_EQ(Lines(loaded, 8), (std::vector<std::string>{"kept"}));
-    ASSERT_EQ(loaded.problems.size(), 1u);
-    EXPECT_FALSE(std::filesystem::exists(Folder() + "/ECR7.txt"));
-    std::string aside;
-    for (const auto& name : test::NamesIn(Folder())) {
-        if (name.rfind("ECR7.txt.damaged-", 0) == 0) {
-            aside = Folder() + "/" + name;
+std::string AsideFile(const std::string& folder, const std::string& name) {
+    for (const auto& entry : test::NamesIn(folder)) {
+        if (entry.rfind(name + ".damaged-", 0) == 0) {
+            return folder + "/" + entry;
         }
     }
-    ASSERT_FALSE(aside.empty());
-    EXPECT_EQ(ReadFile(aside), bytes);  // never discarded
-    const auto shown = notices_.Notices();
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_NE(shown[0].text.find(aside), std::string::npos) << shown[0].text;
-    EXPECT_EQ(shown[0].icon, NoticeIcon::Error);
+    return {};
+}
+
+TEST_F(JournalWriter, ADamagedFileKeepsWhatCameBeforeTheDamageAndIsSetAside) {
+    std::filesystem::create_directories(Folder());
+    const std::string bytes = DamagedInTheMiddle();
+    WriteFile(Folder() + "/ECR7.txt", bytes);
+    WriteFile(Folder() + "/ECR8.txt", EncodeRecord(SaleRecord("kept")));
+    {
+        ReceiptJournal journal(Folder(), notices_);
+        const auto loaded = journal.Load();
+        // What the records before the bad line said is the register's.
+        EXPECT_EQ(Lines(loaded, 7), (std::vector<std::string>{"a"}));
+        EXPECT_EQ(loaded.registers.at(7).fields.commaText, "3");
+        EXPECT_EQ(Lines(loaded, 8), (std::vector<std::string>{"kept"}));
+        ASSERT_EQ(loaded.problems.size(), 1u);
+        // The register goes on once its file is written anew from them.
+        ASSERT_TRUE(journal.WaitDurable(7, journal.Append(7, {SaleRecord("d")}), 10s));
+        const std::string aside = AsideFile(Folder(), "ECR7.txt");
+        ASSERT_FALSE(aside.empty());
+        EXPECT_EQ(ReadFile(aside), bytes);  // never discarded
+        const auto shown = notices_.Notices();
+        ASSERT_GE(shown.size(), 1u);
+        EXPECT_NE(shown[0].text.find(aside), std::string::npos) << shown[0].text;
+        EXPECT_NE(shown[0].text.find("linia 3"), std::string::npos) << shown[0].text;
+        EXPECT_EQ(shown[0].icon, NoticeIcon::Error);
+    }
+    ReceiptJournal again(Folder(), notices_);
+    const auto loaded = again.Load();
+    EXPECT_TRUE(loaded.problems.empty());
+    EXPECT_EQ(Lines(loaded, 7), (std::vector<std::string>{"a", "d"}));
+    EXPECT_EQ(loaded.registers.at(7).fields.commaText, "3");
+}
+
+TEST_F(JournalWriter, ADamagedFileThatCannotBeSetAsideHoldsItsRegister) {
+    ScratchMounts fs;
+    if (!fs.MountTmpfs(Folder())) {
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << fs.Why();
+    }
+    WriteFile(Folder() + "/ECR7.txt", DamagedInTheMiddle());
+    WriteFile(Folder() + "/ECR8.txt", EncodeRecord(SaleRecord("kept")));
+    WriteFile(Folder() + "/Tallyport.lock", "");
+    ASSERT_TRUE(fs.SetReadOnly(Folder(), true));
+    ReceiptJournal journal(Folder(), notices_);
+    const auto loaded = journal.Load();
+    EXPECT_EQ(Lines(loaded, 7), (std::vector<std::string>{"a"}));
+    // Held as a register whose journal cannot be written: nothing counts as kept, not even
+    // "nothing appended", and the reason is there for its status.
+    EXPECT_FALSE(journal.WaitDurable(7, 0, 1500ms));
+    EXPECT_TRUE(journal.Failing(7));
+    ASSERT_TRUE(journal.FailureOf(7).has_value());
+    EXPECT_NE(journal.FailureOf(7)->find(std::strerror(EROFS)), std::string::npos);
+    EXPECT_TRUE(journal.WaitDurable(8, 0, 0ms)) << "another register is served";
+
+    ASSERT_TRUE(fs.SetReadOnly(Folder(), false));
+    ASSERT_TRUE(journal.WaitDurable(7, journal.Append(7, {SaleRecord("d")}), 10s));
+    EXPECT_FALSE(AsideFile(Folder(), "ECR7.txt").empty());
+    EXPECT_EQ(ParseJournal(ReadFile(journal.PathOf(7))).state.tranLines,
+              (std::vector<std::string>{"a", "d"}));
 }
 
 TEST_F(JournalWriter, AReadOnlyFileSystemHoldsTheRecordsBackUntilItIsWritable) {
