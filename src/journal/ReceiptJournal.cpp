@@ -5,6 +5,7 @@
 #include "base/FileIo.h"
 #include "base/NoticeSink.h"
 #include "journal/FolderLock.h"
+#include "journal/JournalPlace.h"
 #include "journal/JournalFiles.h"
 
 namespace tallyport {
@@ -81,7 +82,7 @@ std::string ReceiptJournal::PathOf(int logicalNb) const {
     return folder_ + "/" + kFilePrefix + std::to_string(logicalNb) + kFileSuffix;
 }
 
-ReceiptJournal::Loaded ReceiptJournal::Load() {
+ReceiptJournal::Loaded ReceiptJournal::Load(const std::string& previousFolder) {
     std::string error;
     if (!MakeFolder(folder_, error)) {
         throw JournalError(error);
@@ -93,6 +94,9 @@ ReceiptJournal::Loaded ReceiptJournal::Load() {
             throw JournalLocked(folder_, heldBy);
         }
         throw JournalError(error);
+    }
+    if (!previousFolder.empty() && AbsoluteFolder(previousFolder) != AbsoluteFolder(folder_)) {
+        CarryFrom(previousFolder);
     }
     std::vector<std::string> names;
     if (!FolderNames(folder_, names, error)) {
@@ -120,6 +124,62 @@ ReceiptJournal::Loaded ReceiptJournal::Load() {
         queued_.notify_one();  // the writer puts the damaged files right
     }
     return loaded;
+}
+
+void ReceiptJournal::CarryFrom(const std::string& previous) {
+    std::string error;
+    std::vector<std::string> names;
+    if (!FolderNames(previous, names, error)) {
+        return;  // gone, or never made: nothing was left there
+    }
+    std::vector<std::string> files;
+    for (const std::string& name : names) {
+        if (RegisterOfName(name) >= 0) {
+            files.push_back(name);
+        }
+    }
+    if (files.empty()) {
+        return;
+    }
+    std::string heldBy;
+    const std::unique_ptr<FolderLock> lock =
+        FolderLock::Take(previous, FolderLock::ThisProgram(), heldBy, error);
+    if (!lock) {
+        throw heldBy.empty() ? JournalError(error) : JournalLocked(previous, heldBy);
+    }
+    // Checked first, so that a refusal leaves both folders as they were.
+    std::map<std::string, std::string> carried;
+    for (const std::string& name : files) {
+        std::string bytes;
+        if (!ReadWholeFile(previous + "/" + name, bytes, error)) {
+            throw JournalError(error);
+        }
+        std::string here;
+        std::string ignored;
+        if (ReadWholeFile(folder_ + "/" + name, here, ignored) && here != bytes &&
+            ParseJournal(here).state.HoldsLines()) {
+            throw JournalError("Jurnalul casei " + std::to_string(RegisterOfName(name)) +
+                               " are linii atat in " + previous + " cat si in " + folder_);
+        }
+        carried[name] = std::move(bytes);
+    }
+    // Each file is whole in its new place (synced, renamed in, the folder synced) before the old
+    // one goes: an interruption leaves it in both, the same bytes, which the next start takes.
+    for (const auto& [name, bytes] : carried) {
+        const std::string target = folder_ + "/" + name;
+        if (!WriteSyncedFile(target + ".new", bytes, error) ||
+            !RenameFile(target + ".new", target, error) || !SyncFolder(folder_, error) ||
+            !RemoveFile(previous + "/" + name, error)) {
+            throw JournalError(error);
+        }
+    }
+    if (!SyncFolder(previous, error)) {
+        throw JournalError(error);
+    }
+    notices_.ShowNotice("Atentie",
+                        "Jurnalul a fost mutat din " + previous + " in " + folder_ +
+                            ", langa fisierul de tranzactii.",
+                        10, NoticeIcon::Information);
 }
 
 void ReceiptJournal::LoadFile(int reg, const std::string& name, Loaded& loaded) {
@@ -151,6 +211,10 @@ void ReceiptJournal::LoadFile(int reg, const std::string& name, Loaded& loaded) 
         }
     }
     fileState_[reg] = parsed.state;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        unreadable_[reg] = parsed.state.unreadableClosings.size();
+    }
     loaded.registers[reg] = std::move(parsed.state);
 }
 
@@ -162,6 +226,9 @@ ReceiptJournal::Ticket ReceiptJournal::Append(int logicalNb, std::vector<Journal
         for (JournalRecord& r : records) {
             if (r.kind == 'X' && r.fields.size() == 1 && DropCancelledClosing(q.records, r.fields[0])) {
                 continue;
+            }
+            if (r.kind == 'U') {
+                ++unreadable_[logicalNb];
             }
             q.records.push_back(std::move(r));
         }
@@ -198,6 +265,12 @@ std::optional<std::string> ReceiptJournal::FailureOf(int logicalNb) const {
         return std::nullopt;
     }
     return found->second;
+}
+
+std::size_t ReceiptJournal::UnreadableKept(int logicalNb) const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    const auto found = unreadable_.find(logicalNb);
+    return found == unreadable_.end() ? 0 : found->second;
 }
 
 std::uint64_t ReceiptJournal::NextClosingSeq() {

@@ -86,8 +86,11 @@ public:
     // reads every register's file. A torn last line is cut off; a damaged file gives what its
     // records before the first bad line say, is renamed aside ("<name>.damaged-<seconds>"),
     // written anew from those records and reported with both paths. Call once, before the
-    // first Append.
-    Loaded Load();
+    // first Append. With `previousFolder` (where the journal was last used, JournalPlace.h)
+    // naming another folder, its register files are carried here first, under its lock too:
+    // JournalError (nothing changed) when that folder is another program's or a register has a
+    // file with something in it in both places.
+    Loaded Load(const std::string& previousFolder = {});
 
     using Ticket = std::uint64_t;
     Ticket Append(int logicalNb, std::vector<JournalRecord> records);
@@ -99,6 +102,9 @@ public:
     // Why a register's file cannot be written (the text told to the user's notice); empty
     // while it can.
     std::optional<std::string> FailureOf(int logicalNb) const;
+
+    // How many closings that could not be read the register's journal keeps for the user.
+    std::size_t UnreadableKept(int logicalNb) const;
 
     // A new closing sequence number, higher than any in the journal.
     std::uint64_t NextClosingSeq();
@@ -128,6 +134,7 @@ private:
     bool RunRepair(int logicalNb, std::string& error);
     void Compact(int logicalNb);
     void LoadFile(int logicalNb, const std::string& name, Loaded& loaded);
+    void CarryFrom(const std::string& previousFolder);
     void Tell(int logicalNb, const std::string& error);
     void TellWritable(int logicalNb);
 
@@ -143,6 +150,7 @@ private:
     std::map<int, std::string> failing_;  // register -> the reason told to the user
     std::map<int, Clock::time_point> retryAt_;  // registers whose last write failed
     std::map<int, Repair> repairs_;             // registers held until their file is put right
+    std::map<int, std::size_t> unreadable_;     // "U" records kept, per register
     Ticket nextTicket_ = 0;
     std::uint64_t nextSeq_ = 1;
     bool stop_ = false;
