@@ -12,6 +12,8 @@
 #include <optional>
 #include <thread>
 
+#include <unistd.h>
+
 #include "journal/ReceiptJournal.h"
 #include "support/NoticeRecorder.h"
 #include "support/ScratchMount.h"
@@ -297,6 +299,77 @@ TEST_F(JournalWriter, AFullFileSystemHoldsTheRecordsBackWithoutAHalfRecord) {
     EXPECT_TRUE(journal.WaitDurable(4, t, 10s));
     EXPECT_EQ(ParseJournal(ReadFile(journal.PathOf(4))).state.tranLines,
               (std::vector<std::string>{"kept", std::string(6000, 'w')}));
+}
+
+TEST_F(JournalWriter, ClosingsCancelledOneAfterAnotherLeaveNoTrail) {
+    // A register repeats a closing that its journal cannot keep in time: each try is a
+    // closing record and its cancel. Neither stays, so the file is bounded by what is open.
+    const std::string pad(400, 'x');
+    ReceiptJournal journal(Folder(), notices_);
+    journal.Load();
+    ASSERT_TRUE(journal.WaitDurable(5, journal.Append(5, {SaleRecord("a")}), 10s));
+    std::filesystem::create_directory(journal.PathOf(6));  // 6's file cannot be written
+    for (int repeat = 0; repeat < 30; ++repeat) {
+        for (int reg : {5, 6}) {
+            OpenClosing c = Closing(journal.NextClosingSeq());
+            c.bonLines = {pad};
+            journal.Append(reg, {ClosingRecord(c, std::nullopt, pad)});
+            journal.Append(reg, {SeqRecord('X', c.seq)});
+        }
+    }
+    ASSERT_TRUE(journal.WaitDurable(5, journal.Append(5, {SaleRecord("b")}), 10s));
+    std::filesystem::remove(journal.PathOf(6));
+    ASSERT_TRUE(journal.WaitDurable(6, journal.Append(6, {SaleRecord("c")}), 10s));
+    for (int reg : {5, 6}) {
+        const std::string bytes = ReadFile(journal.PathOf(reg));
+        EXPECT_EQ(bytes.find(" C\t"), std::string::npos) << reg;
+        EXPECT_LT(bytes.size(), 2 * pad.size()) << reg;
+    }
+    EXPECT_EQ(ParseJournal(ReadFile(journal.PathOf(5))).state.tranLines,
+              (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(ParseJournal(ReadFile(journal.PathOf(6))).state.tranLines,
+              (std::vector<std::string>{"c"}));
+}
+
+TEST_F(JournalWriter, ASecondJournalOnTheSameFolderIsRefusedAndNamesItsHolder) {
+    ReceiptJournal first(Folder(), notices_);
+    first.Load();
+    ReceiptJournal second(Folder(), notices_);
+    try {
+        second.Load();
+        ADD_FAILURE() << "a second journal was opened on the same folder";
+    } catch (const JournalLocked& e) {
+        EXPECT_NE(e.HeldBy().find("procesul " + std::to_string(::getpid())), std::string::npos)
+            << e.HeldBy();
+        EXPECT_NE(std::string(e.what()).find(Folder()), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(std::filesystem::exists(second.PathOf(1)));
+}
+
+TEST_F(JournalWriter, AJournalLeftAtItsPreviousPlaceIsCarriedToTheNewOne) {
+    const std::string old = folder_.File("old.journal");
+    {
+        ReceiptJournal journal(old, notices_);
+        journal.Load();
+        ASSERT_TRUE(journal.WaitDurable(3, journal.Append(3, {SaleRecord("sold")}), 10s));
+    }
+    {
+        ReceiptJournal journal(Folder(), notices_);
+        const auto loaded = journal.Load(old);
+        EXPECT_EQ(Lines(loaded, 3), (std::vector<std::string>{"sold"}));
+        EXPECT_FALSE(std::filesystem::exists(old + "/ECR3.txt"));
+    }
+    // Lines in both places cannot be merged: refused, both left as they were.
+    {
+        ReceiptJournal journal(old, notices_);
+        journal.Load();
+        ASSERT_TRUE(journal.WaitDurable(3, journal.Append(3, {SaleRecord("other")}), 10s));
+    }
+    ReceiptJournal journal(Folder(), notices_);
+    EXPECT_THROW(journal.Load(old), JournalError);
+    EXPECT_TRUE(std::filesystem::exists(old + "/ECR3.txt"));
+    EXPECT_EQ(ParseJournal(ReadFile(Folder() + "/ECR3.txt")).state.tranLines,
+              (std::vector<std::string>{"sold"}));
 }
 
 TEST(JournalPlace, TheFolderIsBesideTheTransactionFile) {
