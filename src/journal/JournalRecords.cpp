@@ -187,8 +187,28 @@ std::optional<JournalRecord> DecodeRecord(std::string_view line) {
     return record;
 }
 
+namespace {
+
+// A line for the back-office files is one line: a CR or LF in it would be lines no record holds.
+bool OneLine(const std::vector<std::string>& fields, std::size_t from) {
+    for (std::size_t i = from; i < fields.size(); ++i) {
+        if (fields[i].find_first_of("\r\n") != std::string::npos) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 bool ApplyRecord(RegisterJournal& s, const JournalRecord& r) {
     const std::size_t n = r.fields.size();
+    if (std::string_view("SRQ").find(r.kind) != std::string_view::npos && !OneLine(r.fields, 0)) {
+        return false;
+    }
+    if (r.kind == 'C' && !OneLine(r.fields, 6)) {
+        return false;
+    }
     auto seqOf = [&r]() { return Number(r.fields.at(0)); };
     switch (r.kind) {
         case 'S':

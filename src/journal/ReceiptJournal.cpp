@@ -120,6 +120,10 @@ ReceiptJournal::Loaded ReceiptJournal::Load(const std::string& previousFolder) {
     }
     std::lock_guard<std::mutex> guard(mutex_);
     nextSeq_ = std::max(nextSeq_, highest + 1);
+    // Handed to the writer only now, under its lock: what it rewrites them from is read.
+    for (const auto& [reg, aside] : loaded.repairs) {
+        repairs_[reg] = Repair{aside};
+    }
     if (!repairs_.empty()) {
         queued_.notify_one();  // the writer puts the damaged files right
     }
@@ -201,8 +205,7 @@ void ReceiptJournal::LoadFile(int reg, const std::string& name, Loaded& loaded) 
                            aside;
         loaded.problems.push_back(text);
         notices_.ShowNotice("Eroare", "Eroare: " + text + "!", 30, NoticeIcon::Error);
-        std::lock_guard<std::mutex> guard(mutex_);
-        repairs_[reg] = Repair{aside};
+        loaded.repairs[reg] = aside;
     } else if (parsed.tornTail) {
         // A record the power cut tore was never reported durable: cut it off, so that the
         // next record starts on a line of its own.

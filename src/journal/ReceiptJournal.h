@@ -81,6 +81,7 @@ public:
         std::map<int, RegisterJournal> registers;  // by logical number
         std::string lastClosingKey;                // of the latest closing of any register
         std::vector<std::string> problems;         // damaged files set aside (told already)
+        std::map<int, std::string> repairs;        // damaged files: where each is set aside
     };
     // Creates the folder if needed, locks it (JournalLocked when another program has it) and
     // reads every register's file. A torn last line is cut off; a damaged file gives what its

@@ -222,9 +222,16 @@ bool CloseReceipt(TSerialExtended& link, RequestFields& fields, const std::strin
     if (SentAgainAfterRestart(link, context, received)) {
         return link.SendRaw(paddedAck);  // its lines are in the files or pending already
     }
+    const LinkMessage message = SplitFrame(received);
+    for (std::size_t field : {kOperatorField, kReceiptField, kZReportField}) {
+        if (!FitsARecord(message.Field(field))) {
+            return CloseUnreadable(link, fields, received, link.PendingTranLines.Copy(),
+                                   "'" + message.Field(field) + "' is not a valid number", context,
+                                   paddedAck);
+        }
+    }
     // The receipt's numbers belong to the pending lines whatever follows: a line kept pending
     // by a later failure goes out with the numbers of the receipt it was sold on.
-    const LinkMessage message = SplitFrame(received);
     const ReceiptNumbers numbers = ReceiptNumbers::FromFields(
         message.Field(kOperatorField), message.Field(kReceiptField), message.Field(kZReportField));
     std::vector<std::string> filled = link.PendingTranLines.Copy();

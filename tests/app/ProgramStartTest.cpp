@@ -167,7 +167,8 @@ TEST(ProgramStart, ConfigOptionUsesTheFileAndWorksInItsFolder) {
     // The journal of what the registers are told lies beside the transaction file.
     EXPECT_EQ(
         test::NamesIn(temp.Path() / "shop"),
-        (std::vector<std::string>{"ECRs.dat", "PLU.txt", "Tallyport.ini", "Tallyport.journal"}));
+        (std::vector<std::string>{"ECRs.dat", "PLU.txt", "Tallyport.ini", "Tallyport.journal",
+                                  "Tallyport.journal-folder"}));
 }
 
 TEST(ProgramStart, InstalledForAUserFirstStartMakesTheUsersFolder) {
@@ -184,7 +185,8 @@ TEST(ProgramStart, InstalledForAUserFirstStartMakesTheUsersFolder) {
         << run.Err();
     EXPECT_EQ(
         test::NamesIn(folder),
-        (std::vector<std::string>{"ECRs.dat", "PLU.txt", "Tallyport.ini", "Tallyport.journal"}));
+        (std::vector<std::string>{"ECRs.dat", "PLU.txt", "Tallyport.ini", "Tallyport.journal",
+                                  "Tallyport.journal-folder"}));
     // The commented first configuration, completed at the orderly exit.
     const std::string config = ReadFile(folder + "/Tallyport.ini");
     EXPECT_NE(config.find(";PLU=PLU.txt"), std::string::npos) << config;
@@ -204,7 +206,8 @@ TEST(ProgramStart, InstalledAsTheServiceWorksInItsStateFolder) {
     RunSettledAndStop(run);
     EXPECT_EQ(
         test::NamesIn(temp.Path() / "state"),
-        (std::vector<std::string>{"ECRs.dat", "PLU.txt", "Tallyport.ini", "Tallyport.journal"}));
+        (std::vector<std::string>{"ECRs.dat", "PLU.txt", "Tallyport.ini", "Tallyport.journal",
+                                  "Tallyport.journal-folder"}));
     EXPECT_FALSE(fs::exists(temp.File("data")));
 
     // A later start is no first start: the shop's settings and article file stay theirs.

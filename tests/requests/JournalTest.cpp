@@ -786,6 +786,24 @@ TEST_F(Journalled, AnUnreadableClosingIsKeptInTheJournalAndReported) {
     EXPECT_NE(loaded_.registers.at(3).unreadableClosings[0].find("2,5x"), std::string::npos);
 }
 
+TEST_F(Journalled, ANumberThatCannotStandInARecordKeepsTheClosingOutOfTheFiles) {
+    // A line error turned the receipt number into "4,2": written, it would add a field to both
+    // files' lines. The closing is kept for the user as an unreadable one; the sale stays
+    // pending with its placeholders.
+    OpenJournal();
+    auto& reg = StartRegister();
+    Request(reg, ArticleRequestBody("123"));
+    ExpectPaddedAck(Request(reg, ClosingBody("0", "1", "4,2", "12", "2.5", "5")));
+    EXPECT_EQ(ReadFile(BonPath()), "");
+    EXPECT_EQ(ReadFile(TranPath()), "");
+    EXPECT_EQ(reg.PendingTran(), std::vector<std::string>{PainePendingLine()});
+    EXPECT_EQ(NoticesWith(notices_.Notices(), "nu poate fi citita").size(), 1u);
+    // A card reference that could not stand in the closing line is refused.
+    const auto card = Request(reg, CardBody("41\n11", "2.5"));
+    ASSERT_TRUE(card.response);
+    EXPECT_EQ(card.response->text, ".;;;;;");
+}
+
 // ---- a closing whose append fails -------------------------------------------------------
 
 TEST_F(Journalled, AClosingWhoseAppendFailedIsWrittenWithTheNextOneAndSurvivesARestart) {
