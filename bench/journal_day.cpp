@@ -39,10 +39,10 @@ int Option(int argc, char** argv, const std::string& name, int fallback) {
 }
 
 struct Day {
-    int repeats = 0;                // closings not kept within a second, repeated
-    std::uintmax_t largest = 0;     // the register's journal file at its largest
-    double slowestClosingMs = 0;    // the longest wait for a closing record
-    std::vector<double> marksMs;    // acknowledgement to its record on the disk, per closing
+    int repeats = 0;              // closings not kept within a second, repeated
+    std::uintmax_t largest = 0;   // the register's journal file at its largest
+    double slowestClosingMs = 0;  // the longest wait for a closing record
+    std::vector<double> marksMs;  // acknowledgement to its record on the disk, per closing
 };
 
 std::string SaleLine(int reg, int sale) {
@@ -53,8 +53,7 @@ std::string SaleLine(int reg, int sale) {
     return line;
 }
 
-void Trade(ReceiptJournal& journal, int reg, int receipts, int sales, Day& day,
-           const bool& held) {
+void Trade(ReceiptJournal& journal, int reg, int receipts, int sales, Day& day, const bool& held) {
     const std::string path = journal.PathOf(reg);
     std::vector<std::string> pending;
     for (int r = 0; r < receipts; ++r) {
@@ -75,11 +74,12 @@ void Trade(ReceiptJournal& journal, int reg, int receipts, int sales, Day& day,
         for (;;) {
             closing.seq = journal.NextClosingSeq();
             const auto started = Clock::now();
-            const auto ticket = journal.Append(reg, {ClosingRecord(closing, std::nullopt, "frame")});
+            const auto ticket =
+                journal.Append(reg, {ClosingRecord(closing, std::nullopt, "frame")});
             const bool kept = journal.WaitDurable(reg, ticket, 1000ms);
-            day.slowestClosingMs = std::max(
-                day.slowestClosingMs,
-                std::chrono::duration<double, std::milli>(Clock::now() - started).count());
+            day.slowestClosingMs =
+                std::max(day.slowestClosingMs,
+                         std::chrono::duration<double, std::milli>(Clock::now() - started).count());
             std::error_code ignored;
             day.largest = std::max(day.largest, std::filesystem::file_size(path, ignored));
             if (kept) {
@@ -98,7 +98,8 @@ void Trade(ReceiptJournal& journal, int reg, int receipts, int sales, Day& day,
         journal.WaitDurable(reg, journal.Append(reg, {IntentRecord(closing.seq, 0, 0)}), 10s);
         day.marksMs.push_back(
             std::chrono::duration<double, std::milli>(Clock::now() - acked).count());
-        const auto done = journal.Append(reg, {SeqRecord('B', closing.seq), SeqRecord('D', closing.seq)});
+        const auto done =
+            journal.Append(reg, {SeqRecord('B', closing.seq), SeqRecord('D', closing.seq)});
         journal.WaitDurable(reg, done, 10s);
         pending.clear();
     }
@@ -141,19 +142,18 @@ int main(int argc, char** argv) {
     for (int reg = 2; reg <= registers; ++reg) {
         const Day& d = days[static_cast<std::size_t>(reg)];
         std::error_code ignored;
-        const auto end = std::filesystem::file_size(folder + "/Tallyport.journal/ECR" +
-                                                        std::to_string(reg) + ".txt",
-                                                    ignored);
+        const auto end = std::filesystem::file_size(
+            folder + "/Tallyport.journal/ECR" + std::to_string(reg) + ".txt", ignored);
         std::vector<double> marks = d.marksMs;
         std::sort(marks.begin(), marks.end());
         const auto at = [&marks](double q) {
             return marks.empty() ? 0.0 : marks[static_cast<std::size_t>(q * (marks.size() - 1))];
         };
-        std::printf("register %d: closings repeated %d, slowest closing record %.1f ms, file "
-                    "largest %ju bytes, at the end %ju bytes; acknowledgement to its record on "
-                    "the disk: median %.2f ms, p99 %.2f ms, max %.2f ms\n",
-                    reg, d.repeats, d.slowestClosingMs, d.largest, end, at(0.5), at(0.99),
-                    at(1.0));
+        std::printf(
+            "register %d: closings repeated %d, slowest closing record %.1f ms, file "
+            "largest %ju bytes, at the end %ju bytes; acknowledgement to its record on "
+            "the disk: median %.2f ms, p99 %.2f ms, max %.2f ms\n",
+            reg, d.repeats, d.slowestClosingMs, d.largest, end, at(0.5), at(0.99), at(1.0));
     }
     std::filesystem::remove_all(folder);
     return 0;

@@ -81,10 +81,11 @@ struct Shop {
         Check(::mkdtemp(pattern.data()) != nullptr);
         folder = pattern;
         if (std::FILE* f = std::fopen((folder + "/PLU.txt").c_str(), "wb")) {
-            std::fputs("0000000000123,01,1,2.5,3,Paine\r\n"
-                       "0000000000307,02,2,3,2,Apa plata\r\n"
-                       "2400001000000,10,1,29.9,3,Piept de pui\r\n",
-                       f);
+            std::fputs(
+                "0000000000123,01,1,2.5,3,Paine\r\n"
+                "0000000000307,02,2,3,2,Apa plata\r\n"
+                "2400001000000,10,1,29.9,3,Piept de pui\r\n",
+                f);
             std::fclose(f);
         }
         holder = std::make_unique<TPluH>(folder + "/PLU.txt", *articles);

@@ -323,7 +323,8 @@ void TConnectionControl::OpenJournal() {
     }
     // Beside the transaction file; where it was last used (another transaction file's folder)
     // is read first and carried here, so that no changed setting strands what it holds.
-    const std::string folder = AbsoluteFolder(ReceiptJournal::FolderBeside(AppSettings.ReceiptDetail));
+    const std::string folder =
+        AbsoluteFolder(ReceiptJournal::FolderBeside(AppSettings.ReceiptDetail));
     const std::string pointer = JournalPointerBeside(configPath_);
     journal_ = std::make_unique<ReceiptJournal>(folder, trayIcon_);
     try {

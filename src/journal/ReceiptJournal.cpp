@@ -5,8 +5,8 @@
 #include "base/FileIo.h"
 #include "base/NoticeSink.h"
 #include "journal/FolderLock.h"
-#include "journal/JournalPlace.h"
 #include "journal/JournalFiles.h"
+#include "journal/JournalPlace.h"
 
 namespace tallyport {
 
@@ -199,10 +199,10 @@ void ReceiptJournal::LoadFile(int reg, const std::string& name, Loaded& loaded) 
         // technician under another name, and the register's file is written anew from them
         // (by the writer, which holds the register until that is done).
         const std::string aside = path + ".damaged-" + std::to_string(std::time(nullptr));
-        std::string text = "Jurnalul casei " + std::to_string(reg) + " este deteriorat (linia " +
-                           std::to_string(*parsed.damagedLine) +
-                           "); liniile de dinaintea ei sunt pastrate, fisierul este pus deoparte: " +
-                           aside;
+        std::string text =
+            "Jurnalul casei " + std::to_string(reg) + " este deteriorat (linia " +
+            std::to_string(*parsed.damagedLine) +
+            "); liniile de dinaintea ei sunt pastrate, fisierul este pus deoparte: " + aside;
         loaded.problems.push_back(text);
         notices_.ShowNotice("Eroare", "Eroare: " + text + "!", 30, NoticeIcon::Error);
         loaded.repairs[reg] = aside;
@@ -227,7 +227,8 @@ ReceiptJournal::Ticket ReceiptJournal::Append(int logicalNb, std::vector<Journal
         std::lock_guard<std::mutex> guard(mutex_);
         Queued& q = queue_[logicalNb];
         for (JournalRecord& r : records) {
-            if (r.kind == 'X' && r.fields.size() == 1 && DropCancelledClosing(q.records, r.fields[0])) {
+            if (r.kind == 'X' && r.fields.size() == 1 &&
+                DropCancelledClosing(q.records, r.fields[0])) {
                 continue;
             }
             if (r.kind == 'U') {

@@ -148,7 +148,7 @@ private:
     std::condition_variable written_;
     std::map<int, Queued> queue_;
     std::map<int, Ticket> durable_;
-    std::map<int, std::string> failing_;  // register -> the reason told to the user
+    std::map<int, std::string> failing_;        // register -> the reason told to the user
     std::map<int, Clock::time_point> retryAt_;  // registers whose last write failed
     std::map<int, Repair> repairs_;             // registers held until their file is put right
     std::map<int, std::size_t> unreadable_;     // "U" records kept, per register

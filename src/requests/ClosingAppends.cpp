@@ -156,8 +156,7 @@ void ClosingAppends::Write(bool waitForMarks) {
         WriteOne({closing_.bonPath, closing_.bonLines, bonOffset_, bonStamp_, true}, waitForMarks);
         closing_.bonWritten = true;
     }
-    WriteOne({closing_.tranPath, closing_.tranLines, tranOffset_, tranStamp_, false},
-             waitForMarks);
+    WriteOne({closing_.tranPath, closing_.tranLines, tranOffset_, tranStamp_, false}, waitForMarks);
 }
 
 }  // namespace tallyport

@@ -50,8 +50,7 @@ void AppendPendingLines(TSerialExtended& link, PendingLines& pending, const std:
 
 }  // namespace
 
-ClosingCommit::ClosingCommit(TSerialExtended& link, RequestFields& fields,
-                             RequestContext& context)
+ClosingCommit::ClosingCommit(TSerialExtended& link, RequestFields& fields, RequestContext& context)
     : link_(link), fields_(fields), context_(context), journal_(context.Journal()) {
     closing_.bonPath = link.ReceiptMasterFile;
     closing_.tranPath = link.ReceiptDetailFile;
@@ -103,13 +102,12 @@ void ClosingCommit::WriteFiles() {
     // interleave and a closing's lines reach their files together.
     std::lock_guard<std::mutex> guard(context_.OutputFilesMutex());
     WorkerLog log(link_, fields_, context_);
-    ClosingAppends appends(log, closing_,
-                           [this](const std::string& path, const std::vector<std::string>& lines,
-                                  bool isBon) {
-                               AppendPendingLines(
-                                   link_, isBon ? link_.PendingBonLines : link_.PendingTranLines,
-                                   path, lines);
-                           });
+    ClosingAppends appends(
+        log, closing_,
+        [this](const std::string& path, const std::vector<std::string>& lines, bool isBon) {
+            AppendPendingLines(link_, isBon ? link_.PendingBonLines : link_.PendingTranLines, path,
+                               lines);
+        });
     if (!appends.PlaceNow()) {
         throw RequestError("the journal cannot be written");  // the lines stay pending
     }

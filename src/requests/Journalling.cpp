@@ -156,15 +156,13 @@ std::string CsvField(const std::string& line, int n) {
 // A receipt written at a restart where the file could not show that it was not there already:
 // the back office checks the list beside the journal; the user is told where it is.
 void ListUnprovenWrite(ReceiptJournal& journal, int reg, const OpenClosing& closing,
-                       const UnprovenWrite& write, RequestContext& context,
-                       NoticeSink& notices) {
+                       const UnprovenWrite& write, RequestContext& context, NoticeSink& notices) {
     const std::string bon = closing.bonLines.empty() ? std::string() : closing.bonLines.back();
     const LocalTime now = context.Clock().Now();
     const std::string entry = "casa " + std::to_string(reg) + "; bon " + CsvField(bon, 3) +
-                              "; suma " + CsvField(bon, 6) + "; inchis " + CsvField(bon, 11) +
-                              " " + CsvField(bon, 10) + "; scris din nou " +
-                              FormatDateDDMMYY(now) + " " + FormatTimeHHMM(now) + "; " +
-                              write.path + "; " + write.reason;
+                              "; suma " + CsvField(bon, 6) + "; inchis " + CsvField(bon, 11) + " " +
+                              CsvField(bon, 10) + "; scris din nou " + FormatDateDDMMYY(now) + " " +
+                              FormatTimeHHMM(now) + "; " + write.path + "; " + write.reason;
     const std::string list = UnprovenListPath(journal);
     std::string where = list;
     try {
@@ -186,9 +184,10 @@ void FinishOpenClosing(ReceiptJournal& journal, int reg, RegisterJournal& state,
                        RequestContext& context, NoticeSink& notices) {
     const OpenClosing closing = *state.open;
     StartupLog log(journal, reg, state, context);
-    ClosingAppends appends(log, closing,
-                           [](const std::string& path, const std::vector<std::string>& lines,
-                              bool) { AppendLinesToFile(path, lines); });
+    ClosingAppends appends(
+        log, closing, [](const std::string& path, const std::vector<std::string>& lines, bool) {
+            AppendLinesToFile(path, lines);
+        });
     try {
         appends.Write(true);
     } catch (const RequestError& e) {

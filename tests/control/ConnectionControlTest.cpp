@@ -1,12 +1,11 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <thread>
-
-#include <unistd.h>
 
 #include "control/ConfigFile.h"
 #include "control/ConnectionControl.h"
@@ -710,9 +709,9 @@ TEST_F(JournalledControlTest, ASecondProgramOnTheSameJournalFolderDoesNotConnect
     EXPECT_EQ(Control().TrayStartup(), Result::Failed);
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0].kind, MessageKind::Error);
-    EXPECT_NE(dialogs.messages[0].text.find("este folosit de procesul " +
-                                            std::to_string(::getpid())),
-              std::string::npos)
+    EXPECT_NE(
+        dialogs.messages[0].text.find("este folosit de procesul " + std::to_string(::getpid())),
+        std::string::npos)
         << dialogs.messages[0].text;
     EXPECT_FALSE(Connected);
     std::this_thread::sleep_for(300ms);

@@ -215,12 +215,9 @@ TEST(JournalFormat, AClosingsDoneRecordEndsThatClosingOnly) {
     // Closing 6's appends failed; the register went on selling. Its done-record (a restart
     // writing it) lets go of its own lines, never of those sold after it.
     const std::vector<JournalRecord> history = {
-        SaleRecord("a"),
-        ClosingRecord(Closing(6, {"bon6"}, {"a6"}), std::nullopt, "r"),
-        IntentRecord(6, 0, 0),
-        SaleRecord("p"),
-        SeqRecord('B', 6),
-        SaleRecord("q"),
+        SaleRecord("a"),       ClosingRecord(Closing(6, {"bon6"}, {"a6"}), std::nullopt, "r"),
+        IntentRecord(6, 0, 0), SaleRecord("p"),
+        SeqRecord('B', 6),     SaleRecord("q"),
         SeqRecord('D', 6)};
     const RegisterJournal state = ParseJournal(Encode(history)).state;
     EXPECT_FALSE(state.open);
@@ -228,10 +225,10 @@ TEST(JournalFormat, AClosingsDoneRecordEndsThatClosingOnly) {
     EXPECT_TRUE(state.bonLines.empty());
     // A later closing that took them all over (the lines of 6 and p, q filled) ends them all.
     const RegisterJournal taken =
-        ParseJournal(Encode(history) +
-                     EncodeRecord(ClosingRecord(Closing(8, {"bon8"}, {"p8", "q8"}), std::nullopt,
-                                                "r")) +
-                     EncodeRecord(SeqRecord('D', 8)))
+        ParseJournal(
+            Encode(history) +
+            EncodeRecord(ClosingRecord(Closing(8, {"bon8"}, {"p8", "q8"}), std::nullopt, "r")) +
+            EncodeRecord(SeqRecord('D', 8)))
             .state;
     EXPECT_TRUE(taken.tranLines.empty());
 }

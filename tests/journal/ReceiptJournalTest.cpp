@@ -4,6 +4,7 @@
 // cannot take the records (read-only, full) holds them back until it can, with its reason for
 // the register's status and one notice each way.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -11,8 +12,6 @@
 #include <filesystem>
 #include <optional>
 #include <thread>
-
-#include <unistd.h>
 
 #include "journal/ReceiptJournal.h"
 #include "support/NoticeRecorder.h"

@@ -22,7 +22,6 @@
 #include "control/StatusText.h"
 #include "requests/Journalling.h"
 #include "support/ScratchMount.h"
-#include "control/RegisterStatus.h"
 
 namespace tallyport::testing {
 namespace {
@@ -303,11 +302,13 @@ class KilledInARestart : public Journalled, public ::testing::WithParamInterface
 
 TEST_P(KilledInARestart, TheReceiptIsWrittenExactlyOnce) {
     const RestartKill kill = GetParam();
-    ASSERT_TRUE(RunKilledAt(kill.first, [this] {
-        auto& reg = StartRegister();
-        Request(reg, ArticleRequestBody("123"));
-        Request(reg, kClose42);
-    })) << "the program never reached " << kill.first;
+    ASSERT_TRUE(RunKilledAt(kill.first,
+                            [this] {
+                                auto& reg = StartRegister();
+                                Request(reg, ArticleRequestBody("123"));
+                                Request(reg, kClose42);
+                            }))
+        << "the program never reached " << kill.first;
     // Twice in a row at the same step of the restart's completion: each start goes on from
     // what the one before it journalled.
     for (int start = 0; start < 2; ++start) {

@@ -9,9 +9,9 @@
 #include "base/NoticeSink.h"
 #include "link/SerialExtended.h"
 #include "requests/ClosingCommit.h"
-#include "requests/RequestContext.h"
 #include "requests/OutputFileNames.h"
 #include "requests/OutputFiles.h"
+#include "requests/RequestContext.h"
 #include "requests/RequestError.h"
 
 namespace tallyport {
@@ -146,9 +146,8 @@ TEST(OutputFiles, TwoWorkersClosingAtOnceNeverInterleave) {
             }
             link.PendingTranLines.Update([&filled](std::vector<std::string>& l) { l = filled; });
             ClosingCommit commit(link, fields, context);
-            ASSERT_TRUE(commit.Journal(filled,
-                                       "B," + std::to_string(worker) + "," + std::to_string(r),
-                                       std::nullopt, ""));
+            ASSERT_TRUE(commit.Journal(
+                filled, "B," + std::to_string(worker) + "," + std::to_string(r), std::nullopt, ""));
             commit.TakeLines();
             commit.WriteFiles();
             ASSERT_TRUE(link.PendingTranLines.Empty());
