@@ -95,18 +95,31 @@ protected:
         EXPECT_EQ(result.response->kind, PcKind::PaddedAck);
     }
 
+    // What a killed run does at its point before it dies.
+    struct KillAt {
+        int occurrence = 1;                // the point's n-th time
+        std::function<void()> beforeKill;  // e.g. the bytes a write had put in a file
+    };
+
     // Runs `program` in a child process, with the journal opened and the crash hooks armed for
-    // `point`, and kills the child when it gets there. True when it was killed there; false
-    // when the program ended without reaching it.
+    // `point` (set before any worker runs), and kills the child when it gets there. True when
+    // it was killed there; false when the program ended without reaching it.
     bool RunKilledAt(const std::string& point, const std::function<void()>& program) {
+        return RunKilledAt(point, program, KillAt{1, nullptr});
+    }
+    bool RunKilledAt(const std::string& point, const std::function<void()>& program, KillAt kill) {
         const pid_t child = fork();
         if (child < 0) {
             ADD_FAILURE() << "fork: " << std::strerror(errno);
             return false;
         }
         if (child == 0) {
-            auto hook = [point](std::string_view at) {
-                if (at == point) {
+            auto seen = std::make_shared<std::atomic<int>>(0);
+            auto hook = [point, kill, seen](std::string_view at) {
+                if (at == point && ++*seen == kill.occurrence) {
+                    if (kill.beforeKill) {
+                        kill.beforeKill();
+                    }
                     ::kill(::getpid(), SIGKILL);
                 }
             };
@@ -384,17 +397,14 @@ TEST_F(Journalled, AFileEmptiedBeforeTheRestartIsWrittenAgainAndListed) {
     // The program died with the receipt in both files but before its done-record; the back
     // office then imported and emptied the files. The register was told the receipt is
     // recorded, so it is written; the file cannot show it was not taken already: listed.
-    ASSERT_TRUE(RunKilledAt("appends journalled, not written", [this] {
-        auto& reg = StartRegister();
-        Request(reg, ArticleRequestBody("123"));
-        context_.SetCrashHook([this](std::string_view at) {
-            if (at == "appends journalled, not written") {
-                AppendAsTheProgramDid(BonPath(), TranPath());
-                ::kill(::getpid(), SIGKILL);
-            }
-        });
-        Request(reg, kClose42);
-    }));
+    ASSERT_TRUE(RunKilledAt(
+        "appends journalled, not written",
+        [this] {
+            auto& reg = StartRegister();
+            Request(reg, ArticleRequestBody("123"));
+            Request(reg, kClose42);
+        },
+        KillAt{1, [this] { AppendAsTheProgramDid(BonPath(), TranPath()); }}));
     WriteFile(BonPath(), "");
     WriteFile(TranPath(), "");
     OpenJournal();
@@ -417,19 +427,16 @@ TEST_F(Journalled, AFileEmptiedBeforeTheRestartIsWrittenAgainAndListed) {
 }
 
 TEST_F(Journalled, AFileShorterThanRecordedAtTheRestartIsWrittenAgainAndListed) {
-    ASSERT_TRUE(RunKilledAt("armed below", [this] {
-        auto& reg = StartRegister();
-        Request(reg, ArticleRequestBody("123"));
-        ExpectPaddedAck(Request(reg, kClose41()));
-        Request(reg, ArticleRequestBody("123"));
-        context_.SetCrashHook([this](std::string_view at) {
-            if (at == "appends journalled, not written") {
-                AppendAsTheProgramDid(BonPath(), TranPath());
-                ::kill(::getpid(), SIGKILL);
-            }
-        });
-        Request(reg, kClose42);
-    }));
+    ASSERT_TRUE(RunKilledAt(
+        "appends journalled, not written",
+        [this] {
+            auto& reg = StartRegister();
+            Request(reg, ArticleRequestBody("123"));
+            ExpectPaddedAck(Request(reg, kClose41()));
+            Request(reg, ArticleRequestBody("123"));
+            Request(reg, kClose42);
+        },
+        KillAt{2, [this] { AppendAsTheProgramDid(BonPath(), TranPath()); }}));
     WriteFile(TranPath(), "");  // the transaction file imported; the closing file left
     OpenJournal();
     StartRegister();
