@@ -116,6 +116,14 @@ struct Shop {
         Check(link->OpenLink());
     }
 
+    ~Shop() {
+        link.reset();  // the port first
+        ::close(slaveHold);
+        ::close(master);
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    }
+
     void Drain() const {
         char buffer[4096];
         while (::read(master, buffer, sizeof buffer) > 0) {

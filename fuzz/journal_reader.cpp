@@ -41,17 +41,27 @@ void Check(bool condition) {
     }
 }
 
-// A folder of this process, made its working folder (the files' relative names land there).
-void EnterOwnFolder() {
-    static bool entered = false;
-    if (entered) {
-        return;
+// A folder of this process, made its working folder (the files' relative names land there)
+// and removed when the process ends.
+class OwnFolder {
+public:
+    OwnFolder() {
+        const char* base = std::filesystem::exists("/dev/shm") ? "/dev/shm" : "/tmp";
+        path_ = std::string(base) + "/tallyport-fuzz-XXXXXX";
+        Check(::mkdtemp(path_.data()) != nullptr);
+        Check(::chdir(path_.c_str()) == 0);
     }
-    const char* base = std::filesystem::exists("/dev/shm") ? "/dev/shm" : "/tmp";
-    std::string pattern = std::string(base) + "/tallyport-fuzz-XXXXXX";
-    Check(::mkdtemp(pattern.data()) != nullptr);
-    Check(::chdir(pattern.c_str()) == 0);
-    entered = true;
+    ~OwnFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+
+private:
+    std::string path_;
+};
+
+void EnterOwnFolder() {
+    static const OwnFolder folder;
 }
 
 std::string WithChecksums(const std::string& bodies) {
