@@ -75,6 +75,7 @@ std::vector<RegisterStatus> Registers(const QJsonObject& document, std::int64_t 
         // Absent in the files of earlier versions: not held.
         r.journalHeld = o["journal_held"].toBool(false);
         r.journalError = Local(o["journal_error"].toString());
+        r.unreadableClosings = static_cast<std::size_t>(o["unreadable_closings"].toInteger());
         registers.push_back(std::move(r));
     }
     return registers;

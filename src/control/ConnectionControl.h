@@ -68,8 +68,9 @@ public:
     // Asked between the start-up steps; true ends the start-up (a stop signal was received).
     void SetStopProbe(std::function<bool()> probe) { stopProbe_ = std::move(probe); }
     // The handlers' shared context: with it, the start-up opens the journal beside the
-    // transaction file and the workers keep what their registers were told in it. Set before
-    // TrayStartup; it must outlive this object.
+    // transaction file (carrying it there from where it was last used, remembered beside the
+    // configuration file; one program per journal folder) and the workers keep what their
+    // registers were told in it. Set before TrayStartup; it must outlive this object.
     void UseRequestContext(RequestContext* context) { context_ = context; }
     ReceiptJournal* Journal() { return journal_.get(); }
 
@@ -138,6 +139,7 @@ private:
     void SaveSettings();
     bool StopRequested();
     void OpenJournal();
+    void RememberJournal(const std::string& pointer, const std::string& folder);
     void RestoreJournal();  // once, into the workers built so far
     void FreeJournal();
     StartupResult EndStartup(StartupResult result);

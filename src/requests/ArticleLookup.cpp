@@ -256,7 +256,8 @@ bool LookupUnderLinkLock(TSerialExtended& link, RequestFields& fields, const std
     std::string key = scannedCode;
     bool weighed = false;
     bool found = table.Locate(kArtCodPLU, key);
-    if (!found && key.starts_with(link.ScalePrefix)) {
+    // The scanned code goes into the record as scanned: only one that can stand there.
+    if (!found && key.starts_with(link.ScalePrefix) && FitsARecord(key)) {
         weighed = true;
         fields.ArticleCode = key.substr(0, kScaleCodePart);
         fields.QuantityText = std::to_string(WeighedQuantity(key, fields.QuantityText));
