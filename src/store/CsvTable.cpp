@@ -24,6 +24,7 @@ constexpr const char* kClosedTable = "Cannot perform this operation on a closed 
 constexpr const char* kChangePending = "A change of the table is pending: post or cancel it first";
 constexpr const char* kNoChange = "The table is not being changed: append or edit a row first";
 constexpr const char* kCommaRefused = "Eroare: Campul %s nu poate contine virgula!";
+constexpr const char* kTooLongRefused = "Eroare: Campul %s poate avea cel mult %s caractere!";
 
 // A value set on the row being changed, before it is posted.
 struct PendingValue {
@@ -107,6 +108,7 @@ struct CsvTable::Impl {
     bool eof = false;
     bool open = true;
     bool refuseCommas = false;
+    std::vector<bool> refuseLongTexts;  // by column; empty: every column cuts
 
     State state = State::Browse;
     std::vector<PendingValue> pending;
@@ -556,6 +558,10 @@ void CsvTable::SetFromText(std::size_t column, std::string_view text) {
     const ColumnDef& def = impl_->Column(column);
     PendingValue value;
     if (def.type == ColumnType::Text) {
+        if (RefusesLongTexts(column) && UpToNul(text).size() > def.width) {
+            throw StoreError(detail::FillIn(detail::FillIn(kTooLongRefused, def.name),
+                                            std::to_string(def.width)));
+        }
         std::string_view kept = CutToWidth(UpToNul(text), def.width);
         if (impl_->refuseCommas && kept.find(',') != std::string_view::npos) {
             throw StoreError(detail::FillIn(kCommaRefused, def.name));
@@ -688,6 +694,16 @@ void CsvTable::SetRefuseCommas(bool refuse) {
 
 bool CsvTable::RefusesCommas() const {
     return impl_->refuseCommas;
+}
+
+void CsvTable::SetRefuseLongTexts(std::size_t column) {
+    impl_->Column(column);
+    impl_->refuseLongTexts.resize(impl_->columns.size());
+    impl_->refuseLongTexts[column] = true;
+}
+
+bool CsvTable::RefusesLongTexts(std::size_t column) const {
+    return column < impl_->refuseLongTexts.size() && impl_->refuseLongTexts[column];
 }
 
 std::mutex& CsvTable::Mutex() const {

@@ -114,6 +114,12 @@ public:
     // not affected: there a comma always separates values.
     void SetRefuseCommas(bool refuse);
     bool RefusesCommas() const;
+    // SetFromText cuts a text to its column's width. A column named here refuses a longer text
+    // instead, with a StoreError "Eroare: Campul <name> poate avea cel mult <width> caractere!"
+    // (the width in bytes), for a value that is useless cut (a device path). Rows read from a
+    // file are cut as ever.
+    void SetRefuseLongTexts(std::size_t column);
+    bool RefusesLongTexts(std::size_t column) const;
 
     std::mutex& Mutex() const;
 
