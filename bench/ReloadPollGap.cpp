@@ -15,7 +15,8 @@
 // Printed: the longest time any register went without a poll in each stretch of --interval
 // seconds before the first rewrite (the baseline: what four registers trading cost by
 // themselves) and after each rewrite, the time from each rewrite to the first reply with the
-// new prices, and replies with old prices after the first new one (there must be none).
+// new prices, replies with old prices after the first new one (there must be none), and the
+// peak resident size before the first rewrite and at the end (a load holds two tables).
 #include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -26,6 +27,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -68,6 +70,18 @@ bool FlagOption(int argc, char** argv, const char* name) {
         }
     }
     return false;
+}
+
+// Peak resident size of this process so far, in MB (VmHWM).
+double PeakResidentMb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) {
+            return std::strtod(line.c_str() + 6, nullptr) / 1024.0;
+        }
+    }
+    return 0;
 }
 
 double Ms(Clock::duration d) {
@@ -264,6 +278,7 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(1s);
     const auto baselineStart = Clock::now();
     std::this_thread::sleep_for(2 * interval);
+    const double peakBefore = PeakResidentMb();
     std::vector<Clock::time_point> rewrites;
     for (int v = 1; v <= reloads; ++v) {
         rewrites.push_back(Clock::now());
@@ -310,6 +325,8 @@ int main(int argc, char** argv) {
             v, LongestGap(sims, from, to), firstNew, sold, oldAfterNew);
     }
     std::printf("replies: %zu, unanswered requests: %d\n", sales.sales.size(), sales.unanswered);
+    std::printf("peak resident size: %.0f MB before the first rewrite, %.0f MB at the end\n",
+                peakBefore, PeakResidentMb());
     std::filesystem::remove_all(folder);
     return 0;
 }

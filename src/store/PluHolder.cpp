@@ -14,16 +14,29 @@ TPluH::TPluH(std::string fileName, ArticleReloadTimes times, std::function<void(
     // the loader reads it again.
     stamp_ = detail::StampOf(fileName_);
     table_ = std::make_shared<const ArticleTable>(fileName_);
-    loader_ = std::thread([this] { Run(); });
 }
 
 TPluH::~TPluH() {
+    std::thread loader;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stop_ = true;
+        loader = std::move(loader_);
     }
     wake_.notify_all();
-    loader_.join();
+    if (loader.joinable()) {
+        loader.join();
+    }
+}
+
+void TPluH::Nudge() {
+    if (!loader_.joinable() && !stop_) {
+        loader_ = std::thread([this] { Run(); });
+    }
+    if (!nudged_) {
+        nudged_ = true;
+        wake_.notify_one();
+    }
 }
 
 void TPluH::ReloadIfChanged() {
@@ -31,10 +44,7 @@ void TPluH::ReloadIfChanged() {
     if (failure_) {
         throw StoreError(failure_->message, failure_->reason);
     }
-    if (!nudged_) {
-        nudged_ = true;
-        wake_.notify_one();
-    }
+    Nudge();
 }
 
 std::shared_ptr<const ArticleTable> TPluH::Table() const {
@@ -59,10 +69,7 @@ bool TPluH::WaitUntilSettled(std::chrono::milliseconds limit) {
         if (now >= deadline) {
             return false;
         }
-        if (!nudged_) {
-            nudged_ = true;
-            wake_.notify_one();
-        }
+        Nudge();
         // The file may change again meanwhile: look at it again at least every check.
         settled_.wait_for(lock, std::min<Clock::duration>(deadline - now, times_.check));
     }

@@ -32,11 +32,12 @@ struct ArticleReloadTimes {
 // at construction and keeps a table of the file as it was at its last successful load; a loader
 // thread of its own reads a newer file into a new table and swaps it in in one step.
 //
-// Who loads: only the loader thread, after construction. It looks at the file's stamp (see
-// FileStamp: another file, size, modification or status-change time) every `check`, and at once
-// when a request calls ReloadIfChanged. A changed file is read once its stamp has held for
-// `settle`; when the stamp changed while the file was read, that table is dropped and the file
-// read again once it holds still. A load that fails leaves the table in hand as it was.
+// Who loads: only the loader thread, after construction. It starts with the first request (a
+// holder that serves none has no thread, and a process may fork before that) and looks at the
+// file's stamp (see FileStamp: another file, size, modification or status-change time) every
+// `check`, and at once when a request calls ReloadIfChanged. A changed file is read once its stamp
+// has held for `settle`; when the stamp changed while the file was read, that table is dropped and
+// the file read again once it holds still. A load that fails leaves the table in hand as it was.
 //
 // What a request sees meanwhile: the table in hand, whole, until the new one is complete. A
 // request never waits for a load: the registers' turns go on while a large file or a file on a
@@ -64,9 +65,10 @@ public:
     TPluH(const TPluH&) = delete;
     TPluH& operator=(const TPluH&) = delete;
 
-    // Called at the start of every article request: asks the loader to look at the file now,
-    // and never waits for it. Throws StoreError (the load's message and reason) while the file
-    // as it stands failed to load.
+    // Called at the start of every article request: asks the loader to look at the file now
+    // (starting it the first time), and never waits for it. Throws StoreError (the load's
+    // message and reason) while the file as it stands failed to load, and std::system_error
+    // when the loader cannot be started (the next request tries again).
     void ReloadIfChanged();
     // The table to answer from.
     std::shared_ptr<const ArticleTable> Table() const;
@@ -91,6 +93,8 @@ private:
         Clock::time_point retryAt;
     };
 
+    // Starts the loader where it does not run yet and wakes it. Under mutex_.
+    void Nudge();
     void Run();
     void LookAtFile();
     void Load(const detail::FileStamp& stamp);
@@ -119,7 +123,7 @@ private:
     // register's turn.
     std::shared_ptr<const ArticleTable> retired_;
     Clock::time_point retiredAt_{};
-    std::thread loader_;  // last: starts once everything above exists
+    std::thread loader_;  // under mutex_: made by the first Nudge, taken by the destructor
 };
 
 }  // namespace tallyport

@@ -104,6 +104,30 @@ TEST_F(ArticleHolder, LoadsAtConstructionAndAnswersTheLookupReads) {
     EXPECT_EQ(probe.reads, 0);  // the construction's own read is not the loader's
 }
 
+std::size_t ThreadsOfThisProcess() {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/task")) {
+        ++count;
+    }
+    return count;
+}
+
+// A holder that has served no request has no thread: the process may still fork safely (a test
+// forks a whole program after its holder was made), and the destruction has nothing to wait for.
+TEST_F(ArticleHolder, TheLoaderStartsWithTheFirstRequestAndEndsWithTheHolder) {
+    WriteArticles(file, "0000000000001,1,1,1,1,ONE\r\n", kStart);
+    const std::size_t before = ThreadsOfThisProcess();
+    auto holder = MakeHolder();
+    EXPECT_EQ(ThreadsOfThisProcess(), before);
+    holder->ReloadIfChanged();
+    EXPECT_EQ(ThreadsOfThisProcess(), before + 1);
+    holder->ReloadIfChanged();
+    EXPECT_EQ(ThreadsOfThisProcess(), before + 1);
+    holder.reset();
+    EXPECT_EQ(ThreadsOfThisProcess(), before);
+}
+
 TEST_F(ArticleHolder, ConstructionFailures) {
     EXPECT_EQ(ErrorOf([&] { MakeHolder(); }), "Cannot open file " + file);
     WriteArticles(file, "0000000000001,1,1,1,1,ONE\r\n0000000000001,1,1,1,1,ONE\r\n", kStart);
