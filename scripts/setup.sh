@@ -15,6 +15,13 @@ if [[ "${TALLYPORT_SETUP_SCREENSHOTS:-0}" == 1 ]]; then
   PACKAGES+=(xvfb xauth trayer imagemagick x11-apps xdotool)
 fi
 
+# The Windows build: the MinGW-w64 cross compiler, Wine to run its programs and tests, NSIS for
+# the installer, GoogleTest's sources to build it for the target; Xvfb and ImageMagick for the
+# screenshots of the Windows window. Installed on request (scripts/test.sh --full asks).
+if [[ "${TALLYPORT_SETUP_WINDOWS:-0}" == 1 ]]; then
+  PACKAGES+=(g++-mingw-w64-x86-64-posix wine64 nsis googletest xvfb imagemagick)
+fi
+
 # What building the Debian package needs (scripts/package.sh), and its check (lintian; strace
 # lists the system calls the service makes, for its unit's filter).
 if [[ "${TALLYPORT_SETUP_PACKAGING:-0}" == 1 ]]; then
