@@ -1,5 +1,6 @@
 #include "store/PluHolder.h"
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 
