@@ -88,7 +88,7 @@ struct Shop {
                 f);
             std::fclose(f);
         }
-        holder = std::make_unique<TPluH>(folder + "/PLU.txt", *articles);
+        holder = std::make_unique<TPluH>(folder + "/PLU.txt");
         master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
         Check(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
         const std::string slave = ::ptsname(master);
@@ -133,7 +133,6 @@ struct Shop {
     std::string folder;
     NoNotices notices;
     RequestContext context;
-    std::unique_ptr<CsvTable> articles = MakeArticleTable();
     std::unique_ptr<TPluH> holder;
     int master = -1;
     int slaveHold = -1;

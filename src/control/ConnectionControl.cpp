@@ -41,8 +41,7 @@ TConnectionControl::TConnectionControl(std::string configPath, ShellView& view,
       dialogs_(dialogs),
       trayIcon_(trayIcon),
       handlers_(std::move(handlers)),
-      registerList_(MakeRegisterList()),
-      articleTable_(MakeArticleTable()) {
+      registerList_(MakeRegisterList()) {
     Connected = false;
 }
 
@@ -79,7 +78,7 @@ TConnectionControl::StartupResult TConnectionControl::TrayStartup() {
     }
 
     try {
-        pluHolder_ = std::make_unique<TPluH>(AppSettings.PLU, *articleTable_);
+        pluHolder_ = std::make_unique<TPluH>(AppSettings.PLU);
     } catch (const std::exception&) {
         // The register list would stay unloaded: end as after the corrupt-files message rather
         // than run, and later write, without it.

@@ -124,7 +124,6 @@ public:
     bool AnyReceiptOpen() const;
 
     CsvTable& RegisterList() { return *registerList_; }
-    CsvTable& ArticleTable() { return *articleTable_; }
     TPluH* PluHolder() { return pluHolder_.get(); }
     const std::vector<std::unique_ptr<TSerialThread>>& ECRThreads() const { return threads_; }
     bool Started(std::size_t worker) const { return started_.at(worker); }
@@ -158,7 +157,6 @@ private:
     bool loading_ = false;
     bool stopDuringStartup_ = false;
     std::unique_ptr<CsvTable> registerList_;
-    std::unique_ptr<CsvTable> articleTable_;
     std::unique_ptr<TPluH> pluHolder_;
     std::vector<std::unique_ptr<TSerialThread>> threads_;
     std::vector<bool> started_;  // per worker: started by the current connection
