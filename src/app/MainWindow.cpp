@@ -465,7 +465,8 @@ void TfMain::TakeSettings(AppSettingsRecord& settings) {
 
 void TfMain::ShowRegisterList() {
     gridModel_->Reload(control_->RegisterList());
-    gridModel_->SetStatus(CollectStatus(control_->ECRThreads(), std::chrono::steady_clock::now()));
+    gridModel_->SetStatus(CollectStatus(control_->ECRThreads(), std::chrono::steady_clock::now(),
+                                        control_->Journal()));
     if (gridModel_->rowCount() > 0) {
         dbgCashReg_->selectRow(0);
         dbgCashReg_->setCurrentIndex(gridModel_->index(0, 0));
@@ -523,7 +524,8 @@ void TfMain::KeepStatusFile(std::string path, StatusFileHeader header) {
 
 void TfMain::RefreshStatus() {
     const auto now = std::chrono::steady_clock::now();
-    monitor_->Update(CollectStatus(control_->ECRThreads(), now), Connected, now);
+    monitor_->Update(CollectStatus(control_->ECRThreads(), now, control_->Journal()), Connected,
+                     now);
     const QString hint =
         QStringLiteral("Tallyport\n") + QString::fromLocal8Bit(StatusSummary(monitor_->Last()));
     if (tray_->toolTip() != hint) {
@@ -532,7 +534,8 @@ void TfMain::RefreshStatus() {
 }
 
 void TfMain::RefreshGrid() {
-    gridModel_->SetStatus(CollectStatus(control_->ECRThreads(), std::chrono::steady_clock::now()));
+    gridModel_->SetStatus(CollectStatus(control_->ECRThreads(), std::chrono::steady_clock::now(),
+                                        control_->Journal()));
 }
 
 void TfMain::showEvent(QShowEvent* event) {

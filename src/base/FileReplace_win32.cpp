@@ -61,31 +61,7 @@ std::string ReplacedFile(const std::string& path, DWORD attributes) {
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
         return path;
     }
-    UniqueHandle file(
-        win32::OpenFile(path, 0, win32::kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS));
-    if (!file.Valid()) {
-        return path;
-    }
-    std::wstring final(MAX_PATH, L'\0');
-    DWORD length =
-        ::GetFinalPathNameByHandleW(file.Get(), final.data(), static_cast<DWORD>(final.size()), 0);
-    if (length >= final.size()) {
-        final.resize(length + 1);
-        length = ::GetFinalPathNameByHandleW(file.Get(), final.data(),
-                                             static_cast<DWORD>(final.size()), 0);
-    }
-    if (length == 0 || length >= final.size()) {
-        return path;
-    }
-    final.resize(length);
-    // "\\?\C:\x" is "C:\x"; "\\?\UNC\server\share" is "\\server\share".
-    if (final.rfind(L"\\\\?\\UNC\\", 0) == 0) {
-        final = L"\\\\" + final.substr(8);
-    } else if (final.rfind(L"\\\\?\\", 0) == 0) {
-        final = final.substr(4);
-    }
-    const std::string resolved = win32::AnsiPath(final);
-    return resolved.empty() ? path : resolved;
+    return CanonicalPath(path);
 }
 
 // A temporary file beside the target: removed again unless it took the target's place.

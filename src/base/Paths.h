@@ -33,6 +33,10 @@ std::string ComparablePath(const std::string& path);
 // `path` relative to the working folder made absolute and normal; `path` itself when the working
 // folder cannot be read.
 std::string AbsolutePath(const std::string& path);
+// AbsolutePath with the links of the part that exists resolved (on Windows also the names'
+// case as the file system keeps it): one spelling for one file or folder, for a path that is
+// kept or compared.
+std::string CanonicalPath(const std::string& path);
 // The working folder; "" when it cannot be read.
 std::string WorkingFolder();
 int ChangeWorkingFolder(const std::string& folder);

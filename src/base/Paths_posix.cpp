@@ -49,6 +49,11 @@ std::string AbsolutePath(const std::string& path) {
     return error ? path : absolute.lexically_normal().string();
 }
 
+std::string CanonicalPath(const std::string& path) {
+    std::error_code ignored;
+    return fs::weakly_canonical(fs::absolute(path, ignored), ignored).string();
+}
+
 std::string WorkingFolder() {
     std::error_code error;
     const fs::path folder = fs::current_path(error);

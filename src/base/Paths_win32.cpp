@@ -170,6 +170,35 @@ std::string AbsolutePath(const std::string& path) {
     return win32::AnsiFromWide(Normal(fs::path(full)).native()).value_or(path);
 }
 
+std::string CanonicalPath(const std::string& path) {
+    const std::string absolute = AbsolutePath(path);
+    win32::UniqueHandle file(
+        win32::OpenFile(absolute, 0, win32::kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS));
+    if (!file.Valid()) {
+        return absolute;  // nothing there yet: its name as given is the only one
+    }
+    std::wstring final(MAX_PATH, L'\0');
+    DWORD length =
+        ::GetFinalPathNameByHandleW(file.Get(), final.data(), static_cast<DWORD>(final.size()), 0);
+    if (length >= final.size()) {
+        final.resize(length + 1);
+        length = ::GetFinalPathNameByHandleW(file.Get(), final.data(),
+                                             static_cast<DWORD>(final.size()), 0);
+    }
+    if (length == 0 || length >= final.size()) {
+        return absolute;
+    }
+    final.resize(length);
+    // "\\?\C:\x" is "C:\x"; "\\?\UNC\server\share" is "\\server\share".
+    if (final.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+        final = L"\\\\" + final.substr(8);
+    } else if (final.rfind(L"\\\\?\\", 0) == 0) {
+        final = final.substr(4);
+    }
+    const std::string resolved = win32::AnsiPath(final);
+    return resolved.empty() ? absolute : resolved;
+}
+
 std::string WorkingFolder() {
     const DWORD length = ::GetCurrentDirectoryW(0, nullptr);
     if (length == 0) {

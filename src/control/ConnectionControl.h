@@ -71,8 +71,9 @@ public:
     // Asked between the start-up steps; true ends the start-up (a stop signal was received).
     void SetStopProbe(std::function<bool()> probe) { stopProbe_ = std::move(probe); }
     // The handlers' shared context: with it, the start-up opens the journal beside the
-    // transaction file and the workers keep what their registers were told in it. Set before
-    // TrayStartup; it must outlive this object.
+    // transaction file (carrying it there from where it was last used, remembered beside the
+    // configuration file; one program per journal folder) and the workers keep what their
+    // registers were told in it. Set before TrayStartup; it must outlive this object.
     void UseRequestContext(RequestContext* context) { context_ = context; }
     ReceiptJournal* Journal() { return journal_.get(); }
 
@@ -143,7 +144,6 @@ public:
     bool AnyReceiptOpen() const;
 
     CsvTable& RegisterList() { return *registerList_; }
-    CsvTable& ArticleTable() { return *articleTable_; }
     TPluH* PluHolder() { return pluHolder_.get(); }
     const std::vector<std::unique_ptr<TSerialThread>>& ECRThreads() const { return threads_; }
     bool Started(std::size_t worker) const { return started_.at(worker); }
@@ -158,6 +158,7 @@ private:
     void SaveSettings();
     bool StopRequested();
     void OpenJournal();
+    void RememberJournal(const std::string& pointer, const std::string& folder);
     void RestoreJournal();  // once, into the workers built so far
     void FreeJournal();
     StartupResult EndStartup(StartupResult result);
@@ -176,7 +177,6 @@ private:
     bool loading_ = false;
     bool stopDuringStartup_ = false;
     std::unique_ptr<CsvTable> registerList_;
-    std::unique_ptr<CsvTable> articleTable_;
     std::unique_ptr<TPluH> pluHolder_;
     std::vector<std::unique_ptr<TSerialThread>> threads_;
     std::vector<bool> started_;  // per worker: started by the current connection

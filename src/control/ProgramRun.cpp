@@ -65,7 +65,7 @@ void ServeUntilStopped(TConnectionControl& control, StopSequence& sequence, Sign
             continue;
         }
         nextLook = std::max(nextLook + kLookInterval, now);
-        monitor.Update(CollectStatus(control.ECRThreads(), now), Connected, now);
+        monitor.Update(CollectStatus(control.ECRThreads(), now, control.Journal()), Connected, now);
         if (sequence.Retry() == StopSequence::Outcome::Ended || control.Ended()) {
             return;
         }

@@ -12,6 +12,7 @@
 
 namespace tallyport {
 
+class ReceiptJournal;
 class TSerialThread;
 
 // What the shell shows of one register at one moment: taken from its worker, or read back from
@@ -31,6 +32,8 @@ struct RegisterStatus {
     // reason in journalError). Ends by itself once the journal is written again.
     bool journalHeld = false;
     std::string journalError;
+    // Closings that could not be read, kept in the register's journal for the user.
+    std::size_t unreadableClosings = 0;
 };
 
 // True when the register waits for its journal rather than being served: held by the journal
@@ -41,12 +44,14 @@ inline bool HeldByJournal(const RegisterStatus& status) {
 
 // One worker's status as of `now`. Reads only what the worker publishes for any thread: safe
 // while it runs. Any thread.
-RegisterStatus StatusOf(const TSerialThread& worker, std::chrono::steady_clock::time_point now);
+RegisterStatus StatusOf(const TSerialThread& worker, std::chrono::steady_clock::time_point now,
+                        const ReceiptJournal* journal = nullptr);
 
 // The status of every worker, in the workers' order, as of `now`. Reads only what the workers
-// publish for any thread: safe while they run. Called on the user-interface thread.
+// publish for any thread: safe while they run. Called on the user-interface thread. With the
+// journal, each register's unreadable closings kept there are counted in.
 std::vector<RegisterStatus> CollectStatus(
     const std::vector<std::unique_ptr<TSerialThread>>& workers,
-    std::chrono::steady_clock::time_point now);
+    std::chrono::steady_clock::time_point now, const ReceiptJournal* journal = nullptr);
 
 }  // namespace tallyport

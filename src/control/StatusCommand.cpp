@@ -66,6 +66,7 @@ std::vector<RegisterStatus> Registers(const JsonValue& document, std::int64_t ag
         // Absent in the files of earlier versions: not held.
         r.journalHeld = o["journal_held"].Bool(false);
         r.journalError = o["journal_error"].Text();
+        r.unreadableClosings = static_cast<std::size_t>(o["unreadable_closings"].Integer());
         registers.push_back(std::move(r));
     }
     return registers;

@@ -88,7 +88,7 @@ std::string RegisterJson(const RegisterStatus& r) {
     // that does not know these sees the register as before.
     out << ",\"journal_held\":" << (HeldByJournal(r) ? "true" : "false")
         << ",\"journal_error\":" << Quoted(HeldByJournal(r) ? r.journalError : std::string())
-        << "}";
+        << ",\"unreadable_closings\":" << r.unreadableClosings << "}";
     return out.str();
 }
 

@@ -128,6 +128,9 @@ std::string GridStatusText(const RegisterStatus& status) {
     std::string text = StateText(status);
     text += status.lastFrameAge ? ", ultimul cadru " + LastFrameText(status.lastFrameAge)
                                 : ", " + LastFrameText(std::nullopt);
+    if (status.unreadableClosings > 0) {
+        text += ", " + std::to_string(status.unreadableClosings) + " inchideri necitite in jurnal";
+    }
     return text;
 }
 

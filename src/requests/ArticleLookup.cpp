@@ -247,33 +247,40 @@ bool LookupUnderLinkLock(TSerialExtended& link, RequestFields& fields, const std
     if (link.PluHolder == nullptr) {
         throw RequestError("no article table");
     }
+    // Never waits for a load; throws while the article file as it stands failed to load.
     link.PluHolder->ReloadIfChanged();
     if (link.FiscalSeries != link.Fiscal) {
         return false;  // a request meant for another register
     }
 
-    CsvTable& table = link.PluHolder->Table();
     std::string key = scannedCode;
     bool weighed = false;
-    bool found = table.Locate(kArtCodPLU, key);
-    if (!found && key.starts_with(link.ScalePrefix)) {
-        weighed = true;
-        fields.ArticleCode = key.substr(0, kScaleCodePart);
-        fields.QuantityText = std::to_string(WeighedQuantity(key, fields.QuantityText));
-        key = PadRight(key.substr(0, kScaleCodePart), kCodeWidth, '0');
-        found = table.Locate(kArtCodPLU, key);
+    std::optional<ArticleRecord> article;
+    {
+        // Both searches read the one table taken here, whatever the loader swaps in meanwhile;
+        // the article's texts are copied out and the table let go before the reply.
+        const std::shared_ptr<const ArticleTable> articles = link.PluHolder->Table();
+        article = articles->Find(key);
+        // The scanned code goes into the record as scanned: only one that can stand there.
+        if (!article && key.starts_with(link.ScalePrefix) && FitsARecord(key)) {
+            weighed = true;
+            fields.ArticleCode = key.substr(0, kScaleCodePart);
+            fields.QuantityText = std::to_string(WeighedQuantity(key, fields.QuantityText));
+            key = PadRight(key.substr(0, kScaleCodePart), kCodeWidth, '0');
+            article = articles->Find(key);
+        }
     }
-    if (!found) {
+    if (!article) {
         NotifyUnknownArticle(link, key);
         return false;
     }
 
     // The record keeps the name's bytes for the back office to match; the reply gets its own
     // form below.
-    const std::string name = table.AsText(kArtName);
+    const std::string& name = article->name;
     fields.ArticleName = RecordArticleName(name);
-    fields.PriceText = table.AsText(kArtPrice, '.');
-    fields.CommaText = table.AsText(kArtComma);
+    fields.PriceText = article->price;
+    fields.CommaText = article->comma;
     auto comma = ParseInteger(fields.CommaText);
     if (!comma) {
         throw RequestError("'" + fields.CommaText + "' is not a valid decimals code");
@@ -293,8 +300,8 @@ bool LookupUnderLinkLock(TSerialExtended& link, RequestFields& fields, const std
         fields.ArticleCode = scannedCode;
     }
 
-    fields.DeptText = table.AsText(kArtDept);
-    fields.VATText = table.AsText(kArtVATGroup);
+    fields.DeptText = article->dept;
+    fields.VATText = article->vatGroup;
     std::string body =
         ArticleReplyBody(LinkArticleName(name), ReplyPriceText(value, link.RecDecimals),
                          fields.DeptText, fields.VATText);

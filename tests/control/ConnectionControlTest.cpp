@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -10,6 +11,7 @@
 #include "control/ConfigFile.h"
 #include "control/ConnectionControl.h"
 #include "control/StopSequence.h"
+#include "journal/JournalPlace.h"
 #include "requests/OutputFileNames.h"
 #include "requests/RequestHandlers.h"
 #include "simulator/EcrSimulator.h"
@@ -752,6 +754,68 @@ TEST_F(JournalledControlTest, AFailedClosingRefusesTheExitAndIsWrittenWithTheNex
     EXPECT_EQ(bon[1].substr(0, 12), "0001,01,0043");
     EXPECT_EQ(CrLfLines(AppSettings.ReceiptDetail).size(), 1u);
     EXPECT_TRUE(Control().CloseQuery(false));
+}
+
+TEST_F(JournalledControlTest, AJournalThatCannotBeOpenedEndsTheStartWithAMessageAndNoWorker) {
+    sim::EcrSimulator first(1);
+    ListRegisters(RegisterLine(1, first.PortName()));
+    const std::string folder = ReceiptJournal::FolderBeside(AppSettings.ReceiptDetail);
+    WriteFile(folder, "a file where the journal's folder should be");
+    EXPECT_EQ(Control().TrayStartup(), Result::Failed);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].kind, MessageKind::Error);
+    EXPECT_EQ(dialogs.messages[0].text.rfind("Eroare: ", 0), 0u) << dialogs.messages[0].text;
+    EXPECT_NE(dialogs.messages[0].text.find("Tallyport.journal"), std::string::npos)
+        << dialogs.messages[0].text;
+    EXPECT_FALSE(Connected);
+    EXPECT_EQ(Control().Journal(), nullptr);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(first.PollCount(), 0u) << "a register was served without a journal";
+    EXPECT_FALSE(Exists(configPath));
+}
+
+TEST_F(JournalledControlTest, ASecondProgramOnTheSameJournalFolderDoesNotConnect) {
+    sim::EcrSimulator first(1);
+    ListRegisters(RegisterLine(1, first.PortName()));
+    // The other program: the service, say, with its own settings but this transaction file.
+    ReceiptJournal other(AbsoluteFolder(ReceiptJournal::FolderBeside(AppSettings.ReceiptDetail)),
+                         notices);
+    other.Load();
+    EXPECT_EQ(Control().TrayStartup(), Result::Failed);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].kind, MessageKind::Error);
+    EXPECT_NE(
+        dialogs.messages[0].text.find("este folosit de procesul " + std::to_string(::getpid())),
+        std::string::npos)
+        << dialogs.messages[0].text;
+    EXPECT_FALSE(Connected);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(first.PollCount(), 0u);
+}
+
+TEST_F(JournalledControlTest, AChangedTransactionFilePathCarriesTheJournalWithIt) {
+    sim::EcrSimulator first(1);
+    ListRegisters(RegisterLine(1, first.PortName()));
+    std::filesystem::create_directories(dir.File("old"));
+    std::filesystem::create_directories(dir.File("new"));
+    AppSettings.ReceiptDetail = dir.File("old/Tran.txt");
+    ASSERT_EQ(Control().TrayStartup(), Result::Running);
+    ASSERT_TRUE(first.Exchange(sim::Answer::Frame("DA01;1;1;123;;1.000"), 3s).response);
+    ASSERT_TRUE(WaitFor([&] { return Control().AnyReceiptOpen(); }));
+
+    // The program dies with the sale pending; the user then points the transaction file
+    // elsewhere (the old folder's journal would never be read again).
+    control.reset();
+    AppSettings.ReceiptDetail = dir.File("new/Tran.txt");
+    Restart();
+    EXPECT_TRUE(Control().AnyReceiptOpen()) << "the sale was left behind";
+    EXPECT_TRUE(Exists(dir.File("new/Tallyport.journal/ECR1.txt")));
+    EXPECT_FALSE(Exists(dir.File("old/Tallyport.journal/ECR1.txt")));
+    ASSERT_TRUE(first.WaitForPolls(first.PollCount() + 2, 5s));
+    ASSERT_TRUE(
+        first.Exchange(sim::Answer::Frame("DA01;2;3;0;1;;;;42;12;2.5;;;;;;;;;2.5"), 3s).response);
+    ASSERT_TRUE(WaitFor([&] { return !Control().AnyReceiptOpen(); }));
+    EXPECT_EQ(CrLfLines(dir.File("new/Tran.txt")).size(), 1u);
 }
 
 TEST_F(JournalledControlTest, AStopThatMustEndKeepsTheOpenReceiptForTheNextStart) {

@@ -6,39 +6,24 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <thread>
 
-#include "journal/ReceiptJournal.h"
-#include "support/NoticeRecorder.h"
-#include "support/ScratchMount.h"
-#include "support/TempFolder.h"
+#include "JournalTestSupport.h"
+#include "journal/FolderLock.h"
 
 namespace tallyport {
 namespace {
 
 using namespace std::chrono_literals;
-using test::NoticeRecorder;
 using test::ReadFile;
-using test::ScratchMounts;
 using test::TempFolder;
 using test::WriteFile;
-
-std::vector<std::string> Lines(const ReceiptJournal::Loaded& loaded, int reg) {
-    auto it = loaded.registers.find(reg);
-    return it == loaded.registers.end() ? std::vector<std::string>{} : it->second.tranLines;
-}
-
-class JournalWriter : public ::testing::Test {
-protected:
-    std::string Folder() const { return folder_.File("Tallyport.journal"); }
-
-    TempFolder folder_;
-    NoticeRecorder notices_;
-};
+using testing::AsideFile;
+using testing::DamagedInTheMiddle;
+using testing::JournalWriter;
+using testing::Lines;
 
 TEST_F(JournalWriter, WhatIsReportedDurableIsReadBack) {
     {
@@ -148,105 +133,105 @@ TEST_F(JournalWriter, ATornLastLineIsCutOffAndWritingGoesOn) {
     EXPECT_TRUE(notices_.Notices().empty());
 }
 
-TEST_F(JournalWriter, ADamagedFileIsSetAsideAndReportedWithItsPath) {
+TEST_F(JournalWriter, ADamagedFileKeepsWhatCameBeforeTheDamageAndIsSetAside) {
     std::filesystem::create_directories(Folder());
-    std::string bytes = EncodeRecord(SaleRecord("a")) + EncodeRecord(SaleRecord("b"));
-    bytes[11] = 'Z';  // the first record's text
+    const std::string bytes = DamagedInTheMiddle();
     WriteFile(Folder() + "/ECR7.txt", bytes);
     WriteFile(Folder() + "/ECR8.txt", EncodeRecord(SaleRecord("kept")));
-
-    ReceiptJournal journal(Folder(), notices_);
-    const auto loaded = journal.Load();
-    EXPECT_EQ(loaded.registers.count(7), 0u);
-    EXPECT_EQ(Lines(loaded, 8), (std::vector<std::string>{"kept"}));
-    ASSERT_EQ(loaded.problems.size(), 1u);
-    EXPECT_FALSE(std::filesystem::exists(Folder() + "/ECR7.txt"));
-    std::string aside;
-    for (const auto& name : test::NamesIn(Folder())) {
-        if (name.rfind("ECR7.txt.damaged-", 0) == 0) {
-            aside = Folder() + "/" + name;
-        }
+    {
+        ReceiptJournal journal(Folder(), notices_);
+        const auto loaded = journal.Load();
+        // What the records before the bad line said is the register's.
+        EXPECT_EQ(Lines(loaded, 7), (std::vector<std::string>{"a"}));
+        EXPECT_EQ(loaded.registers.at(7).fields.commaText, "3");
+        EXPECT_EQ(Lines(loaded, 8), (std::vector<std::string>{"kept"}));
+        ASSERT_EQ(loaded.problems.size(), 1u);
+        // The register goes on once its file is written anew from them.
+        ASSERT_TRUE(journal.WaitDurable(7, journal.Append(7, {SaleRecord("d")}), 10s));
+        const std::string aside = AsideFile(Folder(), "ECR7.txt");
+        ASSERT_FALSE(aside.empty());
+        EXPECT_EQ(ReadFile(aside), bytes);  // never discarded
+        const auto shown = notices_.Notices();
+        ASSERT_GE(shown.size(), 1u);
+        EXPECT_NE(shown[0].text.find(aside), std::string::npos) << shown[0].text;
+        EXPECT_NE(shown[0].text.find("linia 3"), std::string::npos) << shown[0].text;
+        EXPECT_EQ(shown[0].icon, NoticeIcon::Error);
     }
-    ASSERT_FALSE(aside.empty());
-    EXPECT_EQ(ReadFile(aside), bytes);  // never discarded
-    const auto shown = notices_.Notices();
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_NE(shown[0].text.find(aside), std::string::npos) << shown[0].text;
-    EXPECT_EQ(shown[0].icon, NoticeIcon::Error);
+    ReceiptJournal again(Folder(), notices_);
+    const auto loaded = again.Load();
+    EXPECT_TRUE(loaded.problems.empty());
+    EXPECT_EQ(Lines(loaded, 7), (std::vector<std::string>{"a", "d"}));
+    EXPECT_EQ(loaded.registers.at(7).fields.commaText, "3");
 }
 
-TEST_F(JournalWriter, AReadOnlyFileSystemHoldsTheRecordsBackUntilItIsWritable) {
-    ScratchMounts fs;
-    if (!fs.MountTmpfs(Folder())) {
-        GTEST_SKIP() << "cannot mount a tmpfs here: " << fs.Why();
+TEST_F(JournalWriter, ClosingsCancelledOneAfterAnotherLeaveNoTrail) {
+    // A register repeats a closing that its journal cannot keep in time: each try is a
+    // closing record and its cancel. Neither stays, so the file is bounded by what is open.
+    const std::string pad(400, 'x');
+    ReceiptJournal journal(Folder(), notices_);
+    journal.Load();
+    ASSERT_TRUE(journal.WaitDurable(5, journal.Append(5, {SaleRecord("a")}), 10s));
+    std::filesystem::create_directory(journal.PathOf(6));  // 6's file cannot be written
+    for (int repeat = 0; repeat < 30; ++repeat) {
+        for (int reg : {5, 6}) {
+            OpenClosing c = Closing(journal.NextClosingSeq());
+            c.bonLines = {pad};
+            journal.Append(reg, {ClosingRecord(c, std::nullopt, pad)});
+            journal.Append(reg, {SeqRecord('X', c.seq)});
+        }
+    }
+    ASSERT_TRUE(journal.WaitDurable(5, journal.Append(5, {SaleRecord("b")}), 10s));
+    std::filesystem::remove(journal.PathOf(6));
+    ASSERT_TRUE(journal.WaitDurable(6, journal.Append(6, {SaleRecord("c")}), 10s));
+    for (int reg : {5, 6}) {
+        const std::string bytes = ReadFile(journal.PathOf(reg));
+        EXPECT_EQ(bytes.find(" C\t"), std::string::npos) << reg;
+        EXPECT_LT(bytes.size(), 2 * pad.size()) << reg;
+    }
+    EXPECT_EQ(ParseJournal(ReadFile(journal.PathOf(5))).state.tranLines,
+              (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(ParseJournal(ReadFile(journal.PathOf(6))).state.tranLines,
+              (std::vector<std::string>{"c"}));
+}
+
+TEST_F(JournalWriter, ASecondJournalOnTheSameFolderIsRefusedAndNamesItsHolder) {
+    ReceiptJournal first(Folder(), notices_);
+    first.Load();
+    ReceiptJournal second(Folder(), notices_);
+    try {
+        second.Load();
+        ADD_FAILURE() << "a second journal was opened on the same folder";
+    } catch (const JournalLocked& e) {
+        EXPECT_EQ(e.HeldBy(), FolderLock::ThisProgram());
+        EXPECT_NE(std::string(e.what()).find(Folder()), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(std::filesystem::exists(second.PathOf(1)));
+}
+
+TEST_F(JournalWriter, AJournalLeftAtItsPreviousPlaceIsCarriedToTheNewOne) {
+    const std::string old = folder_.File("old.journal");
+    {
+        ReceiptJournal journal(old, notices_);
+        journal.Load();
+        ASSERT_TRUE(journal.WaitDurable(3, journal.Append(3, {SaleRecord("sold")}), 10s));
     }
     {
         ReceiptJournal journal(Folder(), notices_);
-        journal.Load();
-        ASSERT_TRUE(journal.WaitDurable(4, journal.Append(4, {SaleRecord("kept")}), 10s));
-        ASSERT_TRUE(fs.SetReadOnly(Folder(), true));
-        const auto t = journal.Append(4, {SaleRecord("waiting")});
-        EXPECT_FALSE(journal.WaitDurable(4, t, 2500ms));
-        EXPECT_TRUE(journal.Failing(4));
-        // The reason, for the register's status: the file and the system's word for it.
-        const std::optional<std::string> reason = journal.FailureOf(4);
-        ASSERT_TRUE(reason.has_value());
-        EXPECT_NE(reason->find(journal.PathOf(4)), std::string::npos) << *reason;
-        EXPECT_NE(reason->find(std::strerror(EROFS)), std::string::npos) << *reason;
-        EXPECT_FALSE(journal.FailureOf(5).has_value()) << "another register is not failing";
-        // Told once, with the register and the path, although the writer tried again.
-        auto shown = notices_.Notices();
-        ASSERT_EQ(shown.size(), 1u);
-        EXPECT_NE(shown[0].text.find("casei 4"), std::string::npos) << shown[0].text;
-        EXPECT_NE(shown[0].text.find(journal.PathOf(4)), std::string::npos) << shown[0].text;
-        EXPECT_EQ(ReadFile(journal.PathOf(4)).find("waiting"), std::string::npos);
-
-        ASSERT_TRUE(fs.SetReadOnly(Folder(), false));
-        EXPECT_TRUE(journal.WaitDurable(4, t, 10s));
-        EXPECT_FALSE(journal.Failing(4));
-        EXPECT_FALSE(journal.FailureOf(4).has_value());
-        // The return is told once too; later writes tell nothing.
-        ASSERT_TRUE(journal.WaitDurable(4, journal.Append(4, {SaleRecord("after")}), 10s));
-        shown = notices_.Notices();
-        ASSERT_EQ(shown.size(), 2u);
-        EXPECT_EQ(shown[1].title, "Casa 4: jurnal scris din nou");
-        EXPECT_EQ(shown[1].icon, NoticeIcon::Information);
+        const auto loaded = journal.Load(old);
+        EXPECT_EQ(Lines(loaded, 3), (std::vector<std::string>{"sold"}));
+        EXPECT_FALSE(std::filesystem::exists(old + "/ECR3.txt"));
     }
-    ReceiptJournal again(Folder(), notices_);
-    EXPECT_EQ(Lines(again.Load(), 4), (std::vector<std::string>{"kept", "waiting", "after"}));
-}
-
-TEST_F(JournalWriter, AFullFileSystemHoldsTheRecordsBackWithoutAHalfRecord) {
-    ScratchMounts fs;
-    if (!fs.MountTmpfs(Folder())) {
-        GTEST_SKIP() << "cannot mount a tmpfs here: " << fs.Why();
+    // Lines in both places cannot be merged: refused, both left as they were.
+    {
+        ReceiptJournal journal(old, notices_);
+        journal.Load();
+        ASSERT_TRUE(journal.WaitDurable(3, journal.Append(3, {SaleRecord("other")}), 10s));
     }
     ReceiptJournal journal(Folder(), notices_);
-    journal.Load();
-    ASSERT_TRUE(journal.WaitDurable(4, journal.Append(4, {SaleRecord("kept")}), 10s));
-    // Fill the file system to the last byte.
-    const std::string filler = Folder() + "/filler";
-    {
-        std::FILE* f = std::fopen(filler.c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        const std::string block(1024, 'x');
-        while (std::fwrite(block.data(), 1, block.size(), f) == block.size()) {
-        }
-        while (std::fputc('x', f) != EOF) {
-        }
-        std::fclose(f);
-    }
-    const auto t = journal.Append(4, {SaleRecord(std::string(6000, 'w'))});
-    EXPECT_FALSE(journal.WaitDurable(4, t, 2500ms));
-    EXPECT_TRUE(journal.Failing(4));
-    EXPECT_EQ(notices_.Notices().size(), 1u);
-    // Nothing of the record that did not fit is left in the file.
-    EXPECT_EQ(ReadFile(journal.PathOf(4)), EncodeRecord(SaleRecord("kept")));
-
-    std::filesystem::remove(filler);
-    EXPECT_TRUE(journal.WaitDurable(4, t, 10s));
-    EXPECT_EQ(ParseJournal(ReadFile(journal.PathOf(4))).state.tranLines,
-              (std::vector<std::string>{"kept", std::string(6000, 'w')}));
+    EXPECT_THROW(journal.Load(old), JournalError);
+    EXPECT_TRUE(std::filesystem::exists(old + "/ECR3.txt"));
+    EXPECT_EQ(ParseJournal(ReadFile(Folder() + "/ECR3.txt")).state.tranLines,
+              (std::vector<std::string>{"sold"}));
 }
 
 TEST(JournalPlace, TheFolderIsBesideTheTransactionFile) {

@@ -102,8 +102,9 @@ protected:
     // Writes the article file (lines without line ends) and loads it into a new holder; call
     // before AddRegister.
     void WriteArticles(const std::vector<std::string>& lines);
-    // Rewrites the article file with a modification time later than the loaded one.
-    void RewriteArticles(const std::vector<std::string>& lines);
+    // Rewrites the article file with a modification time later than the loaded one and, unless
+    // told not to, waits until the holder's loader has taken it in.
+    void RewriteArticles(const std::vector<std::string>& lines, bool waitForLoad = true);
 
     SimulatedRegister& AddRegister(RegisterOptions options = {});
 
@@ -120,7 +121,10 @@ protected:
     SettableClock clock_{kTestTime};
     NoticeRecorder notices_;
     RequestContext context_{clock_};
-    std::unique_ptr<CsvTable> articles_ = MakeArticleTable();
+    // A loader that looks at the file often and waits little for it to hold still.
+    ArticleReloadTimes reloadTimes_{.check = 20ms, .settle = 20ms, .retry = 200ms};
+    // Given to the holders WriteArticles makes: runs on the loader's thread after each read.
+    std::function<void()> afterEachRead_;
     std::unique_ptr<TPluH> holder_;
     std::vector<std::unique_ptr<SimulatedRegister>> registers_;  // destroyed first
 };

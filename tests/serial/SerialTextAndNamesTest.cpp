@@ -83,12 +83,11 @@ TEST(PortNames, NumberedNamesReachTheSerialDevices) {
         const char* path;
     };
     const Case cases[] = {
-        {"COM1", 0, "/dev/ttyS0"},          {"COM3", 2, "/dev/ttyS2"},
-        {"com12", 11, "/dev/ttyS11"},       {"cOm7", 6, "/dev/ttyS6"},
-        {"/dev/ttyS0", 0, "/dev/ttyS0"},    {"/dev/ttyS11", 11, "/dev/ttyS11"},
-        {"/DEV/TTYS4", 4, "/dev/ttyS4"},    {"/dev/ttys2", 2, "/dev/ttyS2"},
-        {"/dev/ttySx", -2, "/dev/ttyS-2"},  {"/DEV/TTYS", -2, "/dev/ttyS-2"},
-        {"/dev/ttyS1a", -2, "/dev/ttyS-2"}, {"/dev/ttyS 1", -2, "/dev/ttyS-2"},
+        {"COM1", 0, "/dev/ttyS0"},         {"COM3", 2, "/dev/ttyS2"},
+        {"com12", 11, "/dev/ttyS11"},      {"cOm7", 6, "/dev/ttyS6"},
+        {"/dev/ttyS0", 0, "/dev/ttyS0"},   {"/dev/ttyS11", 11, "/dev/ttyS11"},
+        {"/DEV/TTYS4", 4, "/dev/ttyS4"},   {"/dev/ttys2", 2, "/dev/ttyS2"},
+        {"/dev/ttyS007", 7, "/dev/ttyS7"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(PortNumberFromName(c.name), c.number) << c.name;
@@ -103,7 +102,12 @@ TEST(PortNames, NumberedNamesReachTheSerialDevices) {
 TEST(PortNames, OtherNamesAreOpenedAsGiven) {
     for (const char* name :
          {"COM0", "COMX", "COM", "com", "COM1x", "COM 1", "COM99999999999", "/dev/ttyUSB0",
-          "/dev/ttyACM0", "/dev/pts/3", "/dev/ttyS-1", "ports/line1", ""}) {
+          "/dev/ttyACM0", "/dev/pts/3", "/dev/ttyS-1", "ports/line1", "",
+          // UARTs whose kernel names begin like a legacy port's
+          "/dev/ttySC0", "/dev/ttySTM0", "/dev/ttySAC0", "/dev/ttysc1", "/dev/ttySA0",
+          // and names that carry no port number
+          "/dev/ttySx", "/DEV/TTYS", "/dev/ttyS1a", "/dev/ttyS 1", "/dev/ttyS+1",
+          "/dev/ttyS99999999999"}) {
         const ResolvedPortName resolved = ResolvePortName(name);
         EXPECT_EQ(resolved.portNumber, -1) << name;
         EXPECT_EQ(resolved.devicePath, name) << name;
@@ -112,10 +116,10 @@ TEST(PortNames, OtherNamesAreOpenedAsGiven) {
 
 TEST(PortNames, DeviceNameIsRewrittenEvenWhenTheOpenFails) {
     TBlockSerial port;
-    port.OpenPort("/DEV/TTYSx");
+    port.OpenPort("/DEV/TTYSx");  // no number: the name as given, which does not exist
     EXPECT_FALSE(port.PortReady());
-    EXPECT_EQ(port.PortNumber(), -2);
-    EXPECT_EQ(port.DeviceName(), "/dev/ttyS-2");
+    EXPECT_EQ(port.PortNumber(), -1);
+    EXPECT_EQ(port.DeviceName(), "/DEV/TTYSx");
     EXPECT_EQ(port.LastErrorCode(), ENOENT);
     EXPECT_EQ(port.LastErrorText(), "No such file or directory");
 
