@@ -36,6 +36,19 @@ fail() {
   echo "test-windows: FAILED: $*" >&2
   exit 1
 }
+# Wine ends its services once no other Windows program runs in the prefix (Windows does not):
+# while a step looks at the service, an idle console (cmd.exe reading from a pipe that this
+# script holds open) keeps the prefix in use. `let_prefix_go` closes the pipe, and cmd ends.
+keep_prefix_alive() {
+  local fifo=$STAGE/keep-$RANDOM
+  mkfifo "$fifo"
+  "$WINE" cmd.exe <"$fifo" >/dev/null 2>&1 &
+  PIDS+=("$!")
+  exec 9>"$fifo"
+  rm -f "$fifo"
+}
+let_prefix_go() { exec 9>&-; }
+
 # The log of a program run in a console, without the terminal's escape sequences.
 plain() { sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g' "$1" | tr -d '\r'; }
 
@@ -244,6 +257,7 @@ wait_service() {
   done
   fail "the service did not reach $1"
 }
+keep_prefix_alive
 ./scripts/wine-run.sh "$PROGRAM" --install-service --config "$(winpath "$shop/Tallyport.ini")"
 wait_service RUNNING
 for restart in 1 2 3; do
@@ -264,6 +278,7 @@ status=0
 wait "$tool" || status=$?
 tail -n 6 "$shop/ecrsim.log"
 ./scripts/wine-run.sh "$PROGRAM" --remove-service >/dev/null
+let_prefix_go
 ((status == 0)) || fail "the service stopped and started: the simulator's check failed ($status)"
 grep -q "verification passed" "$shop/ecrsim.log" || fail "the service: no verification"
 (($(grep -c "Tallyport s-a oprit." "$shop/Tallyport.log") == 4)) ||
@@ -317,6 +332,7 @@ done
 
 # An upgrade that chooses the service: registered, started, its files in %ProgramData%.
 service_folder=$drive/ProgramData/Tallyport
+keep_prefix_alive
 win "$INSTALLER" /S /SERVICE
 for _ in $(seq 300); do
   win sc query Tallyport | grep -q RUNNING && break
@@ -358,6 +374,7 @@ done
 [[ ! -e "$installed/tallyport.exe" ]] || fail "removal: the program is still there"
 [[ ! -e "$menu" ]] || fail "removal: the Start-menu folder is still there"
 registry_has 'HKLM\SYSTEM\CurrentControlSet\Services\Tallyport' && fail "removal: the service stays"
+let_prefix_go
 registry_has 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tallyport' &&
   fail "removal: the installed programs still list it"
 [[ -f "$service_folder/kept.txt" && -f "$service_folder/Tallyport.ini" ]] ||

@@ -39,9 +39,10 @@ public:
     DWORD Control(DWORD control);
 
 private:
-    void Report(DWORD state, DWORD exitCode = NO_ERROR, DWORD specific = 0);
+    void Report(DWORD state);
     void Progress();
     int Serve();
+    void ReportStopped(int status);
 
     const CommandLine& line_;
     HandlerFactory handlers_;
@@ -51,6 +52,7 @@ private:
     std::condition_variable changed_;
     SERVICE_STATUS_HANDLE handle_ = nullptr;
     SERVICE_STATUS status_{};
+    bool finishing_ = false;       // the progress thread ends
     SignalPipe* stops_ = nullptr;  // while the program runs
 };
 
@@ -64,7 +66,7 @@ DWORD WINAPI OnControl(DWORD control, DWORD, LPVOID, LPVOID state) {
     return static_cast<ServiceState*>(state)->Control(control);
 }
 
-void ServiceState::Report(DWORD state, DWORD exitCode, DWORD specific) {
+void ServiceState::Report(DWORD state) {
     std::lock_guard lock(mutex_);
     status_.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     const bool pending = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING;
@@ -79,18 +81,35 @@ void ServiceState::Report(DWORD state, DWORD exitCode, DWORD specific) {
         state == SERVICE_RUNNING
             ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_PRESHUTDOWN
             : 0;
-    status_.dwWin32ExitCode = exitCode;
-    status_.dwServiceSpecificExitCode = specific;
     status_.dwWaitHint = pending ? kWaitHintMs : 0;
     ::SetServiceStatus(handle_, &status_);
     changed_.notify_all();
+}
+
+// The last thing the service's thread does: once the manager knows that the service has
+// stopped, the dispatcher returns on the main thread and this object goes, so nothing of it is
+// touched after the call.
+void ServiceState::ReportStopped(int status) {
+    SERVICE_STATUS stopped{};
+    {
+        std::lock_guard lock(mutex_);
+        stopped = status_;
+    }
+    stopped.dwCurrentState = SERVICE_STOPPED;
+    stopped.dwControlsAccepted = 0;
+    stopped.dwCheckPoint = 0;
+    stopped.dwWaitHint = 0;
+    stopped.dwWin32ExitCode = status == 0 ? NO_ERROR : ERROR_SERVICE_SPECIFIC_ERROR;
+    stopped.dwServiceSpecificExitCode = static_cast<DWORD>(status);
+    const SERVICE_STATUS_HANDLE handle = handle_;
+    ::SetServiceStatus(handle, &stopped);
 }
 
 // Moves the checkpoint every second while a start-up or a stop goes on, so that the service
 // control manager sees progress however long the registers take.
 void ServiceState::Progress() {
     std::unique_lock lock(mutex_);
-    while (status_.dwCurrentState != SERVICE_STOPPED) {
+    while (!finishing_) {
         changed_.wait_for(lock, kProgressInterval);
         if (status_.dwCurrentState == SERVICE_START_PENDING ||
             status_.dwCurrentState == SERVICE_STOP_PENDING) {
@@ -172,9 +191,13 @@ void ServiceState::Main() {
     Report(SERVICE_START_PENDING);
     std::thread progress([this] { Progress(); });
     const int status = Serve();
-    Report(SERVICE_STOPPED, status == 0 ? NO_ERROR : ERROR_SERVICE_SPECIFIC_ERROR,
-           static_cast<DWORD>(status));
+    {
+        std::lock_guard lock(mutex_);
+        finishing_ = true;
+    }
+    changed_.notify_all();
     progress.join();
+    ReportStopped(status);
 }
 
 }  // namespace

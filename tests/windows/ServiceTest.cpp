@@ -56,6 +56,21 @@ std::wstring EventSourceFile() {
     return file;
 }
 
+// The service's process, for the test to see how it ends; an invalid handle when none runs.
+win32::UniqueHandle ServiceProcess() {
+    ServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ServiceHandle service(::OpenServiceW(manager.Get(), L"Tallyport", SERVICE_QUERY_STATUS));
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    if (service.Get() == nullptr ||
+        !::QueryServiceStatusEx(service.Get(), SC_STATUS_PROCESS_INFO,
+                                reinterpret_cast<BYTE*>(&status), sizeof status, &needed)) {
+        return {};
+    }
+    return win32::UniqueHandle(
+        ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, status.dwProcessId));
+}
+
 bool ServiceIn(DWORD state) {
     const auto status = ServiceStatus();
     return status && status->dwCurrentState == state;
@@ -106,7 +121,10 @@ TEST_F(WindowsService, RunsTellsItsStatusAndStopsInOrder) {
     EXPECT_NE(out.find("COM218"), std::string::npos) << out;
     EXPECT_FALSE(PathExists(config)) << "nothing written while it runs";
 
-    // The manager's stop: an orderly exit, reported as a clean stop.
+    // The manager's stop: an orderly exit, reported as a clean stop, and a process that ends
+    // by returning from its main (nothing of the service is used after it said it stopped).
+    const win32::UniqueHandle process = ServiceProcess();
+    ASSERT_TRUE(process.Valid());
     {
         ServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
         ServiceHandle service(::OpenServiceW(manager.Get(), L"Tallyport", SERVICE_STOP));
@@ -115,6 +133,10 @@ TEST_F(WindowsService, RunsTellsItsStatusAndStopsInOrder) {
     }
     ASSERT_TRUE(test::WaitUntil([] { return ServiceIn(SERVICE_STOPPED); }, 30s));
     EXPECT_EQ(ServiceStatus()->dwWin32ExitCode, static_cast<DWORD>(NO_ERROR));
+    ASSERT_EQ(::WaitForSingleObject(process.Get(), 10000), WAIT_OBJECT_0);
+    DWORD exitCode = STILL_ACTIVE;
+    ::GetExitCodeProcess(process.Get(), &exitCode);
+    EXPECT_EQ(exitCode, 0u) << "the service's process did not end in order";
     const std::string log = ReadFile(dir.File("Tallyport.log"));
     EXPECT_NE(log.find("porneste ca serviciu; configurare: " + config), std::string::npos) << log;
     EXPECT_NE(log.find("Tallyport s-a oprit."), std::string::npos) << log;
