@@ -27,6 +27,8 @@ TEST(LinkTrace, LineFormat) {
               "2026-12-07 22:15:07.123 ECR3 sent 5: 0A 41 0D A9 A1  |.A...|");
     EXPECT_EQ(FormatTraceLine(when, 12, TraceDirection::Received, std::string("\x00;", 2)),
               "2026-12-07 22:15:07.123 ECR12 recv 2: 00 3B  |.;|");
+    EXPECT_EQ(FormatTraceLine(when, 4, TraceDirection::Note, "low-latency mode refused"),
+              "2026-12-07 22:15:07.123 ECR4 note: low-latency mode refused");
 }
 
 TEST(LinkTrace, VariableSwitchesItOn) {
