@@ -58,6 +58,7 @@ bool TSerialExtended::OpenLink() {
     trace_ = LinkTraceRequested() ? MakeLinkTrace(LogicalNb) : TraceHook{};
     Port.SetTraceHook(trace_);
     late_ = {};
+    pollLineError_ = 0;
     frameLineError_ = 0;
     stuck_ = false;
     stuckReason_.clear();
@@ -126,6 +127,12 @@ bool TSerialExtended::Send(std::string_view bytes, bool dropInputFirst) {
         Port.DiscardInput();
     }
     if (Port.WriteText(bytes) == static_cast<int>(bytes.size())) {
+        if (dropInputFirst) {
+            // The answer to a poll may begin to arrive while the poll's write still waits for
+            // its last byte to be on the wire: a line error reported beside the poll may be in
+            // that answer.
+            pollLineError_ = Port.LastLineError();
+        }
         return true;
     }
     WriteFailed(bytes.size());
@@ -194,7 +201,7 @@ std::string TSerialExtended::ReceiveFrame() {
     // (The worker's cycle already holds the lock for the register's whole turn.)
     const std::uint32_t t0 = TickCountMs();
     std::lock_guard<FairRecursiveMutex> guard(LinkLock);
-    frameLineError_ = 0;
+    frameLineError_ = std::exchange(pollLineError_, 0);
     const auto pastDeadline = [t0] {
         return TicksSince(t0, TickCountMs()) > static_cast<std::uint32_t>(FrameDeadline);
     };

@@ -157,6 +157,7 @@ private:
     std::shared_ptr<const HandlerTable> handlers_;
     TraceHook trace_;
     int openError_ = 0;
+    int pollLineError_ = 0;
     int frameLineError_ = 0;
     LateConfirmation late_;
     Clock::time_point lateSince_{};

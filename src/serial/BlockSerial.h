@@ -160,9 +160,10 @@ public:
     // True once the driver's output queue is empty, within `waitMs` (0: look once). It does
     // not pace by the wire time: a write already has.
     bool WaitOutputDrained(int waitMs);
+    // Drops both queues; the line errors counted so far go with the input.
     void DiscardAll();
-    // Drops the input received so far (what PendingInput holds and the driver's input queue);
-    // the output queue is left alone.
+    // Drops the input received so far (what PendingInput holds and the driver's input queue)
+    // and the line errors counted with it; the output queue is left alone.
     void DiscardInput();
     void SetDtr(bool on);
     void SetRts(bool on);

@@ -893,7 +893,13 @@ void TBlockSerial::Impl::Discard(int queues) {
         Record(EBADF);
         return;
     }
-    Record(tcflush(use->fd, queues) == 0 ? 0 : FromErrno(errno));
+    const int code = tcflush(use->fd, queues) == 0 ? 0 : FromErrno(errno);
+    if ((queues == TCIFLUSH || queues == TCIOFLUSH) && code == 0) {
+        // The line errors counted so far concern the input dropped with them.
+        NoteLineErrors(*use);
+        lineSeen = 0;
+    }
+    Record(code);
 }
 
 void TBlockSerial::DiscardAll() {

@@ -198,6 +198,17 @@ TEST_F(SerialLineStatus, ALineErrorDuringAWriteNeitherShortensItNorHidesItsCount
     EXPECT_EQ(port.LastErrorCode(), 0);
 }
 
+TEST_F(SerialLineStatus, DroppedInputTakesTheLineErrorsCountedWithIt) {
+    Arrive("old");
+    Counters().frame += 1;
+    port.DiscardInput();
+    EXPECT_EQ(port.LastLineError(), 0);
+    Arrive("N");
+    EXPECT_EQ(port.ReadByte(100), 'N');
+    EXPECT_EQ(port.LastLineError(), 0) << "an error of dropped bytes was laid on new ones";
+    EXPECT_EQ(port.LastErrorCode(), 0);
+}
+
 TEST_F(SerialLineStatus, TimeoutIsOverwrittenByALineError) {
     port.SetIoTimeout(50);
     Arrive("xy");
