@@ -147,13 +147,13 @@ std::string GridStatusText(const RegisterStatus& status) {
     if (SilentFor(status)) {
         return text;  // the state says since when
     }
-    if ((status.state == PortState::Lost || status.state == PortState::CouldNotOpen) &&
-        !status.portError.empty()) {
-        text += " (" + status.portError + ")";
-    }
     text += status.lastFrameAge ? ", ultimul cadru " + LastFrameText(status.lastFrameAge)
                                 : ", " + LastFrameText(std::nullopt);
     return text;
+}
+
+std::string GridStatusTip(const RegisterStatus& status) {
+    return ErrorText(status);
 }
 
 std::string StatusSummary(const std::vector<RegisterStatus>& registers) {

@@ -42,9 +42,14 @@ std::string DurationText(std::chrono::seconds length);
 std::string LastFrameText(const std::optional<std::chrono::seconds>& age);
 
 // A grid row's status: "conectata, ultimul cadru acum 5 s", "jurnal nescris, ultimul cadru
-// acum 5 s", "conectata, tacuta de 12 min"; a port that is not open with its reason:
-// "nu se deschide, se reincearca (No such file or directory), nici un cadru".
+// acum 5 s", "conectata, tacuta de 12 min", "nu se deschide, se reincearca, nici un cadru".
 std::string GridStatusText(const RegisterStatus& status);
+// The tip of a grid row's status: its error (ErrorText), such as why the port does not open in
+// the system's words; empty when there is none.
+std::string GridStatusTip(const RegisterStatus& status);
+// The longest status a grid row shows in common use: the grid's column is sized for it.
+inline constexpr char kWidestGridStatus[] =
+    "nu se deschide, se reincearca, ultimul cadru acum 59 min";
 
 // The tray's summary: "4 case conectate, 1 port pierdut" (the kinds that occur, in the order
 // connected, held by the journal ("1 casa cu jurnal nescris"), lost, not opening,

@@ -96,15 +96,20 @@ TEST(StatusText, LastFrameAndGridText) {
               "nu se deschide, se reincearca, nici un cadru");
     EXPECT_EQ(GridStatusText(Reg(1, PortState::Stopped, 120s)),
               "deconectata, ultimul cadru acum 2 min");
-    // A port that is not open says why, in the system's words.
+    // A port that is not open says why, in the system's words, as the row's tip.
     RegisterStatus missing = Reg(1, PortState::CouldNotOpen);
     missing.portError = "No such file or directory";
-    EXPECT_EQ(GridStatusText(missing),
-              "nu se deschide, se reincearca (No such file or directory), nici un cadru");
+    EXPECT_EQ(GridStatusText(missing), "nu se deschide, se reincearca, nici un cadru");
+    EXPECT_EQ(GridStatusTip(missing), "No such file or directory");
     RegisterStatus lost = Reg(2, PortState::Lost, 30s);
     lost.portError = "Input/output error";
-    EXPECT_EQ(GridStatusText(lost), "port pierdut (Input/output error), ultimul cadru acum 30 s");
+    EXPECT_EQ(GridStatusText(lost), "port pierdut, ultimul cadru acum 30 s");
+    EXPECT_EQ(GridStatusTip(lost), "Input/output error");
     EXPECT_EQ(ErrorText(lost), "Input/output error");
+    EXPECT_EQ(GridStatusTip(Reg(3, PortState::Open, 1s)), "");
+    // The grid's column is sized for the longest of these.
+    RegisterStatus widest = Reg(4, PortState::CouldNotOpen, 59 * 60s);
+    EXPECT_EQ(GridStatusText(widest), kWidestGridStatus);
     // A file error of a handler stays beside an open port; a port error says more while it lasts.
     RegisterStatus fileError = Reg(3, PortState::Open, 1s);
     fileError.lastError = "Cannot write file Tran.txt: No space left on device";
@@ -512,8 +517,8 @@ TEST_F(Monitored, APortThatCannotOpenIsToldOnceTriedAgainAndToldWhenItOpens) {
               "No such file or directory");
     EXPECT_EQ(StatusExitCode(monitor.Last()), 1);
     EXPECT_EQ(StatusSummary(monitor.Last()), "1 casa conectata, 1 port care nu se deschide");
-    EXPECT_EQ(GridStatusText(monitor.Last()[0]),
-              "nu se deschide, se reincearca (No such file or directory), nici un cadru");
+    EXPECT_EQ(GridStatusText(monitor.Last()[0]), "nu se deschide, se reincearca, nici un cadru");
+    EXPECT_EQ(GridStatusTip(monitor.Last()[0]), "No such file or directory");
 
     reg1.Plug();
     ASSERT_TRUE(LookUntil(monitor, StateIs(0, "open"), 4s));
