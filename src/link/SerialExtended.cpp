@@ -261,20 +261,18 @@ bool TSerialExtended::TakeLateConfirmation() {
         return false;
     }
     std::lock_guard<FairRecursiveMutex> guard(LinkLock);
-    const std::string waiting = StripFillers(Port.ReadAvailable(0));
-    if (waiting.empty()) {
-        return false;  // not yet: it may still cross the poll
+    const std::string waiting = Port.ReadAvailable(0);
+    const bool lineError = Port.LastLineError() != 0;
+    if (ConfirmsReply(waiting, lineError)) {
+        RecordLateConfirmation(std::exchange(late_, {}));
+        return true;
     }
-    if (waiting.front() != AckByte) {
-        // The register answered otherwise. Bytes that came with a line error may be noise with
-        // the confirmation still to come.
-        if (Port.LastLineError() == 0) {
-            late_ = {};
-        }
-        return false;
+    // Nothing yet: it may still cross the poll. Something else: the register answered otherwise,
+    // unless it came with a line error, as noise may, with the confirmation still to come.
+    if (!StripFillers(waiting).empty() && !lineError) {
+        late_ = {};
     }
-    RecordLateConfirmation(std::exchange(late_, {}));
-    return true;
+    return false;
 }
 
 void TSerialExtended::RecordLateConfirmation(LateConfirmation record) {

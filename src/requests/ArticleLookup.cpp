@@ -130,18 +130,19 @@ enum class Confirmation {
 // the confirmation wait, which counts from the reply's last byte on the wire. On a real line the
 // bytes arrive one character time apart, so a read that brought only fillers reads again for the
 // rest of the wait rather than take the fillers for the whole answer. So does a read during which
-// the port reported a line error and that brought no AckByte first: the noise is no answer, and
-// the register's confirmation may still follow.
+// the port reported a line error and that brought no AckByte: the noise is no answer, and the
+// register's confirmation may still follow.
 Confirmation ReadConfirmation(TBlockSerial& port) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(ConfirmationWait);
     int wait = ConfirmationWait;
     for (;;) {
-        const std::string answer = StripFillers(port.ReadAvailable(wait));
+        const std::string bytes = port.ReadAvailable(wait);
         const bool lineError = port.LastLineError() != 0;
-        if (!answer.empty() && answer.front() == AckByte) {
+        if (ConfirmsReply(bytes, lineError)) {
             return Confirmation::Confirmed;
         }
+        const std::string answer = StripFillers(bytes);
         if (!lineError) {
             if (!answer.empty()) {
                 return Confirmation::Refused;
