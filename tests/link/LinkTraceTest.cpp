@@ -132,7 +132,7 @@ TEST(LinkTrace, NotesSayWhatTheLinkDidBesideTheBytesAndWhy) {
             return !sent.empty() && sent.front().bytes.size() >= 4;
         });
         EXPECT_FALSE(sim.Exchange("S1;X;5;12345", 3s).acked);
-        sim.SetConfirmation(sim::Confirmation{.enabled = true, .delayMs = 130});
+        sim.SetConfirmation(sim::Confirmation{.enabled = true, .delayMs = 140});
         EXPECT_TRUE(sim.Exchange("S1;X;1;123", 3s).acked);
         const auto deadline = Clock::now() + 2s;
         while (lateSales.load() == 0 && Clock::now() < deadline) {

@@ -133,11 +133,12 @@ TEST_F(Adapter, AConfirmationAfterALineErrorInItsWaitRecordsTheSale) {
 }
 
 TEST_F(Adapter, AConfirmationAfterItsWaitIsRecordedOnceAndCountedAsLate) {
-    // The register's ACK comes 130 ms after the reply reached it (an adapter that held it): after
+    // The register's ACK comes 130 ms after the reply's last byte (an adapter that held it): after
     // the 110 ms wait, before the register has answered its next poll. The worker moved on at
-    // 110 ms; the sale is recorded when the ACK comes, once.
+    // 110 ms; the sale is recorded when the ACK comes, once. (The simulated register counts from
+    // the reply's CRC, which the reply's five fillers follow: 5 ms at 9600 baud.)
     RegisterOptions options;
-    options.confirmation = sim::Confirmation{.enabled = true, .delayMs = 130};
+    options.confirmation = sim::Confirmation{.enabled = true, .delayMs = 135};
     auto& reg = AddRegister(options);
     const auto result = Request(reg, ArticleRequestBody("123"));
     EXPECT_EQ(ReplyText(result), kPaineReply);

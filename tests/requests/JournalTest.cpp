@@ -127,7 +127,7 @@ TEST_F(Journalled, ASaleConfirmedAfterItsWaitIsJournalledLikeAnyOther) {
     OpenJournal();
     {
         RegisterOptions late;
-        late.confirmation = sim::Confirmation{.enabled = true, .delayMs = 130};
+        late.confirmation = sim::Confirmation{.enabled = true, .delayMs = 140};
         auto& reg = StartRegister(late);
         Request(reg, ArticleRequestBody("123"));
         const auto deadline = std::chrono::steady_clock::now() + 2s;
