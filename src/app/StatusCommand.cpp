@@ -69,6 +69,7 @@ std::vector<RegisterStatus> Registers(const QJsonObject& document, std::int64_t 
         }
         r.receipts = static_cast<std::uint64_t>(o["receipts"].toInteger());
         r.sales = static_cast<std::uint64_t>(o["sales"].toInteger());
+        r.lateSales = static_cast<std::uint64_t>(o["late_sales"].toInteger());
         r.pendingLines = static_cast<std::size_t>(o["pending_lines"].toInteger());
         r.losses = static_cast<std::uint64_t>(o["losses"].toInteger());
         r.lastError = Local(o["last_error"].toString());
