@@ -216,9 +216,8 @@ QWidget* TfMain::BuildCashRegPage() {
     dbgCashReg_->setColumnWidth(4, remarkWidth);
     // The status shows whole without scrolling: the grid is disabled, so cannot be scrolled,
     // while connected, which is when the status matters.
-    const int statusWidth = fontMetrics().horizontalAdvance(
-                                QStringLiteral("nu se deschide, ultimul cadru acum 59 min")) +
-                            padding;
+    const int statusWidth =
+        fontMetrics().horizontalAdvance(QString::fromLatin1(kWidestGridStatus)) + padding;
     dbgCashReg_->setColumnWidth(RegisterGridModel::kStare, statusWidth);
     // Room for the vertical scroll bar that a long list brings.
     gridWidth += remarkWidth + statusWidth + dbgCashReg_->verticalHeader()->sizeHint().width() +

@@ -255,7 +255,8 @@ int TConnectionControl::StartECRThreads() {
     // opened under it; taken once for the whole connect, the ports open one after the other at
     // once, instead of each waiting behind a turn of every register already started (with 24
     // registers that made the last one wait many seconds for its first poll). The workers begin
-    // their turns when all are open.
+    // their turns when all are open. A port that is not there is not reported here: its worker
+    // keeps trying it, and the status and its notice say why it does not open.
     std::lock_guard<FairRecursiveMutex> connecting(LinkLock);
     bool any = false;
     for (std::size_t i = 0; i < threads_.size(); ++i) {

@@ -20,8 +20,11 @@
 
 namespace tallyport {
 
-// True while the registers are connected. Changed only by TConnectionControl, on the
-// user-interface thread.
+// True while the registers are connected: their workers run, each serving its register or,
+// while its port is not there (a USB adapter that comes late, is unplugged, busy), trying it
+// again about once a second; the status of each register says which. So a service that starts
+// at boot before its adapters is connected and serves each register as its port appears.
+// Changed only by TConnectionControl, on the user-interface thread.
 extern bool Connected;
 
 // The shell's texts for the user.
@@ -82,7 +85,9 @@ public:
     bool StoreParams();
     // Builds the worker list: 0 built, 1 empty register list, 2 a row failed.
     int CreateECRThreads();
-    // Connects: 0 at least one worker started, 1 none started, 2 no worker in the list.
+    // Connects: 0 at least one worker started, 1 none started, 2 no worker in the list. A worker
+    // whose port cannot be opened starts all the same and tries it again (TSerialThread), so
+    // 1 means only that no worker thread could be made.
     int StartECRThreads();
     // How a refusal to disconnect reaches the user.
     enum class Refusal { MessageBox, LogLine };

@@ -21,8 +21,10 @@ RegisterStatus StatusOf(const TSerialThread& worker, std::chrono::steady_clock::
     }
     r.receipts = s.receipts;
     r.sales = s.sales;
+    r.lateSales = s.lateSales;
     r.pendingLines = link.PendingTranLines.Count();
     r.losses = s.losses;
+    r.portError = s.portError;
     r.lastError = s.lastError;
     r.journalHeld = s.journalHeld;
     r.journalError = s.journalError;

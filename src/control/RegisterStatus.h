@@ -25,9 +25,12 @@ struct RegisterStatus {
     std::optional<std::chrono::seconds> lastFrameAge;
     std::uint64_t receipts = 0;
     std::uint64_t sales = 0;
+    std::uint64_t lateSales = 0;   // of the sales, those confirmed after the confirmation wait
     std::size_t pendingLines = 0;  // lines of the receipt in progress
     std::uint64_t losses = 0;
-    std::string lastError;
+    // Why the port is not open (lost or not opening), in the system's words; empty once it is.
+    std::string portError;
+    std::string lastError;  // a request handler's last error (a file that could not be written)
     // The port is open but the register is not served: its journal cannot be written (the
     // reason in journalError). Ends by itself once the journal is written again.
     bool journalHeld = false;

@@ -60,6 +60,7 @@ std::vector<RegisterStatus> Registers(const JsonValue& document, std::int64_t ag
         }
         r.receipts = static_cast<std::uint64_t>(o["receipts"].Integer());
         r.sales = static_cast<std::uint64_t>(o["sales"].Integer());
+        r.lateSales = static_cast<std::uint64_t>(o["late_sales"].Integer());
         r.pendingLines = static_cast<std::size_t>(o["pending_lines"].Integer());
         r.losses = static_cast<std::uint64_t>(o["losses"].Integer());
         r.lastError = o["last_error"].Text();

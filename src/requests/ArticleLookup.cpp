@@ -120,23 +120,51 @@ std::int64_t WeighedQuantity(const std::string& code, const std::string& quantit
     return product / 1000;
 }
 
-// The register's confirmation of a reply, without its fillers: what has come within the
-// confirmation wait once its first byte other than a filler is there. The wait counts from the
-// reply's last byte on the wire. On a real line the bytes arrive one character time apart, so a
-// read that brought only fillers reads again for the rest of the wait rather than take the
-// fillers for the whole answer.
-std::string ReadConfirmation(TBlockSerial& port) {
+enum class Confirmation {
+    Confirmed,  // the AckByte came first
+    Refused,    // something else came first
+    NotYet,     // nothing but fillers (or bytes damaged on the line) within the wait
+};
+
+// The register's confirmation of a reply: the first byte other than a filler that comes within
+// the confirmation wait, which counts from the reply's last byte on the wire. On a real line the
+// bytes arrive one character time apart, so a read that brought only fillers reads again for the
+// rest of the wait rather than take the fillers for the whole answer. So does a read during which
+// the port reported a line error and that brought no AckByte: the noise is no answer, and the
+// register's confirmation may still follow.
+Confirmation ReadConfirmation(TBlockSerial& port) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(ConfirmationWait);
-    std::string confirmation = StripFillers(port.ReadAvailable(ConfirmationWait));
-    while (confirmation.empty() && port.LastErrorCode() == kSerialOk) {
+    int wait = ConfirmationWait;
+    for (;;) {
+        const std::string bytes = port.ReadAvailable(wait);
+        const bool lineError = port.LastLineError() != 0;
+        if (ConfirmsReply(bytes, lineError)) {
+            return Confirmation::Confirmed;
+        }
+        const std::string answer = StripFillers(bytes);
+        if (!lineError) {
+            if (!answer.empty()) {
+                return Confirmation::Refused;
+            }
+            if (port.LastErrorCode() != kSerialOk) {
+                return Confirmation::NotYet;  // the wait is over, or the port is gone
+            }
+        }
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) {
-            break;
+            return Confirmation::NotYet;
         }
-        confirmation = StripFillers(port.ReadAvailable(static_cast<int>(left.count())));
+        wait = static_cast<int>(left.count());
     }
-    return confirmation;
+}
+
+// A sale the register has confirmed: its transaction line, counted, and queued for the journal
+// (no disk wait here: the worker waits for the journal before its next poll, after the turn).
+void RecordConfirmedSale(TSerialExtended& link, RequestFields& fields, RequestContext& context) {
+    RecordTranLine(link, fields, context.Clock());
+    link.Status.SaleRecorded();
+    JournalNewLine(link, fields, context);
 }
 
 void NotifyUnknownArticle(TSerialExtended& link, const std::string& key) {
@@ -309,13 +337,19 @@ bool LookupUnderLinkLock(TSerialExtended& link, RequestFields& fields, const std
         return false;
     }
     fields.PriceText = recordPrice;
-    const std::string confirmation = ReadConfirmation(link.Port);
-    if (!confirmation.empty() && confirmation.front() == AckByte) {
-        RecordTranLine(link, fields, context.Clock());
-        link.Status.SaleRecorded();
-        JournalNewLine(link, fields, context);  // queued only: no disk wait under LinkLock
-    } else {
-        EndResendWindow(link, context);
+    const Confirmation confirmation = ReadConfirmation(link.Port);
+    if (confirmation == Confirmation::Confirmed) {
+        RecordConfirmedSale(link, fields, context);
+        return true;
+    }
+    EndResendWindow(link, context);
+    if (confirmation == Confirmation::NotYet) {
+        // The worker moves on; an ACK that comes before the register has answered its next poll
+        // still confirms this reply, and the sale is recorded then, as it stands now.
+        RequestContext* shared = &context;
+        link.AwaitLateConfirmation([sale = fields, shared](TSerialExtended& served) mutable {
+            RecordConfirmedSale(served, sale, *shared);
+        });
     }
     return true;
 }

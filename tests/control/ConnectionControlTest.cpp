@@ -203,32 +203,61 @@ TEST_F(ConnectionControlTest, ARowThatCannotBecomeAWorkerKeepsTheWorkersBeforeIt
     EXPECT_EQ(third.PollCount(), 0u);
 }
 
-TEST_F(ConnectionControlTest, WithSomePortsOpenDisconnectStopsOnlyTheStartedWorkers) {
+TEST_F(ConnectionControlTest, APortThatCannotOpenStillGetsAWorkerThatADisconnectStops) {
     sim::EcrSimulator second(2);
     ListRegisters(RegisterLine(1, "/nonexistent/ttyX") + RegisterLine(2, second.PortName()));
     EXPECT_EQ(Control().TrayStartup(), Result::Running);
     EXPECT_TRUE(Connected);
     EXPECT_TRUE(dialogs.messages.empty());
-    EXPECT_FALSE(Control().Started(0));
+    // Both started: the first tries its port about once a second.
+    EXPECT_TRUE(Control().Started(0));
     EXPECT_TRUE(Control().Started(1));
+    EXPECT_TRUE(Control().ECRThreads()[0]->Running());
+    EXPECT_EQ(Control().ECRThreads()[0]->Link().Status.State(), PortState::CouldNotOpen);
     EXPECT_TRUE(second.WaitForPolls(2, 5s));
 
     Control().DisconnectAction();
     EXPECT_FALSE(Connected);
     EXPECT_EQ(view.states, (std::vector<bool>{true, false}));
+    EXPECT_FALSE(Control().Started(0));
     EXPECT_FALSE(Control().Started(1));
     EXPECT_FALSE(Control().ECRThreads()[1]->Running());
     EXPECT_FALSE(Control().ECRThreads()[0]->Running());
 }
 
-TEST_F(ConnectionControlTest, NoPortOpensShowsNothingAndStaysDisconnected) {
-    ListRegisters(RegisterLine(1, "/nonexistent/gone1") + RegisterLine(2, "/nonexistent/gone2"));
+TEST_F(ConnectionControlTest, WithNoPortThereYetTheProgramConnectsAndServesEachAsItAppears) {
+    // A service started at boot before its USB adapters: it must not end up disconnected with
+    // no worker trying, as it would if "no port could be opened" meant "stay disconnected".
+    // Connected means the workers run; each serves its register as soon as its port appears.
+    sim::EcrSimulator first(
+        sim::EcrSimulator::Options{.logicalNb = 1, .linkPath = dir.File("usb1"), .plugged = false});
+    sim::EcrSimulator second(
+        sim::EcrSimulator::Options{.logicalNb = 2, .linkPath = dir.File("usb2"), .plugged = false});
+    ListRegisters(RegisterLine(1, first.PortName()) + RegisterLine(2, second.PortName()));
     EXPECT_EQ(Control().TrayStartup(), Result::Running);
+    EXPECT_TRUE(Connected);
+    EXPECT_EQ(view.states, std::vector<bool>{true});
+    EXPECT_TRUE(dialogs.messages.empty()) << "the status tells, not a message box";
+    for (const auto& worker : Control().ECRThreads()) {
+        EXPECT_TRUE(worker->Running());
+        EXPECT_EQ(worker->Link().Status.State(), PortState::CouldNotOpen);
+    }
+    Control().ConnectAction();  // already connected: nothing
+    EXPECT_EQ(view.states, std::vector<bool>{true});
+
+    first.Plug();
+    EXPECT_TRUE(first.WaitForPolls(2, 5s)) << "the port that appeared was not served";
+    EXPECT_TRUE(WaitFor(
+        [&] { return Control().ECRThreads()[0]->Link().Status.State() == PortState::Open; }));
+    EXPECT_EQ(Control().ECRThreads()[1]->Link().Status.State(), PortState::CouldNotOpen);
+
+    Control().DisconnectAction();
     EXPECT_FALSE(Connected);
-    Control().ConnectAction();
-    EXPECT_FALSE(Connected);
-    EXPECT_TRUE(dialogs.messages.empty());
-    EXPECT_EQ(view.states, (std::vector<bool>{false, false}));
+    EXPECT_EQ(view.states, (std::vector<bool>{true, false}));
+    // Stopped workers try nothing more.
+    second.Plug();
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(second.PollCount(), 0u);
 }
 
 TEST_F(ConnectionControlTest, AnOpenReceiptRefusesDisconnectAndExit) {

@@ -74,8 +74,7 @@ protected:
     }
 
     // The register as the program has it after a start: its journal's lines and fields restored.
-    SimulatedRegister& StartRegister() {
-        RegisterOptions options;
+    SimulatedRegister& StartRegister(RegisterOptions options = {}) {
         options.beforeStart = [this](TSerialExtended& link) {
             RestoreFromJournal(loaded_, {&link}, context_, notices_);
         };
@@ -175,6 +174,28 @@ TEST_F(Journalled, ARestartKeepsTheOpenReceiptAndTheFieldsLaterLinesNeed) {
     EXPECT_EQ(Field(bon[0], 9), "0000000004111");
     EXPECT_TRUE(reg.PendingTran().empty());
     EXPECT_TRUE(reg.PendingBon().empty());
+}
+
+TEST_F(Journalled, ASaleConfirmedAfterItsWaitIsJournalledLikeAnyOther) {
+    OpenJournal();
+    {
+        RegisterOptions late;
+        late.confirmation = sim::Confirmation{.enabled = true, .delayMs = 140};
+        auto& reg = StartRegister(late);
+        Request(reg, ArticleRequestBody("123"));
+        const auto deadline = std::chrono::steady_clock::now() + 2s;
+        while (reg.PendingTran().empty() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(5ms);
+        }
+        ASSERT_EQ(reg.PendingTran(), std::vector<std::string>{PainePendingLine()});
+        EXPECT_EQ(reg.Link().Status.Snapshot().lateSales, 1u);
+    }
+    StopProgram();
+    OpenJournal();
+    auto& reg = StartRegister();
+    EXPECT_EQ(reg.PendingTran(), std::vector<std::string>{PainePendingLine()});
+    ExpectPaddedAck(Request(reg, kClose42));
+    EXPECT_EQ(ReadCrLfLines(TranPath()), std::vector<std::string>{kPaine42});
 }
 
 TEST_F(Journalled, ARegisterThatToldTheJournalNothingYetIsServedOn) {

@@ -83,6 +83,8 @@ SimulatedRegister& RequestTest::AddRegister(RegisterOptions options) {
     simOptions.logicalNb = options.logicalNb;
     simOptions.confirmation = options.confirmation;
     simOptions.line = options.line;
+    simOptions.linkPath = options.linkPath;
+    simOptions.plugged = options.plugged;
     reg->sim = std::make_unique<sim::EcrSimulator>(simOptions);
     LinkOptions linkOptions;
     linkOptions.PluHolder = holder_.get();
@@ -107,6 +109,9 @@ SimulatedRegister& RequestTest::AddRegister(RegisterOptions options) {
     WaitForJournalBeforeEachPoll(link, context_);
     if (options.drainingQueue) {
         link.Port.SetLineStatusProbe(std::make_unique<test::DrainingQueue>(options.drainingQueue));
+    }
+    if (options.lineStatus) {
+        link.Port.SetLineStatusProbe(std::make_unique<test::FakeLineStatus>(options.lineStatus));
     }
     if (options.beforeStart) {
         options.beforeStart(link);

@@ -17,6 +17,7 @@
 #include "simulator/EcrSimulator.h"
 #include "store/PluHolder.h"
 #include "support/DrainingQueue.h"
+#include "support/FakeLineStatus.h"
 #include "support/NoticeRecorder.h"
 #include "support/SettableClock.h"
 
@@ -46,6 +47,12 @@ struct RegisterOptions {
     // A driver output queue that drains at the line rate, standing in for the pty's (which is
     // always empty); none when null.
     std::shared_ptr<test::DrainingQueueState> drainingQueue;
+    // A driver that reports line errors when the test says (FakeLineStatus); none when null.
+    std::shared_ptr<test::FakeLineState> lineStatus;
+    // The name the register's port is published under ("": the pty's own), and whether it is
+    // there when the worker starts (false: only once the test plugs it in).
+    std::string linkPath;
+    bool plugged = true;
     // Runs on the link before its worker starts (a restart restores the journal's lines here).
     std::function<void(TSerialExtended&)> beforeStart;
 };
