@@ -73,24 +73,24 @@ std::vector<std::string> Numbered(const std::vector<std::string>& names, std::st
 
 }  // namespace
 
-std::vector<std::string> ListSerialPorts(const std::string& root) {
+std::vector<SerialPortEntry> ListSerialPortEntries(const std::string& root) {
     const fs::path base(root.empty() ? std::string("/") : root);
     const std::vector<std::string> dev = NamesIn(base / "dev");
-    std::vector<std::string> ports;
+    std::vector<SerialPortEntry> ports;
     for (const std::string& name : Numbered(dev, "ttyS")) {
         if (HasUart(base / "sys/class/tty", name)) {
-            ports.push_back("/dev/" + name);
+            ports.push_back({"/dev/" + name, {}});
         }
     }
     for (std::string_view prefix : {"ttyUSB", "ttyACM"}) {
         for (const std::string& name : Numbered(dev, prefix)) {
-            ports.push_back("/dev/" + name);
+            ports.push_back({"/dev/" + name, {}});
         }
     }
     std::vector<std::string> stable = NamesIn(base / "dev/serial/by-id");
     std::sort(stable.begin(), stable.end());
     for (const std::string& name : stable) {
-        ports.push_back("/dev/serial/by-id/" + name);
+        ports.push_back({"/dev/serial/by-id/" + name, {}});
     }
     return ports;
 }

@@ -1,6 +1,7 @@
+// The driver's side of the port through the line-status probe: a busy output queue, a failing
+// query, receive-line errors. Shared by both platforms.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <memory>
 #include <string>
 
@@ -8,12 +9,14 @@
 #include "serial/BlockSerial.h"
 #include "support/FakeLineStatus.h"
 #include "support/PtyLine.h"
+#include "support/SerialPlatform.h"
 
 namespace tallyport {
 namespace {
 
 using test::FakeLineState;
 using test::FakeLineStatus;
+using test::PlatformCodes;
 using test::PtyLine;
 using testing::Clock;
 using testing::milliseconds;
@@ -22,8 +25,8 @@ using testing::MsSince;
 class SerialLineStatus : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_FALSE(line.SlavePath().empty());
-        port.OpenPort(line.SlavePath());
+        ASSERT_FALSE(line.PortName().empty());
+        port.OpenPort(line.PortName());
         ASSERT_TRUE(port.PortReady()) << port.LastErrorText();
         port.SetLineStatusProbe(std::make_unique<FakeLineStatus>(driver));
     }
@@ -70,18 +73,20 @@ TEST_F(SerialLineStatus, BusyOutputQueueIsAnsweredWithoutWaiting) {
 }
 
 TEST_F(SerialLineStatus, FailedOutputQueryGivesThePlatformError) {
+    const int refused = PlatformCodes().queryRefused;
     driver->queryFails = true;
-    driver->queryError = ENOTTY;
+    driver->queryError = refused;
     EXPECT_EQ(port.OutputCount(), 0);
-    EXPECT_EQ(port.LastErrorCode(), ENOTTY);
+    EXPECT_EQ(port.LastErrorCode(), refused);
     EXPECT_FALSE(port.WaitOutputDrained(100));
-    EXPECT_EQ(port.LastErrorCode(), ENOTTY);
+    EXPECT_EQ(port.LastErrorCode(), refused);
     EXPECT_FALSE(port.PortLost());
 
-    // EIO from the driver means the device is gone.
-    driver->queryError = EIO;
+    // An error that says the device has left (EIO; ERROR_BAD_COMMAND from a pulled USB
+    // adapter on Windows) makes the port lost, with the platform's one code for that.
+    driver->queryError = PlatformCodes().queryGone;
     EXPECT_EQ(port.OutputCount(), 0);
-    EXPECT_EQ(port.LastErrorCode(), EIO);
+    EXPECT_EQ(port.LastErrorCode(), PlatformCodes().deviceGone);
     EXPECT_TRUE(port.PortLost());
 }
 

@@ -39,7 +39,7 @@ TEST(SerialTraceHook, SeesEveryByteOnceWithItsDirection) {
     TBlockSerial port;
     TraceRecord trace;
     port.SetTraceHook(trace.Hook());
-    port.OpenPort(line.SlavePath());
+    port.OpenPort(line.PortName());
     ASSERT_TRUE(port.PortReady()) << port.LastErrorText();
 
     const std::string poll = std::string(10, '\xFF') +
@@ -54,7 +54,7 @@ TEST(SerialTraceHook, SeesEveryByteOnceWithItsDirection) {
         "\x0A"
         "S;1;0\x0D\x12\x34";
     line.Send(frame);
-    ASSERT_TRUE(WaitUntil([&] { return line.SlaveQueued() == static_cast<int>(frame.size()); },
+    ASSERT_TRUE(WaitUntil([&] { return line.PortQueued() == static_cast<int>(frame.size()); },
                           milliseconds(2000)));
     std::string got;
     for (std::size_t i = 0; i < frame.size(); ++i) {
@@ -86,7 +86,7 @@ TEST(SerialTraceHook, AThrowingHookDoesNotFailTheLine) {
     PtyLine line;
     TBlockSerial port;
     port.SetTraceHook([](TraceDirection, std::string_view) { throw std::runtime_error("full"); });
-    port.OpenPort(line.SlavePath());
+    port.OpenPort(line.PortName());
     ASSERT_TRUE(port.PortReady());
     EXPECT_EQ(port.WriteText("\x06"), 1);
     EXPECT_EQ(port.LastErrorCode(), 0);

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+
+namespace tallyport::test {
+
+// The platform's own error codes that the serial port's shared tests expect, each with the
+// condition that produces it.
+struct SerialPlatformCodes {
+    int notOpen;          // a count or the settings asked of a closed port
+    int portInUse;        // another object holds the port
+    int noSuchPort;       // the device does not exist
+    int deviceGone;       // the line went away while the port was open
+    int invalidArgument;  // settings that the line cannot take
+    int queryRefused;     // a driver query that fails but leaves the port usable
+    int queryGone;        // a driver query that fails because the device has left
+};
+const SerialPlatformCodes& PlatformCodes();
+
+// True in the Windows build.
+bool OnWindows();
+
+// True when the tests run under Wine, whose COM ports are pseudo-terminals with limits of their
+// own (listed where a test allows for them).
+bool RunningUnderWine();
+
+// True when the device of a numbered port exists on this machine (a device file; a DOS device
+// name on Windows), without opening it.
+bool PortDeviceExists(const std::string& devicePath);
+
+// Sets the calling thread's platform error number, as a failed driver query leaves it (errno;
+// on Windows the thread's last error).
+void SetPlatformError(int code);
+
+}  // namespace tallyport::test
