@@ -315,6 +315,19 @@ TEST_F(SerialPortIo, DiscardsDropWhatCameBeforeAndKeepWhatComesAfter) {
         EXPECT_EQ(port.LastErrorCode(), 9997);
         Arrive("g");
         EXPECT_EQ(port.ReadAvailable(55), "g");
+
+        // A byte that a wait saw arrive (and that a port may already have fetched to tell it)
+        // is input like any other: a discard drops it.
+        std::thread later([this] {
+            std::this_thread::sleep_for(milliseconds(30));
+            line.Send("h");
+        });
+        EXPECT_TRUE(port.WaitForInput(2000));
+        later.join();
+        EXPECT_EQ(port.InputCount(), 1);
+        (port.*discard)();
+        EXPECT_FALSE(port.HasInput(0));
+        EXPECT_EQ(port.InputCount(), 0);
         port.ClosePort();
         (port.*discard)();
         EXPECT_NE(port.LastErrorCode(), 0);

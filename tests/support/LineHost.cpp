@@ -17,6 +17,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -249,6 +250,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (child == 0) {
+        // A host that is killed (a test run's time-out) takes the program with it.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         execvp(argv[4], argv + 4);
         std::perror("line host: exec");
         _exit(127);
