@@ -60,7 +60,8 @@ struct PortSettings {
     PortStopBits StopBits = PortStopBits::One;
 };
 
-// Counters of receive-line errors as the driver keeps them (TIOCGICOUNT on Linux).
+// Counters of receive-line errors as the driver keeps them (TIOCGICOUNT on Linux; on Windows
+// the flags that ClearCommError reports, counted as they come).
 struct LineErrorCounters {
     std::uint64_t frame = 0;
     std::uint64_t overrun = 0;        // hardware overrun
@@ -75,7 +76,8 @@ struct LineErrorCounters {
 class LineStatusProbe {
 public:
     virtual ~LineStatusProbe() = default;
-    // Bytes waiting to be sent, or nullopt when the query failed (errno set).
+    // Bytes waiting to be sent, or nullopt when the query failed (the platform's error number
+    // set: errno, on Windows the thread's last error).
     virtual std::optional<int> OutputQueueCount(std::intptr_t handle) = 0;
     // Current counters, or nullopt when the driver keeps none.
     virtual std::optional<LineErrorCounters> LineErrors(std::intptr_t handle) = 0;
@@ -111,8 +113,9 @@ public:
     TBlockSerial(const TBlockSerial&) = delete;
     TBlockSerial& operator=(const TBlockSerial&) = delete;
 
-    // "COM<n>" (any case) opens the n-th serial port (/dev/ttyS<n-1>); "/dev/ttyS<n>" the same
-    // device; every other name (/dev/ttyUSB0, /dev/pts/7, COM0, COMX) is opened as given.
+    // "COM<n>" (any case) opens the n-th serial port (/dev/ttyS<n-1>; on Windows "\\.\COM<n>",
+    // COM10 and above included); "/dev/ttyS<n>" the same device; every other name
+    // (/dev/ttyUSB0, /dev/pts/7, COM0, COMX) is opened as given.
     void OpenPort(const std::string& name);
     // From any thread, but never while OpenPort runs (see above).
     void ClosePort();
@@ -176,7 +179,7 @@ public:
     void SetTraceHook(TraceHook hook);
 
 private:
-    struct Impl;  // platform part: BlockSerial_posix.cpp, later BlockSerial_win32.cpp
+    struct Impl;  // platform part: BlockSerial_posix.cpp, BlockSerial_win32.cpp
     std::unique_ptr<Impl> impl_;
 };
 
