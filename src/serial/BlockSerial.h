@@ -76,8 +76,9 @@ struct LineErrorCounters {
 class LineStatusProbe {
 public:
     virtual ~LineStatusProbe() = default;
-    // Bytes waiting to be sent, or nullopt when the query failed (the platform's error number
-    // set: errno, on Windows the thread's last error).
+    // Bytes waiting to be sent, or nullopt when the query failed with the platform's error
+    // number in errno (on Windows the system's error code, put there), so that one fake serves
+    // both platforms.
     virtual std::optional<int> OutputQueueCount(std::intptr_t handle) = 0;
     // Current counters, or nullopt when the driver keeps none.
     virtual std::optional<LineErrorCounters> LineErrors(std::intptr_t handle) = 0;

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <condition_variable>
@@ -63,10 +64,14 @@ constexpr int kDefaultIoTimeoutMs = 30000;
 constexpr int kDeviceGone = ERROR_DEVICE_NOT_CONNECTED;
 
 // Errors of an open port's operations after which the device is gone: a USB adapter pulled
-// out answers ERROR_ACCESS_DENIED, ERROR_BAD_COMMAND or ERROR_GEN_FAILURE depending on its
-// driver; a hung-up line under Wine ERROR_BROKEN_PIPE, then ERROR_NOT_READY.
+// out aborts the I/O in progress and then answers ERROR_ACCESS_DENIED, ERROR_BAD_COMMAND or
+// ERROR_GEN_FAILURE depending on its driver; a hung-up line under Wine ERROR_BROKEN_PIPE, then
+// ERROR_NOT_READY. The port object's own cancels are told apart before this is asked, so an
+// aborted operation here is one the driver gave up: taken for a working port, the reception
+// loop would spin on it.
 bool MeansDeviceGone(DWORD error) {
     switch (error) {
+        case ERROR_OPERATION_ABORTED:
         case ERROR_ACCESS_DENIED:
         case ERROR_BAD_COMMAND:
         case ERROR_GEN_FAILURE:
@@ -173,8 +178,10 @@ public:
     // a write then completes by the wire time alone.
     std::optional<int> OutputQueueCount(std::intptr_t handle) override {
         std::optional<COMSTAT> status = tally_.Query(AsHandle(handle));
-        if (!status)
+        if (!status) {
+            errno = static_cast<int>(GetLastError());  // the probe's contract: errno tells why
             return std::nullopt;
+        }
         return static_cast<int>(std::min<DWORD>(status->cbOutQue, INT_MAX));
     }
     std::optional<LineErrorCounters> LineErrors(std::intptr_t handle) override {
@@ -474,11 +481,11 @@ int TBlockSerial::Impl::InputCountOn(const PortUse& use, int& count) {
 
 int TBlockSerial::Impl::OutputCountOn(const PortUse& use, int& count) {
     count = 0;
-    SetLastError(0);
+    errno = 0;
     std::optional<int> queued = probe->OutputQueueCount(use.Handle());
     if (!queued) {
-        const DWORD error = GetLastError();
-        return error != 0 ? FromError(error) : ERROR_GEN_FAILURE;
+        const int error = errno;
+        return error != 0 ? FromError(static_cast<DWORD>(error)) : ERROR_GEN_FAILURE;
     }
     count = std::max(*queued, 0);
     return 0;

@@ -1,12 +1,12 @@
 #pragma once
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <memory>
 #include <optional>
 
 #include "serial/BlockSerial.h"
-#include "support/SerialPlatform.h"
 
 namespace tallyport::test {
 
@@ -16,9 +16,9 @@ namespace tallyport::test {
 struct FakeLineState {
     // Bytes in the output queue.
     std::atomic<int> outputQueue{0};
-    // When set, the output-queue query fails with `queryError` (a platform error number).
+    // When set, the output-queue query fails with `queryError`.
     bool queryFails = false;
-    int queryError = PlatformCodes().queryRefused;
+    int queryError = ENOTTY;
     // While set and in the future, the output queue reports `outputQueue` bytes; after it, 0.
     std::optional<std::chrono::steady_clock::time_point> busyUntil;
     // The driver's receive-error counters; nullopt for a driver that keeps none.
@@ -35,7 +35,7 @@ public:
     std::optional<int> OutputQueueCount(std::intptr_t) override {
         ++state_->outputQueries;
         if (state_->queryFails) {
-            SetPlatformError(state_->queryError);
+            errno = state_->queryError;
             return std::nullopt;
         }
         if (state_->busyUntil && std::chrono::steady_clock::now() >= *state_->busyUntil)

@@ -28,8 +28,4 @@ bool RunningUnderWine();
 // name on Windows), without opening it.
 bool PortDeviceExists(const std::string& devicePath);
 
-// Sets the calling thread's platform error number, as a failed driver query leaves it (errno;
-// on Windows the thread's last error).
-void SetPlatformError(int code);
-
 }  // namespace tallyport::test

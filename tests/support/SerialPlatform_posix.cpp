@@ -29,8 +29,4 @@ bool PortDeviceExists(const std::string& devicePath) {
     return std::filesystem::exists(devicePath, ignored);
 }
 
-void SetPlatformError(int code) {
-    errno = code;
-}
-
 }  // namespace tallyport::test

@@ -39,8 +39,4 @@ bool PortDeviceExists(const std::string& devicePath) {
     return QueryDosDeviceA(name.c_str(), target, sizeof target) != 0;
 }
 
-void SetPlatformError(int code) {
-    SetLastError(static_cast<DWORD>(code));
-}
-
 }  // namespace tallyport::test
