@@ -208,8 +208,7 @@ int Run(int rate, int registers, int seconds, int paceMs) {
             plu << a.line << "\r\n";
         }
     }
-    auto table = MakeArticleTable();
-    TPluH holder(folder + "/PLU.txt", *table);
+    TPluH holder(folder + "/PLU.txt");
     NoNotices notices;
     RequestContext context;
 

@@ -81,8 +81,7 @@ void Run(const Mode& mode, int registers, int seconds) {
             plu << Code(i) << ",01,1," << (i % 100) << ".5,3,Articol " << i << "\r\n";
         }
     }
-    auto table = MakeArticleTable();
-    TPluH holder(folder + "/PLU.txt", *table);
+    TPluH holder(folder + "/PLU.txt");
     QuietNotices notices;
     RequestContext context;
     std::unique_ptr<ReceiptJournal> journal;

@@ -274,8 +274,7 @@ int main(int argc, char** argv) {
     const std::string pluPath = folder + "/PLU.txt";
     WriteArticleFile(pluPath, articleCount);
     auto loadStart = Clock::now();
-    auto table = MakeArticleTable();
-    TPluH holder(pluPath, *table);
+    TPluH holder(pluPath);
     double loadSeconds = std::chrono::duration<double>(Clock::now() - loadStart).count();
 
     test::SilentNotices notices;

@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/NumberText.h"
@@ -102,6 +104,10 @@ void Exercise(std::unique_ptr<CsvTable> (*make)(), const std::vector<std::size_t
         for (std::size_t pos = 0; pos < table->RowCount(); ++pos) {
             table->MoveTo(pos);
             std::string value = table->AsText(key, '.');
+            // The readers without a current row find the same row and read the same text.
+            const std::optional<std::size_t> found = std::as_const(*table).Find(key, value);
+            Check(found == pos);
+            Check(table->TextAt(pos, key, '.') == value);
             Check(table->Locate(key, value));
             Check(table->Position() == pos);
         }

@@ -22,9 +22,10 @@ if [[ "${TALLYPORT_SETUP_WINDOWS:-0}" == 1 ]]; then
   PACKAGES+=(g++-mingw-w64-x86-64-posix wine64 nsis googletest xvfb imagemagick)
 fi
 
-# What building the Debian package needs (scripts/package.sh), and its check (lintian).
+# What building the Debian package needs (scripts/package.sh), and its check (lintian; strace
+# lists the system calls the service makes, for its unit's filter).
 if [[ "${TALLYPORT_SETUP_PACKAGING:-0}" == 1 ]]; then
-  PACKAGES+=(dpkg-dev file)
+  PACKAGES+=(dpkg-dev file strace)
 fi
 if [[ "${TALLYPORT_SETUP_LINTIAN:-0}" == 1 ]]; then
   PACKAGES+=(lintian)

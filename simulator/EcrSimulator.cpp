@@ -134,11 +134,9 @@ EcrSimulator::EcrSimulator(Options options)
     if (wakeFd_ < 0) {
         throw std::system_error(errno, std::generic_category(), "eventfd");
     }
-    end_ = MakeEnd();
-    if (!linkPath_.empty()) {
-        PointSymlink(linkPath_, end_->PortName());
+    if (options.plugged) {
+        Plug();
     }
-    StartThread();
 }
 
 std::unique_ptr<LineEnd> EcrSimulator::MakeEnd() const {

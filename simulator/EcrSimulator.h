@@ -119,6 +119,9 @@ public:
         // A real serial port to simulate the register on, at `line`, instead of a pty ("": a
         // pty). The real wire gives the bytes their time; the simulator then models none.
         std::string device{};
+        // False: the register's port is not there until Plug() (a USB adapter that the system
+        // finds only after the program has started): no pty, no link path.
+        bool plugged = true;
     };
 
     explicit EcrSimulator(Options options);
@@ -178,7 +181,8 @@ public:
                             std::chrono::milliseconds responseTimeout);
 
     // The line: unplug closes the master and removes the link (the program's port hangs up);
-    // plug makes a new pty and points the link at it. Pending writes are dropped at unplug.
+    // plug makes a new pty and points the link at it (the first time, for a simulator made
+    // unplugged: the port appears). Pending writes are dropped at unplug.
     void Unplug();
     void Plug();
     bool Plugged() const;

@@ -216,9 +216,8 @@ QWidget* TfMain::BuildCashRegPage() {
     dbgCashReg_->setColumnWidth(4, remarkWidth);
     // The status shows whole without scrolling: the grid is disabled, so cannot be scrolled,
     // while connected, which is when the status matters.
-    const int statusWidth = fontMetrics().horizontalAdvance(
-                                QStringLiteral("nu se deschide, ultimul cadru acum 59 min")) +
-                            padding;
+    const int statusWidth =
+        fontMetrics().horizontalAdvance(QString::fromLatin1(kWidestGridStatus)) + padding;
     dbgCashReg_->setColumnWidth(RegisterGridModel::kStare, statusWidth);
     // Room for the vertical scroll bar that a long list brings.
     gridWidth += remarkWidth + statusWidth + dbgCashReg_->verticalHeader()->sizeHint().width() +
@@ -465,7 +464,8 @@ void TfMain::TakeSettings(AppSettingsRecord& settings) {
 
 void TfMain::ShowRegisterList() {
     gridModel_->Reload(control_->RegisterList());
-    gridModel_->SetStatus(CollectStatus(control_->ECRThreads(), std::chrono::steady_clock::now()));
+    gridModel_->SetStatus(CollectStatus(control_->ECRThreads(), std::chrono::steady_clock::now(),
+                                        control_->Journal()));
     if (gridModel_->rowCount() > 0) {
         dbgCashReg_->selectRow(0);
         dbgCashReg_->setCurrentIndex(gridModel_->index(0, 0));
@@ -523,7 +523,8 @@ void TfMain::KeepStatusFile(std::string path, StatusFileHeader header) {
 
 void TfMain::RefreshStatus() {
     const auto now = std::chrono::steady_clock::now();
-    monitor_->Update(CollectStatus(control_->ECRThreads(), now), Connected, now);
+    monitor_->Update(CollectStatus(control_->ECRThreads(), now, control_->Journal()), Connected,
+                     now);
     const QString hint =
         QStringLiteral("Tallyport\n") + QString::fromLocal8Bit(StatusSummary(monitor_->Last()));
     if (tray_->toolTip() != hint) {
@@ -532,7 +533,8 @@ void TfMain::RefreshStatus() {
 }
 
 void TfMain::RefreshGrid() {
-    gridModel_->SetStatus(CollectStatus(control_->ECRThreads(), std::chrono::steady_clock::now()));
+    gridModel_->SetStatus(CollectStatus(control_->ECRThreads(), std::chrono::steady_clock::now(),
+                                        control_->Journal()));
 }
 
 void TfMain::showEvent(QShowEvent* event) {

@@ -166,7 +166,7 @@ int RunHeadless(int argc, char** argv, const CommandLine& line, HandlerFactory h
     QTimer look;
     QObject::connect(&look, &QTimer::timeout, [&monitor, &control] {
         const auto now = std::chrono::steady_clock::now();
-        monitor.Update(CollectStatus(control.ECRThreads(), now), Connected, now);
+        monitor.Update(CollectStatus(control.ECRThreads(), now, control.Journal()), Connected, now);
     });
     const auto started = control.TrayStartup();
     if (started != TConnectionControl::StartupResult::Running) {

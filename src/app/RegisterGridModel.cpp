@@ -29,7 +29,7 @@ void RegisterGridModel::SetStatus(const std::vector<RegisterStatus>& status) {
     status_ = status;
     if (!rows_.empty()) {
         emit dataChanged(index(0, kStare), index(static_cast<int>(rows_.size()) - 1, kStare),
-                         {Qt::DisplayRole});
+                         {Qt::DisplayRole, Qt::ToolTipRole});
     }
 }
 
@@ -56,11 +56,16 @@ int RegisterGridModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant RegisterGridModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || role != Qt::DisplayRole ||
-        index.row() >= static_cast<int>(rows_.size())) {
+    if (!index.isValid() || index.row() >= static_cast<int>(rows_.size())) {
         return {};
     }
     const RegisterEntry& row = rows_[static_cast<std::size_t>(index.row())];
+    if (role == Qt::ToolTipRole && index.column() == kStare) {
+        return StatusTip(row);
+    }
+    if (role != Qt::DisplayRole) {
+        return {};
+    }
     switch (index.column()) {
         case kNrLogic:
             return row.LogicalNb ? QString::number(*row.LogicalNb) : QString();
@@ -105,12 +110,22 @@ QVariant RegisterGridModel::headerData(int section, Qt::Orientation orientation,
 }
 
 QString RegisterGridModel::StatusText(const RegisterEntry& row) const {
+    const RegisterStatus* status = StatusOf(row);
+    return status ? QString::fromLocal8Bit(GridStatusText(*status)) : QString();
+}
+
+QString RegisterGridModel::StatusTip(const RegisterEntry& row) const {
+    const RegisterStatus* status = StatusOf(row);
+    return status ? QString::fromLocal8Bit(GridStatusTip(*status)) : QString();
+}
+
+const RegisterStatus* RegisterGridModel::StatusOf(const RegisterEntry& row) const {
     for (const RegisterStatus& status : status_) {
         if (row.LogicalNb && status.logicalNb == *row.LogicalNb) {
-            return QString::fromLocal8Bit(GridStatusText(status));
+            return &status;
         }
     }
-    return {};
+    return nullptr;
 }
 
 Qt::ItemFlags RegisterGridModel::flags(const QModelIndex& index) const {

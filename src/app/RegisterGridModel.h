@@ -10,8 +10,9 @@ namespace tallyport {
 
 // The rows of the register list as the window's grid shows them: "Nr.Logic", "Serie Fiscala",
 // "Port Comunicatie", "Model", "Observatii", read-only, with an indicator on the current row,
-// and after them "Stare", the register's live status. Holds a copy of the rows taken when the
-// list was last read and of the last status given. User-interface thread only.
+// and after them "Stare", the register's live status (its error, such as why the port does not
+// open, as the cell's tip). Holds a copy of the rows taken when the list was last read and of
+// the last status given. User-interface thread only.
 class RegisterGridModel final : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -43,6 +44,8 @@ public:
 
 private:
     QString StatusText(const RegisterEntry& row) const;
+    QString StatusTip(const RegisterEntry& row) const;
+    const RegisterStatus* StatusOf(const RegisterEntry& row) const;
 
     std::vector<RegisterEntry> rows_;
     std::vector<RegisterStatus> status_;

@@ -69,12 +69,14 @@ std::vector<RegisterStatus> Registers(const QJsonObject& document, std::int64_t 
         }
         r.receipts = static_cast<std::uint64_t>(o["receipts"].toInteger());
         r.sales = static_cast<std::uint64_t>(o["sales"].toInteger());
+        r.lateSales = static_cast<std::uint64_t>(o["late_sales"].toInteger());
         r.pendingLines = static_cast<std::size_t>(o["pending_lines"].toInteger());
         r.losses = static_cast<std::uint64_t>(o["losses"].toInteger());
         r.lastError = Local(o["last_error"].toString());
         // Absent in the files of earlier versions: not held.
         r.journalHeld = o["journal_held"].toBool(false);
         r.journalError = Local(o["journal_error"].toString());
+        r.unreadableClosings = static_cast<std::size_t>(o["unreadable_closings"].toInteger());
         registers.push_back(std::move(r));
     }
     return registers;

@@ -123,7 +123,12 @@ ReplaceOutcome ReplaceFile(const std::string& path, std::string_view bytes) {
         return Failed(Step::Create, error);
     }
     if (exists) {
-        if (::fchown(temp.Fd(), old.st_uid, old.st_gid) != 0) {
+        // chown only where the owners differ: most replacements are of the program's own
+        // files, and a service whose system calls are filtered may not call chown at all.
+        struct stat made {};
+        const bool sameOwner = ::fstat(temp.Fd(), &made) == 0 && made.st_uid == old.st_uid &&
+                               made.st_gid == old.st_gid;
+        if (!sameOwner && ::fchown(temp.Fd(), old.st_uid, old.st_gid) != 0) {
             // A new file cannot be given the old owner: the old file itself keeps it.
             return WriteInPlace(existing, bytes);
         }

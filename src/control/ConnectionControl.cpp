@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "base/FileReplace.h"
+#include "journal/JournalPlace.h"
 #include "link/LinkLock.h"
 #include "requests/Journalling.h"
 #include "requests/OutputFileNames.h"
@@ -40,8 +41,7 @@ TConnectionControl::TConnectionControl(std::string configPath, ShellView& view,
       dialogs_(dialogs),
       trayIcon_(trayIcon),
       handlers_(std::move(handlers)),
-      registerList_(MakeRegisterList()),
-      articleTable_(MakeArticleTable()) {
+      registerList_(MakeRegisterList()) {
     Connected = false;
 }
 
@@ -78,7 +78,7 @@ TConnectionControl::StartupResult TConnectionControl::TrayStartup() {
     }
 
     try {
-        pluHolder_ = std::make_unique<TPluH>(AppSettings.PLU, *articleTable_);
+        pluHolder_ = std::make_unique<TPluH>(AppSettings.PLU);
     } catch (const std::exception&) {
         // The register list would stay unloaded: end as after the corrupt-files message rather
         // than run, and later write, without it.
@@ -244,7 +244,8 @@ int TConnectionControl::StartECRThreads() {
     // opened under it; taken once for the whole connect, the ports open one after the other at
     // once, instead of each waiting behind a turn of every register already started (with 24
     // registers that made the last one wait many seconds for its first poll). The workers begin
-    // their turns when all are open.
+    // their turns when all are open. A port that is not there is not reported here: its worker
+    // keeps trying it, and the status and its notice say why it does not open.
     std::lock_guard<FairRecursiveMutex> connecting(LinkLock);
     bool any = false;
     for (std::size_t i = 0; i < threads_.size(); ++i) {
@@ -320,18 +321,35 @@ void TConnectionControl::OpenJournal() {
     if (context_ == nullptr || journal_) {
         return;
     }
-    journal_ = std::make_unique<ReceiptJournal>(
-        ReceiptJournal::FolderBeside(AppSettings.ReceiptDetail), trayIcon_);
+    // Beside the transaction file; where it was last used (another transaction file's folder)
+    // is read first and carried here, so that no changed setting strands what it holds.
+    const std::string folder =
+        AbsoluteFolder(ReceiptJournal::FolderBeside(AppSettings.ReceiptDetail));
+    const std::string pointer = JournalPointerBeside(configPath_);
+    journal_ = std::make_unique<ReceiptJournal>(folder, trayIcon_);
     try {
-        loaded_ = journal_->Load();
+        loaded_ = journal_->Load(RememberedJournalFolder(pointer));
     } catch (const JournalError& e) {
         // Without a journal nothing told to a register could be kept: the workers are not
-        // started and the user learns why.
+        // started and the user learns why (a second program on the same folder is named).
         dialogs_.ShowMessage(MessageKind::Error, std::string("Eroare: ") + e.what() + "!");
         journal_.reset();
         throw;
     }
+    RememberJournal(pointer, folder);
     context_->UseJournal(journal_.get());
+}
+
+void TConnectionControl::RememberJournal(const std::string& pointer, const std::string& folder) {
+    std::string error;
+    if (!RememberJournalFolder(pointer, folder, error)) {
+        // The journal works; only a later change of the transaction file's path could then
+        // leave it behind unread, which the user should hear of now.
+        trayIcon_.ShowNotice("Atentie",
+                             "Locul jurnalului nu poate fi retinut (" + error +
+                                 "). Nu schimbati calea fisierului de tranzactii.",
+                             30, NoticeIcon::Warning);
+    }
 }
 
 void TConnectionControl::FreeJournal() {

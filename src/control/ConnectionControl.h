@@ -20,8 +20,11 @@
 
 namespace tallyport {
 
-// True while the registers are connected. Changed only by TConnectionControl, on the
-// user-interface thread.
+// True while the registers are connected: their workers run, each serving its register or,
+// while its port is not there (a USB adapter that comes late, is unplugged, busy), trying it
+// again about once a second; the status of each register says which. So a service that starts
+// at boot before its adapters is connected and serves each register as its port appears.
+// Changed only by TConnectionControl, on the user-interface thread.
 extern bool Connected;
 
 // The shell's texts for the user.
@@ -68,8 +71,9 @@ public:
     // Asked between the start-up steps; true ends the start-up (a stop signal was received).
     void SetStopProbe(std::function<bool()> probe) { stopProbe_ = std::move(probe); }
     // The handlers' shared context: with it, the start-up opens the journal beside the
-    // transaction file and the workers keep what their registers were told in it. Set before
-    // TrayStartup; it must outlive this object.
+    // transaction file (carrying it there from where it was last used, remembered beside the
+    // configuration file; one program per journal folder) and the workers keep what their
+    // registers were told in it. Set before TrayStartup; it must outlive this object.
     void UseRequestContext(RequestContext* context) { context_ = context; }
     ReceiptJournal* Journal() { return journal_.get(); }
 
@@ -78,7 +82,9 @@ public:
     bool StoreParams();
     // Builds the worker list: 0 built, 1 empty register list, 2 a row failed.
     int CreateECRThreads();
-    // Connects: 0 at least one worker started, 1 none started, 2 no worker in the list.
+    // Connects: 0 at least one worker started, 1 none started, 2 no worker in the list. A worker
+    // whose port cannot be opened starts all the same and tries it again (TSerialThread), so
+    // 1 means only that no worker thread could be made.
     int StartECRThreads();
     // How a refusal to disconnect reaches the user.
     enum class Refusal { MessageBox, LogLine };
@@ -123,7 +129,6 @@ public:
     bool AnyReceiptOpen() const;
 
     CsvTable& RegisterList() { return *registerList_; }
-    CsvTable& ArticleTable() { return *articleTable_; }
     TPluH* PluHolder() { return pluHolder_.get(); }
     const std::vector<std::unique_ptr<TSerialThread>>& ECRThreads() const { return threads_; }
     bool Started(std::size_t worker) const { return started_.at(worker); }
@@ -138,6 +143,7 @@ private:
     void SaveSettings();
     bool StopRequested();
     void OpenJournal();
+    void RememberJournal(const std::string& pointer, const std::string& folder);
     void RestoreJournal();  // once, into the workers built so far
     void FreeJournal();
     StartupResult EndStartup(StartupResult result);
@@ -156,7 +162,6 @@ private:
     bool loading_ = false;
     bool stopDuringStartup_ = false;
     std::unique_ptr<CsvTable> registerList_;
-    std::unique_ptr<CsvTable> articleTable_;
     std::unique_ptr<TPluH> pluHolder_;
     std::vector<std::unique_ptr<TSerialThread>> threads_;
     std::vector<bool> started_;  // per worker: started by the current connection

@@ -84,13 +84,18 @@ std::string RegisterJson(const RegisterStatus& r) {
     } else {
         out << "null";
     }
+    // The last error: why the port is not open, else a request handler's last error.
     out << ",\"receipts\":" << r.receipts << ",\"sales\":" << r.sales
         << ",\"pending_lines\":" << r.pendingLines << ",\"losses\":" << r.losses
-        << ",\"last_error\":" << Quoted(r.lastError);
+        << ",\"last_error\":" << Quoted(r.portError.empty() ? r.lastError : r.portError);
     // Added after the fields above, which keep their meaning ("state" is the port's): a reader
     // that does not know these sees the register as before.
     out << ",\"journal_held\":" << (HeldByJournal(r) ? "true" : "false")
         << ",\"journal_error\":" << Quoted(HeldByJournal(r) ? r.journalError : std::string())
+        << ",\"unreadable_closings\":" << r.unreadableClosings;
+    // Sales whose confirmation came late (also counted in "sales"); a served register that has
+    // sent no frame for kSilentAfter (information: an idle register is silent).
+    out << ",\"late_sales\":" << r.lateSales << ",\"silent\":" << (SilentFor(r) ? "true" : "false")
         << "}";
     return out.str();
 }

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "base/NoticeSink.h"
+#include "control/StatusText.h"
 
 namespace tallyport {
 namespace {
@@ -45,16 +46,16 @@ void StatusMonitor::Update(const std::vector<RegisterStatus>& registers, bool co
     }
 }
 
-// One notice per change of a port: lost, back, not opening. A loss and return that both fell
-// between two looks are told as one notice. Starting and stopping are the user's own doing and
-// are not told.
+// One notice per change of a port: lost, back, not opening, opened at last. A loss and return
+// that both fell between two looks are told as one notice. Starting and stopping are the user's
+// own doing and are not told.
 void StatusMonitor::Notify(const RegisterStatus& r, const Seen* before) {
     const PortState was = before ? before->state : PortState::Stopped;
     const bool newLoss = before && r.losses > before->losses;
     if (r.state == PortState::Lost && (was != PortState::Lost || newLoss)) {
         notices_.ShowNotice(
             Title(r, "port pierdut"),
-            WithReason("Portul " + r.port + " nu mai este disponibil", r.lastError) +
+            WithReason("Portul " + r.port + " nu mai este disponibil", ErrorText(r)) +
                 ". Se redeschide singur cand revine.",
             kNoticeSeconds, NoticeIcon::Warning);
     } else if (r.state == PortState::Open && (was == PortState::Lost || newLoss)) {
@@ -63,11 +64,15 @@ void StatusMonitor::Notify(const RegisterStatus& r, const Seen* before) {
                                 ? "Portul " + r.port + " functioneaza din nou."
                                 : "Portul " + r.port + " a fost pierdut si functioneaza din nou.",
                             kNoticeSeconds, NoticeIcon::Information);
+    } else if (r.state == PortState::Open && was == PortState::CouldNotOpen) {
+        notices_.ShowNotice(Title(r, "port deschis"),
+                            "Portul " + r.port + " s-a deschis; casa este servita.", kNoticeSeconds,
+                            NoticeIcon::Information);
     } else if (r.state == PortState::CouldNotOpen && was != PortState::CouldNotOpen) {
-        notices_.ShowNotice(
-            Title(r, "port nedeschis"),
-            WithReason("Portul " + r.port + " nu poate fi deschis", r.lastError) + ".",
-            kNoticeSeconds, NoticeIcon::Error);
+        notices_.ShowNotice(Title(r, "port nedeschis"),
+                            WithReason("Portul " + r.port + " nu poate fi deschis", ErrorText(r)) +
+                                ". Se incearca din nou in fiecare secunda.",
+                            kNoticeSeconds, NoticeIcon::Error);
     }
 }
 

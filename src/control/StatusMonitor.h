@@ -14,11 +14,12 @@ namespace tallyport {
 class NoticeSink;
 
 // Looks at the registers' status about twice a second: tells the user once when a port is lost,
-// when it is back and when it cannot be opened, and keeps the status file (at most one write a
-// second). A register held by its journal is not told here: the journal tells it once when it
-// fails and once when it is written again (ReceiptJournal), also when the failure came and went
-// between two looks. Owned by the shell; user-interface thread only. Notices go to the sink given;
-// a status file that cannot be written is tried again at the next look, and reported nowhere else.
+// when it is back, when it cannot be opened and when it opens at last, and keeps the status file
+// (at most one write a second). A register held by its journal is not told here: the journal tells
+// it once when it fails and once when it is written again (ReceiptJournal), also when the failure
+// came and went between two looks. Owned by the shell; user-interface thread only. Notices go to
+// the sink given; a status file that cannot be written is tried again at the next look, and
+// reported nowhere else.
 class StatusMonitor {
 public:
     using Clock = std::chrono::steady_clock;

@@ -68,7 +68,7 @@ std::string PortStateText(PortState state) {
         case PortState::Lost:
             return "port pierdut";
         case PortState::CouldNotOpen:
-            return "nu se deschide";
+            return "nu se deschide, se reincearca";
         case PortState::Stopped:
             break;
     }
@@ -98,37 +98,65 @@ std::optional<PortState> PortStateFromName(const std::string& name) {
     return std::nullopt;
 }
 
-std::string LastFrameText(const std::optional<std::chrono::seconds>& age) {
-    if (!age) {
-        return "nici un cadru";
-    }
-    const long long s = std::max<long long>(0, age->count());
+std::string DurationText(std::chrono::seconds length) {
+    const long long s = std::max<long long>(0, length.count());
     if (s < 60) {
-        return "acum " + std::to_string(s) + " s";
+        return std::to_string(s) + " s";
     }
     if (s < 3600) {
-        return "acum " + std::to_string(s / 60) + " min";
+        return std::to_string(s / 60) + " min";
     }
     if (s < 86400) {
-        return "acum " + std::to_string(s / 3600) + " h";
+        return std::to_string(s / 3600) + " h";
     }
     const long long days = s / 86400;
-    return "acum " + std::to_string(days) + (days == 1 ? " zi" : " zile");
+    return std::to_string(days) + (days == 1 ? " zi" : " zile");
+}
+
+std::string LastFrameText(const std::optional<std::chrono::seconds>& age) {
+    return age ? "acum " + DurationText(*age) : "nici un cadru";
+}
+
+std::optional<std::chrono::seconds> SilentFor(const RegisterStatus& status) {
+    if (KindOf(status) != Kind::Served || !status.lastFrameAge ||
+        *status.lastFrameAge < kSilentAfter) {
+        return std::nullopt;
+    }
+    return status.lastFrameAge;
 }
 
 std::string StateText(const RegisterStatus& status) {
-    return HeldByJournal(status) ? "jurnal nescris" : PortStateText(status.state);
+    if (HeldByJournal(status)) {
+        return "jurnal nescris";
+    }
+    if (const auto silent = SilentFor(status)) {
+        return PortStateText(status.state) + ", tacuta de " + DurationText(*silent);
+    }
+    return PortStateText(status.state);
 }
 
 std::string ErrorText(const RegisterStatus& status) {
-    return HeldByJournal(status) ? status.journalError : status.lastError;
+    if (HeldByJournal(status)) {
+        return status.journalError;
+    }
+    return status.portError.empty() ? status.lastError : status.portError;
 }
 
 std::string GridStatusText(const RegisterStatus& status) {
     std::string text = StateText(status);
+    if (SilentFor(status)) {
+        return text;  // the state says since when
+    }
     text += status.lastFrameAge ? ", ultimul cadru " + LastFrameText(status.lastFrameAge)
                                 : ", " + LastFrameText(std::nullopt);
+    if (status.unreadableClosings > 0) {
+        text += ", " + std::to_string(status.unreadableClosings) + " inchideri necitite in jurnal";
+    }
     return text;
+}
+
+std::string GridStatusTip(const RegisterStatus& status) {
+    return ErrorText(status);
 }
 
 std::string StatusSummary(const std::vector<RegisterStatus>& registers) {
@@ -149,22 +177,26 @@ std::string StatusSummary(const std::vector<RegisterStatus>& registers) {
 
 std::string StatusTable(const std::vector<RegisterStatus>& registers) {
     std::size_t portWidth = 4;
+    std::size_t stateWidth = 14;
     for (const RegisterStatus& r : registers) {
         portWidth = std::max(portWidth, r.port.size());
+        stateWidth = std::max(stateWidth, StateText(r).size());
     }
     std::string table;
     const auto line = [&table](std::string text) {
         text.erase(text.find_last_not_of(' ') + 1);
         table += text + "\n";
     };
-    line(Column("Casa", 4) + Column("Port", portWidth) + Column("Stare", 14) +
+    // "Tarzii": sales whose confirmation came after the confirmation wait (counted in "Vanzari").
+    line(Column("Casa", 4) + Column("Port", portWidth) + Column("Stare", stateWidth) +
          Column("Ultimul cadru", 14) + Column("Bonuri", 6) + Column("Vanzari", 7) +
-         Column("Linii", 5) + "Eroare");
+         Column("Tarzii", 6) + Column("Linii", 5) + "Eroare");
     for (const RegisterStatus& r : registers) {
         line(Column(std::to_string(r.logicalNb), 4) + Column(r.port, portWidth) +
-             Column(StateText(r), 14) + Column(LastFrameText(r.lastFrameAge), 14) +
+             Column(StateText(r), stateWidth) + Column(LastFrameText(r.lastFrameAge), 14) +
              Column(std::to_string(r.receipts), 6) + Column(std::to_string(r.sales), 7) +
-             Column(std::to_string(r.pendingLines), 5) + ErrorText(r));
+             Column(std::to_string(r.lateSales), 6) + Column(std::to_string(r.pendingLines), 5) +
+             ErrorText(r));
     }
     return table;
 }

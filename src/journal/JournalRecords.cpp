@@ -63,8 +63,23 @@ void ApplyClosing(RegisterJournal& s, std::uint64_t seq, const JournalRecord& r)
         s.key = r.fields[3].substr(1);
     }
     s.lastClosingFrame = r.fields[4];
+    s.lastClosingSeq = seq;
+    s.lastClosingAcked = false;
     s.highestSeq = std::max(s.highestSeq, seq);
     s.open = std::move(closing);
+}
+
+// Drops the first `count` lines (fewer when the list is shorter).
+void DropFront(std::vector<std::string>& lines, std::size_t count) {
+    lines.erase(lines.begin(), lines.begin() + static_cast<long>(std::min(count, lines.size())));
+}
+
+// The closing is in its files: its own lines leave the lists, those journalled after it stay.
+void FinishClosing(RegisterJournal& s) {
+    DropFront(s.tranLines, s.open->tranLines.size());
+    DropFront(s.bonLines, s.open->bonWritten ? 0 : s.open->bonLines.size());
+    s.open.reset();
+    s.before.reset();
 }
 
 }  // namespace
@@ -172,8 +187,28 @@ std::optional<JournalRecord> DecodeRecord(std::string_view line) {
     return record;
 }
 
+namespace {
+
+// A line for the back-office files is one line: a CR or LF in it would be lines no record holds.
+bool OneLine(const std::vector<std::string>& fields, std::size_t from) {
+    for (std::size_t i = from; i < fields.size(); ++i) {
+        if (fields[i].find_first_of("\r\n") != std::string::npos) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 bool ApplyRecord(RegisterJournal& s, const JournalRecord& r) {
     const std::size_t n = r.fields.size();
+    if (std::string_view("SRQ").find(r.kind) != std::string_view::npos && !OneLine(r.fields, 0)) {
+        return false;
+    }
+    if (r.kind == 'C' && !OneLine(r.fields, 6)) {
+        return false;
+    }
     auto seqOf = [&r]() { return Number(r.fields.at(0)); };
     switch (r.kind) {
         case 'S':
@@ -212,6 +247,15 @@ bool ApplyRecord(RegisterJournal& s, const JournalRecord& r) {
             if (n != 1)
                 return false;
             s.lastClosingFrame = r.fields[0];
+            s.lastClosingSeq = 0;
+            s.lastClosingAcked = false;
+            return true;
+        case 'P':
+            if (n != 1 || !seqOf())
+                return false;
+            if (s.lastClosingSeq == *seqOf()) {
+                s.lastClosingAcked = true;
+            }
             return true;
         case 'U':
             if (n != 1)
@@ -246,21 +290,20 @@ bool ApplyRecord(RegisterJournal& s, const JournalRecord& r) {
                 s.unreadableClosings = unreadable;
                 s.fields = fields;
             } else if (r.kind == 'B') {
-                s.bonLines.clear();
+                DropFront(s.bonLines, s.open->bonLines.size());
                 s.open->bonWritten = true;
             } else {
-                s.tranLines.clear();
-                s.bonLines.clear();
-                s.open.reset();
-                s.before.reset();
+                FinishClosing(s);
             }
             return true;
         }
         case 'A': {
-            if (n != 3 || !seqOf() || !Number(r.fields[1]) || !Number(r.fields[2]))
+            if ((n != 3 && n != 5) || !seqOf() || !Number(r.fields[1]) || !Number(r.fields[2]))
                 return false;
             if (s.open && s.open->seq == *seqOf()) {
                 s.open->offsets = std::make_pair(*Number(r.fields[1]), *Number(r.fields[2]));
+                s.open->stamps = n == 5 ? std::make_pair(r.fields[3], r.fields[4])
+                                        : std::pair<std::string, std::string>{};
             }
             return true;
         }
@@ -303,7 +346,8 @@ void AppendSettled(const RegisterJournal& s, std::vector<JournalRecord>& out) {
     if (s.keySeq != 0) {
         out.push_back({'K', {std::to_string(s.keySeq), s.key}});
     }
-    if (!s.lastClosingFrame.empty()) {
+    // A closing frame the register has had its acknowledgement for opens no window at a restart.
+    if (!s.lastClosingFrame.empty() && !s.lastClosingAcked) {
         out.push_back({'L', {s.lastClosingFrame}});
     }
     for (const std::string& line : s.tranLines)
@@ -326,8 +370,12 @@ void AppendOpen(const RegisterJournal& s, std::vector<JournalRecord>& out) {
     if (s.keySeq == s.open->seq)
         key = s.key;
     out.push_back(ClosingRecord(*s.open, key, s.lastClosingFrame));
+    if (s.lastClosingSeq == s.open->seq && s.lastClosingAcked) {
+        out.push_back(SeqRecord('P', s.open->seq));
+    }
     if (s.open->offsets) {
-        out.push_back(IntentRecord(s.open->seq, s.open->offsets->first, s.open->offsets->second));
+        out.push_back(IntentRecord(s.open->seq, s.open->offsets->first, s.open->offsets->second,
+                                   s.open->stamps.first, s.open->stamps.second));
     }
     if (s.open->bonWritten)
         out.push_back(SeqRecord('B', s.open->seq));
@@ -343,6 +391,10 @@ std::vector<JournalRecord> SnapshotRecords(const RegisterJournal& s) {
     }
     if (s.open) {
         AppendOpen(s, out);
+        // The lines sold after the open closing, which its done-record leaves pending.
+        for (std::size_t i = s.open->tranLines.size(); i < s.tranLines.size(); ++i) {
+            out.push_back(SaleRecord(s.tranLines[i]));
+        }
     } else {
         AppendSettled(s, out);
     }
@@ -375,8 +427,11 @@ JournalRecord SeqRecord(char kind, std::uint64_t seq) {
     return {kind, {std::to_string(seq)}};
 }
 
-JournalRecord IntentRecord(std::uint64_t seq, std::uint64_t bonOffset, std::uint64_t tranOffset) {
-    return {'A', {std::to_string(seq), std::to_string(bonOffset), std::to_string(tranOffset)}};
+JournalRecord IntentRecord(std::uint64_t seq, std::uint64_t bonOffset, std::uint64_t tranOffset,
+                           const std::string& bonStamp, const std::string& tranStamp) {
+    return {'A',
+            {std::to_string(seq), std::to_string(bonOffset), std::to_string(tranOffset), bonStamp,
+             tranStamp}};
 }
 
 JournalRecord ReplaceLinesRecord(const std::vector<std::string>& tranLines) {

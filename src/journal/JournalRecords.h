@@ -28,9 +28,14 @@ namespace tallyport {
 //                   become exactly these (transaction lines with the receipt's numbers);
 //                   key is "" when the closing left the key alone, else "k" + key
 //   X seq           the prepared closing was not acknowledged: the lists are as before it
-//   A seq bonOffset tranOffset   the closing's appends begin; the files' sizes before them
+//   P seq           the closing's padded acknowledgement has left the port: the register has
+//                   it, so a restart takes no later closing frame for this one sent again
+//   A seq bonOffset tranOffset [bonStamp tranStamp]   where the closing's lines go: each
+//                   file's size before them (and what the file looked like then, FileStamp);
+//                   written again whenever a restart must put them elsewhere
 //   B seq           the closing's receipt-closing lines are in their file
-//   D seq           the closing's lines are all in their files: the lists are empty
+//   D seq           the closing's lines are all in their files: they leave the lists (lines
+//                   journalled after the closing stay pending)
 //   Q line          a pending receipt-closing line (written by compaction)
 //   L raw           the last closing frame this register sent (written by compaction)
 //   R line...       the pending transaction lines are now exactly these (a closing that could
@@ -54,6 +59,7 @@ struct OpenClosing {
     std::vector<std::string> bonLines;
     std::vector<std::string> tranLines;
     std::optional<std::pair<std::uint64_t, std::uint64_t>> offsets;  // bon, tran
+    std::pair<std::string, std::string> stamps;  // bon, tran (FileStamp::identity; "" unknown)
     bool bonWritten = false;
 };
 
@@ -65,6 +71,8 @@ struct RegisterJournal {
     std::uint64_t keySeq = 0;  // 0: this register set no key
     std::string key;
     std::string lastClosingFrame;
+    std::uint64_t lastClosingSeq = 0;  // 0: the frame came from an older journal's "L"
+    bool lastClosingAcked = false;     // its padded acknowledgement left the port ("P")
     std::optional<OpenClosing> open;
     std::vector<std::string> unreadableClosings;
     std::uint64_t highestSeq = 0;
@@ -113,8 +121,9 @@ JournalRecord VoidRecord();
 JournalRecord FieldsRecord(const JournalFields& fields);
 JournalRecord ClosingRecord(const OpenClosing& closing, const std::optional<std::string>& key,
                             const std::string& rawFrame);
-JournalRecord SeqRecord(char kind, std::uint64_t seq);  // X, B, D
-JournalRecord IntentRecord(std::uint64_t seq, std::uint64_t bonOffset, std::uint64_t tranOffset);
+JournalRecord SeqRecord(char kind, std::uint64_t seq);  // X, P, B, D
+JournalRecord IntentRecord(std::uint64_t seq, std::uint64_t bonOffset, std::uint64_t tranOffset,
+                           const std::string& bonStamp = {}, const std::string& tranStamp = {});
 JournalRecord ReplaceLinesRecord(const std::vector<std::string>& tranLines);
 JournalRecord UnreadableRecord(const std::string& rawFrame);
 

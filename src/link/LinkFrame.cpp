@@ -76,6 +76,14 @@ std::string StripFillers(std::string_view text) {
     return result;
 }
 
+bool ConfirmsReply(std::string_view bytes, bool lineError) {
+    const std::string answer = StripFillers(bytes);
+    if (lineError) {
+        return answer.find(AckByte) != std::string::npos;
+    }
+    return !answer.empty() && answer.front() == AckByte;
+}
+
 bool AcceptFrame(std::string_view received) {
     return received.size() > 4 && received.front() == StartByte &&
            received[received.size() - 3] == EndByte;

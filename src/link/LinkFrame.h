@@ -24,6 +24,11 @@ std::string AddFillers(std::string_view text, int before, int after);
 // The text with every FillerByte removed, all other bytes in their order.
 std::string StripFillers(std::string_view text);
 
+// True when bytes a register sent after a reply confirm it: the first byte that is not a filler
+// is the AckByte. Bytes read while the port reported a receive-line error may begin with the
+// noise: then any AckByte among them confirms.
+bool ConfirmsReply(std::string_view bytes, bool lineError);
+
 // The frame acceptance test: longer than 4 bytes, first byte StartByte, third byte from the end
 // EndByte. The CRC bytes are carried along, not compared.
 bool AcceptFrame(std::string_view received);

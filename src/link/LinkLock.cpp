@@ -4,6 +4,14 @@ namespace tallyport {
 
 FairRecursiveMutex LinkLock;
 
+void FairRecursiveMutex::Grant(std::uint64_t ticket, std::thread::id thread) {
+    owner_ = thread;
+    depth_ = 1;
+    if (observer_ != nullptr) {
+        observer_->Granted(ticket);
+    }
+}
+
 void FairRecursiveMutex::lock() {
     std::unique_lock<std::mutex> guard(mutex_);
     const std::thread::id self = std::this_thread::get_id();
@@ -11,12 +19,21 @@ void FairRecursiveMutex::lock() {
         ++depth_;
         return;
     }
-    // Each arrival draws the next ticket; the holder's release serves the following one, so
-    // the lock passes in arrival order whoever is quickest to re-take it.
     const std::uint64_t ticket = nextTicket_++;
-    turn_.wait(guard, [&] { return nowServing_ == ticket; });
-    owner_ = self;
-    depth_ = 1;
+    if (observer_ != nullptr) {
+        observer_->Arrived(ticket);
+    }
+    if (depth_ == 0 && line_.empty()) {
+        Grant(ticket, self);
+        return;
+    }
+    // In line: the release that reaches this ticket makes this thread the owner before it wakes
+    // it, so nobody who arrives later can slip in between.
+    Waiter waiter;
+    waiter.ticket = ticket;
+    waiter.thread = self;
+    line_.push_back(&waiter);
+    waiter.turn.wait(guard, [&waiter] { return waiter.granted; });
 }
 
 bool FairRecursiveMutex::try_lock() {
@@ -26,12 +43,14 @@ bool FairRecursiveMutex::try_lock() {
         ++depth_;
         return true;
     }
-    if (depth_ > 0 || nowServing_ != nextTicket_) {
+    if (depth_ > 0 || !line_.empty()) {
         return false;  // held, or others are already waiting in line
     }
-    ++nextTicket_;
-    owner_ = self;
-    depth_ = 1;
+    const std::uint64_t ticket = nextTicket_++;
+    if (observer_ != nullptr) {
+        observer_->Arrived(ticket);
+    }
+    Grant(ticket, self);
     return true;
 }
 
@@ -43,14 +62,32 @@ void FairRecursiveMutex::unlock() {
     if (--depth_ > 0) {
         return;
     }
-    owner_ = std::thread::id{};
-    ++nowServing_;
-    turn_.notify_all();
+    if (line_.empty()) {
+        owner_ = std::thread::id{};
+        return;
+    }
+    Waiter* next = line_.front();
+    line_.pop_front();
+    Grant(next->ticket, next->thread);
+    next->granted = true;
+    // Notified while the mutex is held: the waiter cannot leave its wait (and its stack frame)
+    // before this call has returned.
+    next->turn.notify_one();
 }
 
 bool FairRecursiveMutex::HeldByCurrentThread() const {
     std::lock_guard<std::mutex> guard(mutex_);
     return depth_ > 0 && owner_ == std::this_thread::get_id();
+}
+
+std::size_t FairRecursiveMutex::Waiting() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return line_.size();
+}
+
+void FairRecursiveMutex::SetObserver(Observer* observer) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    observer_ = observer;
 }
 
 }  // namespace tallyport

@@ -2,9 +2,36 @@
 
 namespace tallyport {
 
-void LinkStatus::PortLost() noexcept {
+namespace {
+
+// Keeps a text without failing the link: out of memory, the status goes without it.
+void KeepText(std::string& kept, const std::string& text) noexcept {
+    try {
+        kept = text;
+    } catch (...) {
+        kept.clear();
+    }
+}
+
+}  // namespace
+
+void LinkStatus::PortLost(const std::string& reason) {
+    SetPortError(reason);
     losses_.fetch_add(1, std::memory_order_relaxed);
     state_.store(PortState::Lost, std::memory_order_relaxed);
+}
+
+void LinkStatus::SetPortError(const std::string& reason) {
+    std::lock_guard<std::mutex> guard(errorMutex_);
+    KeepText(portError_, reason);
+}
+
+void LinkStatus::PortWorking() {
+    {
+        std::lock_guard<std::mutex> guard(errorMutex_);
+        portError_.clear();
+    }
+    state_.store(PortState::Open, std::memory_order_relaxed);
 }
 
 void LinkStatus::FrameReceived(Clock::time_point when) noexcept {
@@ -14,22 +41,15 @@ void LinkStatus::FrameReceived(Clock::time_point when) noexcept {
 }
 
 void LinkStatus::SetError(const std::string& text) {
-    try {
-        std::lock_guard<std::mutex> guard(errorMutex_);
-        lastError_ = text;
-    } catch (...) {
-        // Out of memory while keeping a text: the status goes without it, the link goes on.
-    }
+    std::lock_guard<std::mutex> guard(errorMutex_);
+    KeepText(lastError_, text);
 }
 
 void LinkStatus::SetJournalError(const std::string& text) {
     // The flag changes under the lock too, so that a snapshot never shows one without the other.
+    // Out of memory, held is still shown, without its reason.
     std::lock_guard<std::mutex> guard(errorMutex_);
-    try {
-        journalError_ = text;
-    } catch (...) {
-        journalError_.clear();  // out of memory: held is still shown, without its reason
-    }
+    KeepText(journalError_, text);
     journalHeld_.store(true, std::memory_order_release);
 }
 
@@ -47,8 +67,10 @@ LinkStatusSnapshot LinkStatus::Snapshot() const {
     }
     s.receipts = receipts_.load(std::memory_order_relaxed);
     s.sales = sales_.load(std::memory_order_relaxed);
+    s.lateSales = lateSales_.load(std::memory_order_relaxed);
     s.losses = losses_.load(std::memory_order_relaxed);
     std::lock_guard<std::mutex> guard(errorMutex_);
+    s.portError = portError_;
     s.lastError = lastError_;
     // Read under the lock that its setter and clearer take, so the flag and its reason agree.
     s.journalHeld = journalHeld_.load(std::memory_order_relaxed);

@@ -13,8 +13,8 @@ namespace tallyport {
 enum class PortState : int {
     Stopped,       // not started, or stopped by a disconnect
     Open,          // open and served
-    Lost,          // the device went away; being re-opened about once a second
-    CouldNotOpen,  // the start could not open or set up the port
+    Lost,          // the device went away (or its transmitter stuck); re-opened about once a second
+    CouldNotOpen,  // the start could not open or set up the port; tried again about once a second
 };
 
 // One moment of a worker's status, as the shell reads it.
@@ -22,10 +22,14 @@ struct LinkStatusSnapshot {
     PortState state = PortState::Stopped;
     // When the last accepted frame came (steady clock); empty when none came since the start.
     std::optional<std::chrono::steady_clock::time_point> lastFrame;
-    std::uint64_t receipts = 0;  // receipt closings written to the files
-    std::uint64_t sales = 0;     // confirmed sales recorded
-    std::uint64_t losses = 0;    // times the port went away
-    std::string lastError;       // the last port or file error; empty when none
+    std::uint64_t receipts = 0;   // receipt closings written to the files
+    std::uint64_t sales = 0;      // confirmed sales recorded
+    std::uint64_t lateSales = 0;  // of which confirmed after the confirmation wait
+    std::uint64_t losses = 0;     // times the port went away
+    // Why the port is not open (the system's text: no such device, permission denied, busy),
+    // while it is lost or cannot be opened; empty once it works again.
+    std::string portError;
+    std::string lastError;  // the last error of a request handler (a file); empty when none
     // The worker waits because its register's journal cannot be written: the register is not
     // served until it can. With the journal's reason.
     bool journalHeld = false;
@@ -41,12 +45,19 @@ public:
     using Clock = std::chrono::steady_clock;
 
     void SetState(PortState state) noexcept { state_.store(state, std::memory_order_relaxed); }
-    // The port went away: counted, so that a loss shorter than the shell's look is still seen.
-    void PortLost() noexcept;
+    // The port went away: counted, so that a loss shorter than the shell's look is still seen;
+    // `reason` says why (the system's text).
+    void PortLost(const std::string& reason);
+    // The port could not be opened (at the start or at a re-open): why, in the system's words.
+    void SetPortError(const std::string& reason);
+    // The port is open and serves its register: the reason it was not goes.
+    void PortWorking();
     void FrameReceived(Clock::time_point when = Clock::now()) noexcept;
     void SaleRecorded() noexcept { sales_.fetch_add(1, std::memory_order_relaxed); }
+    // A recorded sale whose confirmation came after the confirmation wait (also a sale).
+    void LateSaleRecorded() noexcept { lateSales_.fetch_add(1, std::memory_order_relaxed); }
     void ReceiptRecorded() noexcept { receipts_.fetch_add(1, std::memory_order_relaxed); }
-    // Keeps `text` as the last error; the previous one is replaced.
+    // Keeps `text` as a request handler's last error; the previous one is replaced.
     void SetError(const std::string& text);
     // The register's journal cannot be written (`text` says why): its worker waits and does not
     // poll. Set and cleared by the journal's side on the worker's thread; the link itself only
@@ -65,9 +76,11 @@ private:
     std::atomic<Clock::rep> lastFrame_{0};
     std::atomic<std::uint64_t> receipts_{0};
     std::atomic<std::uint64_t> sales_{0};
+    std::atomic<std::uint64_t> lateSales_{0};
     std::atomic<std::uint64_t> losses_{0};
     std::atomic<bool> journalHeld_{false};
-    mutable std::mutex errorMutex_;  // guards lastError_ and journalError_ only
+    mutable std::mutex errorMutex_;  // guards the three texts only
+    std::string portError_;
     std::string lastError_;
     std::string journalError_;
 };

@@ -21,12 +21,16 @@ std::string FormatTraceLine(std::chrono::system_clock::time_point when, int logi
     const auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()) % 1000;
     char head[96];
-    std::snprintf(head, sizeof head,
-                  "%04d-%02d-%02d %02d:%02d:%02d.%03d ECR%d %s %zu:", local.tm_year + 1900,
-                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-                  static_cast<int>(ms.count()), logicalNb,
-                  direction == TraceDirection::Sent ? "sent" : "recv", bytes.size());
+    std::snprintf(head, sizeof head, "%04d-%02d-%02d %02d:%02d:%02d.%03d ECR%d ",
+                  local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                  local.tm_min, local.tm_sec, static_cast<int>(ms.count()), logicalNb);
     std::string line = head;
+    if (direction == TraceDirection::Note) {
+        // A note is the link's or the port's own text, printable by construction.
+        return line + "note: " + std::string(bytes);
+    }
+    line += direction == TraceDirection::Sent ? "sent " : "recv ";
+    line += std::to_string(bytes.size()) + ":";
     std::string text;
     static const char kHex[] = "0123456789ABCDEF";
     for (char c : bytes) {

@@ -20,7 +20,8 @@ bool LinkTraceRequested();
 // One trace line without its line end, for example
 //   2026-12-07 22:15:07.123 ECR3 sent 5: 0A 41 0D A9 A1  |.A...|
 // (local time to the millisecond; "sent" from the PC, "recv" from the register; the bytes in
-// hexadecimal, then as text with "." for what is not printable).
+// hexadecimal, then as text with "." for what is not printable). A note is its text:
+//   2026-12-07 22:15:07.123 ECR3 note: late confirmation, 18 ms after its wait
 std::string FormatTraceLine(std::chrono::system_clock::time_point when, int logicalNb,
                             TraceDirection direction, std::string_view bytes);
 

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,11 +23,18 @@ class TPluH;
 // write the link makes, plus a margin (LinkProtocol.h says why).
 int LinkWriteTimeoutMs(const PortSettings& line);
 
+class TSerialExtended;
+
+// What a request handler leaves behind for a reply whose confirmation did not come within the
+// confirmation wait: it records the sale if the register's AckByte comes late. Run at most once,
+// on the worker, under LinkLock.
+using LateConfirmation = std::function<void(TSerialExtended& link)>;
+
 // One register's link state: line settings, the port, the options and file names the request
 // handlers need, the fields of the message in hand and the pending receipt lines, with the
-// reply operations. Owned by its TSerialThread; used by that worker's thread only, except the
-// pending-line counts and Status (any thread) and Port.ClosePort (the shell's thread, through
-// StopLink).
+// reply operations. Owned by its TSerialThread; used by that worker's thread only (and by the
+// shell's before the worker starts), except the pending-line counts and Status (any thread)
+// and Port.ClosePort (the shell's thread, through StopLink).
 class TSerialExtended {
 public:
     TSerialExtended(const LinkOptions& options, NoticeSink& trayIcon);
@@ -79,13 +88,47 @@ public:
     }
 
     // Opens and configures the port under LinkLock, and sets its write time-out for the
-    // link (LinkWriteTimeoutMs).
+    // link (LinkWriteTimeoutMs). A failure after the device was opened closes it again, so a
+    // later attempt can open it; OpenError then keeps why.
     bool OpenLink();
+    // The port's error code of the last OpenLink that failed (0 after one that worked), for
+    // its text: TBlockSerial::ErrorText.
+    int OpenError() const { return openError_; }
     // Every write below completes when its bytes have left the port (TBlockSerial::WriteText),
     // so the wait for the register's answer that follows counts from the end of the PC's last
-    // byte on the wire, and the protocol's times stay the register's.
+    // byte on the wire, and the protocol's times stay the register's. A write succeeds when all
+    // its bytes left; a receive-line error the port reports beside it changes nothing here.
     bool PollRegister();
+    // The register's answer to the poll: StartByte to the second CRC byte, or empty. A stray
+    // first byte is dropped (empty result), except fillers and the AckByte of a confirmation
+    // awaited late (AwaitLateConfirmation), which cross the poll on the line.
     std::string ReceiveFrame();
+    // True when the port reported a receive-line error while the last frame was being received:
+    // a byte of it may be wrong, so the worker drops it without acknowledgement and the
+    // register sends it again.
+    bool FrameHadLineError() const { return frameLineError_ != 0; }
+
+    // Called by a handler in the register's turn when its reply's confirmation did not come
+    // within the wait. The register sends nothing after a reply but its confirmation, so an
+    // AckByte (among fillers or not) that comes before the register has answered its next poll
+    // confirms that reply: `record` then runs once, the sale counts as late in Status, and the
+    // trace notes it. Anything else first (another byte, a frame, the end of the reception
+    // after the next poll, a closed port) drops it.
+    void AwaitLateConfirmation(LateConfirmation record);
+    // Looks, in the register's turn and before the poll drops the input that came before it,
+    // for the late confirmation awaited. True when it came and was recorded: the cycle then
+    // ends there, so that the worker waits for the journal before it polls again.
+    bool TakeLateConfirmation();
+
+    // True once the port's transmitter is stuck: a write's drain timed out and its output
+    // queue still held bytes after they were discarded, or the queue has refused every send
+    // for longer than the write time-out. The worker then closes and re-opens the port.
+    // Cleared by OpenLink. StuckReason says what was seen.
+    bool TransmitterStuck() const { return stuck_; }
+    const std::string& StuckReason() const { return stuckReason_; }
+
+    // Writes `text` to the technician's trace, when it is on (LinkTrace.h).
+    void TraceNote(const std::string& text) const;
     void ParseHeader(std::string_view received);
     // True when the handler of this type runs inside the register's turn (HandlerTurn).
     bool RunsInTurn(std::string_view messageType) const;
@@ -98,8 +141,29 @@ public:
     bool SendRaw(std::string_view bytes);
 
 private:
+    using Clock = std::chrono::steady_clock;
+
+    // Writes into an empty output queue (dropping the input first for a poll); notes a stuck
+    // transmitter.
+    bool Send(std::string_view bytes, bool dropInputFirst);
+    void QueueRefused();
+    void WriteFailed(std::size_t size);
+    // The next received byte within ByteTimeout; false when none came. A read that reports a
+    // line error marks the frame (its bytes come with the next call).
+    bool NextByte(char& byte);
+    void RecordLateConfirmation(LateConfirmation record);
+
     std::function<void()> beforeCycle_;
     std::shared_ptr<const HandlerTable> handlers_;
+    TraceHook trace_;
+    int openError_ = 0;
+    int pollLineError_ = 0;
+    int frameLineError_ = 0;
+    LateConfirmation late_;
+    Clock::time_point lateSince_{};
+    bool stuck_ = false;
+    std::string stuckReason_;
+    std::optional<Clock::time_point> refusedSince_;
 };
 
 }  // namespace tallyport

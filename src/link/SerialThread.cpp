@@ -19,9 +19,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Shortest time between two attempts to re-open a port whose device went away.
+// Shortest time between two attempts to open a port that is not there (yet, or any more).
 constexpr auto ReopenInterval = std::chrono::milliseconds(1000);
 constexpr auto CyclePace = std::chrono::milliseconds(ByteTimeout);
+
+std::string OpenFailureText(const TSerialExtended& link) {
+    return TBlockSerial::ErrorText(link.OpenError());
+}
 
 }  // namespace
 
@@ -34,7 +38,9 @@ struct TSerialThread::Loop {
     void Run();
     bool Cycle();
     void Recover();
+    void ClosePortFor(const std::string& why);
     bool Reopen();
+    void OpenFailed();
     void Pause(std::chrono::milliseconds time);
     bool StopRequested();
 
@@ -45,7 +51,11 @@ struct TSerialThread::Loop {
     std::condition_variable wake;
     bool stop = false;
     std::atomic<bool> running{false};
+    // The worker's own, between its start and its end:
     std::optional<Clock::time_point> lastReopen;
+    // The loop opened the port again: it counts as working once a poll has gone out on it.
+    bool reopened = false;
+    std::string lastFailure;  // why the last attempt to open failed, as the trace last said
 };
 
 void TSerialThread::Loop::Run() {
@@ -54,7 +64,7 @@ void TSerialThread::Loop::Run() {
     }
     while (!StopRequested()) {
         try {
-            if (!link.Port.PortReady() || link.Port.PortLost()) {
+            if (!link.Port.PortReady() || link.Port.PortLost() || link.TransmitterStuck()) {
                 Recover();
             } else {
                 link.BeforeCycle();
@@ -82,21 +92,37 @@ void TSerialThread::Loop::Run() {
 // must never hold up the other registers. The lock is FIFO, so turns go round in order.
 bool TSerialThread::Loop::Cycle() {
     std::unique_lock<FairRecursiveMutex> turn(LinkLock);
+    if (link.TakeLateConfirmation()) {
+        return true;  // a sale recorded: its journal is waited for before the next poll
+    }
     if (!link.PollRegister()) {
         return false;
+    }
+    if (reopened) {
+        reopened = false;
+        link.Status.PortWorking();  // a poll went out on the port opened again
     }
     const std::string received = link.ReceiveFrame();
     if (!AcceptFrame(received)) {
         return true;  // silence, a stray byte or a broken frame: dropped without an answer
     }
-    link.Status.FrameReceived();
 
     // ---- Place for a CRC check of received frames ----------------------------------------
     // The two CRC bytes are read and carried along but not compared: which bytes the
     // registers' own CRC covers is not known, and a check that refused their good frames
     // would stop all traffic. A check added here sees the whole received string; a frame it
     // rejects must return here, before the acknowledgement, like any other rejected frame.
+    //
+    // What the port itself reports is checked here: a frame during whose reception the port
+    // reported a receive-line error (framing, overrun, parity) may hold a wrong byte. It is
+    // dropped like a frame that fails the framing test, and the register, which gets no
+    // acknowledgement, sends it again at the next poll.
+    if (link.FrameHadLineError()) {
+        link.TraceNote("frame dropped unacknowledged: a line error was reported during it");
+        return true;
+    }
     // ----------------------------------------------------------------------------------------
+    link.Status.FrameReceived();
 
     // Acknowledged at once, before the handler runs; parsing and dispatch go on even if the
     // acknowledgement could not be written.
@@ -116,20 +142,18 @@ bool TSerialThread::Loop::Cycle() {
     return true;
 }
 
-// The port went away (or a re-open failed): let the device go, try it again by the same name at
-// most about once a second, and keep the pace of one ByteTimeout per cycle meanwhile.
+// The port is not open (it could not be opened, or a re-open failed), went away, or its
+// transmitter is stuck: let the device go, try it again by the same name at most about once a
+// second, and sleep until then. A port that is not there yet is served as soon as it appears.
 void TSerialThread::Loop::Recover() {
     {
         std::lock_guard<std::mutex> guard(mutex);
         if (stop) {
             return;
         }
-        if (link.Status.State() == PortState::Open) {
-            link.Status.SetError(link.Port.LastErrorText());
-            link.Status.PortLost();
-        }
         if (link.Port.PortReady()) {
-            link.Port.ClosePort();
+            ClosePortFor(link.TransmitterStuck() ? "transmitter stuck: " + link.StuckReason()
+                                                 : link.Port.LastErrorText());
         }
     }
     const auto now = Clock::now();
@@ -139,7 +163,21 @@ void TSerialThread::Loop::Recover() {
             return;
         }
     }
-    Pause(CyclePace);
+    const auto untilNext =
+        std::chrono::ceil<std::chrono::milliseconds>(*lastReopen + ReopenInterval - Clock::now());
+    Pause(std::max(untilNext, std::chrono::milliseconds(1)));
+}
+
+// Closes a port that went away or stopped sending, saying why. A port that was serving counts
+// as lost once, however many re-opens it then takes.
+void TSerialThread::Loop::ClosePortFor(const std::string& why) {
+    if (link.Status.State() == PortState::Open) {
+        link.Status.PortLost(why);
+    } else {
+        link.Status.SetPortError(why);
+    }
+    link.TraceNote("port closed (" + why + "); opened again about once a second");
+    link.Port.ClosePort();
 }
 
 bool TSerialThread::Loop::Reopen() {
@@ -149,13 +187,24 @@ bool TSerialThread::Loop::Reopen() {
         return false;
     }
     if (link.OpenLink()) {
-        link.Status.SetState(PortState::Open);
+        link.TraceNote("port opened again");
+        lastFailure.clear();
+        reopened = true;
         return true;
     }
-    if (link.Port.PortReady()) {
-        link.Port.ClosePort();  // opened but not configured: free it for the next attempt
-    }
+    OpenFailed();  // OpenLink has closed whatever it had opened
     return false;
+}
+
+// Why the port could not be opened, for the status (each time: the reason may change, from no
+// such device to permission denied to busy) and for the trace (when it changed).
+void TSerialThread::Loop::OpenFailed() {
+    const std::string why = OpenFailureText(link);
+    link.Status.SetPortError(why);
+    if (why != lastFailure) {
+        link.TraceNote("port could not be opened (" + why + "); tried again about once a second");
+        lastFailure = why;
+    }
 }
 
 void TSerialThread::Loop::Pause(std::chrono::milliseconds time) {
@@ -183,22 +232,28 @@ TSerialThread::~TSerialThread() {
 bool TSerialThread::StartLink() {
     Loop& loop = *loop_;
     if (loop.running.load()) {
-        return false;  // already serving; its port is open
+        return false;  // already serving, or trying to open its port
     }
     if (loop.thread.joinable()) {
         loop.thread.join();
     }
-    if (!link_->OpenLink()) {
-        link_->Status.SetError(link_->Port.LastErrorText());
+    // A port that cannot be opened now (a USB adapter not there yet, busy, not permitted) gets
+    // its worker all the same: the worker tries it again about once a second and serves the
+    // register as soon as it opens.
+    loop.reopened = false;
+    loop.lastFailure.clear();
+    loop.lastReopen.reset();
+    if (link_->OpenLink()) {
+        link_->Status.PortWorking();
+    } else {
+        loop.OpenFailed();
         link_->Status.SetState(PortState::CouldNotOpen);
-        return false;
+        loop.lastReopen = Clock::now();
     }
-    link_->Status.SetState(PortState::Open);
     {
         std::lock_guard<std::mutex> guard(loop.mutex);
         loop.stop = false;
     }
-    loop.lastReopen.reset();
     loop.running.store(true);
     try {
         loop.thread = std::thread([&loop] { loop.Run(); });

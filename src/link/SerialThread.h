@@ -16,6 +16,9 @@ enum class ThreadPriority { Normal, Lowest };
 // register's turn on the link: LinkLock is held from the poll to the end of the exchange, the
 // handlers marked HandlerTurn::InTurn included; the others run after the turn.
 //
+// A port that goes away, cannot be opened or whose transmitter sticks is closed and opened
+// again by the same name about once a second, without a disconnect; the status says why.
+//
 // Threads: constructed, started, stopped and destroyed by the shell's thread; the service loop
 // runs on the worker's own std::thread. An error escaping a handler ends that message only.
 class TSerialThread {
@@ -28,12 +31,16 @@ public:
     TSerialExtended& Link() { return *link_; }
     const TSerialExtended& Link() const { return *link_; }
 
-    // OpenLink, then run the service loop; true if it was started. Works on a new worker and on
-    // one that StopLink stopped (pending lines and header fields are kept).
+    // OpenLink, then run the service loop; true if it was started. A port that cannot be opened
+    // does not keep the loop from starting: the loop tries it again about once a second (status
+    // CouldNotOpen, with the reason) and serves the register once it opens, as after a loss.
+    // False only when the loop already runs or no thread could be made. Works on a new worker
+    // and on one that StopLink stopped (pending lines and header fields are kept).
     bool StartLink();
     // Closes the port, asks the loop to end and waits for it. Returns at once on an ended worker.
     void StopLink();
-    // True between a successful StartLink and the end of the loop.
+    // True between a successful StartLink and the end of the loop (serving, or trying to open
+    // its port).
     bool Running() const;
 
 private:

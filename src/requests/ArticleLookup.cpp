@@ -120,23 +120,51 @@ std::int64_t WeighedQuantity(const std::string& code, const std::string& quantit
     return product / 1000;
 }
 
-// The register's confirmation of a reply, without its fillers: what has come within the
-// confirmation wait once its first byte other than a filler is there. The wait counts from the
-// reply's last byte on the wire. On a real line the bytes arrive one character time apart, so a
-// read that brought only fillers reads again for the rest of the wait rather than take the
-// fillers for the whole answer.
-std::string ReadConfirmation(TBlockSerial& port) {
+enum class Confirmation {
+    Confirmed,  // the AckByte came first
+    Refused,    // something else came first
+    NotYet,     // nothing but fillers (or bytes damaged on the line) within the wait
+};
+
+// The register's confirmation of a reply: the first byte other than a filler that comes within
+// the confirmation wait, which counts from the reply's last byte on the wire. On a real line the
+// bytes arrive one character time apart, so a read that brought only fillers reads again for the
+// rest of the wait rather than take the fillers for the whole answer. So does a read during which
+// the port reported a line error and that brought no AckByte: the noise is no answer, and the
+// register's confirmation may still follow.
+Confirmation ReadConfirmation(TBlockSerial& port) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(ConfirmationWait);
-    std::string confirmation = StripFillers(port.ReadAvailable(ConfirmationWait));
-    while (confirmation.empty() && port.LastErrorCode() == kSerialOk) {
+    int wait = ConfirmationWait;
+    for (;;) {
+        const std::string bytes = port.ReadAvailable(wait);
+        const bool lineError = port.LastLineError() != 0;
+        if (ConfirmsReply(bytes, lineError)) {
+            return Confirmation::Confirmed;
+        }
+        const std::string answer = StripFillers(bytes);
+        if (!lineError) {
+            if (!answer.empty()) {
+                return Confirmation::Refused;
+            }
+            if (port.LastErrorCode() != kSerialOk) {
+                return Confirmation::NotYet;  // the wait is over, or the port is gone
+            }
+        }
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) {
-            break;
+            return Confirmation::NotYet;
         }
-        confirmation = StripFillers(port.ReadAvailable(static_cast<int>(left.count())));
+        wait = static_cast<int>(left.count());
     }
-    return confirmation;
+}
+
+// A sale the register has confirmed: its transaction line, counted, and queued for the journal
+// (no disk wait here: the worker waits for the journal before its next poll, after the turn).
+void RecordConfirmedSale(TSerialExtended& link, RequestFields& fields, RequestContext& context) {
+    RecordTranLine(link, fields, context.Clock());
+    link.Status.SaleRecorded();
+    JournalNewLine(link, fields, context);
 }
 
 void NotifyUnknownArticle(TSerialExtended& link, const std::string& key) {
@@ -247,33 +275,40 @@ bool LookupUnderLinkLock(TSerialExtended& link, RequestFields& fields, const std
     if (link.PluHolder == nullptr) {
         throw RequestError("no article table");
     }
+    // Never waits for a load; throws while the article file as it stands failed to load.
     link.PluHolder->ReloadIfChanged();
     if (link.FiscalSeries != link.Fiscal) {
         return false;  // a request meant for another register
     }
 
-    CsvTable& table = link.PluHolder->Table();
     std::string key = scannedCode;
     bool weighed = false;
-    bool found = table.Locate(kArtCodPLU, key);
-    if (!found && key.starts_with(link.ScalePrefix)) {
-        weighed = true;
-        fields.ArticleCode = key.substr(0, kScaleCodePart);
-        fields.QuantityText = std::to_string(WeighedQuantity(key, fields.QuantityText));
-        key = PadRight(key.substr(0, kScaleCodePart), kCodeWidth, '0');
-        found = table.Locate(kArtCodPLU, key);
+    std::optional<ArticleRecord> article;
+    {
+        // Both searches read the one table taken here, whatever the loader swaps in meanwhile;
+        // the article's texts are copied out and the table let go before the reply.
+        const std::shared_ptr<const ArticleTable> articles = link.PluHolder->Table();
+        article = articles->Find(key);
+        // The scanned code goes into the record as scanned: only one that can stand there.
+        if (!article && key.starts_with(link.ScalePrefix) && FitsARecord(key)) {
+            weighed = true;
+            fields.ArticleCode = key.substr(0, kScaleCodePart);
+            fields.QuantityText = std::to_string(WeighedQuantity(key, fields.QuantityText));
+            key = PadRight(key.substr(0, kScaleCodePart), kCodeWidth, '0');
+            article = articles->Find(key);
+        }
     }
-    if (!found) {
+    if (!article) {
         NotifyUnknownArticle(link, key);
         return false;
     }
 
     // The record keeps the name's bytes for the back office to match; the reply gets its own
     // form below.
-    const std::string name = table.AsText(kArtName);
+    const std::string& name = article->name;
     fields.ArticleName = RecordArticleName(name);
-    fields.PriceText = table.AsText(kArtPrice, '.');
-    fields.CommaText = table.AsText(kArtComma);
+    fields.PriceText = article->price;
+    fields.CommaText = article->comma;
     auto comma = ParseInteger(fields.CommaText);
     if (!comma) {
         throw RequestError("'" + fields.CommaText + "' is not a valid decimals code");
@@ -293,8 +328,8 @@ bool LookupUnderLinkLock(TSerialExtended& link, RequestFields& fields, const std
         fields.ArticleCode = scannedCode;
     }
 
-    fields.DeptText = table.AsText(kArtDept);
-    fields.VATText = table.AsText(kArtVATGroup);
+    fields.DeptText = article->dept;
+    fields.VATText = article->vatGroup;
     std::string body =
         ArticleReplyBody(LinkArticleName(name), ReplyPriceText(value, link.RecDecimals),
                          fields.DeptText, fields.VATText);
@@ -302,13 +337,19 @@ bool LookupUnderLinkLock(TSerialExtended& link, RequestFields& fields, const std
         return false;
     }
     fields.PriceText = recordPrice;
-    const std::string confirmation = ReadConfirmation(link.Port);
-    if (!confirmation.empty() && confirmation.front() == AckByte) {
-        RecordTranLine(link, fields, context.Clock());
-        link.Status.SaleRecorded();
-        JournalNewLine(link, fields, context);  // queued only: no disk wait under LinkLock
-    } else {
-        EndResendWindow(link, context);
+    const Confirmation confirmation = ReadConfirmation(link.Port);
+    if (confirmation == Confirmation::Confirmed) {
+        RecordConfirmedSale(link, fields, context);
+        return true;
+    }
+    EndResendWindow(link, context);
+    if (confirmation == Confirmation::NotYet) {
+        // The worker moves on; an ACK that comes before the register has answered its next poll
+        // still confirms this reply, and the sale is recorded then, as it stands now.
+        RequestContext* shared = &context;
+        link.AwaitLateConfirmation([sale = fields, shared](TSerialExtended& served) mutable {
+            RecordConfirmedSale(served, sale, *shared);
+        });
     }
     return true;
 }

@@ -1,16 +1,11 @@
 #include "requests/Journalling.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <set>
 
+#include "base/LocalClock.h"
 #include "base/NoticeSink.h"
-#include "base/UniqueFd.h"
 #include "link/SerialExtended.h"
+#include "requests/ClosingAppends.h"
 #include "requests/OutputFiles.h"
 #include "requests/RequestContext.h"
 #include "requests/RequestError.h"
@@ -38,40 +33,6 @@ void Journal(TSerialExtended& link, const RequestFields& fields, RequestContext&
     }
 }
 
-// The bytes of `path` from `offset`, at most `length` of them.
-std::string ReadAt(int fd, std::uint64_t offset, std::size_t length) {
-    std::string bytes(length, '\0');
-    std::size_t got = 0;
-    while (got < length) {
-        const ssize_t n =
-            ::pread(fd, bytes.data() + got, length - got, static_cast<off_t>(offset + got));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        got += static_cast<std::size_t>(n);
-    }
-    bytes.resize(got);
-    return bytes;
-}
-
-[[noreturn]] void Fail(const std::string& path, int error) {
-    throw RequestError("Cannot write file " + path + ": " + std::strerror(error));
-}
-
-std::vector<std::string> SplitCrLf(const std::string& bytes) {
-    std::vector<std::string> lines;
-    std::size_t pos = 0;
-    while (pos < bytes.size()) {
-        const std::size_t end = bytes.find("\r\n", pos);
-        lines.push_back(bytes.substr(pos, end - pos));
-        pos = end + 2;
-    }
-    return lines;
-}
-
 }  // namespace
 
 void JournalRecords(TSerialExtended& link, const RequestFields& fields, RequestContext& context,
@@ -79,11 +40,6 @@ void JournalRecords(TSerialExtended& link, const RequestFields& fields, RequestC
     if (ReceiptJournal* journal = context.Journal()) {
         Journal(link, fields, context, *journal, std::move(records));
     }
-}
-
-std::uint64_t FileSizeOrZero(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
 }
 
 void JournalNewLine(TSerialExtended& link, const RequestFields& fields, RequestContext& context) {
@@ -156,48 +112,99 @@ void WaitForJournalBeforeEachPoll(TSerialExtended& link, RequestContext& context
     link.SetBeforeCycle([served, shared] { AwaitJournal(*served, *shared); });
 }
 
-std::string CrLfLines(const std::vector<std::string>& lines) {
-    std::string bytes;
-    for (const std::string& line : lines) {
-        bytes += line;
-        bytes += "\r\n";
+namespace {
+
+// The restore's journal: one register's records, each waited for before the next step, and
+// applied to what the start-up read, so that the state handed to the worker is the journal's.
+class StartupLog final : public ClosingLog {
+public:
+    StartupLog(ReceiptJournal& journal, int logicalNb, RegisterJournal& state,
+               RequestContext& context)
+        : journal_(journal), logicalNb_(logicalNb), state_(state), context_(context) {}
+    void Record(const JournalRecord& record) override {
+        ticket_ = journal_.Append(logicalNb_, {record});
+        ApplyRecord(state_, record);
     }
-    return bytes;
+    bool Durable() override {
+        return journal_.WaitDurable(logicalNb_, ticket_, std::chrono::seconds(10));
+    }
+    void CrashPoint(std::string_view point) override {
+        context_.CrashPoint("restart: " + std::string(point));
+    }
+
+private:
+    ReceiptJournal& journal_;
+    const int logicalNb_;
+    RegisterJournal& state_;
+    RequestContext& context_;
+    ReceiptJournal::Ticket ticket_ = 0;
+};
+
+// Field `n` (1-based) of a comma-separated line.
+std::string CsvField(const std::string& line, int n) {
+    std::size_t start = 0;
+    for (int i = 1; i < n; ++i) {
+        start = line.find(',', start);
+        if (start == std::string::npos) {
+            return "";
+        }
+        ++start;
+    }
+    return line.substr(start, line.find(',', start) - start);
 }
 
-void CompleteAppend(const std::string& path, std::optional<std::uint64_t> offset,
-                    const std::string& bytes, std::string& notice) {
-    if (bytes.empty()) {
-        return;
+// A receipt written at a restart where the file could not show that it was not there already:
+// the back office checks the list beside the journal; the user is told where it is.
+void ListUnprovenWrite(ReceiptJournal& journal, int reg, const OpenClosing& closing,
+                       const UnprovenWrite& write, RequestContext& context, NoticeSink& notices) {
+    const std::string bon = closing.bonLines.empty() ? std::string() : closing.bonLines.back();
+    const LocalTime now = context.Clock().Now();
+    const std::string entry = "casa " + std::to_string(reg) + "; bon " + CsvField(bon, 3) +
+                              "; suma " + CsvField(bon, 6) + "; inchis " + CsvField(bon, 11) + " " +
+                              CsvField(bon, 10) + "; scris din nou " + FormatDateDDMMYY(now) + " " +
+                              FormatTimeHHMM(now) + "; " + write.path + "; " + write.reason;
+    const std::string list = UnprovenListPath(journal);
+    std::string where = list;
+    try {
+        AppendLinesToFile(list, {entry});
+    } catch (const RequestError& e) {
+        where = std::string("(lista nu poate fi scrisa: ") + e.what() + ")";
     }
-    if (offset) {
-        UniqueFd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK));
-        struct stat st {};
-        if (fd.Valid() && ::fstat(fd.Get(), &st) == 0 && S_ISREG(st.st_mode)) {
-            const auto size = static_cast<std::uint64_t>(st.st_size);
-            if (size > *offset) {
-                const std::string there = ReadAt(fd.Get(), *offset, bytes.size());
-                if (there == bytes) {
-                    return;  // written before the restart
-                }
-                if (bytes.compare(0, there.size(), there) == 0 && size < *offset + bytes.size()) {
-                    // A write the crash cut short: ours only, to the end. Cut it back and
-                    // write it whole.
-                    if (::ftruncate(fd.Get(), static_cast<off_t>(*offset)) != 0 ||
-                        ::fsync(fd.Get()) != 0) {
-                        Fail(path, errno);
-                    }
-                }
-                // Otherwise others' lines follow the size we recorded: our write was cut back
-                // before them, so ours go at the end.
-            } else if (size < *offset) {
-                notice = "Fisierul " + path +
-                         " este mai scurt decat la scrierea intrerupta; liniile bonului se "
-                         "scriu din nou";
-            }
-        }
+    notices.ShowNotice("Atentie",
+                       "Atentie: bonul " + CsvField(bon, 3) + " al casei " + std::to_string(reg) +
+                           " a fost scris la repornire in " + write.path +
+                           ", dar poate exista deja acolo (" + write.reason +
+                           "). Verificati lista " + where + ".",
+                       30, NoticeIcon::Warning);
+}
+
+// A closing the program acknowledged (or was about to) before it stopped: its lines go to the
+// files now, once, by the commit's own steps, each one durable before the next.
+void FinishOpenClosing(ReceiptJournal& journal, int reg, RegisterJournal& state,
+                       RequestContext& context, NoticeSink& notices) {
+    const OpenClosing closing = *state.open;
+    StartupLog log(journal, reg, state, context);
+    ClosingAppends appends(
+        log, closing, [](const std::string& path, const std::vector<std::string>& lines, bool) {
+            AppendLinesToFile(path, lines);
+        });
+    try {
+        appends.Write(true);
+    } catch (const RequestError& e) {
+        notices.ShowNotice("Eroare",
+                           "Eroare: " + std::string(e.what()) + "! Liniile bonului casei " +
+                               std::to_string(reg) + " raman in asteptare.",
+                           30, NoticeIcon::Error);
     }
-    AppendLinesToFile(path, SplitCrLf(bytes));
+    for (const UnprovenWrite& write : appends.Unproven()) {
+        ListUnprovenWrite(journal, reg, closing, write, context, notices);
+    }
+}
+
+}  // namespace
+
+std::string UnprovenListPath(const ReceiptJournal& journal) {
+    return journal.Folder() + "/DeVerificat.txt";
 }
 
 void RestoreFromJournal(ReceiptJournal::Loaded& loaded, const std::vector<TSerialExtended*>& links,
@@ -213,34 +220,7 @@ void RestoreFromJournal(ReceiptJournal::Loaded& loaded, const std::vector<TSeria
     }
     for (auto& [reg, state] : loaded.registers) {
         if (state.open) {
-            // A closing the program acknowledged (or was about to) before it stopped: its
-            // lines go to the files now, once.
-            OpenClosing& c = *state.open;
-            std::string notice;
-            try {
-                if (!c.bonWritten) {
-                    CompleteAppend(c.bonPath,
-                                   c.offsets ? std::optional(c.offsets->first) : std::nullopt,
-                                   CrLfLines(c.bonLines), notice);
-                    state.bonLines.clear();
-                    c.bonWritten = true;
-                }
-                CompleteAppend(c.tranPath,
-                               c.offsets ? std::optional(c.offsets->second) : std::nullopt,
-                               CrLfLines(c.tranLines), notice);
-                const auto ticket = journal->Append(reg, {SeqRecord('D', c.seq)});
-                journal->WaitDurable(reg, ticket, std::chrono::seconds(10));
-                state.tranLines.clear();
-                state.bonLines.clear();
-                state.open.reset();
-            } catch (const RequestError& e) {
-                notices.ShowNotice("Eroare",
-                                   std::string(e.what()) + "! Liniile bonului raman in asteptare.",
-                                   30, NoticeIcon::Error);
-            }
-            if (!notice.empty()) {
-                notices.ShowNotice("Atentie", notice + ".", 30, NoticeIcon::Warning);
-            }
+            FinishOpenClosing(*journal, reg, state, context, notices);
         }
         if (!state.unreadableClosings.empty()) {
             notices.ShowNotice("Atentie",
@@ -280,7 +260,9 @@ void RestoreFromJournal(ReceiptJournal::Loaded& loaded, const std::vector<TSeria
         fields.CardReference = state.fields.cardReference;
         RequestContext::JournalSide& side = context.JournalSideOf(link->LogicalNb);
         side.journalled = state.fields;
-        if (!state.lastClosingFrame.empty()) {
+        // Only a closing whose padded acknowledgement may not have reached the register can
+        // come again as the same frame; after one that did, an equal frame is a new payment.
+        if (!state.lastClosingFrame.empty() && !state.lastClosingAcked) {
             side.resentClosing = state.lastClosingFrame;
         }
     }

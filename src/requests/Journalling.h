@@ -1,7 +1,6 @@
 #pragma once
 
 #include <chrono>
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,19 +18,7 @@ class TSerialExtended;
 // commit and what a restart does with what it reads back. Every function is a no-op (or does
 // what it did without a journal) when the context has none.
 //
-// A closing's commit, so that no line is lost and none is written twice:
-//   1. "C": the closing prepared (its filled transaction lines, its closing line and every
-//      closing line still pending, its raw frame, the last-closing key), durable before the
-//      padded acknowledgement goes out; "X" when the acknowledgement could not be sent;
-//   2. under the output files' lock: "A" with both files' sizes, durable before the first
-//      byte is appended; each file: one write, fsync (AppendLinesToFile); "B" after the
-//      receipt-closing file, "D" after the transaction file (these two need no wait: a restart
-//      tells from the files);
-//   3. the writer compacts the register's file after "D".
-// A restart completes a prepared closing that has no "D": for each file not yet marked, the
-// bytes at the recorded size equal to ours mean written; a strict prefix of ours is cut back
-// and written again; nothing there is written; other bytes there (our write was cut back and
-// others appended) mean ours go at the end.
+// A closing's commit and its completion at a restart are ClosingCommit and ClosingAppends.
 //
 // Threads: the handler functions run on the register's worker; RestoreFromJournal on the
 // shell's thread before the workers start.
@@ -62,21 +49,15 @@ inline constexpr std::chrono::milliseconds kClosingJournalWait{1000};
 // what its register was told (TSerialExtended::SetBeforeCycle).
 void WaitForJournalBeforeEachPoll(TSerialExtended& link, RequestContext& context);
 
-// Writes `bytes` to `path` as the restart's rule above says (no offset: at the end). Throws
-// RequestError when the file cannot be written; `notice` gets a text when the file had become
-// shorter than the recorded size (someone cut it: the lines may now be there twice).
-void CompleteAppend(const std::string& path, std::optional<std::uint64_t> offset,
-                    const std::string& bytes, std::string& notice);
+// The list beside the journal of receipts a restart wrote where it could not prove them
+// absent (one line each: register, receipt, amount, times, file, reason).
+std::string UnprovenListPath(const ReceiptJournal& journal);
 
-// The size of a file, 0 when it does not exist.
-std::uint64_t FileSizeOrZero(const std::string& path);
-
-// Lines joined with CR LF after each, as the back-office files hold them.
-std::string CrLfLines(const std::vector<std::string>& lines);
-
-// At start-up, for the links about to be started: completes every prepared closing, gives each
-// link its journalled lines and fields, the process its last-closing key, and tells the user
-// about registers with journal lines that have no link and about unreadable closings kept.
+// At start-up, for the links about to be started: completes every prepared closing (each step
+// journalled and waited for, so an interruption here is completed by the next start), gives
+// each link its journalled lines and fields, the process its last-closing key, and tells the
+// user about registers with journal lines that have no link, about unreadable closings kept
+// and about receipts written where the file could not prove them absent (UnprovenListPath).
 void RestoreFromJournal(ReceiptJournal::Loaded& loaded, const std::vector<TSerialExtended*>& links,
                         RequestContext& context, NoticeSink& notices);
 

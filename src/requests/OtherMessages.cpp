@@ -3,6 +3,7 @@
 #include "base/NumberText.h"
 #include "link/LinkFrame.h"
 #include "link/SerialExtended.h"
+#include "requests/FieldText.h"
 #include "requests/Journalling.h"
 #include "requests/RequestError.h"
 
@@ -12,12 +13,15 @@ bool CheckCard(TSerialExtended& link, RequestFields& fields, const std::string& 
                RequestContext& context) {
     EndResendWindow(link, context);
     LinkMessage message = SplitFrame(received);
-    fields.CardReference = message.Field(4);
+    // A reference that could not stand in the closing line (a "," or a control byte from a
+    // line error) is no card the shop can trace: it is not kept, and the card is refused.
+    const bool traceable = FitsARecord(message.Field(4));
+    fields.CardReference = traceable ? message.Field(4) : std::string();
     auto amount = ParseDouble(message.Field(5), '.');
     if (!amount) {
         throw RequestError("'" + message.Field(5) + "' is not a valid card amount");
     }
-    bool accepted = link.CardMin <= *amount && *amount <= link.CardMax;
+    bool accepted = traceable && link.CardMin <= *amount && *amount <= link.CardMax;
     if (!accepted) {
         fields.CardReference.clear();
     }

@@ -1,7 +1,6 @@
 #include "requests/ReceiptClosing.h"
 
 #include <cmath>
-#include <mutex>
 #include <optional>
 
 #include "base/NoticeSink.h"
@@ -10,9 +9,9 @@
 #include "link/LinkFrame.h"
 #include "link/LinkProtocol.h"
 #include "link/SerialExtended.h"
+#include "requests/ClosingCommit.h"
 #include "requests/FieldText.h"
 #include "requests/Journalling.h"
-#include "requests/OutputFiles.h"
 #include "requests/RequestContext.h"
 #include "requests/RequestError.h"
 
@@ -37,24 +36,6 @@ double ParseAmount(const std::string& text) {
         throw RequestError("'" + text + "' is not a valid amount");
     }
     return *value;
-}
-
-// Writes one pending list to its file and lets go of the lines that reached it. A failure is
-// shown to the user, since the worker otherwise goes on silently with the lines held back.
-void AppendPendingLines(TSerialExtended& link, PendingLines& pending, const std::string& path) {
-    // Only this worker changes its lists, so the copy stays the list's first lines.
-    std::vector<std::string> lines = pending.Copy();
-    try {
-        AppendLinesToFile(path, lines);
-    } catch (const RequestError& e) {
-        link.Status.SetError(e.what());
-        link.TrayIcon.ShowNotice(
-            "Eroare",
-            "Nu se poate scrie in fisierul " + path + "! Liniile bonului raman in asteptare.", 10,
-            NoticeIcon::Error);
-        throw;
-    }
-    pending.DropFront(lines.size());
 }
 
 }  // namespace
@@ -220,25 +201,35 @@ bool CloseUnreadable(TSerialExtended& link, RequestFields& fields, const std::st
     throw RequestError(reason);
 }
 
+// Right after a restart, the closing the journal held for this register, sent again as the
+// register's first message because the restart cut off its padded acknowledgement.
+bool SentAgainAfterRestart(TSerialExtended& link, RequestContext& context,
+                           const std::string& received) {
+    if (context.Journal() == nullptr) {
+        return false;
+    }
+    RequestContext::JournalSide& side = context.JournalSideOf(link.LogicalNb);
+    const bool resent = side.resentClosing && SameClosing(*side.resentClosing, received);
+    side.resentClosing.reset();
+    return resent;
+}
+
 }  // namespace
 
 bool CloseReceipt(TSerialExtended& link, RequestFields& fields, const std::string& received,
                   RequestContext& context) {
     const std::string paddedAck = AddFillers(std::string(1, AckByte), 6, 10);
-    ReceiptJournal* journal = context.Journal();
-    if (journal != nullptr) {
-        RequestContext::JournalSide& side = context.JournalSideOf(link.LogicalNb);
-        const bool resent = side.resentClosing && SameClosing(*side.resentClosing, received);
-        side.resentClosing.reset();
-        if (resent) {
-            // The closing the journal held when the program started, sent again because the
-            // restart cut off its acknowledgement: its lines are written (or still pending)
-            // already, so it is acknowledged and nothing more.
-            return link.SendRaw(paddedAck);
+    if (SentAgainAfterRestart(link, context, received)) {
+        return link.SendRaw(paddedAck);  // its lines are in the files or pending already
+    }
+    const LinkMessage message = SplitFrame(received);
+    for (std::size_t field : {kOperatorField, kReceiptField, kZReportField}) {
+        if (!FitsARecord(message.Field(field))) {
+            return CloseUnreadable(link, fields, received, link.PendingTranLines.Copy(),
+                                   "'" + message.Field(field) + "' is not a valid number", context,
+                                   paddedAck);
         }
     }
-    LinkMessage message = SplitFrame(received);
-
     // The receipt's numbers belong to the pending lines whatever follows: a line kept pending
     // by a later failure goes out with the numbers of the receipt it was sold on.
     const ReceiptNumbers numbers = ReceiptNumbers::FromFields(
@@ -247,7 +238,6 @@ bool CloseReceipt(TSerialExtended& link, RequestFields& fields, const std::strin
     for (std::string& line : filled) {
         FillReceiptNumbers(line, numbers);
     }
-
     // Every number is read before anything is acknowledged or the last closing key changes.
     std::optional<PreparedClosing> prepared;
     std::string unreadable;
@@ -260,72 +250,20 @@ bool CloseReceipt(TSerialExtended& link, RequestFields& fields, const std::strin
         return CloseUnreadable(link, fields, received, filled, unreadable, context, paddedAck);
     }
 
-    // The acknowledgement tells the register its receipt is recorded: the journal holds the
-    // closing first.
-    std::optional<std::uint64_t> seq;
-    if (journal != nullptr) {
-        OpenClosing closing;
-        closing.seq = journal->NextClosingSeq();
-        closing.bonPath = link.ReceiptMasterFile;
-        closing.tranPath = link.ReceiptDetailFile;
-        closing.bonLines = link.PendingBonLines.Copy();
-        closing.bonLines.push_back(prepared->bonLine);
-        closing.tranLines = filled;
-        seq = closing.seq;
-        JournalRecords(link, fields, context, {ClosingRecord(closing, prepared->key, received)});
-        if (!AwaitJournal(link, context, kClosingJournalWait)) {
-            JournalRecords(link, fields, context, {SeqRecord('X', *seq)});
-            if (prepared->key) {
-                context.RestoreLastClosingKey(*prepared->key, prepared->previousKey);
-            }
-            return false;
-        }
-        context.CrashPoint("closing journalled, not acknowledged");
+    // The commit. The padded acknowledgement tells the register its receipt is recorded: the
+    // journal holds the closing first, and a closing the register was not told of is undone.
+    ClosingCommit commit(link, fields, context);
+    if (!commit.Journal(filled, prepared->bonLine, prepared->key, received)) {
+        return commit.Cancel(prepared->key, prepared->previousKey);
     }
     if (!link.SendRaw(paddedAck)) {
-        // The register closes again; the lines stay pending for that closing.
-        if (seq) {
-            JournalRecords(link, fields, context, {SeqRecord('X', *seq)});
-        }
-        if (prepared->key) {
-            context.RestoreLastClosingKey(*prepared->key, prepared->previousKey);
-        }
-        return false;
+        return commit.Cancel(prepared->key, prepared->previousKey);  // the register closes again
     }
-    context.CrashPoint("acknowledged, not appended");
-    ReplaceTranLines(link, filled);
-    link.PendingBonLines.Append(prepared->bonLine);
-    AppendOutputFiles(link, fields, context, seq);
+    commit.Acknowledged();
+    commit.TakeLines();
+    commit.WriteFiles();
     link.Status.ReceiptRecorded();
     return true;
-}
-
-void AppendOutputFiles(TSerialExtended& link, RequestFields& fields, RequestContext& context,
-                       std::optional<std::uint64_t> journalSeq) {
-    std::lock_guard<std::mutex> guard(context.OutputFilesMutex());
-    if (journalSeq) {
-        // The files' sizes before the appends, on the disk before the first byte goes out: a
-        // restart then tells from the files whether this closing reached them.
-        const std::uint64_t bonSize = FileSizeOrZero(link.ReceiptMasterFile);
-        const std::uint64_t tranSize = link.ReceiptDetailFile == link.ReceiptMasterFile
-                                           ? bonSize + CrLfLines(link.PendingBonLines.Copy()).size()
-                                           : FileSizeOrZero(link.ReceiptDetailFile);
-        JournalRecords(link, fields, context, {IntentRecord(*journalSeq, bonSize, tranSize)});
-        if (!AwaitJournal(link, context)) {
-            throw RequestError("the journal cannot be written");  // the lines stay pending
-        }
-        context.CrashPoint("appends journalled, not written");
-    }
-    AppendPendingLines(link, link.PendingBonLines, link.ReceiptMasterFile);
-    if (journalSeq) {
-        JournalRecords(link, fields, context, {SeqRecord('B', *journalSeq)});
-        context.CrashPoint("receipt-closing file written");
-    }
-    AppendPendingLines(link, link.PendingTranLines, link.ReceiptDetailFile);
-    if (journalSeq) {
-        JournalRecords(link, fields, context, {SeqRecord('D', *journalSeq)});
-        context.CrashPoint("transaction file written");
-    }
 }
 
 }  // namespace tallyport

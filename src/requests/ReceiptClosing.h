@@ -1,7 +1,5 @@
 #pragma once
 
-#include <cstdint>
-#include <optional>
 #include <string>
 
 #include "base/LocalClock.h"
@@ -37,10 +35,11 @@ std::string FormatBonLine(const BonLineFields& fields, const LocalTime& now);
 bool RecordDiscount(TSerialExtended& link, RequestFields& fields, const std::string& received,
                     RequestContext& context);
 
-// Handler of message type '3': reads the closing, journals it (when the context has a journal),
-// sends the padded acknowledgement, fills the receipt's numbers into the pending lines, builds
-// the closing line and appends everything to the link's files (the commit is described in
-// requests/Journalling.h). True when the acknowledgement was sent. Throws RequestError for a
+// Handler of message type '3': reads the closing, fills the receipt's numbers into the pending
+// lines, builds the closing line and commits it (ClosingCommit: journalled when the context has
+// a journal, acknowledged with the padded acknowledgement, appended to the link's files under
+// the context's output-files lock, the receipt-closing file first, each list let go of once in
+// its file). True when the acknowledgement was sent. Throws RequestError for a
 // field that must be a number and is not (acknowledged, nothing of that closing is written, its
 // frame is kept in the journal and the user told) and for a file that could not be written
 // (the lines that did not reach their file stay pending). Right after a restart, the closing
@@ -48,17 +47,5 @@ bool RecordDiscount(TSerialExtended& link, RequestFields& fields, const std::str
 // fields; the second may differ), is acknowledged again and not written twice.
 bool CloseReceipt(TSerialExtended& link, RequestFields& fields, const std::string& received,
                   RequestContext& context);
-
-// Appends the pending closing lines to the receipt-closing file, then the pending transaction
-// lines to the transaction file, under the context's output-files lock, and lets go of the
-// lines of each file once they are on the disk. A file that fails is named in an error notice
-// to the user, and the RequestError goes on to the worker: closing
-// lines already written are not offered again, every other line stays pending. When the
-// receipt-closing file fails the transaction file is not touched, so a receipt's transaction
-// lines never reach the back office before its closing line.
-// With `journalSeq` (the closing's number in the journal) the files' sizes are journalled before
-// the appends and each file's success after it.
-void AppendOutputFiles(TSerialExtended& link, RequestFields& fields, RequestContext& context,
-                       std::optional<std::uint64_t> journalSeq = std::nullopt);
 
 }  // namespace tallyport

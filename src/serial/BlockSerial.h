@@ -88,14 +88,18 @@ public:
         (void)handle;
         (void)count;
     }
+    // Told once OpenPort has opened the device: a fake driver starts afresh, as a real one does
+    // (the close before flushed its queues). The terminal driver needs it not.
+    virtual void PortOpened(std::intptr_t handle) { (void)handle; }
 };
 
-// Which way bytes went on the line, for the trace hook.
-enum class TraceDirection : std::uint8_t { Sent, Received };
+// Which way bytes went on the line, for the trace hook. Note is no bytes but a remark of the
+// port about itself in plain text (for example that the driver refused low-latency mode).
+enum class TraceDirection : std::uint8_t { Sent, Received, Note };
 
-// Called with the bytes that one read or write moved (never with none), on the thread that
-// used the port, right after the operation. It serves a technician's trace of the line; it must
-// not throw and should be quick, since the link waits meanwhile.
+// Called with the bytes that one read or write moved (never with none), or with a note, on the
+// thread that used the port, right after the operation. It serves a technician's trace of the
+// line; it must not throw and should be quick, since the link waits meanwhile.
 using TraceHook = std::function<void(TraceDirection direction, std::string_view bytes)>;
 
 // Blocking access to one serial port with error codes and texts instead of exceptions.
@@ -117,6 +121,10 @@ public:
     // "COM<n>" (any case) opens the n-th serial port (/dev/ttyS<n-1>; on Windows "\\.\COM<n>",
     // COM10 and above included); "/dev/ttyS<n>" the same device; every other name
     // (/dev/ttyUSB0, /dev/pts/7, COM0, COMX) is opened as given.
+    // Where the platform has it, the driver is asked to hand received bytes over at once
+    // (low-latency mode: a USB adapter otherwise holds them up to its latency timer, 16 ms on
+    // FTDI); a driver that refuses is no failure, and a note says so to the trace hook. Every
+    // failure leaves the port closed.
     void OpenPort(const std::string& name);
     // From any thread, but never while OpenPort runs (see above).
     void ClosePort();
@@ -133,11 +141,20 @@ public:
     // byte is on the wire. IoTimeout bounds the whole write; a queue that has not drained by
     // then is discarded and the write fails with 9997, giving the bytes that did leave. So does
     // a write whose bytes cannot be on the wire within IoTimeout at the line's rate. Gives the
-    // number of bytes written.
+    // number of bytes written: the write succeeded when all of them were.
+    //
+    // Receive-line errors (framing, overrun, queue overflow, parity) seen during a read or a
+    // write are reported beside its result, never instead of it: the write still drains and
+    // keeps its time on the wire, a read still gives the bytes it read (ReadByte keeps them
+    // pending and gives 0, as below). The error's code is in LastLineError(), and, as the
+    // port has always reported it, in LastErrorCode(), where it replaces the operation's own
+    // code: a caller tells a write's outcome by its count and a read's by its bytes.
     int WriteText(std::string_view bytes);
     int WriteBytes(const void* buffer, int count);
     int ReadBytes(void* buffer, int count);
     std::string ReadAvailable(int waitMs);
+    // One byte; 0 when none came within the wait (9997), and 0 when the read reported a line
+    // error: the bytes it read then stay pending, and the next call hands out the first of them.
     std::uint8_t ReadByte(int waitMs);
 
     int InputCount();
@@ -147,9 +164,10 @@ public:
     // True once the driver's output queue is empty, within `waitMs` (0: look once). It does
     // not pace by the wire time: a write already has.
     bool WaitOutputDrained(int waitMs);
+    // Drops both queues; the line errors counted so far go with the input.
     void DiscardAll();
-    // Drops the input received so far (what PendingInput holds and the driver's input queue);
-    // the output queue is left alone.
+    // Drops the input received so far (what PendingInput holds and the driver's input queue)
+    // and the line errors counted with it; the output queue is left alone.
     void DiscardInput();
     void SetDtr(bool on);
     void SetRts(bool on);
@@ -161,6 +179,9 @@ public:
 
     static std::string ErrorText(int code);
     int LastErrorCode() const;
+    // The receive-line error (9999 to 10003) that the last operation reported, 0 when it
+    // reported none. Only reads and writes report one; every other operation clears it.
+    int LastLineError() const;
     std::string LastErrorText() const;
 
     const std::string& DeviceName() const;

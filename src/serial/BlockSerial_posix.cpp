@@ -22,6 +22,7 @@
 #include "serial/BlockSerial.h"
 #include "serial/LineRate.h"
 #include "serial/LineTime.h"
+#include "serial/LowLatency.h"
 #include "serial/PortName.h"
 #include "serial/SerialErrors.h"
 #include "serial/TermiosSettings.h"
@@ -170,6 +171,7 @@ struct TBlockSerial::Impl {
     int inFlight = 0;
     std::atomic<OpenState> state{OpenState::Closed};
     std::atomic<int> lastError{0};
+    std::atomic<int> lastLineError{0};
     std::atomic<int> portNumber{-1};
     std::atomic<bool> lost{false};
     std::atomic<int> ioTimeoutMs{kDefaultIoTimeoutMs};
@@ -185,6 +187,9 @@ struct TBlockSerial::Impl {
     bool recordLoaded = false;
     std::unique_ptr<LineStatusProbe> probe;
     std::optional<LineErrorCounters> countersSeen;
+    // The receive-line error the operation in progress has seen; Record publishes it beside the
+    // operation's own code and clears it.
+    int lineSeen = 0;
     // The modem lines as last asked for, reported for a port that cannot tell its own.
     ModemLines linesAsked;
     TraceHook trace;
@@ -199,9 +204,23 @@ struct TBlockSerial::Impl {
             }
         }
     }
+    void Note(const std::string& text) {
+        Traced(TraceDirection::Note, text.data(), static_cast<int>(text.size()));
+    }
 
     bool IsOpen() const { return state.load() == OpenState::Open; }
-    void Record(int code) { lastError.store(code); }
+    // The outcome of the worker's operation: its own code, replaced by the line error it saw,
+    // if any, which is also kept apart (LastLineError).
+    void Record(int code) {
+        lastLineError.store(lineSeen);
+        lastError.store(lineSeen != 0 ? lineSeen : code);
+        lineSeen = 0;
+    }
+    // ClosePort's, from any thread: the worker's line error is not its business.
+    void RecordClosed() {
+        lastLineError.store(0);
+        lastError.store(kSerialOk);
+    }
 
     std::optional<PortUse> Enter() {
         std::lock_guard lock(mutex);
@@ -258,7 +277,9 @@ struct TBlockSerial::Impl {
     Clock::duration DrainStep(int queued) const;
     void ReadLineAt(int fd);
     int ReadAfterReadiness(const PortUse& use, std::string& bytes);
-    int LineErrorsAfter(const PortUse& use, int code);
+    // Takes the driver's line-error counters and keeps what moved since the last look in
+    // lineSeen (the code of the last condition in the mapping's order).
+    void NoteLineErrors(const PortUse& use);
     int ReadAvailableOn(const PortUse& use, int waitMs, std::string& bytes);
     int WaitDrainedOn(const PortUse& use, int waitMs, bool& drained);
     int ApplyOn(const PortUse& use);
@@ -346,18 +367,18 @@ int TBlockSerial::Impl::WaitForInputOn(const PortUse& use, int waitMs, bool& rea
     return FailureOf(w);
 }
 
-int TBlockSerial::Impl::LineErrorsAfter(const PortUse& use, int code) {
+void TBlockSerial::Impl::NoteLineErrors(const PortUse& use) {
     std::optional<LineErrorCounters> now = probe->LineErrors(use.fd);
     if (!now)
-        return code;
+        return;
     std::optional<LineErrorCounters> before = std::exchange(countersSeen, now);
     if (!before)
-        return code;
+        return;
     LineErrorFlags flags{.framing = now->frame > before->frame,
                          .overrun = now->overrun > before->overrun,
                          .rxOverflow = now->bufferOverrun > before->bufferOverrun,
                          .parity = now->parity > before->parity};
-    return LineErrorCode(flags, code);
+    lineSeen = LineErrorCode(flags, lineSeen);
 }
 
 template <typename Move>
@@ -392,13 +413,16 @@ int TBlockSerial::Impl::TransferOn(const PortUse& use, short events, Clock::time
         code = kSerialTimeout;  // the time is up; `done` tells how much moved
         break;
     }
-    return LineErrorsAfter(use, code);
+    return code;
 }
 
 int TBlockSerial::Impl::ReadOn(const PortUse& use, char* buffer, int count, int& got) {
-    return TransferOn(use, POLLIN, DeadlineAfter(ioTimeoutMs.load()), count, got, [&](int done) {
-        return read(use.fd, buffer + done, static_cast<std::size_t>(count - done));
-    });
+    const int code =
+        TransferOn(use, POLLIN, DeadlineAfter(ioTimeoutMs.load()), count, got, [&](int done) {
+            return read(use.fd, buffer + done, static_cast<std::size_t>(count - done));
+        });
+    NoteLineErrors(use);
+    return code;
 }
 
 int TBlockSerial::Impl::WriteOn(const PortUse& use, const char* buffer, int count,
@@ -464,7 +488,8 @@ int TBlockSerial::Impl::ReadAfterReadiness(const PortUse& use, std::string& byte
     if (r == 0)
         return DeviceGone();
     bytes.assign(buffer, static_cast<std::size_t>(r));
-    return LineErrorsAfter(use, 0);
+    NoteLineErrors(use);
+    return 0;
 }
 
 int TBlockSerial::Impl::ReadAvailableOn(const PortUse& use, int waitMs, std::string& bytes) {
@@ -619,6 +644,9 @@ void TBlockSerial::OpenPort(const std::string& name) {
         return;
     }
     (void)ioctl(fd.Get(), TIOCEXCL);
+    // A late confirmation from a register is often only an adapter holding the byte back.
+    if (const int refused = RequestLowLatency(fd.Get()); refused != 0)
+        m.Note("low-latency mode refused by the driver (" + PlatformErrorText(refused) + ")");
     UniqueFd wake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!wake.Valid()) {
         m.Record(errno);
@@ -633,6 +661,7 @@ void TBlockSerial::OpenPort(const std::string& name) {
     }
     m.ReadLineAt(fd.Get());
     m.lost.store(false);
+    m.probe->PortOpened(fd.Get());
     m.countersSeen = m.probe->LineErrors(fd.Get());
     {
         std::lock_guard lock(m.mutex);
@@ -656,7 +685,7 @@ void TBlockSerial::ClosePort() {
         if (m.state.load() == Impl::OpenState::Open) {
             m.state.store(Impl::OpenState::Closing);
             // Before any interrupted operation records its own failure.
-            m.Record(kSerialOk);
+            m.RecordClosed();
             const std::uint64_t one = 1;
             (void)!write(m.wake.Get(), &one, sizeof one);
             m.idle.wait(lock, [&m] { return m.inFlight == 0; });
@@ -676,7 +705,7 @@ void TBlockSerial::ClosePort() {
         port.Reset();
         wake.Reset();
     } else {
-        m.Record(kSerialOk);
+        m.RecordClosed();
     }
     m.portNumber.store(-1);
     m.lost.store(false);
@@ -725,8 +754,11 @@ int TBlockSerial::WriteBytes(const void* buffer, int count) {
     impl_->Traced(TraceDirection::Sent, static_cast<const char*>(buffer), put);
     if (put > 0)
         impl_->probe->BytesQueued(use->fd, put);
+    // A line error is news of the input; it never spares the write its drain and wire time.
     if (code == kSerialOk)
         code = impl_->FinishWriteOn(*use, start, deadline, put);
+    // Looked at once the bytes have left: what the line went through meanwhile is the write's.
+    impl_->NoteLineErrors(*use);
     impl_->Record(code);
     return put;
 }
@@ -790,9 +822,10 @@ std::uint8_t TBlockSerial::ReadByte(int waitMs) {
     const int code = m.ReadAvailableOn(*use, waitMs, bytes);
     m.Traced(TraceDirection::Received, bytes.data(), static_cast<int>(bytes.size()));
     m.pending.Assign(std::move(bytes));
+    const bool lineError = m.lineSeen != 0;
     m.Record(code);
     // After a line error the bytes stay pending; the next call hands out the first of them.
-    if (code != kSerialOk || m.pending.Empty())
+    if (code != kSerialOk || lineError || m.pending.Empty())
         return 0;
     return m.pending.PopFront();
 }
@@ -860,7 +893,13 @@ void TBlockSerial::Impl::Discard(int queues) {
         Record(EBADF);
         return;
     }
-    Record(tcflush(use->fd, queues) == 0 ? 0 : FromErrno(errno));
+    const int code = tcflush(use->fd, queues) == 0 ? 0 : FromErrno(errno);
+    if ((queues == TCIFLUSH || queues == TCIOFLUSH) && code == 0) {
+        // The line errors counted so far concern the input dropped with them.
+        NoteLineErrors(*use);
+        lineSeen = 0;
+    }
+    Record(code);
 }
 
 void TBlockSerial::DiscardAll() {
@@ -897,6 +936,10 @@ bool TBlockSerial::PortLost() const {
 
 int TBlockSerial::LastErrorCode() const {
     return impl_->lastError.load();
+}
+
+int TBlockSerial::LastLineError() const {
+    return impl_->lastLineError.load();
 }
 
 std::string TBlockSerial::LastErrorText() const {

@@ -16,10 +16,11 @@ struct SerialPortEntry {
 // probing a port. `root` empty: the system's own lists; a test gives a fake one.
 //
 // Linux: "/dev/ttyS<n>" whose driver reports a UART, every "/dev/ttyUSB<n>" and
-// "/dev/ttyACM<n>", then the stable names under "/dev/serial/by-id/". Numbered names come in
-// number order within their kind, the stable names in name order, all without descriptions.
-// `root` is the folder that stands for "/"; the names returned are always as the program opens
-// them ("/dev/...").
+// "/dev/ttyACM<n>", then the stable names under "/dev/serial/by-id/" and under
+// "/dev/serial/by-path/" (by the socket, for adapters that share one by-id name). Numbered
+// names come in number order within their kind, the stable names in name order within their
+// folder, all without descriptions. `root` is the folder that stands for "/"; the names
+// returned are always as the program opens them ("/dev/...").
 //
 // Windows: the ports of the device map (HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM),
 // "COM<n>" in number order, then any other name in name order, each with the friendly name

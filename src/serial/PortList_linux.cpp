@@ -87,10 +87,15 @@ std::vector<SerialPortEntry> ListSerialPortEntries(const std::string& root) {
             ports.push_back({"/dev/" + name, {}});
         }
     }
-    std::vector<std::string> stable = NamesIn(base / "dev/serial/by-id");
-    std::sort(stable.begin(), stable.end());
-    for (const std::string& name : stable) {
-        ports.push_back({"/dev/serial/by-id/" + name, {}});
+    // The stable names: by-id tells the adapter by its maker, model and serial number; by-path
+    // tells it by the socket it is plugged into, which is all that tells apart two adapters
+    // without a serial number (most CH340 and PL2303), whose by-id names are one and the same.
+    for (const char* folder : {"dev/serial/by-id", "dev/serial/by-path"}) {
+        std::vector<std::string> stable = NamesIn(base / folder);
+        std::sort(stable.begin(), stable.end());
+        for (const std::string& name : stable) {
+            ports.push_back({"/" + std::string(folder) + "/" + name, {}});
+        }
     }
     return ports;
 }

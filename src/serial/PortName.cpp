@@ -27,6 +27,14 @@ std::optional<std::int64_t> DecimalInteger(std::string_view text) {
     return value;
 }
 
+bool AllDigits(std::string_view text) {
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+    }
+    return !text.empty();
+}
+
 bool FitsInt(std::int64_t value) {
     return value >= std::numeric_limits<int>::min() && value <= std::numeric_limits<int>::max();
 }
@@ -43,12 +51,13 @@ int PortNumberFromName(std::string_view name) {
             return -1;  // not a number counts as 0
         return static_cast<int>(*n - 1);
     }
+    // Only digits make a legacy port's number: the kernel names other UARTs ttyS followed by
+    // letters (ttySC0, ttySTM0, ttySAC0), and those are opened by their own names.
     if (upper.starts_with(kTtyS)) {
-        std::optional<std::int64_t> n =
-            DecimalInteger(std::string_view(upper).substr(kTtyS.size()));
-        if (!n || !FitsInt(*n))
-            return -2;
-        return static_cast<int>(*n);
+        const std::string_view digits = std::string_view(upper).substr(kTtyS.size());
+        std::optional<std::int64_t> n = DecimalInteger(digits);
+        if (AllDigits(digits) && n && FitsInt(*n))
+            return static_cast<int>(*n);
     }
     return -1;
 }

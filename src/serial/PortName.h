@@ -12,8 +12,10 @@ struct ResolvedPortName {
 };
 
 // The port number in a name, tested on an upper-cased copy: "COM<n>" gives n - 1 (a COM name
-// without a number gives -1); "/DEV/TTYS<n>" gives n (-2 when what follows is not a number);
-// every other name gives -1.
+// without a number gives -1); "/DEV/TTYS" followed by decimal digits only gives their number;
+// every other name gives -1 and is opened as given: "/dev/ttySC0", "/dev/ttySTM0" and
+// "/dev/ttySAC0" are UARTs of their own, and a name such as "/dev/ttyS1a" fails to open under
+// the name the user gave.
 int PortNumberFromName(std::string_view name);
 
 // The device path of a numbered port on this platform (one file per platform).

@@ -24,6 +24,7 @@ constexpr const char* kClosedTable = "Cannot perform this operation on a closed 
 constexpr const char* kChangePending = "A change of the table is pending: post or cancel it first";
 constexpr const char* kNoChange = "The table is not being changed: append or edit a row first";
 constexpr const char* kCommaRefused = "Eroare: Campul %s nu poate contine virgula!";
+constexpr const char* kTooLongRefused = "Eroare: Campul %s poate avea cel mult %s caractere!";
 
 // A value set on the row being changed, before it is posted.
 struct PendingValue {
@@ -107,6 +108,7 @@ struct CsvTable::Impl {
     bool eof = false;
     bool open = true;
     bool refuseCommas = false;
+    std::vector<bool> refuseLongTexts;  // by column; empty: every column cuts
 
     State state = State::Browse;
     std::vector<PendingValue> pending;
@@ -134,8 +136,56 @@ struct CsvTable::Impl {
     }
     bool RebuildIndexes();
     void Clear();
-    std::optional<std::uint32_t> FindRow(std::size_t column, const detail::Value& value) const;
+    // The first row in the current order whose value in `column` is `value`. `cachePositions`
+    // false keeps it free of writes (the readers that may run on several threads at once).
+    std::optional<std::uint32_t> FindRow(std::size_t column, const detail::Value& value,
+                                         bool cachePositions) const;
+    std::size_t PositionWithoutCache(std::uint32_t row) const;
+    // The value `text` stands for in `column`, as Locate and Find compare it: an empty text
+    // stands for no value; nullopt when a number column cannot read it (no row holds it).
+    std::optional<detail::Value> WantedValue(std::size_t column, std::string_view text) const;
+    std::string Text(const detail::Value& value, std::size_t column, char decimalSeparator) const;
 };
+
+std::size_t CsvTable::Impl::PositionWithoutCache(std::uint32_t row) const {
+    if (identity) {
+        return row;
+    }
+    if (rankValid) {
+        return rank[row];
+    }
+    return static_cast<std::size_t>(std::find(order.begin(), order.end(), row) - order.begin());
+}
+
+std::optional<detail::Value> CsvTable::Impl::WantedValue(std::size_t column,
+                                                         std::string_view text) const {
+    const ColumnDef& def = Column(column);
+    if (text.empty()) {
+        return detail::Value{};  // looks for a row without a value
+    }
+    return ValueOfText(def.type, text);
+}
+
+std::string CsvTable::Impl::Text(const detail::Value& value, std::size_t column,
+                                 char decimalSeparator) const {
+    if (value.null) {
+        return {};
+    }
+    switch (columns[column].type) {
+        case ColumnType::Text:
+            return std::string(value.text);
+        case ColumnType::Integer: {
+            char buffer[16];
+            auto result = std::to_chars(buffer, buffer + sizeof buffer, value.integer);
+            return std::string(buffer, result.ptr);
+        }
+        case ColumnType::Double:
+            return FormatGeneral(value.real, decimalSeparator);
+        case ColumnType::Boolean:
+            return value.boolean ? "True" : "False";
+    }
+    return {};
+}
 
 std::size_t CsvTable::Impl::PositionOf(std::uint32_t row) const {
     if (identity) {
@@ -245,8 +295,8 @@ void CsvTable::Impl::Clear() {
     editRow = detail::RowStore::kNoRow;
 }
 
-std::optional<std::uint32_t> CsvTable::Impl::FindRow(std::size_t column,
-                                                     const detail::Value& value) const {
+std::optional<std::uint32_t> CsvTable::Impl::FindRow(std::size_t column, const detail::Value& value,
+                                                     bool cachePositions) const {
     const ColumnType type = columns[column].type;
     for (const Key& key : keys) {
         if (key.column != column) {
@@ -262,7 +312,8 @@ std::optional<std::uint32_t> CsvTable::Impl::FindRow(std::size_t column,
                 best = row;
                 return true;
             }
-            std::size_t pos = PositionOf(row);  // equal values: the first in the order wins
+            // Equal values: the first in the order wins.
+            std::size_t pos = cachePositions ? PositionOf(row) : PositionWithoutCache(row);
             if (!best || pos < bestPosition) {
                 best = row;
                 bestPosition = pos;
@@ -368,16 +419,11 @@ void CsvTable::MoveTo(std::size_t position) {
 
 bool CsvTable::Locate(std::size_t column, std::string_view value) {
     impl_->RequireBrowse();
-    const ColumnDef& def = impl_->Column(column);
-    detail::Value wanted;  // an empty text looks for a row without a value
-    if (!value.empty()) {
-        std::optional<detail::Value> parsed = ValueOfText(def.type, value);
-        if (!parsed) {
-            return false;  // not a number: no row of a number column holds it
-        }
-        wanted = *parsed;
+    std::optional<detail::Value> wanted = impl_->WantedValue(column, value);
+    if (!wanted) {
+        return false;  // not a number: no row of a number column holds it
     }
-    std::optional<std::uint32_t> row = impl_->FindRow(column, wanted);
+    std::optional<std::uint32_t> row = impl_->FindRow(column, *wanted, true);
     if (!row) {
         return false;
     }
@@ -386,29 +432,33 @@ bool CsvTable::Locate(std::size_t column, std::string_view value) {
     return true;
 }
 
+std::optional<std::size_t> CsvTable::Find(std::size_t column, std::string_view value) const {
+    std::optional<detail::Value> wanted = impl_->WantedValue(column, value);
+    if (!wanted) {
+        return std::nullopt;
+    }
+    std::optional<std::uint32_t> row = impl_->FindRow(column, *wanted, false);
+    if (!row) {
+        return std::nullopt;
+    }
+    return impl_->PositionWithoutCache(*row);
+}
+
+std::string CsvTable::TextAt(std::size_t position, std::size_t column,
+                             char decimalSeparator) const {
+    impl_->Column(column);
+    if (position >= impl_->Count()) {
+        throw StoreError("No row at position " + std::to_string(position));
+    }
+    return impl_->Text(impl_->rows.Get(impl_->RowAt(position), column), column, decimalSeparator);
+}
+
 std::string CsvTable::AsText(std::size_t column) const {
     return AsText(column, RegionalDecimalSeparator());
 }
 
 std::string CsvTable::AsText(std::size_t column, char decimalSeparator) const {
-    detail::Value value = impl_->Current(column);
-    if (value.null) {
-        return {};
-    }
-    switch (impl_->columns[column].type) {
-        case ColumnType::Text:
-            return std::string(value.text);
-        case ColumnType::Integer: {
-            char buffer[16];
-            auto result = std::to_chars(buffer, buffer + sizeof buffer, value.integer);
-            return std::string(buffer, result.ptr);
-        }
-        case ColumnType::Double:
-            return FormatGeneral(value.real, decimalSeparator);
-        case ColumnType::Boolean:
-            return value.boolean ? "True" : "False";
-    }
-    return {};
+    return impl_->Text(impl_->Current(column), column, decimalSeparator);
 }
 
 std::int32_t CsvTable::AsInteger(std::size_t column) const {
@@ -508,6 +558,10 @@ void CsvTable::SetFromText(std::size_t column, std::string_view text) {
     const ColumnDef& def = impl_->Column(column);
     PendingValue value;
     if (def.type == ColumnType::Text) {
+        if (RefusesLongTexts(column) && UpToNul(text).size() > def.width) {
+            throw StoreError(detail::FillIn(detail::FillIn(kTooLongRefused, def.name),
+                                            std::to_string(def.width)));
+        }
         std::string_view kept = CutToWidth(UpToNul(text), def.width);
         if (impl_->refuseCommas && kept.find(',') != std::string_view::npos) {
             throw StoreError(detail::FillIn(kCommaRefused, def.name));
@@ -640,6 +694,16 @@ void CsvTable::SetRefuseCommas(bool refuse) {
 
 bool CsvTable::RefusesCommas() const {
     return impl_->refuseCommas;
+}
+
+void CsvTable::SetRefuseLongTexts(std::size_t column) {
+    impl_->Column(column);
+    impl_->refuseLongTexts.resize(impl_->columns.size());
+    impl_->refuseLongTexts[column] = true;
+}
+
+bool CsvTable::RefusesLongTexts(std::size_t column) const {
+    return column < impl_->refuseLongTexts.size() && impl_->refuseLongTexts[column];
 }
 
 std::mutex& CsvTable::Mutex() const {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,10 +21,14 @@ struct ColumnDef {
 
 // An in-memory table with typed columns: any value may be empty, zero or more unique keys (one
 // column each, checked on post and after a load), and a current order that is either insertion
-// order or ascending by one key column. Rows are visited through a current row.
+// order or ascending by one key column. Rows are visited through a current row, or read by
+// position without one (Find, TextAt).
 //
 // Errors are StoreError with the system's messages. Threads: one thread at a time as the owner
-// arranges; LoadTableFromFile and SaveTableToFile hold Mutex() for their whole run.
+// arranges; LoadTableFromFile and SaveTableToFile hold Mutex() for their whole run. The const
+// readers without a current row (Find, TextAt, RowCount, Columns) change nothing, not even a
+// cache, so any number of threads may call them at once on a table that no thread changes
+// meanwhile (a table published whole after its load, as the article table is).
 class CsvTable {
 public:
     // `orderBy` names the column the rows ascend by; empty keeps insertion order.
@@ -62,6 +67,12 @@ public:
     // text matches a row without a value. A unique-key column is searched through its hash
     // index, never by a scan.
     bool Locate(std::size_t column, std::string_view value);
+
+    // Reading without the current row. Find gives the position of the row that Locate would
+    // make current (nullopt when there is none) and moves nothing; TextAt reads a column of the
+    // row at a position as AsText does (StoreError when there is no row there).
+    std::optional<std::size_t> Find(std::size_t column, std::string_view value) const;
+    std::string TextAt(std::size_t position, std::size_t column, char decimalSeparator) const;
 
     // Reading the current row (while a change is pending, the pending values; on an empty
     // table, values without a value). As text: a text column gives its characters, an integer
@@ -103,6 +114,12 @@ public:
     // not affected: there a comma always separates values.
     void SetRefuseCommas(bool refuse);
     bool RefusesCommas() const;
+    // SetFromText cuts a text to its column's width. A column named here refuses a longer text
+    // instead, with a StoreError "Eroare: Campul <name> poate avea cel mult <width> caractere!"
+    // (the width in bytes), for a value that is useless cut (a device path). Rows read from a
+    // file are cut as ever.
+    void SetRefuseLongTexts(std::size_t column);
+    bool RefusesLongTexts(std::size_t column) const;
 
     std::mutex& Mutex() const;
 

@@ -3,8 +3,8 @@
 namespace tallyport {
 
 std::unique_ptr<CsvTable> MakeRegisterList() {
-    // The port column holds whole device paths: stable names under /dev/serial/by-id/ run to
-    // 40-80 characters and may be longer, so it takes what a path name of a folder entry can.
+    // The port column holds whole device paths: stable names under /dev/serial/ run to 40-80
+    // characters and may be longer, so it takes any path the system can open.
     std::vector<ColumnDef> columns = {
         {"LogicalNb", ColumnType::Integer, 0},
         {"ModelType", ColumnType::Text, 20},
@@ -21,6 +21,8 @@ std::unique_ptr<CsvTable> MakeRegisterList() {
         std::move(columns), std::vector<std::string>{"LogicalNb", "CommPort"}, "LogicalNb");
     // The file format cannot carry a comma inside a text: the dialog's texts are refused.
     list->SetRefuseCommas(true);
+    // A port name cut short names another device, or none: it is refused instead.
+    list->SetRefuseLongTexts(kRegCommPort);
     return list;
 }
 

@@ -8,8 +8,10 @@
 
 namespace tallyport {
 
-// Width of the port column: a device path such as /dev/serial/by-id/usb-...-port0 fits whole.
-inline constexpr std::size_t kCommPortWidth = 255;
+// Width of the port column: the longest path the system opens (Linux's PATH_MAX less its
+// NUL), so that any device path the system takes, such as /dev/serial/by-path/pci-...-port0,
+// fits whole. A longer name is refused on entry, never cut (MakeRegisterList).
+inline constexpr std::size_t kCommPortWidth = 4095;
 
 // Columns of the register list, in file order.
 enum RegisterColumn : std::size_t {

@@ -253,6 +253,34 @@ TEST_F(CashRegDialogTest, AValueThatCannotBeStoredKeepsTheDialogOpenAndTheListWh
     EXPECT_EQ(Rows(*list).size(), 3u);
 }
 
+TEST_F(CashRegDialogTest, APortNameIsStoredWholeOrRefusedNeverCut) {
+    const auto before = Rows(*list);
+    TfCashReg dialog(TfCashReg::Mode::AddMode, *list, dialogs);
+    dialog.show();
+    // Longer than the system's longest path: refused with a message, the dialog stays open.
+    const std::string tooLong = "/dev/serial/by-path/" + std::string(4076, 'x');
+    ASSERT_EQ(tooLong.size(), 4096u);
+    Fill(dialog, "6", tooLong.c_str(), "DA06", "CASA 6");
+    dialog.btSaveClick();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].kind, MessageKind::Error);
+    EXPECT_EQ(dialogs.messages[0].text,
+              "Eroare: Campul CommPort poate avea cel mult 4095 caractere!");
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_FALSE(list->Editing());
+    EXPECT_EQ(Rows(*list), before);
+
+    // A long socket name fits and is stored whole.
+    const std::string byPath =
+        "/dev/serial/by-path/pci-0000:00:14.0-usb-0:" + std::string(260, '1') + ":1.0-port0";
+    Find<QComboBox>(dialog, "cbPort")->setEditText(QString::fromStdString(byPath));
+    dialog.btSaveClick();
+    EXPECT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_FALSE(dialog.isVisible());
+    ASSERT_TRUE(list->Locate(kRegLogicalNb, "6"));
+    EXPECT_EQ(list->AsText(kRegCommPort), byPath);
+}
+
 TEST_F(CashRegDialogTest, AnEditThatCannotBeStoredLeavesTheRowAsItWas) {
     const auto before = Rows(*list);
     list->MoveTo(0);

@@ -165,9 +165,9 @@ TEST(ProgramStart, ConfigOptionUsesTheFileAndWorksInItsFolder) {
               std::string::npos);
     EXPECT_TRUE(test::NamesIn(temp.Path() / "start").empty());
     // The journal of what the registers are told lies beside the transaction file.
-    EXPECT_EQ(
-        test::NamesIn(temp.Path() / "shop"),
-        (std::vector<std::string>{"ECRs.dat", "PLU.txt", "Tallyport.ini", "Tallyport.journal"}));
+    EXPECT_EQ(test::NamesIn(temp.Path() / "shop"),
+              (std::vector<std::string>{"ECRs.dat", "PLU.txt", "Tallyport.ini", "Tallyport.journal",
+                                        "Tallyport.journal-folder"}));
 }
 
 TEST(ProgramStart, InstalledForAUserFirstStartMakesTheUsersFolder) {
@@ -182,9 +182,9 @@ TEST(ProgramStart, InstalledForAUserFirstStartMakesTheUsersFolder) {
     const std::string folder = temp.File("data/Tallyport");
     EXPECT_NE(run.Err().find("configurare: " + folder + "/Tallyport.ini"), std::string::npos)
         << run.Err();
-    EXPECT_EQ(
-        test::NamesIn(folder),
-        (std::vector<std::string>{"ECRs.dat", "PLU.txt", "Tallyport.ini", "Tallyport.journal"}));
+    EXPECT_EQ(test::NamesIn(folder),
+              (std::vector<std::string>{"ECRs.dat", "PLU.txt", "Tallyport.ini", "Tallyport.journal",
+                                        "Tallyport.journal-folder"}));
     // The commented first configuration, completed at the orderly exit.
     const std::string config = ReadFile(folder + "/Tallyport.ini");
     EXPECT_NE(config.find(";PLU=PLU.txt"), std::string::npos) << config;
@@ -202,9 +202,9 @@ TEST(ProgramStart, InstalledAsTheServiceWorksInItsStateFolder) {
                 {{"STATE_DIRECTORY", temp.File("state")}, {"XDG_DATA_HOME", temp.File("data")}},
                 temp.Path(), logs);
     RunSettledAndStop(run);
-    EXPECT_EQ(
-        test::NamesIn(temp.Path() / "state"),
-        (std::vector<std::string>{"ECRs.dat", "PLU.txt", "Tallyport.ini", "Tallyport.journal"}));
+    EXPECT_EQ(test::NamesIn(temp.Path() / "state"),
+              (std::vector<std::string>{"ECRs.dat", "PLU.txt", "Tallyport.ini", "Tallyport.journal",
+                                        "Tallyport.journal-folder"}));
     EXPECT_FALSE(fs::exists(temp.File("data")));
 
     // A later start is no first start: the shop's settings and article file stay theirs.

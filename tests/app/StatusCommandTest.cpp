@@ -120,6 +120,26 @@ TEST_F(StatusCommandTest, ARegisterHeldByItsJournalIsOneAndShownWithTheReason) {
     EXPECT_EQ(ReadStatus(kConfig, folders, false, now).exitCode, 0);
 }
 
+TEST_F(StatusCommandTest, ASilentRegisterIsShownSoAndIsNoFaultAndLateSalesAreReadBack) {
+    RegisterStatus quiet = Reg(1, PortState::Open);
+    quiet.lastFrameAge = 295s;
+    quiet.sales = 7;
+    quiet.lateSales = 2;
+    Write(folders[0], {quiet});
+    // Read 8 s after it was written: silent for 5 min by then.
+    const StatusReport report = ReadStatus(kConfig, folders, false, now + 8);
+    EXPECT_EQ(report.exitCode, 0) << report.text;
+    const std::size_t heading = report.text.find("Casa ");
+    ASSERT_NE(heading, std::string::npos) << report.text;
+    const std::size_t rowStart = report.text.find('\n', heading) + 1;
+    const std::string head = report.text.substr(heading, rowStart - 1 - heading);
+    const std::string row =
+        report.text.substr(rowStart, report.text.find('\n', rowStart) - rowStart);
+    EXPECT_EQ(row.find("conectata, tacuta de 5 min"), head.find("Stare")) << report.text;
+    EXPECT_EQ(row.find("2", head.find("Tarzii")), head.find("Tarzii")) << report.text;
+    EXPECT_EQ(row.find("7", head.find("Vanzari")), head.find("Vanzari")) << report.text;
+}
+
 TEST_F(StatusCommandTest, AFileWithoutTheJournalFieldsReadsAsBefore) {
     // As an earlier version writes it.
     const std::string document =

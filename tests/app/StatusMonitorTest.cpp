@@ -92,9 +92,62 @@ TEST(StatusText, LastFrameAndGridText) {
     EXPECT_EQ(LastFrameText(3 * 86400s), "acum 3 zile");
     EXPECT_EQ(GridStatusText(Reg(1, PortState::Open, 5s)), "conectata, ultimul cadru acum 5 s");
     EXPECT_EQ(GridStatusText(Reg(1, PortState::Lost)), "port pierdut, nici un cadru");
-    EXPECT_EQ(GridStatusText(Reg(1, PortState::CouldNotOpen)), "nu se deschide, nici un cadru");
+    EXPECT_EQ(GridStatusText(Reg(1, PortState::CouldNotOpen)),
+              "nu se deschide, se reincearca, nici un cadru");
     EXPECT_EQ(GridStatusText(Reg(1, PortState::Stopped, 120s)),
               "deconectata, ultimul cadru acum 2 min");
+    // A port that is not open says why, in the system's words, as the row's tip.
+    RegisterStatus missing = Reg(1, PortState::CouldNotOpen);
+    missing.portError = "No such file or directory";
+    EXPECT_EQ(GridStatusText(missing), "nu se deschide, se reincearca, nici un cadru");
+    EXPECT_EQ(GridStatusTip(missing), "No such file or directory");
+    RegisterStatus lost = Reg(2, PortState::Lost, 30s);
+    lost.portError = "Input/output error";
+    EXPECT_EQ(GridStatusText(lost), "port pierdut, ultimul cadru acum 30 s");
+    EXPECT_EQ(GridStatusTip(lost), "Input/output error");
+    EXPECT_EQ(ErrorText(lost), "Input/output error");
+    EXPECT_EQ(GridStatusTip(Reg(3, PortState::Open, 1s)), "");
+    // The grid's column is sized for the longest of these.
+    RegisterStatus widest = Reg(4, PortState::CouldNotOpen, 59 * 60s);
+    EXPECT_EQ(GridStatusText(widest), kWidestGridStatus);
+    // A file error of a handler stays beside an open port; a port error says more while it lasts.
+    RegisterStatus fileError = Reg(3, PortState::Open, 1s);
+    fileError.lastError = "Cannot write file Tran.txt: No space left on device";
+    EXPECT_EQ(ErrorText(fileError), fileError.lastError);
+    fileError.state = PortState::Lost;
+    fileError.portError = "Input/output error";
+    EXPECT_EQ(ErrorText(fileError), "Input/output error");
+}
+
+TEST(StatusText, ARegisterSilentForAWhileIsInformationNotAFault) {
+    // It used to answer and has sent no frame for five minutes or more: an idle register is
+    // silent by design, so it is said, and the register still counts as served.
+    EXPECT_EQ(GridStatusText(Reg(1, PortState::Open, 299s)), "conectata, ultimul cadru acum 4 min");
+    EXPECT_EQ(GridStatusText(Reg(1, PortState::Open, 300s)), "conectata, tacuta de 5 min");
+    EXPECT_EQ(GridStatusText(Reg(1, PortState::Open, 3 * 3600s)), "conectata, tacuta de 3 h");
+    EXPECT_EQ(SilentFor(Reg(1, PortState::Open, 720s)), 720s);
+    // Never answered since the start, not served, or held by its journal: not "silent".
+    EXPECT_EQ(SilentFor(Reg(1, PortState::Open)), std::nullopt);
+    EXPECT_EQ(SilentFor(Reg(1, PortState::Lost, 720s)), std::nullopt);
+    EXPECT_EQ(SilentFor(Reg(1, PortState::Stopped, 720s)), std::nullopt);
+    EXPECT_EQ(SilentFor(Held(1, 720s)), std::nullopt);
+    EXPECT_EQ(GridStatusText(Reg(1, PortState::Lost, 720s)),
+              "port pierdut, ultimul cadru acum 12 min");
+
+    const std::vector<RegisterStatus> shop = {Reg(1, PortState::Open, 3s),
+                                              Reg(2, PortState::Open, 720s)};
+    EXPECT_EQ(StatusExitCode(shop), 0) << "silence is no fault";
+    EXPECT_EQ(StatusSummary(shop), "2 case conectate");
+    const std::string table = StatusTable(shop);
+    const std::string heading = table.substr(0, table.find('\n'));
+    const std::size_t second = table.find('\n', table.find('\n') + 1) + 1;
+    const std::string line = table.substr(second, table.find('\n', second) - second);
+    EXPECT_EQ(line.find("conectata, tacuta de 12 min"), heading.find("Stare")) << table;
+    EXPECT_EQ(line.find("acum 12 min"), heading.find("Ultimul cadru")) << table;
+    const QJsonArray regs = Parsed(StatusJson(StatusFileHeader{}, shop))["registers"].toArray();
+    EXPECT_FALSE(regs[0].toObject()["silent"].toBool(true));
+    EXPECT_TRUE(regs[1].toObject()["silent"].toBool(false));
+    EXPECT_EQ(regs[1].toObject()["state"].toString(), "open");
 }
 
 TEST(StatusText, StateNamesRoundTripAndExitCodes) {
@@ -113,6 +166,7 @@ TEST(StatusText, StateNamesRoundTripAndExitCodes) {
 TEST(StatusText, TableHasOneAlignedLinePerRegister) {
     RegisterStatus a = Reg(1, PortState::Open, 3s);
     a.sales = 12;
+    a.lateSales = 3;
     a.receipts = 2;
     a.pendingLines = 1;
     RegisterStatus b = Reg(12, PortState::Lost);
@@ -127,7 +181,7 @@ TEST(StatusText, TableHasOneAlignedLinePerRegister) {
     ASSERT_EQ(lines.size(), 3u) << table;
     EXPECT_EQ(lines[0].find("Casa"), 0u);
     // Every column starts where its heading does.
-    for (const char* heading : {"Port", "Stare", "Ultimul cadru", "Bonuri", "Vanzari"}) {
+    for (const char* heading : {"Port", "Stare", "Ultimul cadru", "Bonuri", "Vanzari", "Tarzii"}) {
         SCOPED_TRACE(heading);
         const std::size_t at = lines[0].find(heading);
         ASSERT_NE(at, std::string::npos);
@@ -137,6 +191,7 @@ TEST(StatusText, TableHasOneAlignedLinePerRegister) {
     }
     EXPECT_NE(lines[1].find("conectata"), std::string::npos);
     EXPECT_NE(lines[1].find("acum 3 s"), std::string::npos);
+    EXPECT_EQ(lines[1].find("3", lines[0].find("Tarzii")), lines[0].find("Tarzii"));
     EXPECT_NE(lines[2].find(b.port), std::string::npos);
     EXPECT_NE(lines[2].find("port pierdut"), std::string::npos);
     EXPECT_NE(lines[2].find("Input/output error"), std::string::npos);
@@ -181,13 +236,14 @@ TEST(StatusFile, DocumentIsValidJsonWhateverTheTextsHold) {
     header.written = 1765180000;
     RegisterStatus a = Reg(3, PortState::Open, 7s);
     a.sales = 5;
+    a.lateSales = 2;
     a.receipts = 1;
     a.pendingLines = 2;
     a.losses = 1;
     RegisterStatus b = Reg(4, PortState::CouldNotOpen);
     b.port =
         std::string("we\"ird\\na\tme\x01\xff", 14) + "\xc8\x99";  // ends in a two-byte UTF-8 letter
-    b.lastError = "No such file or directory";
+    b.portError = "No such file or directory";
     const QJsonObject doc = Parsed(StatusJson(header, {a, b}));
     ASSERT_FALSE(doc.isEmpty()) << StatusJson(header, {a, b});
     EXPECT_EQ(doc["pid"].toInteger(), 4321);
@@ -203,6 +259,7 @@ TEST(StatusFile, DocumentIsValidJsonWhateverTheTextsHold) {
     EXPECT_EQ(r0["state"].toString(), "open");
     EXPECT_EQ(r0["last_frame_age_s"].toInteger(), 7);
     EXPECT_EQ(r0["sales"].toInteger(), 5);
+    EXPECT_EQ(r0["late_sales"].toInteger(), 2);
     EXPECT_EQ(r0["receipts"].toInteger(), 1);
     EXPECT_EQ(r0["pending_lines"].toInteger(), 2);
     EXPECT_EQ(r0["losses"].toInteger(), 1);
@@ -435,28 +492,90 @@ TEST_F(Monitored, APortThatVanishesAndReturnsIsToldOnceEachWayAndTheFileFollows)
     EXPECT_EQ(ReadFile(file), "");
 }
 
-TEST_F(Monitored, APortThatCannotOpenIsToldOnceAndTheFileSaysSo) {
+TEST_F(Monitored, APortThatCannotOpenIsToldOnceTriedAgainAndToldWhenItOpens) {
+    const std::string late = folder_.File("usb-late");
+    sim::EcrSimulator reg1(
+        sim::EcrSimulator::Options{.logicalNb = 1, .linkPath = late, .plugged = false});
     sim::EcrSimulator reg2(2);
-    workers_.push_back(Worker(folder_.File("no-such-port"), 1));
+    workers_.push_back(Worker(late, 1));
     workers_.push_back(Worker(reg2.PortName(), 2));
-    EXPECT_FALSE(workers_[0]->StartLink());
+    ASSERT_TRUE(workers_[0]->StartLink());
     ASSERT_TRUE(workers_[1]->StartLink());
     StatusMonitor monitor(notices_, folder_.File("status.json"), StatusFileHeader{});
     ASSERT_TRUE(LookUntil(monitor, StateIs(0, "could_not_open"), 2s));
     LookUntil(
-        monitor, [](const QJsonObject&) { return false; }, 500ms);
+        monitor, [](const QJsonObject&) { return false; }, 1500ms);  // attempts fail meanwhile
     const auto told = notices_.Notices();
     ASSERT_EQ(told.size(), 1u);
     EXPECT_EQ(told[0].title, "Casa 1: port nedeschis");
-    EXPECT_EQ(told[0].text, "Portul " + folder_.File("no-such-port") +
-                                " nu poate fi deschis (No such file or directory).");
+    EXPECT_EQ(told[0].text, "Portul " + late +
+                                " nu poate fi deschis (No such file or directory). Se incearca "
+                                "din nou in fiecare secunda.");
     EXPECT_EQ(told[0].icon, NoticeIcon::Error);
     const QJsonObject doc = Parsed(ReadFile(monitor.StatusFile()));
     EXPECT_EQ(doc["registers"].toArray()[0].toObject()["last_error"].toString(),
               "No such file or directory");
     EXPECT_EQ(StatusExitCode(monitor.Last()), 1);
     EXPECT_EQ(StatusSummary(monitor.Last()), "1 casa conectata, 1 port care nu se deschide");
-    workers_[1]->StopLink();
+    EXPECT_EQ(GridStatusText(monitor.Last()[0]), "nu se deschide, se reincearca, nici un cadru");
+    EXPECT_EQ(GridStatusTip(monitor.Last()[0]), "No such file or directory");
+
+    reg1.Plug();
+    ASSERT_TRUE(LookUntil(monitor, StateIs(0, "open"), 4s));
+    const auto opened = NoticesTitled("Casa 1: port deschis");
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0].text, "Portul " + late + " s-a deschis; casa este servita.");
+    EXPECT_EQ(opened[0].icon, NoticeIcon::Information);
+    EXPECT_EQ(Parsed(ReadFile(monitor.StatusFile()))["registers"]
+                  .toArray()[0]
+                  .toObject()["last_error"]
+                  .toString("x"),
+              "");
+    EXPECT_EQ(StatusExitCode(monitor.Last()), 0);
+    EXPECT_EQ(notices_.Notices().size(), 2u);
+    for (auto& w : workers_) {
+        w->StopLink();
+    }
+}
+
+TEST_F(Monitored, APortLostAndBackBetweenTwoLooksIsToldOnceAndItsErrorGoes) {
+    const std::string link = folder_.File("ecr1");
+    sim::EcrSimulator reg1(sim::EcrSimulator::Options{.logicalNb = 1, .linkPath = link});
+    workers_.push_back(Worker(link, 1));
+    ASSERT_TRUE(workers_[0]->StartLink());
+    StatusMonitor monitor(notices_, folder_.File("status.json"), StatusFileHeader{});
+    ASSERT_TRUE(LookUntil(monitor, StateIs(0, "open"), 2s));
+
+    // Between this look and the next, the adapter goes away and comes back.
+    const TSerialExtended& served = workers_[0]->Link();
+    reg1.Unplug();
+    const auto deadline = Clock::now() + 5s;
+    while (served.Status.Snapshot().losses == 0 && Clock::now() < deadline) {
+        std::this_thread::sleep_for(5ms);
+    }
+    ASSERT_EQ(served.Status.Snapshot().losses, 1u);
+    EXPECT_FALSE(served.Status.Snapshot().portError.empty());
+    const std::size_t polls = reg1.PollCount();
+    reg1.Plug();
+    ASSERT_TRUE(reg1.WaitForPolls(polls + 2, 4s));
+    ASSERT_TRUE(LookUntil(monitor, StateIs(0, "open"), 1s));
+    LookUntil(
+        monitor, [](const QJsonObject&) { return false; }, 300ms);
+
+    const auto back = NoticesTitled("Casa 1: port revenit");
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_EQ(back[0].text, "Portul " + link + " a fost pierdut si functioneaza din nou.");
+    EXPECT_EQ(NoticesTitled("Casa 1: port pierdut").size(), 0u) << "one notice for both";
+    EXPECT_EQ(notices_.Notices().size(), 1u);
+    // The error went with the fault: grid, file and table show none.
+    EXPECT_EQ(ErrorText(monitor.Last()[0]), "");
+    EXPECT_EQ(GridStatusText(monitor.Last()[0]).rfind("conectata, ", 0), 0u)
+        << GridStatusText(monitor.Last()[0]);
+    const QJsonObject r =
+        Parsed(ReadFile(monitor.StatusFile()))["registers"].toArray()[0].toObject();
+    EXPECT_EQ(r["last_error"].toString("x"), "");
+    EXPECT_EQ(r["losses"].toInteger(), 1);
+    workers_[0]->StopLink();
 }
 
 TEST_F(Monitored, FileWrittenAtMostOnceASecondAndLastFrameAgeMoves) {

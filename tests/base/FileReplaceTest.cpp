@@ -1,9 +1,16 @@
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <filesystem>
+#include <iterator>
 #include <string>
 
 #include "base/FileReplace.h"
@@ -57,6 +64,46 @@ TEST_F(FileReplace, TheFileKeepsItsModeAndOwner) {
     EXPECT_EQ(after.st_mode & 07777, 0640u);
     EXPECT_EQ(after.st_uid, 1234u);
     EXPECT_EQ(after.st_gid, 2345u);
+}
+
+// Makes every chown-family call of this process fail with EPERM, as the service unit's system
+// call filter does; the calling thread only (run it in a child process). False when the kernel
+// refuses the filter.
+bool RefuseChown() {
+    const sock_filter program[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_fchown, 3, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_fchownat, 2, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_chown, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EPERM & SECCOMP_RET_DATA)),
+    };
+    const sock_fprog filter{static_cast<unsigned short>(std::size(program)),
+                            const_cast<sock_filter*>(program)};
+    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) == 0;
+}
+
+TEST_F(FileReplace, AServiceThatMayNotChownStillReplacesItsOwnFilesWhole) {
+    const std::string path = dir.File("Tallyport.ini");
+    WriteFile(path, "old");
+    const ino_t before = StatOf(path).st_ino;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (!RefuseChown()) {
+            ::_exit(2);
+        }
+        const ReplaceOutcome outcome = ReplaceFile(path, "new");
+        ::_exit(outcome.Ok() && !outcome.inPlace ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_NE(WEXITSTATUS(status), 2) << "the kernel refused the system call filter";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "written in place instead of replaced";
+    EXPECT_EQ(ReadFile(path), "new");
+    EXPECT_NE(StatOf(path).st_ino, before);
 }
 
 TEST_F(FileReplace, ALinkIsFollowedAndStaysALink) {

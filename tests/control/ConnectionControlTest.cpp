@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -8,6 +9,7 @@
 
 #include "control/ConfigFile.h"
 #include "control/ConnectionControl.h"
+#include "journal/JournalPlace.h"
 #include "requests/OutputFileNames.h"
 #include "requests/RequestHandlers.h"
 #include "simulator/EcrSimulator.h"
@@ -197,32 +199,61 @@ TEST_F(ConnectionControlTest, ARowThatCannotBecomeAWorkerKeepsTheWorkersBeforeIt
     EXPECT_EQ(third.PollCount(), 0u);
 }
 
-TEST_F(ConnectionControlTest, WithSomePortsOpenDisconnectStopsOnlyTheStartedWorkers) {
+TEST_F(ConnectionControlTest, APortThatCannotOpenStillGetsAWorkerThatADisconnectStops) {
     sim::EcrSimulator second(2);
     ListRegisters(RegisterLine(1, "/nonexistent/ttyX") + RegisterLine(2, second.PortName()));
     EXPECT_EQ(Control().TrayStartup(), Result::Running);
     EXPECT_TRUE(Connected);
     EXPECT_TRUE(dialogs.messages.empty());
-    EXPECT_FALSE(Control().Started(0));
+    // Both started: the first tries its port about once a second.
+    EXPECT_TRUE(Control().Started(0));
     EXPECT_TRUE(Control().Started(1));
+    EXPECT_TRUE(Control().ECRThreads()[0]->Running());
+    EXPECT_EQ(Control().ECRThreads()[0]->Link().Status.State(), PortState::CouldNotOpen);
     EXPECT_TRUE(second.WaitForPolls(2, 5s));
 
     Control().DisconnectAction();
     EXPECT_FALSE(Connected);
     EXPECT_EQ(view.states, (std::vector<bool>{true, false}));
+    EXPECT_FALSE(Control().Started(0));
     EXPECT_FALSE(Control().Started(1));
     EXPECT_FALSE(Control().ECRThreads()[1]->Running());
     EXPECT_FALSE(Control().ECRThreads()[0]->Running());
 }
 
-TEST_F(ConnectionControlTest, NoPortOpensShowsNothingAndStaysDisconnected) {
-    ListRegisters(RegisterLine(1, "/nonexistent/gone1") + RegisterLine(2, "/nonexistent/gone2"));
+TEST_F(ConnectionControlTest, WithNoPortThereYetTheProgramConnectsAndServesEachAsItAppears) {
+    // A service started at boot before its USB adapters: it must not end up disconnected with
+    // no worker trying, as it would if "no port could be opened" meant "stay disconnected".
+    // Connected means the workers run; each serves its register as soon as its port appears.
+    sim::EcrSimulator first(
+        sim::EcrSimulator::Options{.logicalNb = 1, .linkPath = dir.File("usb1"), .plugged = false});
+    sim::EcrSimulator second(
+        sim::EcrSimulator::Options{.logicalNb = 2, .linkPath = dir.File("usb2"), .plugged = false});
+    ListRegisters(RegisterLine(1, first.PortName()) + RegisterLine(2, second.PortName()));
     EXPECT_EQ(Control().TrayStartup(), Result::Running);
+    EXPECT_TRUE(Connected);
+    EXPECT_EQ(view.states, std::vector<bool>{true});
+    EXPECT_TRUE(dialogs.messages.empty()) << "the status tells, not a message box";
+    for (const auto& worker : Control().ECRThreads()) {
+        EXPECT_TRUE(worker->Running());
+        EXPECT_EQ(worker->Link().Status.State(), PortState::CouldNotOpen);
+    }
+    Control().ConnectAction();  // already connected: nothing
+    EXPECT_EQ(view.states, std::vector<bool>{true});
+
+    first.Plug();
+    EXPECT_TRUE(first.WaitForPolls(2, 5s)) << "the port that appeared was not served";
+    EXPECT_TRUE(WaitFor(
+        [&] { return Control().ECRThreads()[0]->Link().Status.State() == PortState::Open; }));
+    EXPECT_EQ(Control().ECRThreads()[1]->Link().Status.State(), PortState::CouldNotOpen);
+
+    Control().DisconnectAction();
     EXPECT_FALSE(Connected);
-    Control().ConnectAction();
-    EXPECT_FALSE(Connected);
-    EXPECT_TRUE(dialogs.messages.empty());
-    EXPECT_EQ(view.states, (std::vector<bool>{false, false}));
+    EXPECT_EQ(view.states, (std::vector<bool>{true, false}));
+    // Stopped workers try nothing more.
+    second.Plug();
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(second.PollCount(), 0u);
 }
 
 TEST_F(ConnectionControlTest, AnOpenReceiptRefusesDisconnectAndExit) {
@@ -677,6 +708,68 @@ TEST_F(JournalledControlTest, AFailedClosingRefusesTheExitAndIsWrittenWithTheNex
     EXPECT_EQ(bon[1].substr(0, 12), "0001,01,0043");
     EXPECT_EQ(CrLfLines(AppSettings.ReceiptDetail).size(), 1u);
     EXPECT_TRUE(Control().CloseQuery(false));
+}
+
+TEST_F(JournalledControlTest, AJournalThatCannotBeOpenedEndsTheStartWithAMessageAndNoWorker) {
+    sim::EcrSimulator first(1);
+    ListRegisters(RegisterLine(1, first.PortName()));
+    const std::string folder = ReceiptJournal::FolderBeside(AppSettings.ReceiptDetail);
+    WriteFile(folder, "a file where the journal's folder should be");
+    EXPECT_EQ(Control().TrayStartup(), Result::Failed);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].kind, MessageKind::Error);
+    EXPECT_EQ(dialogs.messages[0].text.rfind("Eroare: ", 0), 0u) << dialogs.messages[0].text;
+    EXPECT_NE(dialogs.messages[0].text.find("Tallyport.journal"), std::string::npos)
+        << dialogs.messages[0].text;
+    EXPECT_FALSE(Connected);
+    EXPECT_EQ(Control().Journal(), nullptr);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(first.PollCount(), 0u) << "a register was served without a journal";
+    EXPECT_FALSE(Exists(configPath));
+}
+
+TEST_F(JournalledControlTest, ASecondProgramOnTheSameJournalFolderDoesNotConnect) {
+    sim::EcrSimulator first(1);
+    ListRegisters(RegisterLine(1, first.PortName()));
+    // The other program: the service, say, with its own settings but this transaction file.
+    ReceiptJournal other(AbsoluteFolder(ReceiptJournal::FolderBeside(AppSettings.ReceiptDetail)),
+                         notices);
+    other.Load();
+    EXPECT_EQ(Control().TrayStartup(), Result::Failed);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].kind, MessageKind::Error);
+    EXPECT_NE(
+        dialogs.messages[0].text.find("este folosit de procesul " + std::to_string(::getpid())),
+        std::string::npos)
+        << dialogs.messages[0].text;
+    EXPECT_FALSE(Connected);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(first.PollCount(), 0u);
+}
+
+TEST_F(JournalledControlTest, AChangedTransactionFilePathCarriesTheJournalWithIt) {
+    sim::EcrSimulator first(1);
+    ListRegisters(RegisterLine(1, first.PortName()));
+    std::filesystem::create_directories(dir.File("old"));
+    std::filesystem::create_directories(dir.File("new"));
+    AppSettings.ReceiptDetail = dir.File("old/Tran.txt");
+    ASSERT_EQ(Control().TrayStartup(), Result::Running);
+    ASSERT_TRUE(first.Exchange(sim::Answer::Frame("DA01;1;1;123;;1.000"), 3s).response);
+    ASSERT_TRUE(WaitFor([&] { return Control().AnyReceiptOpen(); }));
+
+    // The program dies with the sale pending; the user then points the transaction file
+    // elsewhere (the old folder's journal would never be read again).
+    control.reset();
+    AppSettings.ReceiptDetail = dir.File("new/Tran.txt");
+    Restart();
+    EXPECT_TRUE(Control().AnyReceiptOpen()) << "the sale was left behind";
+    EXPECT_TRUE(Exists(dir.File("new/Tallyport.journal/ECR1.txt")));
+    EXPECT_FALSE(Exists(dir.File("old/Tallyport.journal/ECR1.txt")));
+    ASSERT_TRUE(first.WaitForPolls(first.PollCount() + 2, 5s));
+    ASSERT_TRUE(
+        first.Exchange(sim::Answer::Frame("DA01;2;3;0;1;;;;42;12;2.5;;;;;;;;;2.5"), 3s).response);
+    ASSERT_TRUE(WaitFor([&] { return !Control().AnyReceiptOpen(); }));
+    EXPECT_EQ(CrLfLines(dir.File("new/Tran.txt")).size(), 1u);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // cannot take the records (read-only, full) holds them back until it can, with its reason for
 // the register's status and one notice each way.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -148,31 +149,81 @@ TEST_F(JournalWriter, ATornLastLineIsCutOffAndWritingGoesOn) {
     EXPECT_TRUE(notices_.Notices().empty());
 }
 
-TEST_F(JournalWriter, ADamagedFileIsSetAsideAndReportedWithItsPath) {
-    std::filesystem::create_directories(Folder());
-    std::string bytes = EncodeRecord(SaleRecord("a")) + EncodeRecord(SaleRecord("b"));
-    bytes[11] = 'Z';  // the first record's text
-    WriteFile(Folder() + "/ECR7.txt", bytes);
-    WriteFile(Folder() + "/ECR8.txt", EncodeRecord(SaleRecord("kept")));
+// The file of register 7 with its second of three records damaged.
+std::string DamagedInTheMiddle() {
+    std::string bytes = EncodeRecord(FieldsRecord({"01", "1", "3", ""})) +
+                        EncodeRecord(SaleRecord("a")) + EncodeRecord(SaleRecord("b")) +
+                        EncodeRecord(SaleRecord("c"));
+    const std::size_t second = bytes.find("\ta\n") + 3;
+    bytes[second + 11] = 'Z';  // the text of the record of "b"
+    return bytes;
+}
 
-    ReceiptJournal journal(Folder(), notices_);
-    const auto loaded = journal.Load();
-    EXPECT_EQ(loaded.registers.count(7), 0u);
-    EXPECT_EQ(Lines(loaded, 8), (std::vector<std::string>{"kept"}));
-    ASSERT_EQ(loaded.problems.size(), 1u);
-    EXPECT_FALSE(std::filesystem::exists(Folder() + "/ECR7.txt"));
-    std::string aside;
-    for (const auto& name : test::NamesIn(Folder())) {
-        if (name.rfind("ECR7.txt.damaged-", 0) == 0) {
-            aside = Folder() + "/" + name;
+std::string AsideFile(const std::string& folder, const std::string& name) {
+    for (const auto& entry : test::NamesIn(folder)) {
+        if (entry.rfind(name + ".damaged-", 0) == 0) {
+            return folder + "/" + entry;
         }
     }
-    ASSERT_FALSE(aside.empty());
-    EXPECT_EQ(ReadFile(aside), bytes);  // never discarded
-    const auto shown = notices_.Notices();
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_NE(shown[0].text.find(aside), std::string::npos) << shown[0].text;
-    EXPECT_EQ(shown[0].icon, NoticeIcon::Error);
+    return {};
+}
+
+TEST_F(JournalWriter, ADamagedFileKeepsWhatCameBeforeTheDamageAndIsSetAside) {
+    std::filesystem::create_directories(Folder());
+    const std::string bytes = DamagedInTheMiddle();
+    WriteFile(Folder() + "/ECR7.txt", bytes);
+    WriteFile(Folder() + "/ECR8.txt", EncodeRecord(SaleRecord("kept")));
+    {
+        ReceiptJournal journal(Folder(), notices_);
+        const auto loaded = journal.Load();
+        // What the records before the bad line said is the register's.
+        EXPECT_EQ(Lines(loaded, 7), (std::vector<std::string>{"a"}));
+        EXPECT_EQ(loaded.registers.at(7).fields.commaText, "3");
+        EXPECT_EQ(Lines(loaded, 8), (std::vector<std::string>{"kept"}));
+        ASSERT_EQ(loaded.problems.size(), 1u);
+        // The register goes on once its file is written anew from them.
+        ASSERT_TRUE(journal.WaitDurable(7, journal.Append(7, {SaleRecord("d")}), 10s));
+        const std::string aside = AsideFile(Folder(), "ECR7.txt");
+        ASSERT_FALSE(aside.empty());
+        EXPECT_EQ(ReadFile(aside), bytes);  // never discarded
+        const auto shown = notices_.Notices();
+        ASSERT_GE(shown.size(), 1u);
+        EXPECT_NE(shown[0].text.find(aside), std::string::npos) << shown[0].text;
+        EXPECT_NE(shown[0].text.find("linia 3"), std::string::npos) << shown[0].text;
+        EXPECT_EQ(shown[0].icon, NoticeIcon::Error);
+    }
+    ReceiptJournal again(Folder(), notices_);
+    const auto loaded = again.Load();
+    EXPECT_TRUE(loaded.problems.empty());
+    EXPECT_EQ(Lines(loaded, 7), (std::vector<std::string>{"a", "d"}));
+    EXPECT_EQ(loaded.registers.at(7).fields.commaText, "3");
+}
+
+TEST_F(JournalWriter, ADamagedFileThatCannotBeSetAsideHoldsItsRegister) {
+    ScratchMounts fs;
+    if (!fs.MountTmpfs(Folder())) {
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << fs.Why();
+    }
+    WriteFile(Folder() + "/ECR7.txt", DamagedInTheMiddle());
+    WriteFile(Folder() + "/ECR8.txt", EncodeRecord(SaleRecord("kept")));
+    WriteFile(Folder() + "/Tallyport.lock", "");
+    ASSERT_TRUE(fs.SetReadOnly(Folder(), true));
+    ReceiptJournal journal(Folder(), notices_);
+    const auto loaded = journal.Load();
+    EXPECT_EQ(Lines(loaded, 7), (std::vector<std::string>{"a"}));
+    // Held as a register whose journal cannot be written: nothing counts as kept, not even
+    // "nothing appended", and the reason is there for its status.
+    EXPECT_FALSE(journal.WaitDurable(7, 0, 1500ms));
+    EXPECT_TRUE(journal.Failing(7));
+    ASSERT_TRUE(journal.FailureOf(7).has_value());
+    EXPECT_NE(journal.FailureOf(7)->find(std::strerror(EROFS)), std::string::npos);
+    EXPECT_TRUE(journal.WaitDurable(8, 0, 0ms)) << "another register is served";
+
+    ASSERT_TRUE(fs.SetReadOnly(Folder(), false));
+    ASSERT_TRUE(journal.WaitDurable(7, journal.Append(7, {SaleRecord("d")}), 10s));
+    EXPECT_FALSE(AsideFile(Folder(), "ECR7.txt").empty());
+    EXPECT_EQ(ParseJournal(ReadFile(journal.PathOf(7))).state.tranLines,
+              (std::vector<std::string>{"a", "d"}));
 }
 
 TEST_F(JournalWriter, AReadOnlyFileSystemHoldsTheRecordsBackUntilItIsWritable) {
@@ -247,6 +298,77 @@ TEST_F(JournalWriter, AFullFileSystemHoldsTheRecordsBackWithoutAHalfRecord) {
     EXPECT_TRUE(journal.WaitDurable(4, t, 10s));
     EXPECT_EQ(ParseJournal(ReadFile(journal.PathOf(4))).state.tranLines,
               (std::vector<std::string>{"kept", std::string(6000, 'w')}));
+}
+
+TEST_F(JournalWriter, ClosingsCancelledOneAfterAnotherLeaveNoTrail) {
+    // A register repeats a closing that its journal cannot keep in time: each try is a
+    // closing record and its cancel. Neither stays, so the file is bounded by what is open.
+    const std::string pad(400, 'x');
+    ReceiptJournal journal(Folder(), notices_);
+    journal.Load();
+    ASSERT_TRUE(journal.WaitDurable(5, journal.Append(5, {SaleRecord("a")}), 10s));
+    std::filesystem::create_directory(journal.PathOf(6));  // 6's file cannot be written
+    for (int repeat = 0; repeat < 30; ++repeat) {
+        for (int reg : {5, 6}) {
+            OpenClosing c = Closing(journal.NextClosingSeq());
+            c.bonLines = {pad};
+            journal.Append(reg, {ClosingRecord(c, std::nullopt, pad)});
+            journal.Append(reg, {SeqRecord('X', c.seq)});
+        }
+    }
+    ASSERT_TRUE(journal.WaitDurable(5, journal.Append(5, {SaleRecord("b")}), 10s));
+    std::filesystem::remove(journal.PathOf(6));
+    ASSERT_TRUE(journal.WaitDurable(6, journal.Append(6, {SaleRecord("c")}), 10s));
+    for (int reg : {5, 6}) {
+        const std::string bytes = ReadFile(journal.PathOf(reg));
+        EXPECT_EQ(bytes.find(" C\t"), std::string::npos) << reg;
+        EXPECT_LT(bytes.size(), 2 * pad.size()) << reg;
+    }
+    EXPECT_EQ(ParseJournal(ReadFile(journal.PathOf(5))).state.tranLines,
+              (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(ParseJournal(ReadFile(journal.PathOf(6))).state.tranLines,
+              (std::vector<std::string>{"c"}));
+}
+
+TEST_F(JournalWriter, ASecondJournalOnTheSameFolderIsRefusedAndNamesItsHolder) {
+    ReceiptJournal first(Folder(), notices_);
+    first.Load();
+    ReceiptJournal second(Folder(), notices_);
+    try {
+        second.Load();
+        ADD_FAILURE() << "a second journal was opened on the same folder";
+    } catch (const JournalLocked& e) {
+        EXPECT_NE(e.HeldBy().find("procesul " + std::to_string(::getpid())), std::string::npos)
+            << e.HeldBy();
+        EXPECT_NE(std::string(e.what()).find(Folder()), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(std::filesystem::exists(second.PathOf(1)));
+}
+
+TEST_F(JournalWriter, AJournalLeftAtItsPreviousPlaceIsCarriedToTheNewOne) {
+    const std::string old = folder_.File("old.journal");
+    {
+        ReceiptJournal journal(old, notices_);
+        journal.Load();
+        ASSERT_TRUE(journal.WaitDurable(3, journal.Append(3, {SaleRecord("sold")}), 10s));
+    }
+    {
+        ReceiptJournal journal(Folder(), notices_);
+        const auto loaded = journal.Load(old);
+        EXPECT_EQ(Lines(loaded, 3), (std::vector<std::string>{"sold"}));
+        EXPECT_FALSE(std::filesystem::exists(old + "/ECR3.txt"));
+    }
+    // Lines in both places cannot be merged: refused, both left as they were.
+    {
+        ReceiptJournal journal(old, notices_);
+        journal.Load();
+        ASSERT_TRUE(journal.WaitDurable(3, journal.Append(3, {SaleRecord("other")}), 10s));
+    }
+    ReceiptJournal journal(Folder(), notices_);
+    EXPECT_THROW(journal.Load(old), JournalError);
+    EXPECT_TRUE(std::filesystem::exists(old + "/ECR3.txt"));
+    EXPECT_EQ(ParseJournal(ReadFile(Folder() + "/ECR3.txt")).state.tranLines,
+              (std::vector<std::string>{"sold"}));
 }
 
 TEST(JournalPlace, TheFolderIsBesideTheTransactionFile) {

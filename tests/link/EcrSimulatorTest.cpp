@@ -290,6 +290,30 @@ TEST(EcrSimulator, UnplugAndPlugBackUnderTheSameLink) {
     EXPECT_EQ(sim.PollCount(), 1u);
 }
 
+TEST(EcrSimulator, APortThatAppearsOnlyWhenPluggedIn) {
+    // A USB adapter the system finds after the program has started: no port until Plug().
+    TempFolder folder;
+    const std::string link = folder.File("ecr2");
+    EcrSimulator sim(EcrSimulator::Options{.logicalNb = 2, .linkPath = link, .plugged = false});
+    EXPECT_FALSE(sim.Plugged());
+    EXPECT_EQ(sim.PortName(), link);
+    EXPECT_EQ(sim.SlavePath(), "");
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+    EXPECT_FALSE(SlaveEnd(link).Ok());
+    sim.Unplug();  // nothing to unplug: harmless
+
+    sim.Plug();
+    EXPECT_TRUE(sim.Plugged());
+    ASSERT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(std::filesystem::read_symlink(link), sim.SlavePath());
+    SlaveEnd pc(link);
+    ASSERT_TRUE(pc.Ok());
+    sim.Enqueue(Answer::Raw("\x42"));
+    pc.Write(ExpectedPoll(2));
+    EXPECT_EQ(pc.Read(1, 1s), "\x42");
+    EXPECT_EQ(sim.PollCount(), 1u);
+}
+
 // ---- the line's time ----
 
 TEST(EcrLine, CharacterTimeCountsEveryBitOfTheFraming) {

@@ -67,6 +67,19 @@ TEST(LinkFrame, PaddedAcknowledgementAndFillers) {
               Bytes({0x41, 0, 0xFE, 0x42}));
 }
 
+TEST(LinkFrame, AConfirmationIsTheFirstByteOtherThanAFiller) {
+    EXPECT_TRUE(ConfirmsReply("\x06", false));
+    EXPECT_TRUE(ConfirmsReply("\xFF\xFF\x06\xFF", false));
+    EXPECT_FALSE(ConfirmsReply("", false));
+    EXPECT_FALSE(ConfirmsReply("\xFF\xFF", false));
+    EXPECT_FALSE(ConfirmsReply("\x15\x06", false)) << "something else came first";
+    // Read with a line error, the first byte may be the noise: an ACK after it confirms.
+    EXPECT_TRUE(ConfirmsReply(Bytes({0xFF, 0x00, 0x06, 0xFF}), true));
+    EXPECT_TRUE(ConfirmsReply("\x06", true));
+    EXPECT_FALSE(ConfirmsReply(Bytes({0xFF, 0x00, 0x7F}), true));
+    EXPECT_FALSE(ConfirmsReply("", true));
+}
+
 TEST(LinkFrame, AcceptanceTest) {
     EXPECT_TRUE(AcceptFrame(Bytes({0x0A, 'x', 0x0D, 0x12, 0x34})));            // five bytes pass
     EXPECT_TRUE(AcceptFrame(Bytes({0x0A, 'S', ';', '1', 0x0D, 0x00, 0x00})));  // CRC 00 00

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -195,10 +196,51 @@ TEST(LinkLineTime, DrainThatNeverEndsFailsTheWriteAndFreesTheTurn) {
     }
     EXPECT_LT(Ms(Clock::now() - lockStart), timeout);
     EXPECT_TRUE(worker->Running());
-    EXPECT_EQ(sim.PollCount(), 1u);  // nothing more is written into a full queue
+    // Nothing more is written into the full queue: only into the new one of the port opened
+    // again (below), at most one poll per write time-out.
+    EXPECT_LE(sim.PollCount(), 2u);
     const auto stopStart = Clock::now();
     worker->StopLink();
     EXPECT_LT(Ms(Clock::now() - stopStart), 1000);
+}
+
+TEST(LinkLineTime, AStuckTransmitterIsClosedAndOpenedAgainUntilItSends) {
+    // A driver whose output queue keeps its bytes after the write gave up on them (and discarded
+    // them): every later poll would be skipped for a busy queue, the register never polled
+    // again while its status says open. The port is closed and opened again instead, once a
+    // second while the transmitter sticks, counted as one loss, with the reason in the status.
+    EcrSimulator sim(11);
+    auto worker = MakeWorker(sim.PortName(), 11);
+    auto queue = InstallQueue(*worker, 9600);
+    queue->SetStuck(true);
+    ASSERT_TRUE(worker->StartLink());
+    const auto timeout = std::chrono::milliseconds(worker->Link().Port.IoTimeout());
+    const auto status = [&] { return worker->Link().Status.Snapshot(); };
+    const auto waitFor = [](const std::function<bool()>& done, std::chrono::milliseconds limit) {
+        const auto deadline = Clock::now() + limit;
+        while (!done() && Clock::now() < deadline) {
+            std::this_thread::sleep_for(5ms);
+        }
+        return done();
+    };
+    // The first poll's write gives up after the write time-out; the port is opened again (its
+    // queue starts empty) and the next poll goes into the new queue, which sticks as well.
+    ASSERT_TRUE(sim.WaitForPolls(2, timeout + 2s)) << "the stuck queue was never let go";
+    EXPECT_GE(queue->Opens(), 2);
+    ASSERT_TRUE(waitFor([&] { return status().portError.rfind("transmitter stuck: ", 0) == 0; },
+                        timeout + 2s))
+        << status().portError;
+    EXPECT_EQ(status().state, PortState::Lost);
+    std::this_thread::sleep_for(timeout + 500ms);
+    EXPECT_GE(queue->Opens(), 3);
+    EXPECT_EQ(status().losses, 1u) << "one stuck transmitter, one loss, however many re-opens";
+
+    queue->SetStuck(false);
+    ASSERT_TRUE(waitFor([&] { return status().state == PortState::Open; }, timeout + 3s));
+    EXPECT_EQ(status().portError, "");
+    EXPECT_TRUE(sim.WaitForPolls(sim.PollCount() + 3, 2s));
+    EXPECT_EQ(status().losses, 1u);
+    worker->StopLink();
 }
 
 TEST(LinkLineTime, StopEndsAWriteThatWaitsForItsDrain) {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -49,6 +50,24 @@ TEST(FairRecursiveMutex, ReEntryCountsDepth) {
     m.unlock();
 }
 
+// Waits until `count` threads stand in line for the lock, as the lock itself counts them.
+void AwaitWaiting(const FairRecursiveMutex& m, std::size_t count) {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (m.Waiting() < count && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_EQ(m.Waiting(), count);
+}
+
+// What the lock reports: the tickets in the order they were drawn and in the order granted.
+class HandOverLog final : public FairRecursiveMutex::Observer {
+public:
+    void Arrived(std::uint64_t ticket) override { arrived.push_back(ticket); }
+    void Granted(std::uint64_t ticket) override { granted.push_back(ticket); }
+    std::vector<std::uint64_t> arrived;
+    std::vector<std::uint64_t> granted;
+};
+
 TEST(FairRecursiveMutex, HandsOverInArrivalOrder) {
     FairRecursiveMutex m;
     std::mutex orderMutex;
@@ -64,9 +83,8 @@ TEST(FairRecursiveMutex, HandsOverInArrivalOrder) {
         waiters.emplace_back([&, who] {
             std::lock_guard<FairRecursiveMutex> guard(m);
             record(who);
-            std::this_thread::sleep_for(5ms);
         });
-        std::this_thread::sleep_for(60ms);  // let each one queue before the next arrives
+        AwaitWaiting(m, static_cast<std::size_t>(who));  // in line before the next arrives
     }
     // A thread already in line blocks try_lock even while the lock is between holders.
     EXPECT_FALSE(TryFromOtherThread(m));
@@ -79,37 +97,61 @@ TEST(FairRecursiveMutex, HandsOverInArrivalOrder) {
         t.join();
     }
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 0}));
+    EXPECT_EQ(m.Waiting(), 0u);
 }
 
-TEST(FairRecursiveMutex, GreedyThreadsShareEvenly) {
-    // Four threads each hold the lock briefly and re-take it at once.
+TEST(FairRecursiveMutex, GreedyThreadsAreServedInTicketOrder) {
+    // Four threads each take the lock and re-take it at once, as idle workers do. However the
+    // machine schedules them, the lock must grant every ticket, in the order drawn: a thread
+    // that re-takes at once goes behind everyone already in line.
     FairRecursiveMutex m;
-    std::atomic<bool> stop{false};
-    std::vector<long> counts(4, 0);
+    HandOverLog log;
+    m.SetObserver(&log);
+    constexpr int kThreads = 4;
+    constexpr int kTurns = 300;
+    std::vector<int> turns(kThreads, 0);
     std::vector<std::thread> threads;
-    m.lock();  // all four queue up before the first turn
-    for (int i = 0; i < 4; ++i) {
+    m.lock();
+    for (int i = 0; i < kThreads; ++i) {
         threads.emplace_back([&, i] {
-            while (!stop.load()) {
+            for (int n = 0; n < kTurns; ++n) {
                 std::lock_guard<FairRecursiveMutex> guard(m);
-                ++counts[static_cast<std::size_t>(i)];
-                std::this_thread::sleep_for(1ms);
+                ++turns[static_cast<std::size_t>(i)];
             }
         });
     }
-    std::this_thread::sleep_for(100ms);
+    AwaitWaiting(m, kThreads);
     m.unlock();
-    std::this_thread::sleep_for(1s);
-    stop = true;
     for (auto& t : threads) {
         t.join();
     }
-    const long total = counts[0] + counts[1] + counts[2] + counts[3];
-    ASSERT_GT(total, 40);
-    for (long c : counts) {
-        // In FIFO order no thread can get more than one turn ahead of another.
-        EXPECT_NEAR(static_cast<double>(c), total / 4.0, 2.0) << c << " of " << total;
+    m.SetObserver(nullptr);
+
+    const std::size_t total = 1 + kThreads * kTurns;
+    ASSERT_EQ(log.arrived.size(), total);
+    ASSERT_EQ(log.granted.size(), total);
+    EXPECT_EQ(log.granted, log.arrived);  // each ticket in turn, none skipped, none twice
+    for (std::size_t k = 1; k < log.granted.size(); ++k) {
+        ASSERT_EQ(log.granted[k], log.granted[k - 1] + 1) << "at grant " << k;
     }
+    EXPECT_EQ(turns, std::vector<int>(kThreads, kTurns));
+}
+
+TEST(FairRecursiveMutex, ReEntryAndTryLockDrawNoExtraTurn) {
+    FairRecursiveMutex m;
+    HandOverLog log;
+    m.SetObserver(&log);
+    m.lock();
+    m.lock();  // re-entry: no ticket of its own
+    EXPECT_TRUE(m.try_lock());
+    m.unlock();
+    m.unlock();
+    m.unlock();
+    EXPECT_TRUE(m.try_lock());  // free and nobody in line: a turn of its own
+    m.unlock();
+    m.SetObserver(nullptr);
+    EXPECT_EQ(log.arrived, (std::vector<std::uint64_t>{0, 1}));
+    EXPECT_EQ(log.granted, (std::vector<std::uint64_t>{0, 1}));
 }
 
 TEST(PendingLines, OrderedOperations) {

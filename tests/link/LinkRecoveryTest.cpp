@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <functional>
+#include <mutex>
 #include <thread>
 
 #include "LinkTestSupport.h"
+#include "link/LinkLock.h"
 #include "link/LinkProtocol.h"
 
 namespace tallyport::linktest {
@@ -84,47 +87,107 @@ TEST(LinkStop, RestartResumesPollingAndKeepsLinkState) {
     worker->StopLink();
 }
 
-TEST(LinkStart, UnopenablePortAndNeverStartedWorker) {
-    TempFolder folder;
-    {
-        auto worker = MakeWorker(folder.File("no-such-port"), 1);
-        EXPECT_FALSE(worker->StartLink());
-        EXPECT_FALSE(worker->Running());
-        EXPECT_EQ(worker->Link().Port.LastErrorCode(), ENOENT);
-        EXPECT_FALSE(worker->Link().Port.PortReady());
+// Waits until `done` holds; false when it does not within `timeout`.
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (!done()) {
+        if (Clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(5ms);
     }
-    // A worker that never started runs no cycle, not even when it is destroyed.
+    return true;
+}
+
+// True when another port object can open `path` now, and closes it again: the worker does not
+// hold it. Asked under LinkLock, so that the worker cannot be inside an attempt of its own.
+bool OpenableByAnother(const std::string& path) {
+    std::lock_guard<FairRecursiveMutex> noAttemptMeanwhile(LinkLock);
+    TBlockSerial other;
+    other.OpenPort(path);
+    const bool opened = other.PortReady();
+    other.ClosePort();
+    return opened;
+}
+
+TEST(LinkStart, NeverStartedWorkerRunsNoCycle) {
     EcrSimulator sim(1);
     {
         auto worker = MakeWorker(sim.PortName(), 1);
         EXPECT_FALSE(worker->Running());
-    }
-    // A worker whose start failed runs none either: its port becomes openable afterwards.
-    {
-        auto worker = MakeWorker(sim.PortName(), 1);
-        worker->Link().CommPort = folder.File("no-such-port");
-        EXPECT_FALSE(worker->StartLink());
-        worker->Link().CommPort = sim.PortName();
     }
     std::this_thread::sleep_for(150ms);
     EXPECT_EQ(sim.ReceivedBytes(), "");
 }
 
-TEST(LinkStart, SettingsThatCannotBeWrittenKeepThePortOpen) {
+TEST(LinkStart, APortThatIsNotThereYetIsTriedUntilItAppears) {
+    // A service started at boot before the USB adapter was found: the worker starts all the
+    // same, tries the port about once a second without spinning, and serves the register once
+    // the port appears.
+    TempFolder folder;
+    const std::string link = folder.File("ecr2");
+    EcrSimulator sim(EcrSimulator::Options{.logicalNb = 2, .linkPath = link, .plugged = false});
+    auto worker = MakeWorker(link, 2);
+    ASSERT_TRUE(worker->StartLink());
+    EXPECT_TRUE(worker->Running());
+    EXPECT_FALSE(worker->Link().Port.PortReady());
+    LinkStatusSnapshot s = worker->Link().Status.Snapshot();
+    EXPECT_EQ(s.state, PortState::CouldNotOpen);
+    EXPECT_EQ(s.portError, TBlockSerial::ErrorText(ENOENT));
+
+    const auto cpuBefore = ProcessCpuTime();
+    const auto wallBefore = Clock::now();
+    std::this_thread::sleep_for(1500ms);
+    const auto cpu = ProcessCpuTime() - cpuBefore;
+    const auto wall =
+        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - wallBefore);
+    EXPECT_LT(cpu.count(), wall.count() / 10) << "CPU " << cpu.count() << " us while waiting";
+    EXPECT_EQ(worker->Link().Status.State(), PortState::CouldNotOpen);
+
+    sim.Plug();
+    ASSERT_TRUE(sim.WaitForPolls(2, 3s)) << "not polled once the port appeared";
+    EXPECT_TRUE(sim.Exchange("S;X;5", 2s).acked);
+    s = worker->Link().Status.Snapshot();
+    EXPECT_EQ(s.state, PortState::Open);
+    EXPECT_EQ(s.portError, "") << "the reason goes with the fault";
+    EXPECT_EQ(s.losses, 0u);
+
+    // Stopping is prompt while it waits for a port too.
+    sim.Unplug();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_LE(Timed([&] { worker->StopLink(); }), ByteTimeout + 100);
+    EXPECT_FALSE(worker->Running());
+    EXPECT_EQ(worker->Link().Status.State(), PortState::Stopped);
+}
+
+TEST(LinkStart, APortThatFailsAfterItOpenedIsClosedAgain) {
+    // The device opens but refuses the line settings (a byte size it does not have stands for a
+    // device that refuses them): the port must be closed again, or every later attempt, here or
+    // at the next connect, would be refused as "Instance already in use".
     EcrSimulator sim(1);
     auto worker = MakeWorker(sim.PortName(), 1);
-    worker->Link().DataBits = 9;  // no such byte size
-    EXPECT_FALSE(worker->StartLink());
-    EXPECT_EQ(worker->Link().Port.LastErrorCode(), EINVAL);
-    EXPECT_TRUE(worker->Link().Port.PortReady());
-    // Refused as in use until the worker is destroyed; the error stays for the shell to read.
-    worker->Link().DataBits = 8;
-    EXPECT_FALSE(worker->StartLink());
-    EXPECT_EQ(worker->Link().Port.LastErrorCode(), kSerialAlreadyInUse);
-    EXPECT_FALSE(worker->Running());
-    worker.reset();
-    std::this_thread::sleep_for(100ms);
+    worker->Link().DataBits = 9;
+    ASSERT_TRUE(worker->StartLink());
+    const LinkStatusSnapshot s = worker->Link().Status.Snapshot();
+    EXPECT_EQ(s.state, PortState::CouldNotOpen);
+    EXPECT_EQ(s.portError, TBlockSerial::ErrorText(EINVAL));
+    EXPECT_TRUE(OpenableByAnother(sim.PortName())) << "the failed attempt kept the port";
+    // Later attempts fail for the same reason, never as "in use".
+    std::this_thread::sleep_for(1300ms);
+    EXPECT_EQ(worker->Link().Status.Snapshot().portError, TBlockSerial::ErrorText(EINVAL));
+    EXPECT_TRUE(OpenableByAnother(sim.PortName()));
     EXPECT_EQ(sim.ReceivedBytes(), "");
+
+    // Once the device takes the settings, the register is served. (The link reads DataBits in
+    // its attempt, under LinkLock: changed under it, the change reaches the worker's thread.)
+    {
+        std::lock_guard<FairRecursiveMutex> guard(LinkLock);
+        worker->Link().DataBits = 8;
+    }
+    ASSERT_TRUE(sim.WaitForPolls(2, 3s));
+    EXPECT_TRUE(WaitFor([&] { return worker->Link().Status.State() == PortState::Open; }, 2s));
+    worker->StopLink();
+    EXPECT_TRUE(OpenableByAnother(sim.PortName()));
 }
 
 TEST(LinkRecovery, RegisterUnpluggedAndPluggedBack) {
@@ -167,6 +230,46 @@ TEST(LinkRecovery, RegisterUnpluggedAndPluggedBack) {
     std::this_thread::sleep_for(1300ms);
     EXPECT_FALSE(worker->Link().Port.PortReady());
     EXPECT_EQ(sim.PollCount(), pollsAtStop);
+}
+
+TEST(LinkRecovery, ADeviceThatReturnsButRefusesItsSettingsIsClosedAfterEachAttempt) {
+    TempFolder folder;
+    const std::string link = folder.File("ecr5");
+    EcrSimulator sim(EcrSimulator::Options{.logicalNb = 5, .linkPath = link});
+    auto worker = MakeWorker(link, 5);
+    ASSERT_TRUE(worker->StartLink());
+    ASSERT_TRUE(sim.WaitForPolls(2, 2s));
+
+    sim.Unplug();
+    ASSERT_TRUE(WaitFor([&] { return worker->Link().Status.State() == PortState::Lost; }, 2s));
+    {
+        std::lock_guard<FairRecursiveMutex> guard(LinkLock);
+        worker->Link().DataBits = 9;  // the device that comes back refuses the settings
+    }
+    const std::size_t polls = sim.PollCount();
+    sim.Plug();
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return worker->Link().Status.Snapshot().portError == TBlockSerial::ErrorText(EINVAL);
+        },
+        3s))
+        << worker->Link().Status.Snapshot().portError;
+    EXPECT_EQ(worker->Link().Status.State(), PortState::Lost);
+    EXPECT_TRUE(OpenableByAnother(link)) << "a failed re-open kept the port";
+    std::this_thread::sleep_for(1200ms);  // another attempt, refused for the same reason
+    EXPECT_EQ(worker->Link().Status.Snapshot().portError, TBlockSerial::ErrorText(EINVAL));
+    EXPECT_EQ(sim.PollCount(), polls);
+
+    {
+        std::lock_guard<FairRecursiveMutex> guard(LinkLock);
+        worker->Link().DataBits = 8;
+    }
+    ASSERT_TRUE(sim.WaitForPolls(polls + 2, 3s));
+    EXPECT_TRUE(WaitFor([&] { return worker->Link().Status.State() == PortState::Open; }, 2s));
+    const LinkStatusSnapshot s = worker->Link().Status.Snapshot();
+    EXPECT_EQ(s.portError, "");
+    EXPECT_EQ(s.losses, 1u);
+    worker->StopLink();
 }
 
 TEST(LinkFairness, FourSilentRegistersArePolledEvenly) {

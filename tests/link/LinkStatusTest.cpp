@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <thread>
 
 #include "LinkTestSupport.h"
@@ -39,16 +40,19 @@ TEST(LinkStatus, PortStatesFollowAVanishingAndReturningPort) {
     ASSERT_TRUE(WaitForState(*worker, PortState::Lost, 2s));
     const LinkStatusSnapshot lost = worker->Link().Status.Snapshot();
     EXPECT_EQ(lost.losses, 1u);
-    EXPECT_FALSE(lost.lastError.empty());
-    // Still lost while the device stays away: the failed re-opens change nothing.
+    EXPECT_FALSE(lost.portError.empty());
+    // Still lost while the device stays away: the failed re-opens change nothing but the
+    // reason, which is now why the re-open fails.
     std::this_thread::sleep_for(1200ms);
     EXPECT_EQ(worker->Link().Status.State(), PortState::Lost);
     EXPECT_EQ(worker->Link().Status.Snapshot().losses, 1u);
+    EXPECT_EQ(worker->Link().Status.Snapshot().portError, TBlockSerial::ErrorText(ENOENT));
 
     sim.Plug();
     ASSERT_TRUE(WaitForState(*worker, PortState::Open, 4s));
     EXPECT_TRUE(sim.Exchange("S;X;5", 2s).acked);
     EXPECT_EQ(worker->Link().Status.Snapshot().losses, 1u);
+    EXPECT_EQ(worker->Link().Status.Snapshot().portError, "") << "the error text clears";
 
     worker->StopLink();
     EXPECT_EQ(worker->Link().Status.State(), PortState::Stopped);
@@ -59,12 +63,14 @@ TEST(LinkStatus, PortStatesFollowAVanishingAndReturningPort) {
 TEST(LinkStatus, APortThatCannotOpenSaysSoWithTheReason) {
     TempFolder folder;
     auto worker = MakeWorker(folder.File("no-such-port"), 1);
-    EXPECT_FALSE(worker->StartLink());
+    EXPECT_TRUE(worker->StartLink());  // tried again about once a second
     const LinkStatusSnapshot s = worker->Link().Status.Snapshot();
     EXPECT_EQ(s.state, PortState::CouldNotOpen);
-    EXPECT_EQ(s.lastError, worker->Link().Port.LastErrorText());
-    EXPECT_FALSE(s.lastError.empty());
+    EXPECT_EQ(s.portError, TBlockSerial::ErrorText(ENOENT));
+    EXPECT_EQ(s.lastError, "");
     EXPECT_FALSE(s.lastFrame.has_value());
+    worker->StopLink();
+    EXPECT_EQ(worker->Link().Status.State(), PortState::Stopped);
 }
 
 TEST(LinkStatus, LastFrameTimeMovesWithEachAcceptedFrame) {

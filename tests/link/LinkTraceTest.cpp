@@ -5,8 +5,18 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <functional>
+#include <thread>
+
 #include "LinkTestSupport.h"
+#include "link/LinkFrame.h"
+#include "link/LinkProtocol.h"
 #include "link/LinkTrace.h"
+#include "serial/LineTime.h"
+#include "support/DrainingQueue.h"
+#include "support/FakeLineStatus.h"
 
 namespace tallyport::linktest {
 namespace {
@@ -27,6 +37,8 @@ TEST(LinkTrace, LineFormat) {
               "2026-12-07 22:15:07.123 ECR3 sent 5: 0A 41 0D A9 A1  |.A...|");
     EXPECT_EQ(FormatTraceLine(when, 12, TraceDirection::Received, std::string("\x00;", 2)),
               "2026-12-07 22:15:07.123 ECR12 recv 2: 00 3B  |.;|");
+    EXPECT_EQ(FormatTraceLine(when, 4, TraceDirection::Note, "low-latency mode refused"),
+              "2026-12-07 22:15:07.123 ECR4 note: low-latency mode refused");
 }
 
 TEST(LinkTrace, VariableSwitchesItOn) {
@@ -79,6 +91,88 @@ std::string RunWorkerAndTrace(bool traceOn) {
     }
     unsetenv(kLinkTraceVariable);
     return test::ReadFile(path);
+}
+
+// The trace standard error got while `run` ran with the trace on.
+std::string TraceOf(const std::function<void()>& run) {
+    TempFolder folder;
+    const std::string path = folder.File("trace.txt");
+    setenv(kLinkTraceVariable, "1", 1);
+    {
+        StderrToFile redirect(path);
+        run();
+    }
+    unsetenv(kLinkTraceVariable);
+    return test::ReadFile(path);
+}
+
+TEST(LinkTrace, NotesSayWhatTheLinkDidBesideTheBytesAndWhy) {
+    std::atomic<int> lateSales{0};
+    const std::string trace = TraceOf([&] {
+        sim::EcrSimulator sim(6);
+        auto driver = std::make_shared<test::FakeLineState>();
+        // A handler that replies and, its confirmation not come within the wait, leaves the
+        // recording of the sale for a late one.
+        auto worker = MakeWorker(sim.PortName(), 6);
+        worker->Link().SetHandlers(HandlersFor(
+            '1',
+            [&lateSales](TSerialExtended& link, const std::string&) {
+                link.SendReply("Paine;2.5;1;1");
+                const std::string answer = StripFillers(link.Port.ReadAvailable(ConfirmationWait));
+                if (answer.empty()) {
+                    link.AwaitLateConfirmation([&lateSales](TSerialExtended&) { ++lateSales; });
+                }
+                return true;
+            },
+            HandlerTurn::InTurn));
+        worker->Link().Port.SetLineStatusProbe(std::make_unique<test::FakeLineStatus>(driver));
+        ASSERT_TRUE(worker->StartLink());
+        driver->ErrorWhen(test::LineErrorKind::Framing, [&sim] {
+            const auto sent = sim.Sent();
+            return !sent.empty() && sent.front().bytes.size() >= 4;
+        });
+        EXPECT_FALSE(sim.Exchange("S1;X;5;12345", 3s).acked);
+        sim.SetConfirmation(sim::Confirmation{.enabled = true, .delayMs = 140});
+        EXPECT_TRUE(sim.Exchange("S1;X;1;123", 3s).acked);
+        const auto deadline = Clock::now() + 2s;
+        while (lateSales.load() == 0 && Clock::now() < deadline) {
+            std::this_thread::sleep_for(5ms);
+        }
+        worker->StopLink();
+    });
+    EXPECT_EQ(lateSales.load(), 1);
+    EXPECT_NE(trace.find(" ECR6 note: low-latency mode refused by the driver (" +
+                         TBlockSerial::ErrorText(ENOTTY) + ")\n"),
+              std::string::npos)
+        << trace;
+    EXPECT_NE(trace.find(" ECR6 note: frame dropped unacknowledged: a line error was reported "
+                         "during it\n"),
+              std::string::npos)
+        << trace;
+    const auto late = trace.find(" ECR6 note: late confirmation, ");
+    ASSERT_NE(late, std::string::npos) << trace;
+    EXPECT_NE(trace.find(" ms after its wait ended: recorded\n", late), std::string::npos) << trace;
+}
+
+TEST(LinkTrace, AStuckTransmitterIsNotedWithWhatWasSeen) {
+    const std::string trace = TraceOf([] {
+        sim::EcrSimulator sim(7);
+        auto worker = MakeWorker(sim.PortName(), 7);
+        PortSettings line;
+        line.BaudRate = 9600;
+        line.ByteSize = 8;
+        auto queue = std::make_shared<test::DrainingQueueState>(CharacterTime(line));
+        queue->SetStuck(true);
+        worker->Link().Port.SetLineStatusProbe(std::make_unique<test::DrainingQueue>(queue));
+        ASSERT_TRUE(worker->StartLink());
+        EXPECT_TRUE(sim.WaitForPolls(2, 4s));
+        worker->StopLink();
+    });
+    EXPECT_NE(trace.find(" ECR7 note: port closed (transmitter stuck: output queue did not empty "
+                         "within the write time-out of "),
+              std::string::npos)
+        << trace;
+    EXPECT_NE(trace.find(" ECR7 note: port opened again\n"), std::string::npos) << trace;
 }
 
 TEST(LinkTrace, WorkerTracesWhatItSendsAndReceives) {

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
 #include "RequestFixture.h"
 #include "base/DecimalSeparator.h"
 #include "serial/LineTime.h"
@@ -234,6 +239,87 @@ TEST_F(ArticleRequest, RewrittenArticleFileIsSeenByTheNextRequest) {
     auto lines = reg.PendingTran();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_NE(lines[1].find(",0000000000123,00000275,3,+0000001000,Paine alba"), std::string::npos);
+}
+
+// Opened once by one thread, awaited by another.
+class Gate {
+public:
+    void Open() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        open_ = true;
+        changed_.notify_all();
+    }
+    bool WaitFor(std::chrono::milliseconds limit) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, limit, [this] { return open_; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool open_ = false;
+};
+
+TEST_F(ArticleRequest, TradingGoesOnWhileANewArticleFileLoadsAndItsPricesFollow) {
+    // The loader's first read of the new file is held before it is handed out, until both
+    // registers have traded on the table in hand.
+    struct Load {
+        Gate reading;
+        Gate release;
+        std::atomic<int> reads{0};
+    };
+    auto load = std::make_shared<Load>();
+    afterEachRead_ = [load] {
+        if (++load->reads == 1) {
+            load->reading.Open();
+            load->release.WaitFor(30s);
+        }
+    };
+    struct ReleaseOnExit {
+        Load& load;
+        ~ReleaseOnExit() { load.release.Open(); }
+    } releaseOnExit{*load};
+    WriteArticles({kPaineArticle});
+    auto& three = AddRegister();
+    RegisterOptions fourth;
+    fourth.logicalNb = 4;
+    auto& four = AddRegister(fourth);
+    const std::string oldReply = ";PAINE;2.5;100.000;1;1;1;;;";
+    const std::string newReply = ";PAINE ALBA;2.75;100.000;1;1;1;;;";
+
+    RewriteArticles({"0000000000123,01,1,2.75,3,Paine alba"}, false);
+    EXPECT_EQ(ReplyText(Request(three, ArticleRequestBody("123"))), oldReply);
+    ASSERT_TRUE(load->reading.WaitFor(10s)) << "the new file was not read";
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(ReplyText(Request(three, ArticleRequestBody("123"))), oldReply);
+        EXPECT_EQ(ReplyText(Request(four, ArticleRequestBody("123"))), oldReply);
+    }
+    EXPECT_EQ(load->reads, 1);
+
+    load->release.Open();
+    ASSERT_TRUE(holder_->WaitUntilSettled(10s));
+    EXPECT_EQ(ReplyText(Request(three, ArticleRequestBody("123"))), newReply);
+    EXPECT_EQ(ReplyText(Request(four, ArticleRequestBody("123"))), newReply);
+    const auto lines = three.PendingTran();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_NE(lines[0].find(",0000000000123,00000025,3,+0000001000,Paine "), std::string::npos);
+    EXPECT_NE(lines[3].find(",0000000000123,00000275,3,+0000001000,Paine alba"), std::string::npos);
+    EXPECT_EQ(four.PendingTran().size(), 3u);
+}
+
+TEST_F(ArticleRequest, AnArticleFileThatFailsToLoadLeavesRequestsUnansweredUntilCorrected) {
+    auto& reg = AddRegister();
+    RewriteArticles({kPaineArticle, "0000000000123,01,1,9,3,Paine dublura"});
+    for (int request = 0; request < 2; ++request) {
+        auto result = Request(reg, ArticleRequestBody("123"));
+        EXPECT_TRUE(result.acked);
+        EXPECT_EQ(ReplyText(result), "<no reply>");
+    }
+    EXPECT_TRUE(reg.PendingTran().empty());
+
+    RewriteArticles({"0000000000123,01,1,3,3,Paine"});
+    EXPECT_EQ(ReplyText(Request(reg, ArticleRequestBody("123"))), ";PAINE;3;100.000;1;1;1;;;");
+    EXPECT_EQ(reg.PendingTran().size(), 1u);
 }
 
 TEST_F(ArticleRequest, PointsWhateverTheRegionalSeparator) {

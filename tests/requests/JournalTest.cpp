@@ -38,6 +38,9 @@ const std::string kClosing43 =
     "0003,01,0043,0,0,0000000250,0000000250,3,0000000000000,21:50,06/12/26,00012";
 const std::string kClose42 = ClosingBody("0", "1", "42", "12", "2.5", "5");
 const std::string kClose43 = ClosingBody("0", "1", "43", "12", "2.5", "2.5");
+std::string kClose41() {
+    return ClosingBody("0", "1", "41", "12", "2.5", "2.5");
+}
 
 std::string Field(const std::string& line, int n) {
     std::size_t start = 0;
@@ -46,6 +49,12 @@ std::string Field(const std::string& line, int n) {
     }
     return line.substr(start, line.find(',', start) - start);
 }
+
+std::vector<test::Notice> NoticesWith(const std::vector<test::Notice>& all,
+                                      const std::string& part);
+
+bool StatusBecomes(SimulatedRegister& reg, const std::function<bool(const RegisterStatus&)>& done,
+                   std::chrono::milliseconds timeout);
 
 class Journalled : public RequestTest {
 protected:
@@ -65,8 +74,7 @@ protected:
     }
 
     // The register as the program has it after a start: its journal's lines and fields restored.
-    SimulatedRegister& StartRegister() {
-        RegisterOptions options;
+    SimulatedRegister& StartRegister(RegisterOptions options = {}) {
         options.beforeStart = [this](TSerialExtended& link) {
             RestoreFromJournal(loaded_, {&link}, context_, notices_);
         };
@@ -85,6 +93,50 @@ protected:
         ASSERT_TRUE(result.response) << "no padded acknowledgement";
         EXPECT_EQ(result.response->kind, PcKind::PaddedAck);
     }
+
+    // What a killed run does at its point before it dies.
+    struct KillAt {
+        int occurrence = 1;                // the point's n-th time
+        std::function<void()> beforeKill;  // e.g. the bytes a write had put in a file
+    };
+
+    // Runs `program` in a child process, with the journal opened and the crash hooks armed for
+    // `point` (set before any worker runs), and kills the child when it gets there. True when
+    // it was killed there; false when the program ended without reaching it.
+    bool RunKilledAt(const std::string& point, const std::function<void()>& program) {
+        return RunKilledAt(point, program, KillAt{1, nullptr});
+    }
+    bool RunKilledAt(const std::string& point, const std::function<void()>& program, KillAt kill) {
+        const pid_t child = fork();
+        if (child < 0) {
+            ADD_FAILURE() << "fork: " << std::strerror(errno);
+            return false;
+        }
+        if (child == 0) {
+            auto seen = std::make_shared<std::atomic<int>>(0);
+            auto hook = [point, kill, seen](std::string_view at) {
+                if (at == point && ++*seen == kill.occurrence) {
+                    if (kill.beforeKill) {
+                        kill.beforeKill();
+                    }
+                    ::kill(::getpid(), SIGKILL);
+                }
+            };
+            OpenJournal(hook);
+            context_.SetCrashHook(hook);
+            program();
+            std::this_thread::sleep_for(500ms);  // the writer's points come after the worker's
+            ::_exit(0);
+        }
+        int status = 0;
+        if (::waitpid(child, &status, 0) != child) {
+            ADD_FAILURE() << "waitpid: " << std::strerror(errno);
+            return false;
+        }
+        return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    }
+
+    std::string ListPath() const { return JournalFolder() + "/DeVerificat.txt"; }
 
     std::unique_ptr<ReceiptJournal> journal_;
     ReceiptJournal::Loaded loaded_;
@@ -122,6 +174,28 @@ TEST_F(Journalled, ARestartKeepsTheOpenReceiptAndTheFieldsLaterLinesNeed) {
     EXPECT_EQ(Field(bon[0], 9), "0000000004111");
     EXPECT_TRUE(reg.PendingTran().empty());
     EXPECT_TRUE(reg.PendingBon().empty());
+}
+
+TEST_F(Journalled, ASaleConfirmedAfterItsWaitIsJournalledLikeAnyOther) {
+    OpenJournal();
+    {
+        RegisterOptions late;
+        late.confirmation = sim::Confirmation{.enabled = true, .delayMs = 140};
+        auto& reg = StartRegister(late);
+        Request(reg, ArticleRequestBody("123"));
+        const auto deadline = std::chrono::steady_clock::now() + 2s;
+        while (reg.PendingTran().empty() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(5ms);
+        }
+        ASSERT_EQ(reg.PendingTran(), std::vector<std::string>{PainePendingLine()});
+        EXPECT_EQ(reg.Link().Status.Snapshot().lateSales, 1u);
+    }
+    StopProgram();
+    OpenJournal();
+    auto& reg = StartRegister();
+    EXPECT_EQ(reg.PendingTran(), std::vector<std::string>{PainePendingLine()});
+    ExpectPaddedAck(Request(reg, kClose42));
+    EXPECT_EQ(ReadCrLfLines(TranPath()), std::vector<std::string>{kPaine42});
 }
 
 TEST_F(Journalled, ARegisterThatToldTheJournalNothingYetIsServedOn) {
@@ -230,6 +304,8 @@ TEST_P(KilledInAClosing, TheReceiptIsWrittenExactlyOnce) {
     EXPECT_EQ(ReadCrLfLines(BonPath()), (std::vector<std::string>{kClosing42, kClosing43}));
     EXPECT_EQ(ReadCrLfLines(TranPath()), (std::vector<std::string>{kPaine42, kPaine43}));
     EXPECT_EQ(ReadFile(BonPath()), kClosing42 + "\r\n" + kClosing43 + "\r\n");
+    // The files showed where the receipt stood: nothing for the back office to check.
+    EXPECT_FALSE(std::filesystem::exists(ListPath())) << ReadFile(ListPath());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -245,6 +321,217 @@ INSTANTIATE_TEST_SUITE_P(
                       CrashPoint{"closing done, not compacted", true, false},
                       CrashPoint{"compaction written, not renamed", true, false}));
 
+// ---- a restart interrupted, again and again --------------------------------------------
+
+struct RestartKill {
+    const char* first;    // where the program died in the closing
+    const char* restart;  // where each of the next two starts dies while completing it
+};
+
+std::ostream& operator<<(std::ostream& out, const RestartKill& k) {
+    return out << k.first << " / " << k.restart;
+}
+
+class KilledInARestart : public Journalled, public ::testing::WithParamInterface<RestartKill> {};
+
+TEST_P(KilledInARestart, TheReceiptIsWrittenExactlyOnce) {
+    const RestartKill kill = GetParam();
+    ASSERT_TRUE(RunKilledAt(kill.first,
+                            [this] {
+                                auto& reg = StartRegister();
+                                Request(reg, ArticleRequestBody("123"));
+                                Request(reg, kClose42);
+                            }))
+        << "the program never reached " << kill.first;
+    // Twice in a row at the same step of the restart's completion: each start goes on from
+    // what the one before it journalled.
+    for (int start = 0; start < 2; ++start) {
+        const bool killed = RunKilledAt(kill.restart, [this] { StartRegister(); });
+        if (start == 0) {
+            ASSERT_TRUE(killed) << "the restart never reached " << kill.restart;
+        }
+    }
+    OpenJournal();
+    auto& reg = StartRegister();
+    EXPECT_TRUE(reg.PendingTran().empty());
+    EXPECT_TRUE(reg.PendingBon().empty());
+    Request(reg, ArticleRequestBody("123"));
+    ExpectPaddedAck(Request(reg, kClose43));
+    EXPECT_EQ(ReadFile(BonPath()), kClosing42 + "\r\n" + kClosing43 + "\r\n");
+    EXPECT_EQ(ReadFile(TranPath()), kPaine42 + "\r\n" + kPaine43 + "\r\n");
+    EXPECT_FALSE(std::filesystem::exists(ListPath())) << ReadFile(ListPath());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryStep, KilledInARestart,
+    ::testing::Values(
+        RestartKill{"acknowledged, not appended", "restart: appends journalled, not written"},
+        RestartKill{"acknowledged, not appended",
+                    "restart: receipt-closing place known, not written"},
+        RestartKill{"acknowledged, not appended", "restart: receipt-closing file written"},
+        RestartKill{"acknowledged, not appended", "restart: transaction place known, not written"},
+        RestartKill{"acknowledged, not appended", "restart: transaction file written"},
+        RestartKill{"appends journalled, not written",
+                    "restart: receipt-closing place known, not written"},
+        RestartKill{"appends journalled, not written", "restart: receipt-closing file written"},
+        RestartKill{"appends journalled, not written",
+                    "restart: transaction place known, not written"},
+        RestartKill{"appends journalled, not written", "restart: transaction file written"}));
+
+TEST_F(Journalled, ARestartThatCanWriteOnlyTheClosingFileFinishesTheRestLater) {
+    ASSERT_TRUE(RunKilledAt("acknowledged, not appended", [this] {
+        auto& reg = StartRegister();
+        Request(reg, ArticleRequestBody("123"));
+        Request(reg, kClose42);
+    }));
+    std::filesystem::create_directory(TranPath());  // the transaction file cannot be written
+    OpenJournal();
+    {
+        auto& reg = StartRegister();
+        EXPECT_EQ(ReadFile(BonPath()), kClosing42 + "\r\n");
+        // Told, with the file; the receipt's transaction lines stay pending.
+        const auto told = NoticesWith(notices_.Notices(), "raman in asteptare");
+        ASSERT_EQ(told.size(), 1u);
+        EXPECT_NE(told[0].text.find(TranPath()), std::string::npos) << told[0].text;
+        EXPECT_EQ(told[0].icon, NoticeIcon::Error);
+        EXPECT_EQ(reg.PendingTran(), std::vector<std::string>{kPaine42});
+        EXPECT_TRUE(reg.PendingBon().empty());
+    }
+    StopProgram();
+    std::filesystem::remove(TranPath());
+    OpenJournal();
+    auto& reg = StartRegister();
+    EXPECT_TRUE(reg.PendingTran().empty());
+    EXPECT_EQ(ReadFile(BonPath()), kClosing42 + "\r\n");
+    EXPECT_EQ(ReadFile(TranPath()), kPaine42 + "\r\n");
+}
+
+// ---- an import between a crash and the restart -------------------------------------------
+
+// Writes the closing's lines as the killed program would have, just before it died.
+void AppendAsTheProgramDid(const std::string& bonPath, const std::string& tranPath) {
+    WriteFile(bonPath, ReadFile(bonPath) + kClosing42 + "\r\n");
+    WriteFile(tranPath, ReadFile(tranPath) + kPaine42 + "\r\n");
+}
+
+TEST_F(Journalled, AFileEmptiedBeforeTheRestartIsWrittenAgainAndListed) {
+    // The program died with the receipt in both files but before its done-record; the back
+    // office then imported and emptied the files. The register was told the receipt is
+    // recorded, so it is written; the file cannot show it was not taken already: listed.
+    ASSERT_TRUE(RunKilledAt(
+        "appends journalled, not written",
+        [this] {
+            auto& reg = StartRegister();
+            Request(reg, ArticleRequestBody("123"));
+            Request(reg, kClose42);
+        },
+        KillAt{1, [this] { AppendAsTheProgramDid(BonPath(), TranPath()); }}));
+    WriteFile(BonPath(), "");
+    WriteFile(TranPath(), "");
+    OpenJournal();
+    StartRegister();
+    EXPECT_EQ(ReadFile(BonPath()), kClosing42 + "\r\n");
+    EXPECT_EQ(ReadFile(TranPath()), kPaine42 + "\r\n");
+    const auto told = NoticesWith(notices_.Notices(), "poate exista deja");
+    ASSERT_EQ(told.size(), 2u);  // one per file
+    EXPECT_NE(told[0].text.find("bonul 0042 al casei 3"), std::string::npos) << told[0].text;
+    EXPECT_NE(told[0].text.find(ListPath()), std::string::npos) << told[0].text;
+    const auto listed = ReadCrLfLines(ListPath());
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[0].rfind("casa 3; bon 0042; suma 0000000250; inchis 06/12/26 21:50; "
+                              "scris din nou 06/12/26 21:50; " +
+                                  BonPath() + "; ",
+                              0),
+              0u)
+        << listed[0];
+    EXPECT_NE(listed[1].find(TranPath()), std::string::npos) << listed[1];
+}
+
+TEST_F(Journalled, AFileShorterThanRecordedAtTheRestartIsWrittenAgainAndListed) {
+    ASSERT_TRUE(RunKilledAt(
+        "appends journalled, not written",
+        [this] {
+            auto& reg = StartRegister();
+            Request(reg, ArticleRequestBody("123"));
+            ExpectPaddedAck(Request(reg, kClose41()));
+            Request(reg, ArticleRequestBody("123"));
+            Request(reg, kClose42);
+        },
+        KillAt{2, [this] { AppendAsTheProgramDid(BonPath(), TranPath()); }}));
+    WriteFile(TranPath(), "");  // the transaction file imported; the closing file left
+    OpenJournal();
+    StartRegister();
+    EXPECT_EQ(ReadCrLfLines(BonPath()).size(), 2u) << "its closing line was proven there";
+    EXPECT_EQ(ReadFile(TranPath()), kPaine42 + "\r\n");
+    const auto told = NoticesWith(notices_.Notices(), "poate exista deja");
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NE(told[0].text.find("mai scurt"), std::string::npos) << told[0].text;
+    EXPECT_NE(told[0].text.find(TranPath()), std::string::npos) << told[0].text;
+    ASSERT_EQ(ReadCrLfLines(ListPath()).size(), 1u);
+}
+
+TEST_F(Journalled, ATornTailOfZerosAtTheRecordedPlaceIsCutBack) {
+    // The file system kept the append's new length but not its bytes: zeros where the
+    // receipt's lines were going, which must not stay as a line of nobody's.
+    ASSERT_TRUE(RunKilledAt("appends journalled, not written", [this] {
+        auto& reg = StartRegister();
+        Request(reg, ArticleRequestBody("123"));
+        Request(reg, kClose42);
+    }));
+    WriteFile(TranPath(), std::string(kPaine42.size() + 2, '\0'));
+    OpenJournal();
+    StartRegister();
+    EXPECT_EQ(ReadFile(TranPath()), kPaine42 + "\r\n");
+    EXPECT_EQ(ReadFile(BonPath()), kClosing42 + "\r\n");
+    EXPECT_FALSE(std::filesystem::exists(ListPath()));
+}
+
+// ---- lines sold after a closing whose append failed ----------------------------------------
+
+TEST_F(Journalled, LinesSoldAfterAClosingWhoseAppendFailedSurviveARestart) {
+    OpenJournal();
+    {
+        auto& reg = StartRegister();
+        Request(reg, ArticleRequestBody("123"));
+        std::filesystem::create_directory(BonPath());  // the closing file cannot be written
+        ExpectPaddedAck(Request(reg, kClose42));
+        Request(reg, ArticleRequestBody("123"));  // the next receipt goes on
+        ASSERT_EQ(reg.PendingTran(), (std::vector<std::string>{kPaine42, PainePendingLine()}));
+    }
+    StopProgram();  // killed or a power cut: a normal stop is refused with lines pending
+    std::filesystem::remove(BonPath());
+    OpenJournal();
+    auto& reg = StartRegister();
+    EXPECT_EQ(ReadFile(BonPath()), kClosing42 + "\r\n");
+    EXPECT_EQ(ReadFile(TranPath()), kPaine42 + "\r\n");
+    EXPECT_EQ(reg.PendingTran(), std::vector<std::string>{PainePendingLine()});
+    ExpectPaddedAck(Request(reg, kClose43));
+    EXPECT_EQ(ReadFile(BonPath()), kClosing42 + "\r\n" + kClosing43 + "\r\n");
+    EXPECT_EQ(ReadFile(TranPath()), kPaine42 + "\r\n" + kPaine43 + "\r\n");
+}
+
+TEST_F(Journalled, LinesAfterAnUnreadableClosingThatFollowedAFailedAppendSurviveARestart) {
+    OpenJournal();
+    {
+        auto& reg = StartRegister();
+        Request(reg, ArticleRequestBody("123"));
+        std::filesystem::create_directory(BonPath());
+        ExpectPaddedAck(Request(reg, kClose42));
+        Request(reg, ArticleRequestBody("123"));
+        ExpectPaddedAck(Request(reg, ClosingBody("0", "1", "43", "12", "2,5x", "5")));
+        Request(reg, ArticleRequestBody("123"));
+        ASSERT_EQ(reg.PendingTran().size(), 3u);
+    }
+    StopProgram();
+    std::filesystem::remove(BonPath());
+    OpenJournal();
+    auto& reg = StartRegister();
+    EXPECT_EQ(ReadFile(BonPath()), kClosing42 + "\r\n");
+    EXPECT_EQ(ReadFile(TranPath()), kPaine42 + "\r\n");
+    // The unreadable receipt's line (with its numbers) and the sale after it stay pending.
+    EXPECT_EQ(reg.PendingTran(), (std::vector<std::string>{kPaine43, PainePendingLine()}));
+}
+
 // ---- a closing sent twice in normal running is two payments ------------------------------
 
 TEST_F(Journalled, TheSameClosingTwiceWithoutARestartIsWrittenTwice) {
@@ -253,6 +540,25 @@ TEST_F(Journalled, TheSameClosingTwiceWithoutARestartIsWrittenTwice) {
     Request(reg, ArticleRequestBody("123"));
     ExpectPaddedAck(Request(reg, kClose42));
     ExpectPaddedAck(Request(reg, kClose42));
+    EXPECT_EQ(ReadCrLfLines(BonPath()).size(), 2u);
+}
+
+TEST_F(Journalled, TwoEqualPaymentsAroundANormalStopAreBothWritten) {
+    // Two vouchers of the same value pay one receipt: two closings, equal but for the second
+    // field. The first one's acknowledgement had left the port before the stop, so after the
+    // start the second one is a payment of its own, not the first one sent again.
+    OpenJournal();
+    {
+        auto& reg = StartRegister();
+        Request(reg, ArticleRequestBody("123"));
+        ExpectPaddedAck(Request(reg, kClose42));
+    }
+    StopProgram();
+    OpenJournal();
+    auto& reg = StartRegister();
+    std::string second = kClose42;
+    second.replace(second.find(";X;"), 3, ";78;");
+    ExpectPaddedAck(Request(reg, second));
     EXPECT_EQ(ReadCrLfLines(BonPath()).size(), 2u);
 }
 
@@ -416,6 +722,65 @@ TEST_F(Journalled, AFullJournalHoldsTheRegisterVisiblyUntilSpaceIsFreed) {
     EXPECT_EQ(reg.PendingTran(), std::vector<std::string>{PainePendingLine()});
 }
 
+TEST_F(Journalled, AFailingJournalFileHoldsBackOnlyItsOwnRegister) {
+    OpenJournal();
+    auto& held = StartRegister();
+    RegisterOptions other;
+    other.logicalNb = 4;
+    other.beforeStart = [this](TSerialExtended& link) {
+        RestoreFromJournal(loaded_, {&link}, context_, notices_);
+    };
+    auto& served = AddRegister(other);
+    std::filesystem::create_directory(journal_->PathOf(3));  // register 3's file cannot be written
+    ASSERT_TRUE(held.sim->Exchange(sim::Answer::Frame(ArticleRequestBody("123")), 3s).response);
+    ASSERT_TRUE(StatusBecomes(
+        held, [](const RegisterStatus& r) { return r.journalHeld; }, 5s));
+
+    // Register 4's records go out at once: every closing is kept within its one-second limit
+    // and acknowledged, while register 3's file is tried again and again.
+    for (int receipt = 1; receipt <= 4; ++receipt) {
+        Request(served, ArticleRequestBody("123"));
+        const auto closed = served.sim->Exchange(
+            sim::Answer::Frame(ClosingBody("0", "1", std::to_string(receipt), "12", "2.5", "2.5")),
+            3s);
+        ASSERT_TRUE(closed.response) << "receipt " << receipt << " not acknowledged";
+        ASSERT_TRUE(served.sim->WaitForPolls(served.sim->PollCount() + 1, 3s));
+    }
+    EXPECT_EQ(ReadCrLfLines(BonPath()).size(), 4u);
+    EXPECT_TRUE(StatusOf(*held.worker, std::chrono::steady_clock::now()).journalHeld);
+
+    std::filesystem::remove(journal_->PathOf(3));
+    ASSERT_TRUE(StatusBecomes(
+        held, [](const RegisterStatus& r) { return !r.journalHeld; }, 10s));
+    ExpectPaddedAck(Request(held, kClose42));
+    EXPECT_NE(ReadFile(BonPath()).find(kClosing42), std::string::npos);
+}
+
+TEST_F(Journalled, AClosingRefusedForTheJournalLeavesTheFirstAmountToTheRepeat) {
+    // With RecAmount off only a receipt's first closing carries the first amount. A closing the
+    // journal could not keep in time is not acknowledged; its repeat is still the first.
+    test::ScratchMounts fs;
+    if (!fs.MountTmpfs(JournalFolder())) {
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << fs.Why();
+    }
+    OpenJournal();
+    RegisterOptions options;
+    options.recAmount = false;
+    options.beforeStart = [this](TSerialExtended& link) {
+        RestoreFromJournal(loaded_, {&link}, context_, notices_);
+    };
+    auto& reg = AddRegister(options);
+    Request(reg, ArticleRequestBody("123"));
+    ASSERT_TRUE(fs.SetReadOnly(JournalFolder(), true));
+    const auto refused = reg.sim->Exchange(sim::Answer::Frame(kClose42), 3s);
+    EXPECT_FALSE(refused.response) << "acknowledged a closing the journal does not hold";
+    EXPECT_EQ(context_.LastClosingKey(), "") << "the refused closing's key stays";
+    ASSERT_TRUE(fs.SetReadOnly(JournalFolder(), false));
+    ASSERT_TRUE(reg.sim->WaitForPolls(reg.sim->PollCount() + 1, 10s));
+    ExpectPaddedAck(Request(reg, kClose42));
+    EXPECT_EQ(ReadCrLfLines(BonPath()), std::vector<std::string>{kClosing42});
+}
+
 // ---- a closing that cannot be read -------------------------------------------------------
 
 TEST_F(Journalled, AnUnreadableClosingIsKeptInTheJournalAndReported) {
@@ -434,11 +799,36 @@ TEST_F(Journalled, AnUnreadableClosingIsKeptInTheJournalAndReported) {
     // Its lines stay, with its receipt's numbers, and its frame is in the journal.
     ASSERT_EQ(reg.PendingTran().size(), 1u);
     EXPECT_EQ(Field(reg.PendingTran()[0], 3), "0042");
+    // Counted in the register's status, for the window and the status file.
+    const RegisterStatus status =
+        StatusOf(*reg.worker, std::chrono::steady_clock::now(), journal_.get());
+    EXPECT_EQ(status.unreadableClosings, 1u);
+    EXPECT_NE(GridStatusText(status).find(", 1 inchideri necitite in jurnal"), std::string::npos)
+        << GridStatusText(status);
     StopProgram();
     OpenJournal();
     ASSERT_EQ(loaded_.registers.count(3), 1u);
     ASSERT_EQ(loaded_.registers.at(3).unreadableClosings.size(), 1u);
+    EXPECT_EQ(journal_->UnreadableKept(3), 1u);
     EXPECT_NE(loaded_.registers.at(3).unreadableClosings[0].find("2,5x"), std::string::npos);
+}
+
+TEST_F(Journalled, ANumberThatCannotStandInARecordKeepsTheClosingOutOfTheFiles) {
+    // A line error turned the receipt number into "4,2": written, it would add a field to both
+    // files' lines. The closing is kept for the user as an unreadable one; the sale stays
+    // pending with its placeholders.
+    OpenJournal();
+    auto& reg = StartRegister();
+    Request(reg, ArticleRequestBody("123"));
+    ExpectPaddedAck(Request(reg, ClosingBody("0", "1", "4,2", "12", "2.5", "5")));
+    EXPECT_EQ(ReadFile(BonPath()), "");
+    EXPECT_EQ(ReadFile(TranPath()), "");
+    EXPECT_EQ(reg.PendingTran(), std::vector<std::string>{PainePendingLine()});
+    EXPECT_EQ(NoticesWith(notices_.Notices(), "nu poate fi citita").size(), 1u);
+    // A card reference that could not stand in the closing line is refused.
+    const auto card = Request(reg, CardBody("41\n11", "2.5"));
+    ASSERT_TRUE(card.response);
+    EXPECT_EQ(card.response->text, ".;;;;;");
 }
 
 // ---- a closing whose append fails -------------------------------------------------------

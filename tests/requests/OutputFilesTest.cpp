@@ -3,12 +3,15 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <mutex>
 #include <thread>
 
 #include "TestFiles.h"
+#include "base/NoticeSink.h"
+#include "link/SerialExtended.h"
+#include "requests/ClosingCommit.h"
 #include "requests/OutputFileNames.h"
 #include "requests/OutputFiles.h"
+#include "requests/RequestContext.h"
 #include "requests/RequestError.h"
 
 namespace tallyport {
@@ -111,45 +114,69 @@ TEST(OutputFiles, AFifoWithoutReaderFailsAtOnce) {
     EXPECT_THROW(AppendLinesToFile(fifo, {"line"}), RequestError);
 }
 
-TEST(OutputFiles, ConcurrentAppendsUnderOneLockNeverInterleave) {
+class NoNotices final : public NoticeSink {
+public:
+    void ShowNotice(const std::string&, const std::string&, int, NoticeIcon) override {}
+};
+
+// Two workers close receipts at the same moment into one file that takes the closing lines and
+// the transaction lines alike (both settings name it). Each closing is two writes; the
+// program's own serialisation of the appends (the request context's lock, taken by the commit)
+// keeps each closing's lines together: its closing line, then its transaction lines, never
+// split by the other worker's.
+TEST(OutputFiles, TwoWorkersClosingAtOnceNeverInterleave) {
     TempFolder folder;
-    std::string path = folder.File("Tran.txt");
-    std::mutex appends;
-    constexpr int kWriters = 4;
-    constexpr int kRounds = 200;
-    std::vector<std::thread> writers;
-    for (int w = 0; w < kWriters; ++w) {
-        writers.emplace_back([&, w] {
-            for (int r = 0; r < kRounds; ++r) {
-                std::vector<std::string> lines;
-                for (int i = 0; i < 3; ++i) {
-                    lines.push_back(std::to_string(w) + "," + std::to_string(r) + "," +
-                                    std::to_string(i) + "," + std::string(100, 'a' + w));
-                }
-                std::lock_guard<std::mutex> guard(appends);
-                AppendLinesToFile(path, lines);
+    const std::string path = folder.File("Shared.txt");
+    NoNotices notices;
+    RequestContext context;
+    LinkOptions options;
+    options.ReceiptMasterFile = path;
+    options.ReceiptDetailFile = path;
+    constexpr int kRounds = 300;
+    constexpr int kLines = 3;
+    auto closeReceipts = [&](int worker) {
+        TSerialExtended link(options, notices);
+        link.LogicalNb = worker;
+        RequestFields fields;
+        for (int r = 0; r < kRounds; ++r) {
+            std::vector<std::string> filled;
+            for (int i = 0; i < kLines; ++i) {
+                filled.push_back("T," + std::to_string(worker) + "," + std::to_string(r) + "," +
+                                 std::to_string(i) + "," + std::string(200, 'a'));
             }
-        });
-    }
-    for (auto& t : writers) {
-        t.join();
-    }
-    auto lines = ReadCrLfLines(path);
-    ASSERT_EQ(lines.size(), static_cast<std::size_t>(kWriters * kRounds * 3));
-    std::vector<int> nextRound(kWriters, 0);
-    for (std::size_t i = 0; i < lines.size(); i += 3) {
-        int w = lines[i][0] - '0';
-        ASSERT_GE(w, 0);
-        ASSERT_LT(w, kWriters);
-        for (int k = 0; k < 3; ++k) {
-            EXPECT_EQ(lines[i + k], std::to_string(w) + "," + std::to_string(nextRound[w]) + "," +
-                                        std::to_string(k) + "," + std::string(100, 'a' + w));
+            link.PendingTranLines.Update([&filled](std::vector<std::string>& l) { l = filled; });
+            ClosingCommit commit(link, fields, context);
+            ASSERT_TRUE(commit.Journal(
+                filled, "B," + std::to_string(worker) + "," + std::to_string(r), std::nullopt, ""));
+            commit.TakeLines();
+            commit.WriteFiles();
+            ASSERT_TRUE(link.PendingTranLines.Empty());
+            ASSERT_TRUE(link.PendingBonLines.Empty());
         }
-        ++nextRound[w];
+    };
+    std::thread one(closeReceipts, 1);
+    std::thread two(closeReceipts, 2);
+    one.join();
+    two.join();
+
+    const auto lines = ReadCrLfLines(path);
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(2 * kRounds * (kLines + 1)));
+    std::vector<int> nextRound(3, 0);
+    for (std::size_t i = 0; i < lines.size(); i += kLines + 1) {
+        ASSERT_EQ(lines[i].substr(0, 2), "B,") << "line " << i << ": " << lines[i];
+        const int worker = lines[i][2] - '0';
+        ASSERT_TRUE(worker == 1 || worker == 2) << lines[i];
+        const std::string round = std::to_string(nextRound[worker]++);
+        EXPECT_EQ(lines[i], "B," + std::to_string(worker) + "," + round);
+        for (int k = 0; k < kLines; ++k) {
+            EXPECT_EQ(lines[i + 1 + static_cast<std::size_t>(k)],
+                      "T," + std::to_string(worker) + "," + round + "," + std::to_string(k) + "," +
+                          std::string(200, 'a'))
+                << "the closing of worker " << worker << ", round " << round << " was split";
+        }
     }
-    for (int w = 0; w < kWriters; ++w) {
-        EXPECT_EQ(nextRound[w], kRounds);
-    }
+    EXPECT_EQ(nextRound[1], kRounds);
+    EXPECT_EQ(nextRound[2], kRounds);
 }
 
 TEST(OutputFileNames, PerRegisterFileNames) {

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
+
 #include "RequestFixture.h"
 #include "base/DecimalSeparator.h"
+#include "serial/BlockSerial.h"
 #include "support/RegionalSeparatorScope.h"
 
 namespace tallyport::testing {
@@ -51,6 +54,52 @@ TEST_F(ReceiptClosing, PaddedAcknowledgementFollowsTheAcknowledgementThatTheAdap
     Close(reg, ClosingBody("0", "1", "42", "12", "2.5", "5"));
     EXPECT_EQ(ReadFile(BonPath()), kWorkedClosing + "\r\n");
     EXPECT_EQ(ReadFile(TranPath()), kPaineClosed + "\r\n");
+}
+
+// The port's queue as a driver's, which sticks once armed and handed the bare acknowledgement
+// (one byte): the padded acknowledgement then finds it full and is not sent.
+class StuckAfterTheAck final : public LineStatusProbe {
+public:
+    StuckAfterTheAck(std::shared_ptr<test::DrainingQueueState> state,
+                     std::shared_ptr<std::atomic<bool>> armed)
+        : state_(std::move(state)), armed_(std::move(armed)) {}
+    std::optional<int> OutputQueueCount(std::intptr_t) override { return state_->Count(); }
+    std::optional<LineErrorCounters> LineErrors(std::intptr_t) override { return std::nullopt; }
+    void BytesQueued(std::intptr_t, int count) override {
+        state_->Queue(count);
+        if (count == 1 && armed_->exchange(false)) {
+            state_->SetStuck(true);
+        }
+    }
+
+private:
+    std::shared_ptr<test::DrainingQueueState> state_;
+    std::shared_ptr<std::atomic<bool>> armed_;
+};
+
+TEST_F(ReceiptClosing, AClosingNotAcknowledgedLeavesTheFirstAmountToItsRepeat) {
+    // With RecAmount off only a receipt's first closing carries the first amount. When its
+    // padded acknowledgement cannot be sent the register closes again: the repeat is still the
+    // receipt's first closing, so the last-closing key it set is undone.
+    auto queue = AdapterQueue(0ms);
+    auto armed = std::make_shared<std::atomic<bool>>(false);
+    RegisterOptions options;
+    options.recAmount = false;
+    options.beforeStart = [queue, armed](TSerialExtended& link) {
+        link.Port.SetLineStatusProbe(std::make_unique<StuckAfterTheAck>(queue, armed));
+    };
+    auto& reg = AddRegister(options);
+    Request(reg, ArticleRequestBody("123"));
+    armed->store(true);
+    const auto refused =
+        reg.sim->Exchange(sim::Answer::Frame(ClosingBody("0", "1", "42", "12", "2.5", "5")), 3s);
+    EXPECT_FALSE(refused.response) << "the padded acknowledgement went out";
+    EXPECT_EQ(context_.LastClosingKey(), "");
+    queue->SetStuck(false);
+    ASSERT_TRUE(reg.sim->WaitForPolls(reg.sim->PollCount() + 1, 5s));
+    Close(reg, ClosingBody("0", "1", "42", "12", "2.5", "5"));
+    EXPECT_EQ(ReadFile(BonPath()), kWorkedClosing + "\r\n");
+    EXPECT_EQ(context_.LastClosingKey(), "0003,01,0042");
 }
 
 TEST_F(ReceiptClosing, TheArticleNameReachesTheTransactionFileAsTheArticleFileHasIt) {

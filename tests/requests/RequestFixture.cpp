@@ -51,10 +51,11 @@ void RequestTest::WriteArticles(const std::vector<std::string>& lines) {
         bytes += line + "\r\n";
     }
     WriteFile(PluPath(), bytes);
-    holder_ = std::make_unique<TPluH>(PluPath(), *articles_);
+    holder_.reset();
+    holder_ = std::make_unique<TPluH>(PluPath(), reloadTimes_, afterEachRead_);
 }
 
-void RequestTest::RewriteArticles(const std::vector<std::string>& lines) {
+void RequestTest::RewriteArticles(const std::vector<std::string>& lines, bool waitForLoad) {
     auto loaded = std::filesystem::last_write_time(PluPath());
     std::string bytes;
     for (const std::string& line : lines) {
@@ -62,6 +63,9 @@ void RequestTest::RewriteArticles(const std::vector<std::string>& lines) {
     }
     WriteFile(PluPath(), bytes);
     std::filesystem::last_write_time(PluPath(), loaded + 10s);
+    if (waitForLoad) {
+        EXPECT_TRUE(holder_->WaitUntilSettled(10s));
+    }
 }
 
 std::shared_ptr<test::DrainingQueueState> AdapterQueue(std::chrono::milliseconds hold) {
@@ -79,6 +83,8 @@ SimulatedRegister& RequestTest::AddRegister(RegisterOptions options) {
     simOptions.logicalNb = options.logicalNb;
     simOptions.confirmation = options.confirmation;
     simOptions.line = options.line;
+    simOptions.linkPath = options.linkPath;
+    simOptions.plugged = options.plugged;
     reg->sim = std::make_unique<sim::EcrSimulator>(simOptions);
     LinkOptions linkOptions;
     linkOptions.PluHolder = holder_.get();
@@ -103,6 +109,9 @@ SimulatedRegister& RequestTest::AddRegister(RegisterOptions options) {
     WaitForJournalBeforeEachPoll(link, context_);
     if (options.drainingQueue) {
         link.Port.SetLineStatusProbe(std::make_unique<test::DrainingQueue>(options.drainingQueue));
+    }
+    if (options.lineStatus) {
+        link.Port.SetLineStatusProbe(std::make_unique<test::FakeLineStatus>(options.lineStatus));
     }
     if (options.beforeStart) {
         options.beforeStart(link);

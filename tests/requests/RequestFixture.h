@@ -17,6 +17,7 @@
 #include "simulator/EcrSimulator.h"
 #include "store/PluHolder.h"
 #include "support/DrainingQueue.h"
+#include "support/FakeLineStatus.h"
 #include "support/NoticeRecorder.h"
 #include "support/SettableClock.h"
 
@@ -46,6 +47,12 @@ struct RegisterOptions {
     // A driver output queue that drains at the line rate, standing in for the pty's (which is
     // always empty); none when null.
     std::shared_ptr<test::DrainingQueueState> drainingQueue;
+    // A driver that reports line errors when the test says (FakeLineStatus); none when null.
+    std::shared_ptr<test::FakeLineState> lineStatus;
+    // The name the register's port is published under ("": the pty's own), and whether it is
+    // there when the worker starts (false: only once the test plugs it in).
+    std::string linkPath;
+    bool plugged = true;
     // Runs on the link before its worker starts (a restart restores the journal's lines here).
     std::function<void(TSerialExtended&)> beforeStart;
 };
@@ -102,8 +109,9 @@ protected:
     // Writes the article file (lines without line ends) and loads it into a new holder; call
     // before AddRegister.
     void WriteArticles(const std::vector<std::string>& lines);
-    // Rewrites the article file with a modification time later than the loaded one.
-    void RewriteArticles(const std::vector<std::string>& lines);
+    // Rewrites the article file with a modification time later than the loaded one and, unless
+    // told not to, waits until the holder's loader has taken it in.
+    void RewriteArticles(const std::vector<std::string>& lines, bool waitForLoad = true);
 
     SimulatedRegister& AddRegister(RegisterOptions options = {});
 
@@ -120,7 +128,10 @@ protected:
     SettableClock clock_{kTestTime};
     NoticeRecorder notices_;
     RequestContext context_{clock_};
-    std::unique_ptr<CsvTable> articles_ = MakeArticleTable();
+    // A loader that looks at the file often and waits little for it to hold still.
+    ArticleReloadTimes reloadTimes_{.check = 20ms, .settle = 20ms, .retry = 200ms};
+    // Given to the holders WriteArticles makes: runs on the loader's thread after each read.
+    std::function<void()> afterEachRead_;
     std::unique_ptr<TPluH> holder_;
     std::vector<std::unique_ptr<SimulatedRegister>> registers_;  // destroyed first
 };

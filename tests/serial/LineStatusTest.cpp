@@ -163,6 +163,57 @@ TEST_F(SerialLineStatus, WritesReportReceiveErrorsToo) {
     EXPECT_EQ(port.LastErrorCode(), 0);
 }
 
+TEST_F(SerialLineStatus, ALineErrorDuringAWriteNeitherShortensItNorHidesItsCount) {
+    // 96 characters at the line's 9600 baud 8N1 are 100 ms on the wire. Noise on the input
+    // while they go out is reported beside the count; the write still keeps its time on the
+    // wire, so a wait for the answer that follows starts when the last byte is out.
+    const std::string bytes(96, 'x');
+    driver->ErrorDuringWrite(test::LineErrorKind::Framing, 96);
+    auto start = Clock::now();
+    EXPECT_EQ(port.WriteText(bytes), 96);
+    EXPECT_GE(MsSince(start), 99);
+    EXPECT_EQ(driver->ScriptedErrorsCounted(), 1);
+    EXPECT_EQ(port.LastLineError(), 9999);
+    EXPECT_EQ(port.LastErrorCode(), 9999);  // as the port has always reported it
+    EXPECT_EQ(line.Receive(96, milliseconds(2000)), bytes);
+    // The next operation that sees none clears it.
+    EXPECT_EQ(port.InputCount(), 0);
+    EXPECT_EQ(port.LastLineError(), 0);
+
+    // A driver whose queue drains only after 150 ms: the write with the error still waits.
+    driver->outputQueue = 20;
+    driver->busyUntil = Clock::now() + milliseconds(150);
+    driver->ErrorDuringWrite(test::LineErrorKind::Overrun, 5);
+    start = Clock::now();
+    EXPECT_EQ(port.WriteText("abcde"), 5);
+    EXPECT_GE(MsSince(start), 145);
+    EXPECT_EQ(port.LastLineError(), 10000);
+    EXPECT_EQ(line.Receive(5, milliseconds(2000)), "abcde");
+    driver->outputQueue = 0;
+    driver->busyUntil.reset();
+
+    // A read keeps its bytes too: ReadByte gives 0 for the read that saw the error, with the
+    // error beside it, and the bytes come next.
+    Arrive("Z");
+    Counters().parity += 1;
+    EXPECT_EQ(port.ReadByte(100), 0);
+    EXPECT_EQ(port.LastLineError(), 10002);
+    EXPECT_EQ(port.ReadByte(100), 'Z');
+    EXPECT_EQ(port.LastLineError(), 0);
+    EXPECT_EQ(port.LastErrorCode(), 0);
+}
+
+TEST_F(SerialLineStatus, DroppedInputTakesTheLineErrorsCountedWithIt) {
+    Arrive("old");
+    Counters().frame += 1;
+    port.DiscardInput();
+    EXPECT_EQ(port.LastLineError(), 0);
+    Arrive("N");
+    EXPECT_EQ(port.ReadByte(100), 'N');
+    EXPECT_EQ(port.LastLineError(), 0) << "an error of dropped bytes was laid on new ones";
+    EXPECT_EQ(port.LastErrorCode(), 0);
+}
+
 TEST_F(SerialLineStatus, TimeoutIsOverwrittenByALineError) {
     port.SetIoTimeout(50);
     Arrive("xy");

@@ -45,6 +45,10 @@ public:
         fs::create_directories(Dev() / "serial/by-id");
         fs::create_symlink(target, Dev() / "serial/by-id" / name);
     }
+    void ByPath(const std::string& name, const std::string& target) {
+        fs::create_directories(Dev() / "serial/by-path");
+        fs::create_symlink(target, Dev() / "serial/by-path" / name);
+    }
 
 private:
     TempFolder folder_;
@@ -72,6 +76,22 @@ TEST(PortList, UsbAndAcmPortsInNumberOrderThenStableNamesInNameOrder) {
               (Names{"/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyUSB10", "/dev/ttyACM0",
                      "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0",
                      "/dev/serial/by-id/usb-Prolific_USB-Serial_Controller-if00-port0"}));
+}
+
+TEST(PortList, SocketNamesFollowTheDeviceNames) {
+    FakeRoot root;
+    root.Node("ttyUSB0");
+    root.Node("ttyUSB1");
+    // Two CH340 adapters without a serial number: one by-id name for both (it points at the
+    // one that came last); their sockets tell them apart.
+    root.ById("usb-1a86_USB_Serial-if00-port0", "../../ttyUSB1");
+    root.ByPath("pci-0000:00:14.0-usb-0:3:1.0-port0", "../../ttyUSB1");
+    root.ByPath("pci-0000:00:14.0-usb-0:2:1.0-port0", "../../ttyUSB0");
+    EXPECT_EQ(
+        ListSerialPorts(root.Root()),
+        (Names{"/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/serial/by-id/usb-1a86_USB_Serial-if00-port0",
+               "/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0",
+               "/dev/serial/by-path/pci-0000:00:14.0-usb-0:3:1.0-port0"}));
 }
 
 TEST(PortList, ListingNeverOpensAPort) {

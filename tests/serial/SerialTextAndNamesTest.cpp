@@ -85,10 +85,7 @@ TEST(PortNames, NumberedNamesReachTheSerialDevices) {
         {"/dev/ttyS11", 11, "/dev/ttyS11", "\\\\.\\COM12"},
         {"/DEV/TTYS4", 4, "/dev/ttyS4", "\\\\.\\COM5"},
         {"/dev/ttys2", 2, "/dev/ttyS2", "\\\\.\\COM3"},
-        {"/dev/ttySx", -2, "/dev/ttyS-2", "\\\\.\\COM-1"},
-        {"/DEV/TTYS", -2, "/dev/ttyS-2", "\\\\.\\COM-1"},
-        {"/dev/ttyS1a", -2, "/dev/ttyS-2", "\\\\.\\COM-1"},
-        {"/dev/ttyS 1", -2, "/dev/ttyS-2", "\\\\.\\COM-1"},
+        {"/dev/ttyS007", 7, "/dev/ttyS7", "\\\\.\\COM8"},
     };
     for (const Case& c : cases) {
         const std::string path = OnWindows() ? c.windowsPath : c.linuxPath;
@@ -104,7 +101,12 @@ TEST(PortNames, NumberedNamesReachTheSerialDevices) {
 TEST(PortNames, OtherNamesAreOpenedAsGiven) {
     for (const char* name :
          {"COM0", "COMX", "COM", "com", "COM1x", "COM 1", "COM99999999999", "/dev/ttyUSB0",
-          "/dev/ttyACM0", "/dev/pts/3", "/dev/ttyS-1", "ports/line1", "\\\\.\\COM4", ""}) {
+          "/dev/ttyACM0", "/dev/pts/3", "/dev/ttyS-1", "ports/line1", "\\\\.\\COM4", "",
+          // UARTs whose kernel names begin like a legacy port's
+          "/dev/ttySC0", "/dev/ttySTM0", "/dev/ttySAC0", "/dev/ttysc1", "/dev/ttySA0",
+          // and names that carry no port number
+          "/dev/ttySx", "/DEV/TTYS", "/dev/ttyS1a", "/dev/ttyS 1", "/dev/ttyS+1",
+          "/dev/ttyS99999999999"}) {
         const ResolvedPortName resolved = ResolvePortName(name);
         EXPECT_EQ(resolved.portNumber, -1) << name;
         EXPECT_EQ(resolved.devicePath, name) << name;
@@ -114,12 +116,12 @@ TEST(PortNames, OtherNamesAreOpenedAsGiven) {
 TEST(PortNames, DeviceNameIsRewrittenEvenWhenTheOpenFails) {
     const int noSuchPort = PlatformCodes().noSuchPort;
     TBlockSerial port;
-    port.OpenPort("/DEV/TTYSx");
+    port.OpenPort("/DEV/TTYSx");  // no number: the name as given, which does not exist
     EXPECT_FALSE(port.PortReady());
-    EXPECT_EQ(port.PortNumber(), -2);
-    EXPECT_EQ(port.DeviceName(), OnWindows() ? "\\\\.\\COM-1" : "/dev/ttyS-2");
-    EXPECT_EQ(port.LastErrorCode(), noSuchPort);
-    EXPECT_EQ(port.LastErrorText(), TBlockSerial::ErrorText(noSuchPort));
+    EXPECT_EQ(port.PortNumber(), -1);
+    EXPECT_EQ(port.DeviceName(), "/DEV/TTYSx");
+    EXPECT_EQ(port.LastErrorCode(), PlatformCodes().noSuchFolder);
+    EXPECT_EQ(port.LastErrorText(), TBlockSerial::ErrorText(PlatformCodes().noSuchFolder));
 
     // Numbered names whose devices this machine lacks.
     for (const char* name : {"COM3", "com12", "COM250"}) {

@@ -9,6 +9,7 @@
 #include "SerialTestHelpers.h"
 #include "serial/BlockSerial.h"
 #include "support/PtyLine.h"
+#include "support/SerialPlatform.h"
 
 namespace tallyport {
 namespace {
@@ -72,14 +73,42 @@ TEST(SerialTraceHook, SeesEveryByteOnceWithItsDirection) {
 
     EXPECT_EQ(trace.All(TraceDirection::Sent), poll);
     EXPECT_EQ(trace.All(TraceDirection::Received), frame + "\xFF\x06");
-    ASSERT_FALSE(trace.calls.empty());
-    EXPECT_EQ(trace.calls.front().first, TraceDirection::Sent);
-    EXPECT_EQ(trace.calls.front().second, poll);  // one write, one call
+    // The open's note (below) comes first; then the bytes.
+    ASSERT_GE(trace.calls.size(), 2u);
+    EXPECT_EQ(trace.calls[0].first, TraceDirection::Note);
+    EXPECT_EQ(trace.calls[1].first, TraceDirection::Sent);
+    EXPECT_EQ(trace.calls[1].second, poll);  // one write, one call
 
     port.SetTraceHook(nullptr);
     port.WriteText("\x06");
     EXPECT_EQ(line.Receive(1, milliseconds(2000)), "\x06");
     EXPECT_EQ(trace.calls.size(), callsBefore);
+}
+
+TEST(SerialTraceHook, LowLatencyModeNotHadIsNotedAndThePortOpens) {
+    // A pseudo-terminal has no serial settings to ask low-latency mode of, as some USB
+    // adapters' drivers refuse it; on Windows the program asks none, the latency being the
+    // adapter driver's own setting. The port opens all the same and the trace says why.
+    PtyLine line;
+    TBlockSerial port;
+    TraceRecord trace;
+    port.SetTraceHook(trace.Hook());
+    port.OpenPort(line.PortName());
+    ASSERT_TRUE(port.PortReady()) << port.LastErrorText();
+    EXPECT_EQ(port.LastErrorCode(), 0);
+    ASSERT_EQ(trace.calls.size(), 1u);
+    EXPECT_EQ(trace.calls[0].first, TraceDirection::Note);
+    EXPECT_EQ(trace.calls[0].second, test::LowLatencyNoteOfTestLine());
+    EXPECT_EQ(port.WriteText("\x06"), 1);
+    EXPECT_EQ(line.Receive(1, milliseconds(2000)), "\x06");
+
+    // Each open says it again: a trace started later still has it.
+    port.ClosePort();
+    port.OpenPort(line.PortName());
+    ASSERT_TRUE(port.PortReady()) << port.LastErrorText();
+    ASSERT_EQ(trace.calls.size(), 3u);
+    EXPECT_EQ(trace.calls[2].first, TraceDirection::Note);
+    EXPECT_EQ(trace.calls[2].second, test::LowLatencyNoteOfTestLine());
 }
 
 TEST(SerialTraceHook, AThrowingHookDoesNotFailTheLine) {

@@ -314,6 +314,42 @@ TEST(TableLocate, ValuesByColumnType) {
     EXPECT_FALSE(table->Locate(5, "apa"));
 }
 
+// Reading by position finds what Locate finds, reads what AsText reads and moves nothing; on an
+// ordered table whose load left equal keys, the first row in the order, as Locate.
+TEST(TableFind, FindsByPositionWithoutTheCurrentRow) {
+    auto table = MakeSixColumnTable({"CodPLU", "VATGroup"});
+    AddRow(*table, {"0000000000123", "01", "7", "12.5", "2", "APA"});
+    AddRow(*table, {"123", "02", "8", "0.5", "", "PAINE"});
+    ASSERT_TRUE(table->Locate(0, "123"));
+    const CsvTable& reader = *table;
+    EXPECT_EQ(reader.Find(0, "0000000000123"), std::optional<std::size_t>(0));
+    EXPECT_EQ(reader.Find(0, "123"), std::optional<std::size_t>(1));
+    EXPECT_EQ(reader.Find(0, "00000000001234"), std::nullopt);
+    EXPECT_EQ(reader.Find(2, " 7"), std::optional<std::size_t>(0));
+    EXPECT_EQ(reader.Find(2, "seven"), std::nullopt);
+    EXPECT_EQ(reader.Find(3, "0.50"), std::optional<std::size_t>(1));  // a scan
+    EXPECT_EQ(reader.Find(4, ""), std::optional<std::size_t>(1));      // no value
+    EXPECT_EQ(reader.TextAt(0, 3, ','), "12,5");
+    EXPECT_EQ(reader.TextAt(0, 5, '.'), "APA");
+    EXPECT_EQ(reader.TextAt(1, 4, '.'), "");
+    EXPECT_EQ(ErrorOf([&] { reader.TextAt(2, 0, '.'); }), "No row at position 2");
+    EXPECT_NE(ErrorOf([&] { reader.TextAt(0, 6, '.'); }), "");
+    EXPECT_EQ(table->AsText(5), "PAINE");  // the current row stayed
+
+    auto ordered = MakeKeyedTable("Name");
+    test::TempFolder dir;
+    test::WriteFile(dir.File("k.txt"), "A,1,zeta\r\nB,2,beta\r\nA,3,alpha\r\n");
+    EXPECT_EQ(ErrorOf([&] { LoadTableFromFile(*ordered, dir.File("k.txt")); }), kDuplicate);
+    ordered->MoveTo(2);
+    const CsvTable& sorted = *ordered;
+    EXPECT_EQ(sorted.Find(0, "A"), std::optional<std::size_t>(0));  // alpha before zeta
+    EXPECT_EQ(sorted.TextAt(0, 2, '.'), "alpha");
+    EXPECT_EQ(sorted.Find(1, "2"), std::optional<std::size_t>(1));
+    EXPECT_EQ(ordered->AsText(2), "zeta");
+    ASSERT_TRUE(ordered->Locate(0, "A"));
+    EXPECT_EQ(ordered->AsText(2), "alpha");
+}
+
 // Random appends, edits and deletes checked against a plain map of the expected content; this
 // drives the index through growth, collisions and deletions, for a short text key (held whole
 // in the index) and a long one (held as a hash and confirmed on the row).

@@ -195,7 +195,7 @@ TEST(RegisterList, ABadNumberInTheFileNamesTheColumn) {
     EXPECT_EQ(LogicalNumbers(*list), std::vector<std::string>{"1"});
 }
 
-TEST(RegisterList, PortNamesUpTo255CharactersKeptWhole) {
+TEST(RegisterList, PortNamesAsLongAsThePathLimitKeptWhole) {
     TempFolder dir;
     // A stable device name of 80 characters, as the dialog offers it.
     const std::string byId =
@@ -207,7 +207,7 @@ TEST(RegisterList, PortNamesUpTo255CharactersKeptWhole) {
         "3,Datecs MP55,9600,8,None,1,COM3,F3,B\r\n";
     WriteFile(dir.File("ECRs.dat"), shortNames);
     auto list = MakeRegisterList();
-    EXPECT_EQ(list->Columns()[kRegCommPort].width, 255u);
+    EXPECT_EQ(list->Columns()[kRegCommPort].width, 4095u);  // PATH_MAX less its NUL
     LoadTableFromFile(*list, dir.File("ECRs.dat"));
     SaveTableToFile(*list, dir.File("ECRs.dat"));
     EXPECT_EQ(ReadFile(dir.File("ECRs.dat")), shortNames) << "names of 20 or fewer as before";
@@ -220,16 +220,31 @@ TEST(RegisterList, PortNamesUpTo255CharactersKeptWhole) {
               "1,Datecs MP55,9600,8,None,1,/dev/ttyUSB0123456789,F1,A\r\n" + line +
                   "3,Datecs MP55,9600,8,None,1,COM3,F3,B\r\n");
 
-    // Typed in the dialog: kept whole up to 255 characters, cut beyond.
+    // Typed in the dialog: kept whole up to the limit, refused beyond it, never cut.
     auto typed = MakeRegisterList();
-    const std::string longest = "/dev/" + std::string(250, 'x');
-    AddRegister(*typed, "4", longest);
-    const std::string tooLong = "/dev/" + std::string(260, 'y');
-    AddRegister(*typed, "5", tooLong);
+    const std::string byPath = "/dev/serial/by-path/" + std::string(280, 'p');
+    AddRegister(*typed, "4", byPath);
+    const std::string longest = "/dev/" + std::string(4090, 'x');
+    AddRegister(*typed, "5", longest);
+    typed->Append();
+    EXPECT_EQ(ErrorOf([&] { typed->SetFromText(kRegCommPort, longest + "y"); }),
+              "Eroare: Campul CommPort poate avea cel mult 4095 caractere!");
+    typed->Cancel();
+    EXPECT_EQ(typed->RowCount(), 2u);
     typed->First();
-    EXPECT_EQ(ReadRegisterEntry(*typed).CommPort, longest);
+    EXPECT_EQ(ReadRegisterEntry(*typed).CommPort, byPath);
     typed->Next();
-    EXPECT_EQ(ReadRegisterEntry(*typed).CommPort, tooLong.substr(0, 255));
+    EXPECT_EQ(ReadRegisterEntry(*typed).CommPort, longest);
+    // The other texts are cut to their widths as ever.
+    typed->Append();
+    typed->SetFromText(kRegFiscal, std::string(25, 'F'));
+    EXPECT_EQ(typed->AsText(kRegFiscal), std::string(20, 'F'));
+    typed->Cancel();
+    SaveTableToFile(*typed, dir.File("ECRs.dat"));
+    auto reread = MakeRegisterList();
+    LoadTableFromFile(*reread, dir.File("ECRs.dat"));
+    reread->MoveTo(1);
+    EXPECT_EQ(ReadRegisterEntry(*reread).CommPort, longest);
 }
 
 TEST(RegisterList, ARemarkIsCutWithoutSplittingAUtf8Character) {

@@ -14,6 +14,8 @@ namespace tallyport::test {
 // A port's output queue as a real driver shows it, which a pseudo-terminal cannot: the bytes a
 // write hands over stay queued and leave one character time apart, after an optional hold (a
 // USB adapter's latency before its own FIFO starts sending), or never (a hung transmitter).
+// Each open of the port starts with an empty queue, as a real driver's does (the close before
+// flushed it); a stuck transmitter stays stuck across opens unless the test says otherwise.
 // The test keeps the state and may change it between writes; the probe is installed in the
 // port with SetLineStatusProbe. Every member may be called from any thread.
 class DrainingQueueState {
@@ -40,6 +42,15 @@ public:
             stuckBytes_ = 0;
         }
         stuck_ = stuck;
+    }
+
+    // The port was opened: the queue starts empty.
+    void Opened() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        ++opens_;
+        stuckBytes_ = 0;
+        sinceEmpty_ = 0;
+        emptyAt_ = Clock::now();
     }
 
     void Queue(int count) {
@@ -76,6 +87,10 @@ public:
         std::lock_guard<std::mutex> guard(mutex_);
         return queries_;
     }
+    int Opens() const {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return opens_;
+    }
 
 private:
     int CountAt(Clock::time_point now) const {
@@ -99,6 +114,7 @@ private:
     Clock::time_point lastEmptyAt_{};
     int writes_ = 0;
     int queries_ = 0;
+    int opens_ = 0;
 };
 
 // The probe the port asks; it shares the state with the test. No line-error counters.
@@ -109,6 +125,7 @@ public:
     std::optional<int> OutputQueueCount(std::intptr_t) override { return state_->Count(); }
     std::optional<LineErrorCounters> LineErrors(std::intptr_t) override { return std::nullopt; }
     void BytesQueued(std::intptr_t, int count) override { state_->Queue(count); }
+    void PortOpened(std::intptr_t) override { state_->Opened(); }
 
 private:
     std::shared_ptr<DrainingQueueState> state_;

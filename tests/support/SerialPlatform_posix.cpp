@@ -1,6 +1,7 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "serial/BlockSerial.h"
 #include "support/SerialPlatform.h"
 
 namespace tallyport::test {
@@ -9,11 +10,16 @@ const SerialPlatformCodes& PlatformCodes() {
     static const SerialPlatformCodes codes{.notOpen = EBADF,
                                            .portInUse = EBUSY,
                                            .noSuchPort = ENOENT,
+                                           .noSuchFolder = ENOENT,
                                            .deviceGone = EIO,
                                            .invalidArgument = EINVAL,
                                            .queryRefused = ENOTTY,
                                            .queryGone = EIO};
     return codes;
+}
+
+std::string LowLatencyNoteOfTestLine() {
+    return "low-latency mode refused by the driver (" + TBlockSerial::ErrorText(ENOTTY) + ")";
 }
 
 bool OnWindows() {

@@ -13,6 +13,7 @@ const SerialPlatformCodes& PlatformCodes() {
     static const SerialPlatformCodes codes{.notOpen = ERROR_INVALID_HANDLE,
                                            .portInUse = ERROR_ACCESS_DENIED,
                                            .noSuchPort = ERROR_FILE_NOT_FOUND,
+                                           .noSuchFolder = ERROR_PATH_NOT_FOUND,
                                            .deviceGone = ERROR_DEVICE_NOT_CONNECTED,
                                            .invalidArgument = ERROR_INVALID_PARAMETER,
                                            .queryRefused = ERROR_INVALID_FUNCTION,

@@ -327,6 +327,48 @@ TEST_F(ProgramRun, ProgramKilledAtRandomInstants) {
     }
 }
 
+TEST_F(ProgramRun, ProgramKilledWhileTheTransactionFileIsAFolder) {
+    // For a while a folder stands where the transaction file is (the back office holds it
+    // away): each closing is acknowledged and its closing line written, its transaction lines
+    // wait, and the registers go on selling. The program is killed meanwhile, the file comes
+    // back, and the restart writes every line once: the waiting closings' and the sales after.
+    auto tool = StartTool({"--seed", "16", "--seconds", "0", "--finish-receipts", "--verify",
+                           "--pace", "20", "--max-items", "5", "--kills-file", Path("kills")});
+    auto program = StartProgram();
+    std::this_thread::sleep_for(3s);
+    const std::string tran = Path("Tran.txt");
+    const bool had = std::filesystem::exists(tran);
+    if (had) {
+        std::filesystem::rename(tran, Path("Tran.held"));
+    }
+    std::filesystem::create_directory(tran);
+    const std::size_t closedBefore = FileLines(Path("Bon.txt")).size();
+    std::this_thread::sleep_for(4s);
+    EXPECT_GT(FileLines(Path("Bon.txt")).size(), closedBefore) << "closings went on meanwhile";
+    program->Signal(SIGKILL);
+    ASSERT_EQ(program->Wait(10s), 128 + SIGKILL);
+    {
+        std::ofstream kills(Path("kills"), std::ios::app);
+        kills << Clock::now().time_since_epoch().count() << "\n";
+    }
+    std::filesystem::remove(tran);
+    if (had) {
+        std::filesystem::rename(Path("Tran.held"), tran);
+    }
+    program = StartProgram();
+    std::this_thread::sleep_for(5s);
+    tool->Signal(SIGTERM);
+    ASSERT_EQ(tool->Wait(120s), 0) << ToolOutput();
+    StopProgram(*program);
+
+    const std::string out = ToolOutput();
+    EXPECT_NE(out.find("verification passed"), std::string::npos) << out;
+    EXPECT_EQ(out.find("line doubled"), std::string::npos) << out;
+    EXPECT_EQ(out.find("line missing"), std::string::npos) << out;
+    EXPECT_FALSE(std::filesystem::exists(Path("Tallyport.journal/DeVerificat.txt")))
+        << ReadFile(Path("Tallyport.journal/DeVerificat.txt"));
+}
+
 TEST_F(ProgramRun, TamperedFilesFailTheCheck) {
     auto tool = StartTool(
         {"--seed", "14", "--seconds", "0", "--finish-receipts", "--verify", "--settle", "1000"});
