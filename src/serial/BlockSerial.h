@@ -123,8 +123,9 @@ public:
     // (/dev/ttyUSB0, /dev/pts/7, COM0, COMX) is opened as given.
     // Where the platform has it, the driver is asked to hand received bytes over at once
     // (low-latency mode: a USB adapter otherwise holds them up to its latency timer, 16 ms on
-    // FTDI); a driver that refuses is no failure, and a note says so to the trace hook. Every
-    // failure leaves the port closed.
+    // FTDI); a driver that refuses is no failure, and a note says so to the trace hook. Windows
+    // has no such request (the latency timer is a setting of the adapter's driver): nothing is
+    // asked, and a note says that. Every failure leaves the port closed.
     void OpenPort(const std::string& name);
     // From any thread, but never while OpenPort runs (see above).
     void ClosePort();

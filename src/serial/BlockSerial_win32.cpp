@@ -19,6 +19,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <utility>
 
 #include "serial/BlockSerial.h"
@@ -59,6 +60,12 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kInQueueSize = 4096;
 constexpr int kDefaultIoTimeoutMs = 30000;
+// Windows has no call that asks a serial driver for low latency: a USB adapter's driver keeps
+// its own latency timer, set in the port's properties, and nothing a program should change.
+// The trace says so at each open, where a technician chasing late answers looks first.
+constexpr const char* kLowLatencyNote =
+    "low-latency mode is the adapter driver's own setting on Windows (FTDI: Latency Timer, "
+    "16 ms unless lowered in the port's Advanced settings)";
 // What a port that has gone away reports, whichever error showed it: the same text every time,
 // one that tells the shop what happened.
 constexpr int kDeviceGone = ERROR_DEVICE_NOT_CONNECTED;
@@ -262,6 +269,7 @@ struct TBlockSerial::Impl {
     int inFlight = 0;
     std::atomic<OpenState> state{OpenState::Closed};
     std::atomic<int> lastError{0};
+    std::atomic<int> lastLineError{0};
     std::atomic<int> portNumber{-1};
     std::atomic<bool> lost{false};
     std::atomic<int> ioTimeoutMs{kDefaultIoTimeoutMs};
@@ -281,6 +289,9 @@ struct TBlockSerial::Impl {
     CommStatusTally tally;
     std::unique_ptr<LineStatusProbe> probe;
     std::optional<LineErrorCounters> countersSeen;
+    // The receive-line error the operation in progress has seen; Record publishes it beside the
+    // operation's own code and clears it.
+    int lineSeen = 0;
     TraceHook trace;
 
     // Hands the bytes an operation moved to the trace hook, if there is one.
@@ -294,8 +305,23 @@ struct TBlockSerial::Impl {
         }
     }
 
+    void Note(const std::string& text) {
+        Traced(TraceDirection::Note, text.data(), static_cast<int>(text.size()));
+    }
+
     bool IsOpen() const { return state.load() == OpenState::Open; }
-    void Record(int code) { lastError.store(code); }
+    // The outcome of the worker's operation: its own code, replaced by the line error it saw,
+    // if any, which is also kept apart (LastLineError).
+    void Record(int code) {
+        lastLineError.store(lineSeen);
+        lastError.store(lineSeen != 0 ? lineSeen : code);
+        lineSeen = 0;
+    }
+    // ClosePort's, from any thread: the worker's line error is not its business.
+    void RecordClosed() {
+        lastLineError.store(0);
+        lastError.store(kSerialOk);
+    }
 
     std::optional<PortUse> Enter() {
         std::lock_guard lock(mutex);
@@ -322,7 +348,7 @@ struct TBlockSerial::Impl {
                                       : WaitResult{WaitEnd::Failed, static_cast<int>(error)};
     }
     // Drops PendingInput, the held input and the driver's queues named by `purge` (PurgeComm
-    // flags).
+    // flags); with the input queue, the line errors counted so far.
     void Discard(DWORD purge);
     // The outcome of a wait that ended neither ready nor on time: the port was closed (9994),
     // the device went away, or the wait itself failed. 0 for ready or timed out.
@@ -351,12 +377,15 @@ struct TBlockSerial::Impl {
     int OutputCountOn(const PortUse& use, int& count);
     int WaitForInputOn(const PortUse& use, int waitMs, bool& ready);
     int ReadOn(const PortUse& use, char* buffer, int count, int& got);
+    int ReadQueuedOn(const PortUse& use, char* buffer, int count, int& got);
     int WriteOn(const PortUse& use, const char* buffer, int count, Clock::time_point deadline,
                 int& put);
     int FinishWriteOn(const PortUse& use, Clock::time_point start, Clock::time_point deadline,
                       int& put);
     Clock::duration DrainStep(int queued) const;
-    int LineErrorsAfter(const PortUse& use, int code);
+    // Takes the driver's line-error counters and keeps what moved since the last look in
+    // lineSeen (the code of the last condition in the mapping's order).
+    void NoteLineErrors(const PortUse& use);
     int ReadAvailableOn(const PortUse& use, int waitMs, std::string& bytes);
     int WaitDrainedOn(const PortUse& use, int waitMs, bool& drained);
     int ApplyOn(const PortUse& use);
@@ -507,24 +536,31 @@ int TBlockSerial::Impl::WaitForInputOn(const PortUse& use, int waitMs, bool& rea
     return FailureOf(w);
 }
 
-int TBlockSerial::Impl::LineErrorsAfter(const PortUse& use, int code) {
+void TBlockSerial::Impl::NoteLineErrors(const PortUse& use) {
     std::optional<LineErrorCounters> now = probe->LineErrors(use.Handle());
     if (!now)
-        return code;
+        return;
     std::optional<LineErrorCounters> before = std::exchange(countersSeen, now);
     if (!before)
-        return code;
+        return;
     LineErrorFlags flags{.framing = now->frame > before->frame,
                          .overrun = now->overrun > before->overrun,
                          .rxOverflow = now->bufferOverrun > before->bufferOverrun,
                          .parity = now->parity > before->parity};
-    return LineErrorCode(flags, code);
+    lineSeen = LineErrorCode(flags, lineSeen);
+}
+
+// A read, with the line errors the driver counted meanwhile beside its outcome.
+int TBlockSerial::Impl::ReadOn(const PortUse& use, char* buffer, int count, int& got) {
+    const int code = ReadQueuedOn(use, buffer, count, got);
+    NoteLineErrors(use);
+    return code;
 }
 
 // Reads `count` bytes: the held ones first, then what the input queue holds, then one byte at a
 // time as it comes, until all have come, the I/O timeout passes (9997) or the port closes or
 // goes away; `got` counts what was read.
-int TBlockSerial::Impl::ReadOn(const PortUse& use, char* buffer, int count, int& got) {
+int TBlockSerial::Impl::ReadQueuedOn(const PortUse& use, char* buffer, int count, int& got) {
     got = 0;
     if (lost.load())
         return kDeviceGone;
@@ -556,7 +592,7 @@ int TBlockSerial::Impl::ReadOn(const PortUse& use, char* buffer, int count, int&
             break;
         }
     }
-    return LineErrorsAfter(use, code);
+    return code;
 }
 
 int TBlockSerial::Impl::WriteOn(const PortUse& use, const char* buffer, int count,
@@ -589,7 +625,7 @@ int TBlockSerial::Impl::WriteOn(const PortUse& use, const char* buffer, int coun
         if (moved == 0)
             return DeviceGone();
     }
-    return LineErrorsAfter(use, code);
+    return code;
 }
 
 // About the time `queued` bytes take on the line, between 1 and 10 ms: how long a drain waits
@@ -774,8 +810,10 @@ void TBlockSerial::OpenPort(const std::string& name) {
         m.Record(LastErrorOr(ERROR_GEN_FAILURE));
         return;
     }
+    m.Note(kLowLatencyNote);
     m.line = SettingsFromDcb(dcb);
     m.lost.store(false);
+    m.probe->PortOpened(AsInt(port.Get()));
     m.countersSeen = m.probe->LineErrors(AsInt(port.Get()));
     // Waits of a few milliseconds (a byte's time, the wire time of a poll) need the system
     // timer at its finest while the port is open; its default tick is 15.6 ms.
@@ -804,7 +842,7 @@ void TBlockSerial::ClosePort() {
         if (m.state.load() == Impl::OpenState::Open) {
             m.state.store(Impl::OpenState::Closing);
             // Before any interrupted operation records its own failure.
-            m.Record(kSerialOk);
+            m.RecordClosed();
             (void)SetEvent(m.stop.Get());
             m.idle.wait(lock, [&m] { return m.inFlight == 0; });
             port = std::move(m.port);
@@ -823,7 +861,7 @@ void TBlockSerial::ClosePort() {
         done.Reset();
         (void)timeEndPeriod(1);
     } else {
-        m.Record(kSerialOk);
+        m.RecordClosed();
     }
     m.portNumber.store(-1);
     m.lost.store(false);
@@ -872,8 +910,11 @@ int TBlockSerial::WriteBytes(const void* buffer, int count) {
     impl_->Traced(TraceDirection::Sent, static_cast<const char*>(buffer), put);
     if (put > 0)
         impl_->probe->BytesQueued(use->Handle(), put);
+    // A line error is news of the input; it never spares the write its drain and wire time.
     if (code == kSerialOk)
         code = impl_->FinishWriteOn(*use, start, deadline, put);
+    // Looked at once the bytes have left: what the line went through meanwhile is the write's.
+    impl_->NoteLineErrors(*use);
     impl_->Record(code);
     return put;
 }
@@ -937,9 +978,10 @@ std::uint8_t TBlockSerial::ReadByte(int waitMs) {
     const int code = m.ReadAvailableOn(*use, waitMs, bytes);
     m.Traced(TraceDirection::Received, bytes.data(), static_cast<int>(bytes.size()));
     m.pending.Assign(std::move(bytes));
+    const bool lineError = m.lineSeen != 0;
     m.Record(code);
     // After a line error the bytes stay pending; the next call hands out the first of them.
-    if (code != kSerialOk || m.pending.Empty())
+    if (code != kSerialOk || lineError || m.pending.Empty())
         return 0;
     return m.pending.PopFront();
 }
@@ -1008,7 +1050,13 @@ void TBlockSerial::Impl::Discard(DWORD purge) {
         Record(ERROR_INVALID_HANDLE);
         return;
     }
-    Record(PurgeComm(use->port, purge) ? 0 : FromError(GetLastError()));
+    const int code = PurgeComm(use->port, purge) ? 0 : FromError(GetLastError());
+    if ((purge & PURGE_RXCLEAR) != 0 && code == 0) {
+        // The line errors counted so far concern the input dropped with them.
+        NoteLineErrors(*use);
+        lineSeen = 0;
+    }
+    Record(code);
 }
 
 void TBlockSerial::DiscardAll() {
@@ -1043,6 +1091,10 @@ bool TBlockSerial::PortLost() const {
 
 int TBlockSerial::LastErrorCode() const {
     return impl_->lastError.load();
+}
+
+int TBlockSerial::LastLineError() const {
+    return impl_->lastLineError.load();
 }
 
 std::string TBlockSerial::LastErrorText() const {

@@ -2,8 +2,10 @@
 // query, receive-line errors. Shared by both platforms.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "SerialTestHelpers.h"
 #include "serial/BlockSerial.h"
@@ -210,6 +212,48 @@ TEST_F(SerialLineStatus, DroppedInputTakesTheLineErrorsCountedWithIt) {
     EXPECT_EQ(port.LastLineError(), 0);
     Arrive("N");
     EXPECT_EQ(port.ReadByte(100), 'N');
+    EXPECT_EQ(port.LastLineError(), 0) << "an error of dropped bytes was laid on new ones";
+    EXPECT_EQ(port.LastErrorCode(), 0);
+}
+
+TEST_F(SerialLineStatus, AnErrorThatCameWithBytesDuringAWaitGoesWithThoseBytes) {
+    // The register's bytes come while the port waits, and the driver counts a framing error
+    // with them: the read that they end reports it beside them, once.
+    std::atomic<bool> arriving{false};
+    driver->ErrorWhen(test::LineErrorKind::Framing, [&arriving] { return arriving.load(); });
+    std::thread far([&] {
+        std::this_thread::sleep_for(milliseconds(50));
+        arriving = true;  // before the bytes: no query after them can miss it
+        line.Send("AB");
+    });
+    EXPECT_EQ(port.ReadByte(2000), 0);
+    far.join();
+    EXPECT_EQ(port.LastLineError(), 9999);
+    EXPECT_EQ(driver->ScriptedErrorsCounted(), 1);
+    EXPECT_EQ(port.ReadByte(500), 'A');
+    EXPECT_EQ(port.LastLineError(), 0);
+    EXPECT_EQ(port.ReadByte(500), 'B');
+    EXPECT_EQ(port.LastLineError(), 0);
+
+    // Bytes whose arrival ended a wait (on Windows the wait has read the first of them) are
+    // dropped with the error counted with them.
+    arriving = false;
+    driver->ErrorWhen(test::LineErrorKind::Overrun, [&arriving] { return arriving.load(); });
+    far = std::thread([&] {
+        std::this_thread::sleep_for(milliseconds(50));
+        arriving = true;
+        line.Send("CD");
+    });
+    EXPECT_TRUE(port.WaitForInput(2000));
+    far.join();
+    ASSERT_TRUE(testing::WaitUntil([&] { return port.InputCount() == 2; }, milliseconds(2000)));
+    EXPECT_EQ(port.LastLineError(), 0);  // a count reports none: errors go with reads
+    port.DiscardInput();
+    EXPECT_EQ(driver->ScriptedErrorsCounted(), 2);
+    EXPECT_EQ(port.LastLineError(), 0);
+    EXPECT_EQ(port.InputCount(), 0);
+    Arrive("E");
+    EXPECT_EQ(port.ReadByte(500), 'E');
     EXPECT_EQ(port.LastLineError(), 0) << "an error of dropped bytes was laid on new ones";
     EXPECT_EQ(port.LastErrorCode(), 0);
 }

@@ -120,8 +120,11 @@ TEST(PortNames, DeviceNameIsRewrittenEvenWhenTheOpenFails) {
     EXPECT_FALSE(port.PortReady());
     EXPECT_EQ(port.PortNumber(), -1);
     EXPECT_EQ(port.DeviceName(), "/DEV/TTYSx");
-    EXPECT_EQ(port.LastErrorCode(), PlatformCodes().noSuchFolder);
-    EXPECT_EQ(port.LastErrorText(), TBlockSerial::ErrorText(PlatformCodes().noSuchFolder));
+    // Not there: no such file, or on Windows no such folder where the drive has no "\DEV"
+    // (under Wine, whose names are case-blind, Z:\DEV is /dev, and the file is missing).
+    const int code = port.LastErrorCode();
+    EXPECT_TRUE(code == noSuchPort || code == PlatformCodes().noSuchFolder) << code;
+    EXPECT_EQ(port.LastErrorText(), TBlockSerial::ErrorText(code));
 
     // Numbered names whose devices this machine lacks.
     for (const char* name : {"COM3", "com12", "COM250"}) {

@@ -21,6 +21,11 @@ const SerialPlatformCodes& PlatformCodes() {
     return codes;
 }
 
+std::string LowLatencyNoteOfTestLine() {
+    return "low-latency mode is the adapter driver's own setting on Windows (FTDI: Latency "
+           "Timer, 16 ms unless lowered in the port's Advanced settings)";
+}
+
 bool OnWindows() {
     return true;
 }
