@@ -17,9 +17,10 @@ fi
 
 # The Windows build: the MinGW-w64 cross compiler, Wine to run its programs and tests, NSIS for
 # the installer, GoogleTest's sources to build it for the target; Xvfb and ImageMagick for the
-# screenshots of the Windows window. Installed on request (scripts/test.sh --full asks).
+# screenshots of the Windows window; Python for the console that types Ctrl+C
+# (scripts/pty-console.py). Installed on request (scripts/test.sh --full asks).
 if [[ "${TALLYPORT_SETUP_WINDOWS:-0}" == 1 ]]; then
-  PACKAGES+=(g++-mingw-w64-x86-64-posix wine64 nsis googletest xvfb imagemagick)
+  PACKAGES+=(g++-mingw-w64-x86-64-posix wine64 nsis googletest xvfb imagemagick python3)
 fi
 
 # What building the Debian package needs (scripts/package.sh), and its check (lintian; strace

@@ -1,32 +1,73 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test suite:
-#   1. the release build with all tests (CTest),
-#   2. the core suites again under AddressSanitizer+UBSan and under ThreadSanitizer,
-#   3. each fuzz target for a bounded time on its seed corpus,
-#   4. the demo, shortened, which fails when the back-office files do not verify,
-#   5. the Debian package: contents, metadata, lintian, installed into an empty root and run
-#      as the service against simulated registers, upgraded, removed and purged.
-# Set TALLYPORT_TEST_QUICK=1 to run only stage 1.
+# Installs what is missing, builds and runs the tests.
+#
+#   ./scripts/test.sh          the release build with every Linux suite (CTest), then the demo,
+#                              shortened, which fails when the back-office files do not verify
+#   ./scripts/test.sh --full   all of the above, then
+#                              - the rest of the release build (the benchmarks),
+#                              - the core suites under AddressSanitizer+UBSan and ThreadSanitizer,
+#                              - each fuzz target for a bounded time on its seed corpus,
+#                              - the Debian package: contents, metadata, lintian, installed into
+#                                an empty root and run as the service against simulated
+#                                registers, upgraded, removed and purged,
+#                              - the Windows stage (scripts/test-windows.sh): the cross build, its
+#                                suites under Wine, tallyport.exe against simulated registers
+#                                through COM ports, the installer.
+# Prints how long each stage took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+FULL=0
+for argument in "$@"; do
+  case "$argument" in
+    --full) FULL=1 ;;
+    *)
+      echo "usage: $0 [--full]" >&2
+      exit 2
+      ;;
+  esac
+done
 
 JOBS=$(nproc)
 FUZZ_SECONDS=${TALLYPORT_FUZZ_SECONDS:-60}
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 
-stage() { printf '\n==== %s ====\n' "$*"; }
+TIMES=()
+STAGE=""
+STAGE_START=$SECONDS
+stage() {
+  if [[ -n "$STAGE" ]]; then
+    TIMES+=("$(printf '%5d s  %s' $((SECONDS - STAGE_START)) "$STAGE")")
+  fi
+  STAGE=$1
+  STAGE_START=$SECONDS
+  printf '\n==== %s ====\n' "$STAGE"
+}
+finish() {
+  stage "all tests passed"
+  printf '%s\n' "${TIMES[@]}"
+  printf '%5d s  in all\n' "$SECONDS"
+}
 
 stage "setup"
 ./scripts/setup.sh
 
 stage "build and test (release)"
 cmake --preset default >/dev/null
-cmake --build --preset default -j "$JOBS"
+# The suites and the programs they start; the benchmarks are built by --full.
+cmake --build --preset default -j "$JOBS" --target tallyport-suites
 ctest --preset default -j "$JOBS"
 
-if [[ "${TALLYPORT_TEST_QUICK:-0}" == 1 ]]; then
+stage "demo (shortened, verified)"
+TALLYPORT_DEMO_SECONDS=${TALLYPORT_DEMO_SECONDS:-8} ./scripts/demo.sh
+
+if ((FULL == 0)); then
+  finish
   exit 0
 fi
+
+stage "the rest of the release build (benchmarks)"
+cmake --build --preset default -j "$JOBS"
 
 for san in asan tsan; do
   stage "core suites under $san"
@@ -50,12 +91,10 @@ if compgen -G "fuzz/*.cpp" >/dev/null; then
   done
 fi
 
-if [[ -x scripts/demo.sh ]]; then
-  stage "demo (shortened, verified)"
-  TALLYPORT_DEMO_SECONDS=${TALLYPORT_DEMO_SECONDS:-8} ./scripts/demo.sh
-fi
-
 stage "Debian package"
 ./scripts/package-check.sh
 
-stage "all tests passed"
+stage "Windows (cross build, Wine, installer)"
+./scripts/test-windows.sh
+
+finish

@@ -14,61 +14,50 @@ StopSignalWatcher::StopSignalWatcher(int retryMilliseconds, QObject* parent)
 }
 
 void StopSignalWatcher::Attach(TConnectionControl& control, std::function<void()> end) {
-    control_ = &control;
+    sequence_ = std::make_unique<StopSequence>(control);
     end_ = std::move(end);
-    control.SetStopProbe([this] { return TakePending(); });
+    control.SetStopProbe([this] { return TakePending().has_value(); });
 }
 
-bool StopSignalWatcher::TakePending() {
-    bool any = pendingBeforeAttach_;
-    pendingBeforeAttach_ = false;
-    while (pipe_.TakeSignal()) {
-        any = true;
+// Every request waiting, as one: a request that must end wins over one that may wait.
+std::optional<StopRequest> StopSignalWatcher::TakePending() {
+    std::optional<StopRequest> taken = std::exchange(pendingBeforeAttach_, std::nullopt);
+    while (const std::optional<StopRequest> request = pipe_.TakeRequest()) {
+        if (!taken || request->mustEnd) {
+            taken = request;
+        }
     }
-    return any;
+    return taken;
 }
 
 void StopSignalWatcher::OnSignal() {
-    if (!TakePending()) {
+    const std::optional<StopRequest> request = TakePending();
+    if (!request) {
         return;
     }
-    if (!control_) {
-        pendingBeforeAttach_ = true;
+    if (!sequence_) {
+        pendingBeforeAttach_ = request;
         return;
     }
-    HandleStop();
-}
-
-void StopSignalWatcher::HandleStop() {
-    switch (control_->RequestStop()) {
-        case TConnectionControl::StopResult::Ended:
-            retry_.stop();
-            if (end_) {
-                end_();
-            }
-            break;
-        case TConnectionControl::StopResult::Refused:
-            if (!retry_.isActive()) {
-                retry_.start();
-            }
-            break;
-        case TConnectionControl::StopResult::StartupAborted:
-            // The start-up on the stack below notices it and ends without writing.
-            break;
-        case TConnectionControl::StopResult::AlreadyEnded:
-            retry_.stop();
-            break;
-    }
+    Follow(sequence_->Request(*request));
 }
 
 void StopSignalWatcher::OnRetry() {
-    if (control_->Ended()) {
+    Follow(sequence_->Retry());
+}
+
+void StopSignalWatcher::Follow(StopSequence::Outcome outcome) {
+    if (sequence_->Waiting()) {
+        if (!retry_.isActive()) {
+            retry_.start();
+        }
+    } else {
         retry_.stop();
-        return;
     }
-    if (!control_->AnyReceiptOpen()) {
-        retry_.stop();
-        HandleStop();
+    // A stop during the start-up: the start-up on the stack below notices it and ends without
+    // writing.
+    if (outcome == StopSequence::Outcome::Ended && end_) {
+        end_();
     }
 }
 

@@ -4,16 +4,18 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <functional>
+#include <memory>
 
 #include "control/SignalPipe.h"
+#include "control/StopSequence.h"
 
 namespace tallyport {
 
 class TConnectionControl;
 
 // SIGTERM and SIGINT (a session logout, a service stop, Ctrl+C) handled on the user-interface
-// thread as the close query answered Yes: an orderly exit when no receipt is open; otherwise
-// the refusal is logged and the exit is tried again once every receipt has closed. During the
+// thread by the control's StopSequence: an orderly exit when no receipt is open; otherwise the
+// refusal is logged and the exit is tried again once every receipt has closed. During the
 // start-up the program ends without writing anything. User-interface thread only.
 class StopSignalWatcher final : public QObject {
     Q_OBJECT
@@ -25,20 +27,20 @@ public:
     void Attach(TConnectionControl& control, std::function<void()> end);
 
     // True while an exit waits for open receipts to close.
-    bool WaitingForReceipts() const { return retry_.isActive(); }
+    bool WaitingForReceipts() const { return sequence_ && sequence_->Waiting(); }
 
 private:
     void OnSignal();
-    void HandleStop();
     void OnRetry();
-    bool TakePending();
+    void Follow(StopSequence::Outcome outcome);
+    std::optional<StopRequest> TakePending();
 
     SignalPipe pipe_;
     QSocketNotifier notifier_;
     QTimer retry_;
-    TConnectionControl* control_ = nullptr;
+    std::unique_ptr<StopSequence> sequence_;
     std::function<void()> end_;
-    bool pendingBeforeAttach_ = false;
+    std::optional<StopRequest> pendingBeforeAttach_;
 };
 
 }  // namespace tallyport

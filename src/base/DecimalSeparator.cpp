@@ -1,8 +1,5 @@
 #include "base/DecimalSeparator.h"
 
-#include <langinfo.h>
-#include <locale.h>
-
 #include <atomic>
 
 namespace tallyport {
@@ -13,17 +10,6 @@ namespace {
 std::atomic<char> g_separator{0};
 
 }  // namespace
-
-char DecimalSeparatorOfLocale(const char* localeName) {
-    locale_t loc = newlocale(LC_NUMERIC_MASK, localeName, static_cast<locale_t>(0));
-    if (loc == static_cast<locale_t>(0)) {
-        return '.';
-    }
-    const char* radix = nl_langinfo_l(RADIXCHAR, loc);
-    char separator = (radix != nullptr && radix[0] != '\0' && radix[1] == '\0') ? radix[0] : '.';
-    freelocale(loc);
-    return separator;
-}
 
 char RegionalDecimalSeparator() {
     char separator = g_separator.load(std::memory_order_acquire);

@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/SystemError.h"
+
 namespace tallyport {
 
 // The one way the program replaces a file of the user's (the configuration file, the register
@@ -31,15 +33,12 @@ struct ReplaceOutcome {
         Write,   // writing, syncing or putting the new file in place failed
     };
     Step failed = Step::None;
-    int error = 0;         // errno of the failing step
+    int error = 0;         // the platform's code of the failing step (base/SystemError.h)
     bool inPlace = false;  // the file was written in place (see above)
 
     bool Ok() const { return failed == Step::None; }
 };
 
 ReplaceOutcome ReplaceFile(const std::string& path, std::string_view bytes);
-
-// The platform's text for an error code of ReplaceOutcome ("Read-only file system").
-std::string ErrorText(int error);
 
 }  // namespace tallyport

@@ -155,9 +155,4 @@ ReplaceOutcome ReplaceFile(const std::string& path, std::string_view bytes) {
     return {};
 }
 
-std::string ErrorText(int error) {
-    char buffer[256];
-    return ::strerror_r(error, buffer, sizeof buffer);  // the GNU form: thread-safe
-}
-
 }  // namespace tallyport

@@ -6,9 +6,7 @@
 namespace tallyport {
 
 LocalTime SystemLocalClock::Now() const {
-    std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
+    const std::tm tm = LocalCalendar(std::time(nullptr));
     LocalTime t;
     t.year = tm.tm_year + 1900;
     t.month = tm.tm_mon + 1;

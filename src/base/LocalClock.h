@@ -1,5 +1,6 @@
 #pragma once
 
+#include <ctime>
 #include <string>
 
 namespace tallyport {
@@ -23,7 +24,11 @@ public:
     virtual LocalTime Now() const = 0;
 };
 
-// The system's local time (localtime_r, thread-safe).
+// The calendar fields of `when` in the system's local time zone, safely from any thread
+// (localtime_r, localtime_s: one file per platform).
+std::tm LocalCalendar(std::time_t when);
+
+// The system's local time (LocalCalendar of now).
 class SystemLocalClock final : public LocalClock {
 public:
     LocalTime Now() const override;

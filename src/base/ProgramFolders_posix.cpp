@@ -6,6 +6,8 @@
 #include <system_error>
 #include <vector>
 
+#include "base/BuildInfo.h"
+#include "base/Paths.h"
 #include "base/ProgramFolders.h"
 
 namespace tallyport {
@@ -34,8 +36,37 @@ std::string HomeFolder() {
 
 }  // namespace
 
-FolderFacts FolderFactsOfProcess(std::optional<std::string> configOption,
-                                 std::string installBinDir) {
+bool IsInstalledFolder(const std::string& programFolder, const std::string& installBinDir) {
+    if (programFolder.empty() || installBinDir.empty()) {
+        return false;
+    }
+    const std::string folder = NormalPath(programFolder);
+    const std::string bin = NormalPath(installBinDir);
+    if (folder.size() < bin.size() ||
+        folder.compare(folder.size() - bin.size(), bin.size(), bin) != 0) {
+        return false;
+    }
+    // Whole folder names only: /opt/x/usr/bin ends with /usr/bin, /opt/x/myusr/bin does not.
+    return folder.size() == bin.size() || bin.front() == '/' ||
+           folder[folder.size() - bin.size() - 1] == '/';
+}
+
+std::string UserFolderOf(const FolderFacts& facts) {
+    // The XDG rule: a relative $XDG_DATA_HOME is invalid and ignored.
+    const std::string base = !facts.dataHome.empty() && IsAbsolutePath(facts.dataHome)
+                                 ? facts.dataHome
+                                 : JoinPath(JoinPath(facts.home, ".local"), "share");
+    return JoinPath(NormalPath(base), kUserFolderName);
+}
+
+std::string ServiceFolderOf(const FolderFacts& facts) {
+    // $STATE_DIRECTORY lists one folder per StateDirectory= entry, separated by ":"; the first
+    // is the program's.
+    const std::string first = facts.stateDirectory.substr(0, facts.stateDirectory.find(':'));
+    return first.empty() ? std::string() : NormalPath(first);
+}
+
+FolderFacts FolderFactsOfProcess(std::optional<std::string> configOption, bool /*service*/) {
     FolderFacts facts;
     std::error_code error;
     // The kernel's link names the program file with every symbolic link resolved.
@@ -43,13 +74,25 @@ FolderFacts FolderFactsOfProcess(std::optional<std::string> configOption,
     if (!error) {
         facts.programFolder = program.parent_path().string();
     }
-    facts.installBinDir = std::move(installBinDir);
+    facts.installBinDir = build_info::kInstallBinDir;
     facts.configOption = std::move(configOption);
-    facts.startFolder = std::filesystem::current_path(error).string();
+    facts.startFolder = WorkingFolder();
+    // systemd tells the service by its variables.
     facts.stateDirectory = Environment("STATE_DIRECTORY");
     facts.dataHome = Environment("XDG_DATA_HOME");
     facts.home = HomeFolder();
     return facts;
+}
+
+std::string DefaultServiceFolder() {
+    return "/var/lib/tallyport";  // the unit's StateDirectory=tallyport
+}
+
+std::string FolderRuleHelp() {
+    return "Fara --config, fisierul de configurare Tallyport.ini se cauta langa program;\n"
+           "un program instalat foloseste ~/.local/share/Tallyport (utilizatorul) sau\n"
+           "/var/lib/tallyport (serviciul). Numele de fisiere relative se citesc din\n"
+           "acelasi dosar.\n";
 }
 
 }  // namespace tallyport

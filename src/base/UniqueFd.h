@@ -4,7 +4,7 @@
 
 namespace tallyport {
 
-// Closes a descriptor, ignoring the result (the platform part, in FileIo_posix.cpp).
+// Closes a descriptor, ignoring the result (the platform part, in FileIo_*.cpp).
 void CloseDescriptor(int fd) noexcept;
 
 // Owns one file descriptor and closes it when it goes out of scope, so that no early return

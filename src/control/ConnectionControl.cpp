@@ -1,5 +1,6 @@
 #include "control/ConnectionControl.h"
 
+#include <algorithm>
 #include <exception>
 #include <mutex>
 #include <stdexcept>
@@ -23,6 +24,16 @@ std::string shell_text::SaveFailed(const std::string& path, int reason) {
         text += " (" + ErrorText(reason) + ")";
     }
     return text + "!";
+}
+
+std::string shell_text::EndedWithOpenReceipts(const std::vector<std::string>& registers,
+                                              bool journal) {
+    std::string text = "Oprire ceruta de sistem cu bonuri deschise: ";
+    for (std::size_t i = 0; i < registers.size(); ++i) {
+        text += (i == 0 ? "" : ", ") + registers[i];
+    }
+    return text + (journal ? ". Liniile lor raman in jurnal si se scriu dupa repornire."
+                           : ". Fara jurnal, liniile lor se pierd.");
 }
 
 bool MoveToRow(CsvTable& table, std::size_t index) {
@@ -256,14 +267,20 @@ int TConnectionControl::StartECRThreads() {
 }
 
 bool TConnectionControl::AnyReceiptOpen() const {
+    return !OpenReceipts().empty();
+}
+
+std::vector<TConnectionControl::OpenReceipt> TConnectionControl::OpenReceipts() const {
+    std::vector<OpenReceipt> open;
     for (std::size_t i = 0; i < threads_.size(); ++i) {
         const TSerialExtended& link = threads_[i]->Link();
         // A closing line whose append failed is a receipt the register believes recorded.
         if (started_[i] && (!link.PendingTranLines.Empty() || !link.PendingBonLines.Empty())) {
-            return true;
+            open.push_back({link.LogicalNb, link.CommPort,
+                            link.PendingTranLines.Count() + link.PendingBonLines.Count()});
         }
     }
-    return false;
+    return open;
 }
 
 void TConnectionControl::RefuseStop(Refusal refusal) {
@@ -410,7 +427,36 @@ bool TConnectionControl::CloseQuery(bool ask, Refusal refusal) {
     return true;
 }
 
-TConnectionControl::StopResult TConnectionControl::RequestStop() {
+void TConnectionControl::EndNow() {
+    if (phase_ != Phase::Running) {
+        return;
+    }
+    // The workers first, so that nothing more is told to a register; their lines are final.
+    for (std::size_t i = 0; i < threads_.size(); ++i) {
+        if (started_[i]) {
+            threads_[i]->StopLink();
+        }
+    }
+    std::vector<std::string> open;
+    for (const OpenReceipt& receipt : OpenReceipts()) {
+        open.push_back("casa " + std::to_string(receipt.logicalNb) + " (" + receipt.port + ", " +
+                       std::to_string(receipt.lines) +
+                       (receipt.lines == 1 ? " linie)" : " linii)"));
+    }
+    const bool journal = journal_ != nullptr;
+    std::fill(started_.begin(), started_.end(), false);
+    Connected = false;
+    if (!open.empty()) {
+        dialogs_.Log(shell_text::EndedWithOpenReceipts(open, journal));
+    }
+    // Then the journal (freed with the workers) writes what they queued, before anything else
+    // takes the time the system allows.
+    FreeECRObjects();
+    SaveSettings();
+    phase_ = Phase::Ended;
+}
+
+TConnectionControl::StopResult TConnectionControl::RequestStop(bool mustEnd) {
     switch (phase_) {
         case Phase::Created:
         case Phase::Starting:
@@ -421,6 +467,10 @@ TConnectionControl::StopResult TConnectionControl::RequestStop() {
             return StopResult::AlreadyEnded;
         case Phase::Running:
             break;
+    }
+    if (mustEnd) {
+        EndNow();
+        return StopResult::Ended;
     }
     return CloseQuery(false, Refusal::LogLine) ? StopResult::Ended : StopResult::Refused;
 }

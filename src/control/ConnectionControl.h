@@ -41,6 +41,9 @@ inline constexpr char kConfirmClose[] = "Confirmati inchiderea Tallyport?";
 inline constexpr char kConfirmDelete[] = "Confirmati stergerea casei de marcat?";
 // A settings or register-list save that failed: the file and the platform's reason.
 std::string SaveFailed(const std::string& path, int reason);
+// A stop that could not wait, with the registers whose receipts were open and what becomes of
+// their lines (kept in the journal, or lost without one).
+std::string EndedWithOpenReceipts(const std::vector<std::string>& registers, bool journal);
 }  // namespace shell_text
 
 // Start-up, connecting, disconnecting and shutdown of the program, without widgets: the window
@@ -102,14 +105,31 @@ public:
     // links are stopped, settings and register list written, everything freed.
     bool CloseQuery(bool ask, Refusal refusal = Refusal::MessageBox);
 
-    // A stop signal (SIGTERM, SIGINT): the close query answered Yes without the question.
+    // A stop request (a signal, the console's Ctrl+C, the service manager's stop): the close
+    // query answered Yes without the question.
     enum class StopResult {
         StartupAborted,  // during start-up: TrayStartup ends without writing anything
         Ended,           // orderly exit done; the message loop may end
         Refused,         // a receipt is open; retry when none is (AnyReceiptOpen)
         AlreadyEnded,
     };
-    StopResult RequestStop();
+    // `mustEnd`: the system ends the process shortly whatever happens (a service stop, a
+    // shutdown), so the request is not refused: see EndNow.
+    StopResult RequestStop(bool mustEnd = false);
+    // The orderly exit that cannot wait for open receipts: the workers stop at once, the journal
+    // writes what they queued (it keeps the open receipts' lines for the next start, which
+    // writes them at their closing), then the settings and the register list are written. The
+    // log says which registers had a receipt open. Running phase only.
+    void EndNow();
+
+    // A register whose receipt is open: its lines are pending.
+    struct OpenReceipt {
+        int logicalNb = 0;
+        std::string port;
+        std::size_t lines = 0;  // transaction and closing lines not yet in the files
+    };
+    // The started workers with a receipt open, in the workers' order.
+    std::vector<OpenReceipt> OpenReceipts() const;
 
     // Leaving a setting control, ticking an option, after a browse: the settings and the
     // register list to their files. Nothing while Loading or after the end. A save that fails

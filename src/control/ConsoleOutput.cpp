@@ -43,15 +43,20 @@ const char* IconTag(NoticeIcon icon) {
 
 }  // namespace
 
-ConsoleLog::ConsoleLog(int fd, const LocalClock& clock) : fd_(fd), clock_(clock) {}
+ConsoleLog::ConsoleLog(int fd, const LocalClock& clock, Copy copy)
+    : fd_(fd), clock_(clock), copy_(std::move(copy)) {}
 
 void ConsoleLog::Line(const std::string& text) {
+    const std::string one = OneLine(text);
     std::string line = FormatTimestamp(clock_.Now());
     line += ' ';
-    line += OneLine(text);
+    line += one;
     line += '\n';
     std::lock_guard lock(mutex_);
     (void)WriteAll(fd_, line);  // on a failure there is nowhere left to report it
+    if (copy_) {
+        copy_(one);
+    }
 }
 
 void ConsoleDialogs::ShowMessage(MessageKind kind, const std::string& text) {

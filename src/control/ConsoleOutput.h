@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -14,12 +15,17 @@ namespace tallyport {
 // Safe to call from any thread; never waits on the user-interface thread.
 class ConsoleLog {
 public:
-    explicit ConsoleLog(int fd = 2, const LocalClock& clock = DefaultLocalClock());
+    // Where a line goes besides the descriptor, without the time stamp (the system's log of a
+    // service, which stamps its own). Called under the log's lock, in the lines' order.
+    using Copy = std::function<void(const std::string& text)>;
+
+    explicit ConsoleLog(int fd = 2, const LocalClock& clock = DefaultLocalClock(), Copy copy = {});
     void Line(const std::string& text);
 
 private:
     int fd_;
     const LocalClock& clock_;
+    Copy copy_;
     std::mutex mutex_;
 };
 

@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -5,6 +7,10 @@
 #include "control/ProcessIdentity.h"
 
 namespace tallyport {
+
+long ThisProcessId() {
+    return static_cast<long>(::getpid());
+}
 
 std::optional<std::uint64_t> ProcessStart(long pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");

@@ -1,14 +1,11 @@
 #include "control/StatusFile.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <sstream>
-#include <system_error>
 
 #include "base/BuildInfo.h"
 #include "base/FileReplace.h"
+#include "base/Paths.h"
 #include "control/StatusText.h"
 #include "control/UsableFolder.h"
 #include "store/FileBytes.h"
@@ -131,14 +128,9 @@ std::vector<std::string> StatusFolders(const char* runtimeDirectory, const char*
     return folders;
 }
 
-std::vector<std::string> StatusFolders() {
-    return StatusFolders(std::getenv("RUNTIME_DIRECTORY"), std::getenv("XDG_RUNTIME_DIR"));
-}
-
 std::string StatusFileName(const std::string& configPath) {
-    std::error_code error;
-    std::filesystem::path path = std::filesystem::absolute(configPath, error);
-    const std::string key = error ? configPath : path.lexically_normal().string();
+    // Every spelling of one configuration file names one status file.
+    const std::string key = ComparablePath(configPath);
     // FNV-1a, 64 bits: stable across builds and platforms, unlike std::hash.
     std::uint64_t hash = 14695981039346656037ull;
     for (unsigned char c : key) {
@@ -153,7 +145,7 @@ std::string StatusFileForWriting(const std::string& configPath,
                                  const std::vector<std::string>& folders) {
     for (const std::string& folder : folders) {
         if (UsableFolder(folder)) {
-            return folder + "/" + StatusFileName(configPath);
+            return JoinPath(folder, StatusFileName(configPath));
         }
     }
     return {};

@@ -28,17 +28,22 @@ struct StatusFileHeader {
 std::string StatusJson(const StatusFileHeader& header,
                        const std::vector<RegisterStatus>& registers);
 
-// The runtime folders to use, in order: the service's own ($RUNTIME_DIRECTORY, which systemd
-// sets for RuntimeDirectory=), the session's ($XDG_RUNTIME_DIR/tallyport), then
-// /run/tallyport. An unset or empty variable is left out. Null arguments read the environment.
+// The POSIX runtime folders to use, in order: the service's own ($RUNTIME_DIRECTORY, which
+// systemd sets for RuntimeDirectory=), the session's ($XDG_RUNTIME_DIR/tallyport), then
+// /run/tallyport. An unset or empty variable is left out.
 std::vector<std::string> StatusFolders(const char* runtimeDirectory, const char* xdgRuntimeDir);
-std::vector<std::string> StatusFolders();
+
+// The status folders of this platform, in order (one file per platform). POSIX: the above, from
+// the environment (systemd tells the service by it; `service` is not used). Windows: the
+// service's %ProgramData%\Tallyport\Status when `service`; otherwise the user's
+// %LOCALAPPDATA%\Tallyport\Status, then the service's, where --status finds the service.
+std::vector<std::string> StatusFolders(bool service = false);
 
 // "status-<16 hex digits>.json", the digits a hash of the configuration file's absolute path.
 std::string StatusFileName(const std::string& configPath);
 
-// Where this program writes its status: the first folder of StatusFolders() that exists or can
-// be made (mode 0755); empty when none can.
+// Where this program writes its status: the first folder of `folders` that exists or can be
+// made (UsableFolder); empty when none can.
 std::string StatusFileForWriting(const std::string& configPath,
                                  const std::vector<std::string>& folders);
 

@@ -1,10 +1,9 @@
 #include "control/StatusMonitor.h"
 
 #include <ctime>
-#include <filesystem>
-#include <system_error>
 
 #include "base/NoticeSink.h"
+#include "base/Paths.h"
 #include "control/StatusText.h"
 
 namespace tallyport {
@@ -28,8 +27,7 @@ StatusMonitor::StatusMonitor(NoticeSink& notices, std::string statusFile, Status
 
 StatusMonitor::~StatusMonitor() {
     if (written_) {
-        std::error_code ignored;  // a status file already gone is what was wanted
-        std::filesystem::remove(statusFile_, ignored);
+        (void)RemoveFile(statusFile_);  // a status file already gone is what was wanted
     }
 }
 

@@ -1,9 +1,8 @@
 #include "journal/JournalPlace.h"
 
-#include <filesystem>
-
 #include "base/FileIo.h"
 #include "base/FileReplace.h"
+#include "base/Paths.h"
 #include "journal/JournalFiles.h"
 
 namespace tallyport {
@@ -36,9 +35,7 @@ bool RememberJournalFolder(const std::string& pointerPath, const std::string& fo
 }
 
 std::string AbsoluteFolder(const std::string& folder) {
-    std::error_code ignored;
-    return std::filesystem::weakly_canonical(std::filesystem::absolute(folder, ignored), ignored)
-        .string();
+    return CanonicalPath(folder);
 }
 
 }  // namespace tallyport

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "base/FileIo.h"
+#include "base/LocalClock.h"
 
 namespace tallyport {
 
@@ -16,8 +17,7 @@ bool LinkTraceRequested() {
 std::string FormatTraceLine(std::chrono::system_clock::time_point when, int logicalNb,
                             TraceDirection direction, std::string_view bytes) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-    std::tm local{};
-    localtime_r(&seconds, &local);
+    const std::tm local = LocalCalendar(seconds);
     const auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()) % 1000;
     char head[96];

@@ -1,9 +1,7 @@
 #include "store/AppSettings.h"
 
 #include <array>
-#include <filesystem>
 #include <string_view>
-#include <system_error>
 #include <type_traits>
 #include <variant>
 
@@ -147,15 +145,6 @@ bool SaveConfig(const std::string& path, const AppSettingsRecord& settings, int*
         return true;
     }
     return false;
-}
-
-std::string ConfigPathNextToProgram() {
-    std::error_code error;
-    std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) {
-        return "Tallyport.ini";  // the working folder is the only place left to look
-    }
-    return (program.parent_path() / "Tallyport.ini").string();
 }
 
 }  // namespace tallyport

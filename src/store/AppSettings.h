@@ -38,7 +38,4 @@ bool LoadConfig(const std::string& path, AppSettingsRecord& settings = AppSettin
 bool SaveConfig(const std::string& path, const AppSettingsRecord& settings = AppSettings,
                 int* reason = nullptr);
 
-// "Tallyport.ini" in the folder of the running program.
-std::string ConfigPathNextToProgram();
-
 }  // namespace tallyport

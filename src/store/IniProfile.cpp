@@ -248,7 +248,7 @@ void WriteProfileString(const std::string& path, std::string_view section, std::
                         std::string_view value) {
     const std::string failure = "Unable to write to " + path;
     if (!IsStorableProfileEntry(section, key, value)) {
-        throw StoreError(failure, EINVAL);
+        throw StoreError(failure, InvalidArgumentError());
     }
     std::optional<std::string> old;
     try {

@@ -3,12 +3,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <thread>
 
 #include "control/ConfigFile.h"
 #include "control/ConnectionControl.h"
+#include "control/StopSequence.h"
 #include "journal/JournalPlace.h"
 #include "requests/OutputFileNames.h"
 #include "requests/RequestHandlers.h"
@@ -102,6 +104,8 @@ TEST_F(ConnectionControlTest, StartupWithAValidListConnectsEveryRegister) {
     EXPECT_NE(config.find("RecDecimals=0"), std::string::npos);
     EXPECT_EQ(ReadFile(AppSettings.ECRList),
               RegisterLine(1, first.PortName()) + RegisterLine(2, second.PortName()));
+    // A poll written just before the stop is still crossing the wire (18 ms at 9600 baud).
+    std::this_thread::sleep_for(100ms);
     const std::size_t polls = first.PollCount();
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(first.PollCount(), polls);
@@ -294,6 +298,75 @@ TEST_F(ConnectionControlTest, AnOpenReceiptRefusesDisconnectAndExit) {
     EXPECT_EQ(Control().RequestStop(), TConnectionControl::StopResult::AlreadyEnded);
 }
 
+TEST_F(ConnectionControlTest, AStopThatMustEndIsNotRefusedAndNamesTheOpenReceipts) {
+    sim::EcrSimulator first(1);
+    sim::EcrSimulator second(2);
+    ListRegisters(RegisterLine(1, first.PortName()) + RegisterLine(2, second.PortName()));
+    ASSERT_EQ(Control().TrayStartup(), Result::Running);
+    Control().ECRThreads()[1]->Link().PendingTranLines.Append("0002,OP,NRBN,1");
+    Control().ECRThreads()[1]->Link().PendingTranLines.Append("0002,OP,NRBN,2");
+    ASSERT_EQ(Control().OpenReceipts().size(), 1u);
+    EXPECT_EQ(Control().OpenReceipts()[0].logicalNb, 2);
+    EXPECT_EQ(Control().OpenReceipts()[0].lines, 2u);
+
+    // A service stop, a shutdown: the system ends the process anyway, so the program ends now.
+    EXPECT_EQ(Control().RequestStop(true), TConnectionControl::StopResult::Ended);
+    EXPECT_TRUE(Control().Ended());
+    EXPECT_FALSE(Connected);
+    EXPECT_TRUE(dialogs.messages.empty()) << "nobody is asked and nothing is refused";
+    // Without a journal the lines cannot be kept, and the log says so.
+    EXPECT_EQ(dialogs.logLines,
+              std::vector<std::string>{"Oprire ceruta de sistem cu bonuri deschise: casa 2 (" +
+                                       second.PortName() +
+                                       ", 2 linii). Fara jurnal, liniile lor se pierd."});
+    EXPECT_TRUE(Exists(configPath)) << "the settings are written as at any orderly exit";
+    // A poll written just before the stop is still crossing the wire (18 ms at 9600 baud).
+    std::this_thread::sleep_for(100ms);
+    const std::size_t polls = first.PollCount();
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(first.PollCount(), polls) << "every worker has stopped";
+    EXPECT_EQ(Control().RequestStop(true), TConnectionControl::StopResult::AlreadyEnded);
+}
+
+TEST_F(ConnectionControlTest, TheStopSequenceWaitsForReceiptsUnlessTheStopMustEnd) {
+    sim::EcrSimulator first(1);
+    ListRegisters(RegisterLine(1, first.PortName()));
+    ASSERT_EQ(Control().TrayStartup(), Result::Running);
+    StopSequence sequence(Control());
+    auto& pending = Control().ECRThreads()[0]->Link().PendingTranLines;
+    pending.Append("0001,OP,NRBN,1");
+
+    // Ctrl+C, SIGTERM: refused while the receipt is open, tried again until it has closed.
+    EXPECT_EQ(sequence.Request({SIGINT, false}), StopSequence::Outcome::Continue);
+    EXPECT_TRUE(sequence.Waiting());
+    EXPECT_EQ(sequence.Retry(), StopSequence::Outcome::Continue);
+    EXPECT_TRUE(sequence.Waiting());
+    EXPECT_TRUE(Connected);
+    // Then the system's stop, which cannot wait.
+    EXPECT_EQ(sequence.Request({SIGTERM, true}), StopSequence::Outcome::Ended);
+    EXPECT_FALSE(sequence.Waiting());
+    EXPECT_TRUE(Control().Ended());
+    EXPECT_EQ(sequence.Retry(), StopSequence::Outcome::Continue);
+}
+
+TEST_F(ConnectionControlTest, AStopSequenceEndsOnceTheLastReceiptCloses) {
+    sim::EcrSimulator first(1);
+    ListRegisters(RegisterLine(1, first.PortName()));
+    ASSERT_EQ(Control().TrayStartup(), Result::Running);
+    StopSequence sequence(Control());
+    auto& pending = Control().ECRThreads()[0]->Link().PendingTranLines;
+    pending.Append("0001,OP,NRBN,1");
+    EXPECT_EQ(sequence.Request({SIGTERM, false}), StopSequence::Outcome::Continue);
+    pending.Clear();
+    EXPECT_EQ(sequence.Retry(), StopSequence::Outcome::Ended);
+    EXPECT_FALSE(sequence.Waiting());
+    EXPECT_TRUE(Exists(configPath));
+    // During the start-up any request ends the start-up.
+    control.reset();
+    StopSequence early(Control());
+    EXPECT_EQ(early.Request({SIGINT, false}), StopSequence::Outcome::StartupAborted);
+}
+
 TEST_F(ConnectionControlTest, AClosingLineNotYetWrittenIsAnOpenReceiptToo) {
     sim::EcrSimulator first(1);
     ListRegisters(RegisterLine(1, first.PortName()));
@@ -480,6 +553,8 @@ TEST_F(ConnectionControlTest, AStopRightAfterTheStartupConnectStopsTheWorkersAnd
     EXPECT_FALSE(Connected);
     EXPECT_TRUE(Control().ECRThreads().empty());
     EXPECT_EQ(Control().PluHolder(), nullptr);
+    // A poll written just before the stop is still crossing the wire (18 ms at 9600 baud).
+    std::this_thread::sleep_for(100ms);
     const std::size_t polls = first.PollCount();
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(first.PollCount(), polls);
@@ -770,6 +845,35 @@ TEST_F(JournalledControlTest, AChangedTransactionFilePathCarriesTheJournalWithIt
         first.Exchange(sim::Answer::Frame("DA01;2;3;0;1;;;;42;12;2.5;;;;;;;;;2.5"), 3s).response);
     ASSERT_TRUE(WaitFor([&] { return !Control().AnyReceiptOpen(); }));
     EXPECT_EQ(CrLfLines(dir.File("new/Tran.txt")).size(), 1u);
+}
+
+TEST_F(JournalledControlTest, AStopThatMustEndKeepsTheOpenReceiptForTheNextStart) {
+    sim::EcrSimulator first(1);
+    ListRegisters(RegisterLine(1, first.PortName()));
+    ASSERT_EQ(Control().TrayStartup(), Result::Running);
+    ASSERT_TRUE(first.Exchange(sim::Answer::Frame("DA01;1;1;123;;1.000"), 3s).response);
+    ASSERT_TRUE(WaitFor([&] { return Control().AnyReceiptOpen(); }));
+
+    EXPECT_EQ(Control().RequestStop(true), TConnectionControl::StopResult::Ended);
+    EXPECT_FALSE(Connected);
+    ASSERT_EQ(dialogs.logLines.size(), 1u);
+    EXPECT_EQ(dialogs.logLines[0],
+              "Oprire ceruta de sistem cu bonuri deschise: casa 1 (" + first.PortName() +
+                  ", 1 linie). Liniile lor raman in jurnal si se scriu dupa repornire.");
+    EXPECT_EQ(ReadFile(AppSettings.ReceiptDetail), "") << "nothing of the open receipt yet";
+
+    // The next start has the receipt back; its closing writes the sale with it.
+    Restart();
+    EXPECT_TRUE(Control().AnyReceiptOpen());
+    ASSERT_TRUE(first.WaitForPolls(first.PollCount() + 2, 5s));
+    ASSERT_TRUE(
+        first.Exchange(sim::Answer::Frame("DA01;2;3;0;1;;;;44;12;2.5;;;;;;;;;2.5"), 3s).response);
+    ASSERT_TRUE(WaitFor([&] { return !Control().AnyReceiptOpen(); }));
+    EXPECT_EQ(CrLfLines(AppSettings.ReceiptDetail).size(), 1u);
+    const auto bon = CrLfLines(AppSettings.ReceiptMaster);
+    ASSERT_EQ(bon.size(), 1u);
+    EXPECT_EQ(bon[0].substr(0, 12), "0001,01,0044");
+    EXPECT_TRUE(Control().CloseQuery(false));
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 
 #include "ConfigTestSupport.h"
 #include "base/DecimalSeparator.h"
+#include "base/Paths.h"
 #include "store/AppSettings.h"
 #include "store/IniProfile.h"
 #include "store/StoreError.h"
@@ -302,18 +302,32 @@ TEST_F(Config, KeysAfterAFailedWriteAreNotWritten) {
 }
 
 TEST_F(Config, UnreadableFileFailsTheLoadAndKeepsTheSettings) {
-    ASSERT_EQ(::mkdir(path_.c_str(), 0755), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(path_));
     AppSettingsRecord s = Unusual();
     EXPECT_TRUE(LoadConfig(path_, s));
     ExpectSame(s, Unusual());
 }
 
-TEST(ConfigPath, NextToTheRunningProgram) {
-    std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe");
-    std::string path = ConfigPathNextToProgram();
-    EXPECT_EQ(std::filesystem::path(path).filename(), "Tallyport.ini");
-    EXPECT_EQ(std::filesystem::path(path).parent_path(), program.parent_path());
-    EXPECT_TRUE(std::filesystem::path(path).is_absolute());
+TEST(ConfigFileName, ANonAsciiNameIsWrittenAndReadBackByItsBytes) {
+    // "ș" in UTF-8, a byte that is not UTF-8 (0xBA, "ş" in code page 1250): the settings hold a
+    // file's name as bytes, and the file is found again by the same bytes.
+    TempFolder folder;
+    for (const std::string& name : {std::string("Set\xC8\x99ri.ini"), std::string("Cas\xBA.ini")}) {
+        const std::string path = JoinPath(folder.Path().string(), name);
+        AppSettingsRecord written = Unusual();
+        written.PLU = JoinPath(folder.Path().string(), "Articole \xC8\x99i \xBA.txt");
+        ASSERT_FALSE(SaveConfig(path, written)) << name;
+        EXPECT_TRUE(PathExists(path));
+        AppSettingsRecord read;
+        ASSERT_FALSE(LoadConfig(path, read));
+        ExpectSame(read, written);
+        written.Prefix = 27;
+        ASSERT_FALSE(SaveConfig(path, written));
+        ASSERT_FALSE(LoadConfig(path, read));
+        EXPECT_EQ(read.Prefix, 27);
+        EXPECT_EQ(RemoveFile(path), 0);
+    }
+    EXPECT_TRUE(folder.Names().empty());
 }
 
 }  // namespace

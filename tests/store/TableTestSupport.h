@@ -6,19 +6,16 @@
 #include <vector>
 
 #include "store/CsvTable.h"
+#include "store/RegisterList.h"
 #include "store/StoreError.h"
+#include "support/OpenHandles.h"
 #include "support/TempFolder.h"
 
 namespace tallyport::testing {
 
-// Descriptors open in this process right now.
+// Descriptors (Windows: handles) open in this process right now.
 inline int OpenDescriptorCount() {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/self/fd")) {
-        ++count;
-    }
-    return count;
+    return test::OpenHandleCount();
 }
 
 // The six columns of the article file, in a table with no key and file order.
@@ -59,6 +56,22 @@ std::string ErrorOf(Action&& action) {
         return error.what();
     }
     return {};
+}
+
+// Adds a register as the cash-register dialog does: every field set from its text.
+inline void AddRegister(CsvTable& list, const std::string& logicalNb, const std::string& port,
+                        const std::string& remark = "CASA") {
+    list.Append();
+    list.SetFromText(kRegLogicalNb, logicalNb);
+    list.SetFromText(kRegModelType, "Datecs MP55");
+    list.SetFromText(kRegTranRate, "9600");
+    list.SetFromText(kRegDataBits, "8");
+    list.SetFromText(kRegParity, "None");
+    list.SetFromText(kRegStopBits, "1");
+    list.SetFromText(kRegCommPort, port);
+    list.SetFromText(kRegFiscal, "DA0000000" + logicalNb);
+    list.SetFromText(kRegObservatii, remark);
+    list.Post();
 }
 
 }  // namespace tallyport::testing

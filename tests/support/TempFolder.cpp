@@ -1,31 +1,35 @@
 #include "support/TempFolder.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
-#include <cerrno>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <system_error>
 
 namespace tallyport::test {
 
-namespace {
-
-std::string TemporaryRoot() {
-    const char* tmpdir = ::getenv("TMPDIR");
-    return tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
-}
-
-}  // namespace
-
 TempFolder::TempFolder() {
-    std::string pattern = TemporaryRoot() + "/tallyport-test-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::system_error(errno, std::generic_category(), "mkdtemp " + pattern);
+    // The platform's temporary folder ($TMPDIR or /tmp, %TEMP%) and a name nobody has: made
+    // only if it did not exist, so that no two tests share one.
+    const std::filesystem::path root = std::filesystem::temp_directory_path();
+    std::random_device random;
+    std::error_code error;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[40];
+        std::snprintf(name, sizeof name, "tallyport-test-%08x", random());
+        const std::filesystem::path candidate = root / name;
+        if (std::filesystem::create_directory(candidate, error)) {
+            path_ = candidate;
+            return;
+        }
+        if (error) {
+            break;
+        }
     }
-    path_ = pattern;
+    throw std::system_error(error ? error : std::make_error_code(std::errc::file_exists),
+                            "no temporary folder in " + root.string());
 }
 
 TempFolder::~TempFolder() {

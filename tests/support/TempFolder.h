@@ -7,8 +7,8 @@
 
 namespace tallyport::test {
 
-// A fresh folder of one test's own, made with mkdtemp under $TMPDIR (under /tmp when that is not
-// set) and removed with everything in it when the object goes. Owned by the test that makes it;
+// A fresh folder of one test's own, made in the platform's temporary folder ($TMPDIR or /tmp;
+// %TEMP%) and removed with everything in it when the object goes. Owned by the test that makes it;
 // its accessors may be called from any thread while it lives.
 class TempFolder {
 public:

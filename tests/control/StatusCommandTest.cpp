@@ -1,14 +1,14 @@
 // `tallyport --status`: finding the running program's status file and reading it back.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <QJsonDocument>
 #include <ctime>
+#include <filesystem>
 
-#include "app/StatusCommand.h"
+#include "GoneProcess.h"
+#include "base/Paths.h"
+#include "control/JsonValue.h"
 #include "control/ProcessIdentity.h"
+#include "control/StatusCommand.h"
 #include "control/StatusFile.h"
 #include "support/TempFolder.h"
 
@@ -33,18 +33,18 @@ class StatusCommandTest : public ::testing::Test {
 protected:
     StatusCommandTest() {
         for (const char* name : {"first", "second"}) {
-            ::mkdir(folder.File(name).c_str(), 0755);
+            std::filesystem::create_directory(folder.File(name));
             folders.push_back(folder.File(name));
         }
-        header.pid = ::getpid();
-        header.processStart = ProcessStart(::getpid()).value_or(0);
+        header.pid = ThisProcessId();
+        header.processStart = ProcessStart(ThisProcessId()).value_or(0);
         header.config = kConfig;
         header.connected = true;
         header.written = now;
     }
 
     std::string Write(const std::string& dir, const std::vector<RegisterStatus>& regs) {
-        const std::string path = dir + "/" + StatusFileName(kConfig);
+        const std::string path = JoinPath(dir, StatusFileName(kConfig));
         const std::string json = StatusJson(header, regs);
         WriteFile(path, json);
         return json;
@@ -62,7 +62,8 @@ TEST_F(StatusCommandTest, NoFileMeansNotRunning) {
     EXPECT_EQ(table.text, "Tallyport nu ruleaza (configurare: /opt/tallyport/Tallyport.ini).\n");
     const StatusReport json = ReadStatus(kConfig, folders, true, now);
     EXPECT_EQ(json.exitCode, 2);
-    EXPECT_TRUE(QJsonDocument::fromJson(QByteArray::fromStdString(json.text)).isObject());
+    ASSERT_TRUE(JsonValue::Parse(json.text)) << json.text;
+    EXPECT_TRUE(JsonValue::Parse(json.text)->IsObject());
     EXPECT_EQ(json.text, "{\"program\":\"tallyport\",\"running\":false}\n");
 }
 
@@ -74,7 +75,7 @@ TEST_F(StatusCommandTest, EveryPortOpenIsZeroAndTheTableShowsEachRegister) {
     // Read two seconds after it was written: the frame's age has grown by as much.
     const StatusReport table = ReadStatus(kConfig, folders, false, now + 2);
     EXPECT_EQ(table.exitCode, 0) << table.text;
-    EXPECT_EQ(table.text.rfind("Tallyport ruleaza (pid " + std::to_string(::getpid()) +
+    EXPECT_EQ(table.text.rfind("Tallyport ruleaza (pid " + std::to_string(ThisProcessId()) +
                                    "), conectat; configurare: " + kConfig + "\n2 case conectate\n",
                                0),
               0u)
@@ -150,7 +151,7 @@ TEST_F(StatusCommandTest, AFileWithoutTheJournalFieldsReadsAsBefore) {
         ",\"registers\":[{\"logical\":1,\"port\":\"/dev/ttyUSB0\",\"state\":\"open\","
         "\"last_frame_age_s\":2,\"receipts\":0,\"sales\":0,\"pending_lines\":0,\"losses\":0,"
         "\"last_error\":\"\"}]}\n";
-    WriteFile(folders[0] + "/" + StatusFileName(kConfig), document);
+    WriteFile(JoinPath(folders[0], StatusFileName(kConfig)), document);
     const StatusReport report = ReadStatus(kConfig, folders, false, now);
     EXPECT_EQ(report.exitCode, 0) << report.text;
     EXPECT_NE(report.text.find("\n1 casa conectata\n"), std::string::npos) << report.text;
@@ -166,20 +167,16 @@ TEST_F(StatusCommandTest, AStatusNotRenewedForLongIsOne) {
 }
 
 TEST_F(StatusCommandTest, AFileLeftByAGoneProcessIsNotRunning) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::_exit(0);
-    }
-    ASSERT_GT(child, 0);
-    header.processStart = ProcessStart(child).value_or(1);
-    ::waitpid(child, nullptr, 0);
-    header.pid = child;
+    const test::GoneProcess gone = test::RunShortProcess();
+    ASSERT_GT(gone.pid, 0);
+    header.pid = gone.pid;
+    header.processStart = gone.start;
     Write(folders[0], {Reg(1, PortState::Open)});
     EXPECT_EQ(ReadStatus(kConfig, folders, false, now).exitCode, 2);
 
     // This process's number with another start time: a later process, not the writer.
-    header.pid = ::getpid();
-    header.processStart += 12345;
+    header.pid = ThisProcessId();
+    header.processStart = ProcessStart(header.pid).value_or(0) + 12345;
     Write(folders[0], {Reg(1, PortState::Open)});
     EXPECT_EQ(ReadStatus(kConfig, folders, false, now).exitCode, 2);
 }
@@ -194,7 +191,7 @@ TEST_F(StatusCommandTest, ADeadFileInAnEarlierFolderDoesNotHideTheLiveOne) {
     // Another configuration's file is not this program's.
     EXPECT_EQ(ReadStatus("/elsewhere/Tallyport.ini", folders, false, now).exitCode, 2);
     // Neither is a file that is not a status document.
-    WriteFile(folders[1] + "/" + StatusFileName(kConfig), "{\"pid\":");
+    WriteFile(JoinPath(folders[1], StatusFileName(kConfig)), "{\"pid\":");
     EXPECT_EQ(ReadStatus(kConfig, folders, false, now).exitCode, 2);
 }
 

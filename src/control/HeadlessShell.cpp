@@ -1,4 +1,4 @@
-#include "app/HeadlessShell.h"
+#include "control/HeadlessShell.h"
 
 #include "control/ConsoleOutput.h"
 

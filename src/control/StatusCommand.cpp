@@ -1,11 +1,9 @@
-#include "app/StatusCommand.h"
+#include "control/StatusCommand.h"
 
-#include <QByteArray>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <optional>
 
+#include "base/Paths.h"
+#include "control/JsonValue.h"
 #include "control/ProcessIdentity.h"
 #include "control/StatusFile.h"
 #include "control/StatusText.h"
@@ -19,12 +17,8 @@ constexpr std::int64_t kStaleSeconds = 10;
 
 struct Found {
     std::string bytes;
-    QJsonObject document;
+    JsonValue document;
 };
-
-std::string Local(const QString& text) {
-    return text.toLocal8Bit().toStdString();
-}
 
 // The first file in `folders` whose writer still runs.
 std::optional<Found> FindLiveStatus(const std::string& configPath,
@@ -33,50 +27,47 @@ std::optional<Found> FindLiveStatus(const std::string& configPath,
     for (const std::string& folder : folders) {
         std::optional<std::string> bytes;
         try {
-            bytes = ReadFileBytes(folder + "/" + name);
+            bytes = ReadFileBytes(JoinPath(folder, name));
         } catch (const std::exception&) {
             continue;  // unreadable: as good as absent
         }
         if (!bytes) {
             continue;
         }
-        const QJsonDocument doc = QJsonDocument::fromJson(
-            QByteArray(bytes->data(), static_cast<qsizetype>(bytes->size())));
-        if (!doc.isObject()) {
+        std::optional<JsonValue> document = JsonValue::Parse(*bytes);
+        if (!document || !document->IsObject()) {
             continue;
         }
-        const QJsonObject object = doc.object();
-        const auto pid = static_cast<long>(object["pid"].toInteger());
-        const auto start = static_cast<std::uint64_t>(object["process_start"].toInteger());
+        const auto pid = static_cast<long>((*document)["pid"].Integer());
+        const auto start = static_cast<std::uint64_t>((*document)["process_start"].Integer());
         if (ProcessRunning(pid, start)) {
-            return Found{std::move(*bytes), object};
+            return Found{std::move(*bytes), std::move(*document)};
         }
     }
     return std::nullopt;
 }
 
-std::vector<RegisterStatus> Registers(const QJsonObject& document, std::int64_t age) {
+std::vector<RegisterStatus> Registers(const JsonValue& document, std::int64_t age) {
     std::vector<RegisterStatus> registers;
-    for (const QJsonValue& value : document["registers"].toArray()) {
-        const QJsonObject o = value.toObject();
+    for (const JsonValue& o : document["registers"].Items()) {
         RegisterStatus r;
-        r.logicalNb = o["logical"].toInt();
-        r.port = Local(o["port"].toString());
-        r.state = PortStateFromName(Local(o["state"].toString())).value_or(PortState::Stopped);
-        if (!o["last_frame_age_s"].isNull()) {
+        r.logicalNb = static_cast<int>(o["logical"].Integer());
+        r.port = o["port"].Text();
+        r.state = PortStateFromName(o["state"].Text()).value_or(PortState::Stopped);
+        if (o["last_frame_age_s"].kind() == JsonValue::Kind::Number) {
             // The age as of now, not as of the writing.
-            r.lastFrameAge = std::chrono::seconds(o["last_frame_age_s"].toInteger() + age);
+            r.lastFrameAge = std::chrono::seconds(o["last_frame_age_s"].Integer() + age);
         }
-        r.receipts = static_cast<std::uint64_t>(o["receipts"].toInteger());
-        r.sales = static_cast<std::uint64_t>(o["sales"].toInteger());
-        r.lateSales = static_cast<std::uint64_t>(o["late_sales"].toInteger());
-        r.pendingLines = static_cast<std::size_t>(o["pending_lines"].toInteger());
-        r.losses = static_cast<std::uint64_t>(o["losses"].toInteger());
-        r.lastError = Local(o["last_error"].toString());
+        r.receipts = static_cast<std::uint64_t>(o["receipts"].Integer());
+        r.sales = static_cast<std::uint64_t>(o["sales"].Integer());
+        r.lateSales = static_cast<std::uint64_t>(o["late_sales"].Integer());
+        r.pendingLines = static_cast<std::size_t>(o["pending_lines"].Integer());
+        r.losses = static_cast<std::uint64_t>(o["losses"].Integer());
+        r.lastError = o["last_error"].Text();
         // Absent in the files of earlier versions: not held.
-        r.journalHeld = o["journal_held"].toBool(false);
-        r.journalError = Local(o["journal_error"].toString());
-        r.unreadableClosings = static_cast<std::size_t>(o["unreadable_closings"].toInteger());
+        r.journalHeld = o["journal_held"].Bool(false);
+        r.journalError = o["journal_error"].Text();
+        r.unreadableClosings = static_cast<std::size_t>(o["unreadable_closings"].Integer());
         registers.push_back(std::move(r));
     }
     return registers;
@@ -94,7 +85,7 @@ StatusReport ReadStatus(const std::string& configPath, const std::vector<std::st
                            : "Tallyport nu ruleaza (configurare: " + configPath + ").\n";
         return report;
     }
-    const std::int64_t written = found->document["written"].toInteger();
+    const std::int64_t written = found->document["written"].Integer();
     const std::int64_t age = now > written ? now - written : 0;
     const std::vector<RegisterStatus> registers = Registers(found->document, age);
     report.exitCode = age > kStaleSeconds ? 1 : StatusExitCode(registers);
@@ -102,8 +93,8 @@ StatusReport ReadStatus(const std::string& configPath, const std::vector<std::st
         report.text = found->bytes;
         return report;
     }
-    report.text = "Tallyport ruleaza (pid " + std::to_string(found->document["pid"].toInteger()) +
-                  "), " + (found->document["connected"].toBool() ? "conectat" : "deconectat") +
+    report.text = "Tallyport ruleaza (pid " + std::to_string(found->document["pid"].Integer()) +
+                  "), " + (found->document["connected"].Bool() ? "conectat" : "deconectat") +
                   "; configurare: " + configPath + "\n";
     if (age > kStaleSeconds) {
         report.text += "Atentie: starea nu a mai fost scrisa de " + std::to_string(age) + " s.\n";

@@ -1,0 +1,59 @@
+// tallyport.exe: the Windows console program. It serves the registers in its console (with or
+// without --headless: it has no window; the desktop shell will be a program of its own), runs
+// as the Windows service (--service), registers and removes that service, and tells how a
+// running program's registers stand (--status).
+#include <csignal>
+#include <cstdio>
+
+#include "console_win32/Arguments.h"
+#include "console_win32/Service.h"
+#include "control/CommandLine.h"
+#include "control/ConsoleOutput.h"
+#include "control/ProgramRun.h"
+#include "control/SignalPipe.h"
+#include "requests/RequestHandlers.h"
+
+int main() {
+    using namespace tallyport;
+    std::string failed;
+    const auto arguments = ProgramArguments(failed);
+    if (!arguments) {
+        std::fprintf(stderr,
+                     "Argumentul %s are caractere pe care pagina de cod a sistemului nu le "
+                     "are.\nVedeti tallyport --help.\n",
+                     failed.c_str());
+        return 2;
+    }
+    const CommandLine line =
+        ParseCommandLine(*arguments, ProgramOptions{.window = false, .service = true});
+    switch (line.action) {
+        case CommandLine::Action::Help:
+        case CommandLine::Action::Version:
+            std::fputs(line.text.c_str(), stdout);
+            return 0;
+        case CommandLine::Action::Error:
+            std::fputs(line.text.c_str(), stderr);
+            return 2;
+        case CommandLine::Action::InstallService:
+            return InstallService(line);
+        case CommandLine::Action::RemoveService:
+            return RemoveService();
+        case CommandLine::Action::Run:
+            break;
+    }
+    if (line.status) {
+        return RunStatusCommand(line);
+    }
+    // What the handlers of all workers share; it outlives every worker. Every link worker gets
+    // a handler table of its own, with its register's working fields; with the context the
+    // start-up keeps what the registers are told in the journal.
+    static RequestContext context;
+    if (line.service) {
+        return RunAsService(line, RequestHandlerFactory(context), &context);
+    }
+    // Ctrl+C and Ctrl+Break ask as SIGINT does on Linux; closing the console, logging off and
+    // shutting down cannot be refused.
+    SignalPipe stops{SIGTERM, SIGINT};
+    ConsoleLog log;
+    return RunHeadless(line, RequestHandlerFactory(context), &context, stops, log);
+}
