@@ -632,9 +632,32 @@ bool EcrSimulator::WriteDue(Clock::time_point now) {
             return false;
         }
         record.finished = out.last;
+        const std::size_t written = out.record;
+        const Clock::duration late = now - out.due;
         outgoing_.pop_front();
+        if (timed_) {
+            KeepSpacingAfterALateWrite(written, late, now);
+        }
     }
     return true;
+}
+
+// A byte written late (the thread woke late) has only now reached the PC: the rest of its
+// answer keeps its character times and gaps behind it instead of catching up, and nothing
+// follows it sooner than one character time, as on a wire.
+void EcrSimulator::KeepSpacingAfterALateWrite(std::size_t record, Clock::duration late,
+                                              Clock::time_point now) {
+    if (late > Clock::duration::zero()) {
+        for (Outgoing& next : outgoing_) {
+            if (next.record != record) {
+                break;
+            }
+            next.due += late;
+        }
+    }
+    if (!outgoing_.empty()) {
+        outgoing_.front().due = std::max(outgoing_.front().due, now + line_.CharTime());
+    }
 }
 
 Clock::duration EcrSimulator::NextWake(Clock::time_point now) const {

@@ -208,6 +208,8 @@ private:
     void React(std::size_t firstNew);
     void Schedule(SentRecord record, const std::vector<Answer::Piece>& pieces,
                   Clock::time_point now);
+    void KeepSpacingAfterALateWrite(std::size_t record, Clock::duration late,
+                                    Clock::time_point now);
     bool WriteDue(Clock::time_point now);
     // How long the thread may sleep: until the next byte is due either way (-1: no limit).
     Clock::duration NextWake(Clock::time_point now) const;
