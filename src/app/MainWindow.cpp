@@ -362,12 +362,14 @@ QWidget* TfMain::BuildOtherPage() {
                             "marcat conectata");
     chkRecDecInFile_ =
         check("chkRecDecInFile", "Inregistrare sume cu zecimale in fisierele aplicatiei");
+    chkParallelLines_ = check("chkParallelLines",
+                              "Interogarea caselor de marcat in paralel (recomandat peste 8 case)");
 
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(group);
     layout->addSpacing(fontMetrics().height() / 2);
-    for (QCheckBox* box :
-         {chkRecDiscount_, chkRecDueMultipay_, chkRecSepFiles_, chkRecDecInFile_}) {
+    for (QCheckBox* box : {chkRecDiscount_, chkRecDueMultipay_, chkRecSepFiles_, chkRecDecInFile_,
+                           chkParallelLines_}) {
         layout->addWidget(box);
     }
     layout->addStretch(1);
@@ -436,6 +438,7 @@ void TfMain::ShowSettings(const AppSettingsRecord& settings) {
     chkRecDueMultipay_->setChecked(settings.RecAmount);
     chkRecSepFiles_->setChecked(settings.RecSepFiles);
     chkRecDecInFile_->setChecked(settings.RecDecimals);
+    chkParallelLines_->setChecked(settings.ParallelLines);
 }
 
 void TfMain::TakeSettings(AppSettingsRecord& settings) {
@@ -460,6 +463,7 @@ void TfMain::TakeSettings(AppSettingsRecord& settings) {
     settings.RecAmount = chkRecDueMultipay_->isChecked();
     settings.RecSepFiles = chkRecSepFiles_->isChecked();
     settings.RecDecimals = chkRecDecInFile_->isChecked();
+    settings.ParallelLines = chkParallelLines_->isChecked();
 }
 
 void TfMain::ShowRegisterList() {
@@ -478,7 +482,8 @@ void TfMain::ShowConnectState(bool connected) {
     for (QWidget* control : std::initializer_list<QWidget*>{
              btInsert_, btEdit_, btDelete_, dbgCashReg_, ePrefix_, ePLUFile_, eBonFile_, eTranFile_,
              btBrowsePLUFile_, btBrowseBonFile_, btBrowseTranFile_, eCardFrom_, eCardTo_,
-             chkRecDiscount_, chkRecDueMultipay_, chkRecSepFiles_, chkRecDecInFile_}) {
+             chkRecDiscount_, chkRecDueMultipay_, chkRecSepFiles_, chkRecDecInFile_,
+             chkParallelLines_}) {
         control->setEnabled(!connected);
     }
     tray_->setIcon(ConnectorIcon(connected ? kImageConnected : kImageDisconnected));

@@ -36,7 +36,8 @@ int LinkWriteTimeoutMs(const PortSettings& line) {
 }
 
 TSerialExtended::TSerialExtended(const LinkOptions& options, NoticeSink& trayIcon)
-    : RecDiscount(options.RecDiscount),
+    : ParallelLines(options.ParallelLines),
+      RecDiscount(options.RecDiscount),
       RecAmount(options.RecAmount),
       RecDecimals(options.RecDecimals),
       PluHolder(options.PluHolder),
@@ -45,14 +46,16 @@ TSerialExtended::TSerialExtended(const LinkOptions& options, NoticeSink& trayIco
       CardMin(options.CardMin),
       CardMax(options.CardMax),
       ScalePrefix(options.ScalePrefix),
-      TrayIcon(trayIcon) {}
+      TrayIcon(trayIcon),
+      ownTurn_(options.ParallelLines ? std::make_unique<FairRecursiveMutex>() : nullptr),
+      turnLock_(ownTurn_ ? *ownTurn_ : LinkLock) {}
 
 void TSerialExtended::SetHandlers(std::shared_ptr<const HandlerTable> handlers) {
     handlers_ = std::move(handlers);
 }
 
 bool TSerialExtended::OpenLink() {
-    std::lock_guard<FairRecursiveMutex> guard(LinkLock);
+    std::lock_guard<FairRecursiveMutex> guard(TurnLock());
     // No other thread uses the port now (the worker opens it before it runs, or from its own
     // loop): the hook can be set for the run that follows.
     trace_ = LinkTraceRequested() ? MakeLinkTrace(LogicalNb) : TraceHook{};
@@ -168,7 +171,7 @@ void TSerialExtended::WriteFailed(std::size_t size) {
 
 bool TSerialExtended::PollRegister() {
     try {
-        std::lock_guard<FairRecursiveMutex> guard(LinkLock);
+        std::lock_guard<FairRecursiveMutex> guard(TurnLock());
         return Send(PollMessage(LogicalNb), true);
     } catch (...) {
         return false;  // a poll that could not be built or sent: the next cycle polls again
@@ -197,10 +200,10 @@ bool TSerialExtended::NextByte(char& byte) {
 }
 
 std::string TSerialExtended::ReceiveFrame() {
-    // The deadline runs from before the lock: time spent waiting for another register counts.
-    // (The worker's cycle already holds the lock for the register's whole turn.)
+    // The deadline runs from before the lock: time spent waiting for another register's turn
+    // counts. (The worker's cycle already holds the lock for the register's whole turn.)
     const std::uint32_t t0 = TickCountMs();
-    std::lock_guard<FairRecursiveMutex> guard(LinkLock);
+    std::lock_guard<FairRecursiveMutex> guard(TurnLock());
     frameLineError_ = std::exchange(pollLineError_, 0);
     const auto pastDeadline = [t0] {
         return TicksSince(t0, TickCountMs()) > static_cast<std::uint32_t>(FrameDeadline);
@@ -260,7 +263,7 @@ bool TSerialExtended::TakeLateConfirmation() {
     if (!late_) {
         return false;
     }
-    std::lock_guard<FairRecursiveMutex> guard(LinkLock);
+    std::lock_guard<FairRecursiveMutex> guard(TurnLock());
     const std::string waiting = Port.ReadAvailable(0);
     const bool lineError = Port.LastLineError() != 0;
     if (ConfirmsReply(waiting, lineError)) {
@@ -318,7 +321,7 @@ bool TSerialExtended::DispatchMessage(std::string_view messageType, const std::s
 
 bool TSerialExtended::SendReply(std::string_view text) {
     const std::string frame = ReplyFrame(text);
-    std::lock_guard<FairRecursiveMutex> guard(LinkLock);
+    std::lock_guard<FairRecursiveMutex> guard(TurnLock());
     return Send(frame, false);
 }
 

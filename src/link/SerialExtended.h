@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "link/LinkLock.h"
 #include "link/LinkOptions.h"
 #include "link/LinkStatus.h"
 #include "link/MessageHandlers.h"
@@ -27,19 +28,28 @@ class TSerialExtended;
 
 // What a request handler leaves behind for a reply whose confirmation did not come within the
 // confirmation wait: it records the sale if the register's AckByte comes late. Run at most once,
-// on the worker, under LinkLock.
+// on the worker, in the register's turn (TurnLock).
 using LateConfirmation = std::function<void(TSerialExtended& link)>;
 
 // One register's link state: line settings, the port, the options and file names the request
 // handlers need, the fields of the message in hand and the pending receipt lines, with the
 // reply operations. Owned by its TSerialThread; used by that worker's thread only (and by the
 // shell's before the worker starts), except the pending-line counts and Status (any thread)
-// and Port.ClosePort (the shell's thread, through StopLink).
+// and Port.ClosePort (the shell's thread, through StopLink). Whatever else another thread must
+// see of it, it reads under TurnLock, which the worker holds for each exchange.
 class TSerialExtended {
 public:
     TSerialExtended(const LinkOptions& options, NoticeSink& trayIcon);
     TSerialExtended(const TSerialExtended&) = delete;
     TSerialExtended& operator=(const TSerialExtended&) = delete;
+
+    // The lock of the register's turn on its line: held from the poll to the end of the
+    // exchange (an article request's reply and confirmation included), and around opening the
+    // port, the poll, the reception and the reply. Without ParallelLines it is LinkLock, which
+    // every register takes in turn, so one line is served at a time; with it, a lock of this link's
+    // own, so that the worker never waits for another register. Re-entrant and FIFO either way.
+    FairRecursiveMutex& TurnLock() const { return turnLock_; }
+    const bool ParallelLines;
 
     // Line settings, set by the shell after construction and before the first start.
     std::string CommPort = "COM1";
@@ -76,7 +86,7 @@ public:
 
     // The handlers DispatchMessage routes to; until set, every type is accepted and dropped.
     void SetHandlers(std::shared_ptr<const HandlerTable> handlers);
-    // Runs on the worker before each cycle, without LinkLock: the request handlers wait there
+    // Runs on the worker before each cycle, outside the turn: the request handlers wait there
     // until what the last exchange told them is kept (their journal), so that the register is
     // polled again only then and no other register's turn waits for the disk. It returns when
     // the port is closed. Set before the worker starts.
@@ -87,7 +97,7 @@ public:
         }
     }
 
-    // Opens and configures the port under LinkLock, and sets its write time-out for the
+    // Opens and configures the port in the turn (TurnLock), and sets its write time-out for the
     // link (LinkWriteTimeoutMs). A failure after the device was opened closes it again, so a
     // later attempt can open it; OpenError then keeps why.
     bool OpenLink();
@@ -134,8 +144,8 @@ public:
     bool RunsInTurn(std::string_view messageType) const;
     bool DispatchMessage(std::string_view messageType, const std::string& received);
 
-    // Reply frame (4 fillers before, 5 after) under LinkLock, written only into an empty output
-    // queue. True if all its bytes left the port; never retried.
+    // Reply frame (4 fillers before, 5 after) in the turn (TurnLock), written only into an empty
+    // output queue. True if all its bytes left the port; never retried.
     bool SendReply(std::string_view text);
     // The same check and write without fillers, framing or lock.
     bool SendRaw(std::string_view bytes);
@@ -153,6 +163,9 @@ private:
     bool NextByte(char& byte);
     void RecordLateConfirmation(LateConfirmation record);
 
+    // Made only with ParallelLines; turnLock_ is it or LinkLock.
+    const std::unique_ptr<FairRecursiveMutex> ownTurn_;
+    FairRecursiveMutex& turnLock_;
     std::function<void()> beforeCycle_;
     std::shared_ptr<const HandlerTable> handlers_;
     TraceHook trace_;
