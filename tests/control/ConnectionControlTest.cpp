@@ -397,6 +397,7 @@ TEST_F(ConnectionControlTest, WorkersCarryTheRowAndTheSettingsInListOrder) {
     AppSettings.RecDiscount = false;
     AppSettings.RecDecimals = true;
     AppSettings.RecSepFiles = true;
+    AppSettings.ParallelLines = true;
     AppSettings.ReceiptMaster = "/srv/bo.d/Bon";
     AppSettings.ReceiptDetail = "Tran.txt";
     ListRegisters(
@@ -429,6 +430,11 @@ TEST_F(ConnectionControlTest, WorkersCarryTheRowAndTheSettingsInListOrder) {
     EXPECT_EQ(workers[0]->Link().Parity, 'O');
     EXPECT_EQ(workers[2]->Link().Parity, 'S');
     EXPECT_EQ(workers[2]->Link().ReceiptDetailFile, "Tran.txt9.txt");
+    // Parallel lines: each worker takes its turns under a lock of its own, none under LinkLock.
+    EXPECT_TRUE(five.ParallelLines);
+    EXPECT_NE(&five.TurnLock(), &LinkLock);
+    EXPECT_NE(&five.TurnLock(), &workers[0]->Link().TurnLock());
+    EXPECT_NE(&workers[0]->Link().TurnLock(), &LinkLock);
 }
 
 TEST_F(ConnectionControlTest, WithoutSeparateFilesEveryWorkerWritesTheConfiguredNames) {
@@ -437,6 +443,9 @@ TEST_F(ConnectionControlTest, WithoutSeparateFilesEveryWorkerWritesTheConfigured
     for (const auto& worker : Control().ECRThreads()) {
         EXPECT_EQ(worker->Link().ReceiptMasterFile, AppSettings.ReceiptMaster);
         EXPECT_EQ(worker->Link().ReceiptDetailFile, AppSettings.ReceiptDetail);
+        // By default the lines are served in turn, all under the one link lock.
+        EXPECT_FALSE(worker->Link().ParallelLines);
+        EXPECT_EQ(&worker->Link().TurnLock(), &LinkLock);
     }
 }
 
