@@ -60,7 +60,8 @@ struct PortSettings {
     PortStopBits StopBits = PortStopBits::One;
 };
 
-// Counters of receive-line errors as the driver keeps them (TIOCGICOUNT on Linux).
+// Counters of receive-line errors as the driver keeps them (TIOCGICOUNT on Linux; on Windows
+// the flags that ClearCommError reports, counted as they come).
 struct LineErrorCounters {
     std::uint64_t frame = 0;
     std::uint64_t overrun = 0;        // hardware overrun
@@ -75,7 +76,9 @@ struct LineErrorCounters {
 class LineStatusProbe {
 public:
     virtual ~LineStatusProbe() = default;
-    // Bytes waiting to be sent, or nullopt when the query failed (errno set).
+    // Bytes waiting to be sent, or nullopt when the query failed with the platform's error
+    // number in errno (on Windows the system's error code, put there), so that one fake serves
+    // both platforms.
     virtual std::optional<int> OutputQueueCount(std::intptr_t handle) = 0;
     // Current counters, or nullopt when the driver keeps none.
     virtual std::optional<LineErrorCounters> LineErrors(std::intptr_t handle) = 0;
@@ -115,12 +118,14 @@ public:
     TBlockSerial(const TBlockSerial&) = delete;
     TBlockSerial& operator=(const TBlockSerial&) = delete;
 
-    // "COM<n>" (any case) opens the n-th serial port (/dev/ttyS<n-1>); "/dev/ttyS<n>" the same
-    // device; every other name (/dev/ttyUSB0, /dev/pts/7, COM0, COMX) is opened as given.
+    // "COM<n>" (any case) opens the n-th serial port (/dev/ttyS<n-1>; on Windows "\\.\COM<n>",
+    // COM10 and above included); "/dev/ttyS<n>" the same device; every other name
+    // (/dev/ttyUSB0, /dev/pts/7, COM0, COMX) is opened as given.
     // Where the platform has it, the driver is asked to hand received bytes over at once
     // (low-latency mode: a USB adapter otherwise holds them up to its latency timer, 16 ms on
-    // FTDI); a driver that refuses is no failure, and a note says so to the trace hook. Every
-    // failure leaves the port closed.
+    // FTDI); a driver that refuses is no failure, and a note says so to the trace hook. Windows
+    // has no such request (the latency timer is a setting of the adapter's driver): nothing is
+    // asked, and a note says that. Every failure leaves the port closed.
     void OpenPort(const std::string& name);
     // From any thread, but never while OpenPort runs (see above).
     void ClosePort();
@@ -197,7 +202,7 @@ public:
     void SetTraceHook(TraceHook hook);
 
 private:
-    struct Impl;  // platform part: BlockSerial_posix.cpp, later BlockSerial_win32.cpp
+    struct Impl;  // platform part: BlockSerial_posix.cpp, BlockSerial_win32.cpp
     std::unique_ptr<Impl> impl_;
 };
 

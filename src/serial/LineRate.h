@@ -1,5 +1,8 @@
 #pragma once
 
+// Linux only: the termios2 interface for any rate. Windows keeps the rate in its DCB
+// (DcbSettings.h), so this has no Windows twin.
+
 #include <cstdint>
 
 namespace tallyport {

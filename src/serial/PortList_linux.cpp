@@ -73,18 +73,18 @@ std::vector<std::string> Numbered(const std::vector<std::string>& names, std::st
 
 }  // namespace
 
-std::vector<std::string> ListSerialPorts(const std::string& root) {
+std::vector<SerialPortEntry> ListSerialPortEntries(const std::string& root) {
     const fs::path base(root.empty() ? std::string("/") : root);
     const std::vector<std::string> dev = NamesIn(base / "dev");
-    std::vector<std::string> ports;
+    std::vector<SerialPortEntry> ports;
     for (const std::string& name : Numbered(dev, "ttyS")) {
         if (HasUart(base / "sys/class/tty", name)) {
-            ports.push_back("/dev/" + name);
+            ports.push_back({"/dev/" + name, {}});
         }
     }
     for (std::string_view prefix : {"ttyUSB", "ttyACM"}) {
         for (const std::string& name : Numbered(dev, prefix)) {
-            ports.push_back("/dev/" + name);
+            ports.push_back({"/dev/" + name, {}});
         }
     }
     // The stable names: by-id tells the adapter by its maker, model and serial number; by-path
@@ -94,7 +94,7 @@ std::vector<std::string> ListSerialPorts(const std::string& root) {
         std::vector<std::string> stable = NamesIn(base / folder);
         std::sort(stable.begin(), stable.end());
         for (const std::string& name : stable) {
-            ports.push_back("/" + std::string(folder) + "/" + name);
+            ports.push_back({"/" + std::string(folder) + "/" + name, {}});
         }
     }
     return ports;

@@ -1,5 +1,7 @@
 #pragma once
 
+// POSIX only: the line settings in a termios record. Its Windows counterpart is DcbSettings.h.
+
 #include <termios.h>
 
 #include <cstdint>

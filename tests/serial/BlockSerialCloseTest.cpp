@@ -1,12 +1,9 @@
-#include <fcntl.h>
+// Closing the port from another thread and losing the line: shared by both platforms (a
+// pseudo-terminal on Linux, one mapped as a COM port under Wine).
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <set>
@@ -18,33 +15,20 @@
 #include "serial/BlockSerial.h"
 #include "support/FakeLineStatus.h"
 #include "support/PtyLine.h"
-#include "support/TempFolder.h"
+#include "support/SerialPlatform.h"
 
 namespace tallyport {
 namespace {
 
 using test::FakeLineState;
 using test::FakeLineStatus;
+using test::PlatformCodes;
 using test::PtyLine;
-using test::TempFolder;
 using testing::Clock;
 using testing::milliseconds;
 using testing::MsSince;
 using testing::ThreadCpuMs;
 using testing::WaitUntil;
-
-// The descriptors of this process that lead to `path`.
-std::vector<int> DescriptorsOf(const std::string& path) {
-    std::vector<int> found;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        std::error_code ec;
-        const auto target = std::filesystem::read_symlink(entry.path(), ec);
-        const int fd = std::stoi(entry.path().filename().string());
-        if (!ec && target == path)
-            found.push_back(fd);
-    }
-    return found;
-}
 
 // Checks that `port` fails at once as a closed object does.
 void ExpectClosed(TBlockSerial& port) {
@@ -89,12 +73,16 @@ const std::vector<BlockingCall>& BlockingCalls() {
     return calls;
 }
 
+// The shell's thread stops a worker within 50 ms: every blocking operation ends at the close,
+// not at its own time-out (3 s here) nor at the next turn of a polling loop. Each wait is
+// bounded with slack for a loaded machine; the median of all of them holds the 50 ms.
 TEST(SerialPortClose, ClosingFromAnotherThreadEndsAWaitPromptly) {
+    std::vector<long long> wakes;
     for (const BlockingCall& call : BlockingCalls()) {
         SCOPED_TRACE(call.name);
         PtyLine line;
         TBlockSerial port;
-        port.OpenPort(line.SlavePath());
+        port.OpenPort(line.PortName());
         ASSERT_TRUE(port.PortReady()) << port.LastErrorText();
         auto state = std::make_shared<FakeLineState>();
         state->outputQueue = 64;  // never drains
@@ -117,6 +105,7 @@ TEST(SerialPortClose, ClosingFromAnotherThreadEndsAWaitPromptly) {
         worker.join();
         const long long wokeAfter =
             std::chrono::duration_cast<milliseconds>(returnedAt - closeStart).count();
+        wakes.push_back(wokeAfter);
 
         EXPECT_FALSE(succeeded);
         EXPECT_LT(wokeAfter, 250);  // typically well under a millisecond
@@ -124,78 +113,15 @@ TEST(SerialPortClose, ClosingFromAnotherThreadEndsAWaitPromptly) {
         EXPECT_EQ(port.LastErrorCode(), 9994);
         ExpectClosed(port);
     }
-}
-
-TEST(SerialPortClose, AReusedDescriptorNumberIsNeverTouched) {
-    TempFolder dir;
-    ASSERT_FALSE(dir.Path().empty());
-    for (int round = 0; round < 5; ++round) {
-        SCOPED_TRACE(round);
-        PtyLine line;
-        TBlockSerial port;
-        const std::vector<int> before = DescriptorsOf(line.SlavePath());
-        port.OpenPort(line.SlavePath());
-        ASSERT_TRUE(port.PortReady()) << port.LastErrorText();
-        port.SetIoTimeout(5);
-        std::vector<int> held = DescriptorsOf(line.SlavePath());
-        std::erase_if(held, [&before](int fd) {
-            return std::find(before.begin(), before.end(), fd) != before.end();
-        });
-        ASSERT_EQ(held.size(), 1u);
-        const int portFd = held[0];
-
-        // The worker keeps using the port the way the link does, with short waits.
-        std::atomic<bool> stop{false};
-        std::atomic<int> refusedAfterClose{0};
-        std::atomic<bool> closed{false};
-        std::thread worker([&] {
-            while (!stop.load()) {
-                char byte = 0;
-                if (port.HasInput(5))
-                    port.ReadByte(5);
-                port.ReadAvailable(5);
-                port.WaitForInput(5);
-                port.ReadBytes(&byte, 1);
-                port.InputCount();
-                port.OutputCount();
-                port.WaitOutputDrained(0);
-                port.WriteText("P");
-                port.DiscardAll();
-                if (closed.load() && port.ReadByte(5) == 0 && port.LastErrorCode() == 9994) {
-                    ++refusedAfterClose;
-                }
-            }
-        });
-        std::this_thread::sleep_for(milliseconds(20 + 10 * round));
-        port.ClosePort();
-        closed = true;
-
-        // Another file takes the very number the port had.
-        const auto path = dir.Path() / ("other-" + std::to_string(round));
-        std::ofstream(path) << "back-office data";
-        const int file = open(path.c_str(), O_RDWR | O_CLOEXEC);
-        ASSERT_GE(file, 0);
-        if (file != portFd) {
-            ASSERT_EQ(dup2(file, portFd), portFd);
-            close(file);
-        }
-
-        ASSERT_TRUE(WaitUntil([&] { return refusedAfterClose.load() >= 20; }, milliseconds(3000)));
-        stop = true;
-        worker.join();
-
-        EXPECT_EQ(lseek(portFd, 0, SEEK_CUR), 0) << "the port object read or wrote the file";
-        close(portFd);
-        std::ifstream in(path);
-        std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        EXPECT_EQ(content, "back-office data");
-    }
+    ASSERT_FALSE(wakes.empty());
+    std::sort(wakes.begin(), wakes.end());
+    EXPECT_LT(wakes[wakes.size() / 2], 50) << "median wake-up after the close, ms";
 }
 
 TEST(SerialPortClose, StateCanBeWatchedFromAnotherThread) {
     PtyLine line;
     TBlockSerial port;
-    port.OpenPort(line.SlavePath());
+    port.OpenPort(line.PortName());
     ASSERT_TRUE(port.PortReady()) << port.LastErrorText();
 
     // The shell reads the outcome while the worker runs and while the port is being closed.
@@ -235,7 +161,7 @@ TEST(SerialPortClose, StateCanBeWatchedFromAnotherThread) {
 TEST(SerialPortHangUp, AWaitInProgressEndsWhenTheLineGoesAway) {
     PtyLine line;
     TBlockSerial port;
-    port.OpenPort(line.SlavePath());
+    port.OpenPort(line.PortName());
     ASSERT_TRUE(port.PortReady()) << port.LastErrorText();
 
     std::uint8_t byte = 0xEE;
@@ -246,36 +172,36 @@ TEST(SerialPortHangUp, AWaitInProgressEndsWhenTheLineGoesAway) {
     });
     std::this_thread::sleep_for(milliseconds(150));
     const auto hangUp = Clock::now();
-    line.CloseMaster();
+    line.HangUp();
     worker.join();
     EXPECT_EQ(byte, 0);
     EXPECT_LT(std::chrono::duration_cast<milliseconds>(returnedAt - hangUp).count(), 250);
     EXPECT_TRUE(port.PortLost());
-    EXPECT_EQ(port.LastErrorCode(), EIO);
-    EXPECT_EQ(port.LastErrorText(), "Input/output error");
+    EXPECT_EQ(port.LastErrorCode(), PlatformCodes().deviceGone);
+    EXPECT_EQ(port.LastErrorText(), TBlockSerial::ErrorText(PlatformCodes().deviceGone));
     EXPECT_TRUE(port.PortReady());  // still open until its owner closes it
 }
 
 TEST(SerialPortHangUp, LaterWaitsFailAtOnceAndNeverReportInput) {
     PtyLine line;
     TBlockSerial port;
-    port.OpenPort(line.SlavePath());
+    port.OpenPort(line.PortName());
     ASSERT_TRUE(port.PortReady()) << port.LastErrorText();
-    line.CloseMaster();
+    line.HangUp();
 
     const auto start = Clock::now();
     for (int i = 0; i < 3; ++i) {
         EXPECT_FALSE(port.HasInput(2000));
-        EXPECT_EQ(port.LastErrorCode(), EIO);
+        EXPECT_EQ(port.LastErrorCode(), PlatformCodes().deviceGone);
         EXPECT_FALSE(port.WaitForInput(2000));
-        EXPECT_EQ(port.LastErrorCode(), EIO);
+        EXPECT_EQ(port.LastErrorCode(), PlatformCodes().deviceGone);
         EXPECT_EQ(port.ReadByte(2000), 0);
-        EXPECT_EQ(port.LastErrorCode(), EIO);
+        EXPECT_EQ(port.LastErrorCode(), PlatformCodes().deviceGone);
         EXPECT_EQ(port.ReadAvailable(2000), "");
-        EXPECT_EQ(port.LastErrorCode(), EIO);
+        EXPECT_EQ(port.LastErrorCode(), PlatformCodes().deviceGone);
         EXPECT_FALSE(port.WaitOutputDrained(2000));
         EXPECT_EQ(port.WriteText("x"), 0);
-        EXPECT_EQ(port.LastErrorCode(), EIO);
+        EXPECT_EQ(port.LastErrorCode(), PlatformCodes().deviceGone);
     }
     EXPECT_LT(MsSince(start), 300);
     EXPECT_TRUE(port.PortLost());
@@ -285,7 +211,7 @@ TEST(SerialPortHangUp, LaterWaitsFailAtOnceAndNeverReportInput) {
     EXPECT_FALSE(port.PortLost());
     EXPECT_EQ(port.LastErrorCode(), 0);
     PtyLine next;
-    port.OpenPort(next.SlavePath());
+    port.OpenPort(next.PortName());
     ASSERT_TRUE(port.PortReady()) << port.LastErrorText();
     EXPECT_FALSE(port.PortLost());
     next.Send("\x0A");
@@ -296,12 +222,12 @@ TEST(SerialPortHangUp, LaterWaitsFailAtOnceAndNeverReportInput) {
 TEST(SerialPortHangUp, AReceptionLoopNeitherSpinsNorSeesPhantomInput) {
     PtyLine line;
     TBlockSerial port;
-    port.OpenPort(line.SlavePath());
+    port.OpenPort(line.PortName());
     ASSERT_TRUE(port.PortReady()) << port.LastErrorText();
 
     std::thread hangUp([&] {
         std::this_thread::sleep_for(milliseconds(300));
-        line.CloseMaster();
+        line.HangUp();
     });
     // For one second, the link's reception pattern, stopping once the port says it is lost.
     int phantomInput = 0;

@@ -1,19 +1,24 @@
+// The driver's side of the port through the line-status probe: a busy output queue, a failing
+// query, receive-line errors. Shared by both platforms.
 #include <gtest/gtest.h>
 
-#include <cerrno>
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "SerialTestHelpers.h"
 #include "serial/BlockSerial.h"
 #include "support/FakeLineStatus.h"
 #include "support/PtyLine.h"
+#include "support/SerialPlatform.h"
 
 namespace tallyport {
 namespace {
 
 using test::FakeLineState;
 using test::FakeLineStatus;
+using test::PlatformCodes;
 using test::PtyLine;
 using testing::Clock;
 using testing::milliseconds;
@@ -22,8 +27,8 @@ using testing::MsSince;
 class SerialLineStatus : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_FALSE(line.SlavePath().empty());
-        port.OpenPort(line.SlavePath());
+        ASSERT_FALSE(line.PortName().empty());
+        port.OpenPort(line.PortName());
         ASSERT_TRUE(port.PortReady()) << port.LastErrorText();
         port.SetLineStatusProbe(std::make_unique<FakeLineStatus>(driver));
     }
@@ -70,18 +75,20 @@ TEST_F(SerialLineStatus, BusyOutputQueueIsAnsweredWithoutWaiting) {
 }
 
 TEST_F(SerialLineStatus, FailedOutputQueryGivesThePlatformError) {
+    const int refused = PlatformCodes().queryRefused;
     driver->queryFails = true;
-    driver->queryError = ENOTTY;
+    driver->queryError = refused;
     EXPECT_EQ(port.OutputCount(), 0);
-    EXPECT_EQ(port.LastErrorCode(), ENOTTY);
+    EXPECT_EQ(port.LastErrorCode(), refused);
     EXPECT_FALSE(port.WaitOutputDrained(100));
-    EXPECT_EQ(port.LastErrorCode(), ENOTTY);
+    EXPECT_EQ(port.LastErrorCode(), refused);
     EXPECT_FALSE(port.PortLost());
 
-    // EIO from the driver means the device is gone.
-    driver->queryError = EIO;
+    // An error that says the device has left (EIO; ERROR_BAD_COMMAND from a pulled USB
+    // adapter on Windows) makes the port lost, with the platform's one code for that.
+    driver->queryError = PlatformCodes().queryGone;
     EXPECT_EQ(port.OutputCount(), 0);
-    EXPECT_EQ(port.LastErrorCode(), EIO);
+    EXPECT_EQ(port.LastErrorCode(), PlatformCodes().deviceGone);
     EXPECT_TRUE(port.PortLost());
 }
 
@@ -205,6 +212,48 @@ TEST_F(SerialLineStatus, DroppedInputTakesTheLineErrorsCountedWithIt) {
     EXPECT_EQ(port.LastLineError(), 0);
     Arrive("N");
     EXPECT_EQ(port.ReadByte(100), 'N');
+    EXPECT_EQ(port.LastLineError(), 0) << "an error of dropped bytes was laid on new ones";
+    EXPECT_EQ(port.LastErrorCode(), 0);
+}
+
+TEST_F(SerialLineStatus, AnErrorThatCameWithBytesDuringAWaitGoesWithThoseBytes) {
+    // The register's bytes come while the port waits, and the driver counts a framing error
+    // with them: the read that they end reports it beside them, once.
+    std::atomic<bool> arriving{false};
+    driver->ErrorWhen(test::LineErrorKind::Framing, [&arriving] { return arriving.load(); });
+    std::thread far([&] {
+        std::this_thread::sleep_for(milliseconds(50));
+        arriving = true;  // before the bytes: no query after them can miss it
+        line.Send("AB");
+    });
+    EXPECT_EQ(port.ReadByte(2000), 0);
+    far.join();
+    EXPECT_EQ(port.LastLineError(), 9999);
+    EXPECT_EQ(driver->ScriptedErrorsCounted(), 1);
+    EXPECT_EQ(port.ReadByte(500), 'A');
+    EXPECT_EQ(port.LastLineError(), 0);
+    EXPECT_EQ(port.ReadByte(500), 'B');
+    EXPECT_EQ(port.LastLineError(), 0);
+
+    // Bytes whose arrival ended a wait (on Windows the wait has read the first of them) are
+    // dropped with the error counted with them.
+    arriving = false;
+    driver->ErrorWhen(test::LineErrorKind::Overrun, [&arriving] { return arriving.load(); });
+    far = std::thread([&] {
+        std::this_thread::sleep_for(milliseconds(50));
+        arriving = true;
+        line.Send("CD");
+    });
+    EXPECT_TRUE(port.WaitForInput(2000));
+    far.join();
+    ASSERT_TRUE(testing::WaitUntil([&] { return port.InputCount() == 2; }, milliseconds(2000)));
+    EXPECT_EQ(port.LastLineError(), 0);  // a count reports none: errors go with reads
+    port.DiscardInput();
+    EXPECT_EQ(driver->ScriptedErrorsCounted(), 2);
+    EXPECT_EQ(port.LastLineError(), 0);
+    EXPECT_EQ(port.InputCount(), 0);
+    Arrive("E");
+    EXPECT_EQ(port.ReadByte(500), 'E');
     EXPECT_EQ(port.LastLineError(), 0) << "an error of dropped bytes was laid on new ones";
     EXPECT_EQ(port.LastErrorCode(), 0);
 }

@@ -79,12 +79,12 @@ TEST(LineTime, HugeCountsDoNotOverflow) {
 
 class DrainedWrites : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_FALSE(line.SlavePath().empty()); }
+    void SetUp() override { ASSERT_FALSE(line.PortName().empty()); }
 
     // Opens the port at a rate and framing; the pseudo-terminal stores them and ignores them.
     void Open(std::uint32_t rate, PortParity parity = PortParity::None,
               PortStopBits stopBits = PortStopBits::One) {
-        port.OpenPort(line.SlavePath());
+        port.OpenPort(line.PortName());
         ASSERT_TRUE(port.PortReady()) << port.LastErrorText();
         port.LoadPortState();
         ASSERT_EQ(port.LastErrorCode(), 0) << port.LastErrorText();
@@ -135,7 +135,7 @@ TEST_F(DrainedWrites, FramingCountsInTheWireTime) {
 TEST_F(DrainedWrites, RateAsTheDriverHoldsItBeforeAnySettingsAreApplied) {
     // Opened without loading or applying settings: the line's rate as the line set it (9600)
     // paces the write. 96 characters at 9600 8N1 are 100 ms.
-    port.OpenPort(line.SlavePath());
+    port.OpenPort(line.PortName());
     ASSERT_TRUE(port.PortReady());
     auto start = testing::Clock::now();
     EXPECT_EQ(port.WriteText(std::string(96, 'z')), 96);

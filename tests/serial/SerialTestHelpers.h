@@ -5,8 +5,11 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <random>
 #include <string>
+#include <string_view>
 #include <thread>
 
 namespace tallyport::testing {
@@ -52,6 +55,27 @@ public:
 
 private:
     std::filesystem::path previous_;
+};
+
+// A plain file of the test's own in the system's temporary folder, removed when it goes.
+class ScratchFile {
+public:
+    explicit ScratchFile(std::string_view content)
+        : path_(std::filesystem::temp_directory_path() /
+                ("tallyport-serial-" + std::to_string(std::random_device{}()) + ".txt")) {
+        std::ofstream(path_, std::ios::binary) << content;
+    }
+    ~ScratchFile() {
+        std::error_code ignored;
+        std::filesystem::remove(path_, ignored);
+    }
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+
+    const std::filesystem::path& Path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
 };
 
 }  // namespace tallyport::testing

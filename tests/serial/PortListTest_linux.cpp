@@ -1,4 +1,4 @@
-// The serial ports offered to the user, listed from a fake device and sysfs tree.
+// The serial ports offered to the user on Linux, listed from a fake device and sysfs tree.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
