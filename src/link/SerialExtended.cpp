@@ -223,7 +223,8 @@ std::string TSerialExtended::ReceiveFrame() {
         if (awaitingLate && byte == AckByte && late) {
             RecordLateConfirmation(std::exchange(late, {}));
         } else if (!awaitingLate || byte != FillerByte) {
-            return {};  // a stray first byte: dropped
+            DropUntilQuiet(pastDeadline);
+            return {};  // a stray first byte: dropped, with what came behind it
         }
         if (pastDeadline() || PortGone(Port)) {
             return {};
@@ -252,6 +253,18 @@ std::string TSerialExtended::ReceiveFrame() {
         received += NextByte(byte) ? byte : '\0';
     }
     return received;
+}
+
+// What comes behind a stray first byte answers the poll before the next one: a frame there would
+// cross the next poll on the line, and taking it after that poll would handle it twice (the
+// register, which heard a new poll and no acknowledgement, sends it again). So the line is read
+// until it has been quiet for one ByteTimeout (or the frame's deadline passed), and the register
+// sends its frame again at the next poll.
+void TSerialExtended::DropUntilQuiet(const std::function<bool()>& pastDeadline) {
+    char byte = 0;
+    while (!pastDeadline() && !PortGone(Port) && NextByte(byte)) {
+    }
+    frameLineError_ = 0;  // a line error among dropped bytes concerns no frame
 }
 
 void TSerialExtended::AwaitLateConfirmation(LateConfirmation record) {

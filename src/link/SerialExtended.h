@@ -110,7 +110,8 @@ public:
     // its bytes left; a receive-line error the port reports beside it changes nothing here.
     bool PollRegister();
     // The register's answer to the poll: StartByte to the second CRC byte, or empty. A stray
-    // first byte is dropped (empty result), except fillers and the AckByte of a confirmation
+    // first byte is dropped (empty result) with what follows it until the line is quiet for one
+    // ByteTimeout (within FrameDeadline), except fillers and the AckByte of a confirmation
     // awaited late (AwaitLateConfirmation), which cross the poll on the line.
     std::string ReceiveFrame();
     // True when the port reported a receive-line error while the last frame was being received:
@@ -161,6 +162,9 @@ private:
     // The next received byte within ByteTimeout; false when none came. A read that reports a
     // line error marks the frame (its bytes come with the next call).
     bool NextByte(char& byte);
+    // Reads and drops what the line brings until it is quiet for one ByteTimeout or
+    // `pastDeadline` says the reception's time is up.
+    void DropUntilQuiet(const std::function<bool()>& pastDeadline);
     void RecordLateConfirmation(LateConfirmation record);
 
     // Made only with ParallelLines; turnLock_ is it or LinkLock.
