@@ -63,6 +63,7 @@ bool TSerialExtended::OpenLink() {
     late_ = {};
     pollLineError_ = 0;
     frameLineError_ = 0;
+    silentAfterPoll_ = false;
     stuck_ = false;
     stuckReason_.clear();
     refusedSince_.reset();
@@ -126,16 +127,24 @@ bool TSerialExtended::Send(std::string_view bytes, bool dropInputFirst) {
         return false;
     }
     refusedSince_.reset();
-    if (dropInputFirst) {
-        Port.DiscardInput();
-    }
-    if (Port.WriteText(bytes) == static_cast<int>(bytes.size())) {
-        if (dropInputFirst) {
-            // The answer to a poll may begin to arrive while the poll's write still waits for
-            // its last byte to be on the wire: a line error reported beside the poll may be in
-            // that answer.
-            pollLineError_ = Port.LastLineError();
+    if (!dropInputFirst) {
+        if (Port.WriteText(bytes) == static_cast<int>(bytes.size())) {
+            return true;
         }
+        WriteFailed(bytes.size());
+        return false;
+    }
+    Port.DiscardInput();
+    // The poll's write and the wait for the answer's first byte are one wait on the port: a
+    // silent register's cycle then wakes the worker once, not twice.
+    bool answered = false;
+    if (Port.WriteTextThenWaitForInput(bytes, ByteTimeout, answered) ==
+        static_cast<int>(bytes.size())) {
+        // The answer to a poll may begin to arrive while the poll's write still waits for its
+        // last byte to be on the wire: a line error reported beside the poll may be in that
+        // answer.
+        pollLineError_ = Port.LastLineError();
+        silentAfterPoll_ = !answered;
         return true;
     }
     WriteFailed(bytes.size());
@@ -212,6 +221,9 @@ std::string TSerialExtended::ReceiveFrame() {
     // it ends with this reception.
     LateConfirmation late = std::exchange(late_, {});
     const bool awaitingLate = static_cast<bool>(late);
+    if (std::exchange(silentAfterPoll_, false)) {
+        return {};  // the poll's own wait heard nothing for one ByteTimeout: silence
+    }
     char byte = 0;
     for (;;) {
         if (!NextByte(byte)) {

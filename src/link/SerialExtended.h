@@ -108,6 +108,9 @@ public:
     // so the wait for the register's answer that follows counts from the end of the PC's last
     // byte on the wire, and the protocol's times stay the register's. A write succeeds when all
     // its bytes left; a receive-line error the port reports beside it changes nothing here.
+    // The poll's write also waits, one ByteTimeout from its last byte on the wire, for the
+    // answer's first byte (TBlockSerial::WriteTextThenWaitForInput); ReceiveFrame takes it from
+    // there and does not wait for it again.
     bool PollRegister();
     // The register's answer to the poll: StartByte to the second CRC byte, or empty. A stray
     // first byte is dropped (empty result) with what follows it until the line is quiet for one
@@ -154,8 +157,9 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
-    // Writes into an empty output queue (dropping the input first for a poll); notes a stuck
-    // transmitter.
+    // Writes into an empty output queue; notes a stuck transmitter. A poll (`dropInputFirst`)
+    // drops the input first and waits, in the same call, for the answer's first byte
+    // (silentAfterPoll_).
     bool Send(std::string_view bytes, bool dropInputFirst);
     void QueueRefused();
     void WriteFailed(std::size_t size);
@@ -176,6 +180,8 @@ private:
     int openError_ = 0;
     int pollLineError_ = 0;
     int frameLineError_ = 0;
+    // The last poll's write waited one ByteTimeout for the answer and none came.
+    bool silentAfterPoll_ = false;
     LateConfirmation late_;
     Clock::time_point lateSince_{};
     bool stuck_ = false;
