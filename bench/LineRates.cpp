@@ -9,10 +9,11 @@
 // every reply 5 ms after it has arrived. A frame the program does not acknowledge is a dropped
 // frame; the register sends it again at its next poll, as a register does.
 //
-//   tallyport-bench-LineRates [--registers=4,8,16,24,32] [--rates=9600] [--seconds=20]
-//                             [--pace=200]
+//   tallyport-bench-LineRates [--registers=4,8,16,32,48] [--rates=9600] [--seconds=5]
+//                             [--pace=200] [--modes=serial,parallel]
 //
-// One line per rate and number of registers:
+// One line per way of serving the lines ("serial": in turn under the one link lock; "parallel":
+// each on its own, LinkOptions::ParallelLines), rate and number of registers:
 //   run         trading time, from the end of connecting to the last closing
 //   frames      request and closing frames the registers sent (again after a drop)
 //   dropped     frames not acknowledged
@@ -20,6 +21,10 @@
 //   first poll  the longest time a register waited for its first poll from the start of
 //               connecting (the ports are opened one after the other, each in its turn)
 //   poll gap    the longest time a register went without a poll once trading
+//   wait        what the cashier waits for: from the moment the register has an article request
+//               ready to the moment the reply's last byte has arrived there, the wait for the
+//               poll and any sending again after a dropped frame included (median, 99th
+//               percentile, maximum)
 //   reply       from the request's last byte at the PC to the reply's first byte at the
 //               register (median, 90th percentile, maximum), over the answered requests;
 //               "stale" replies began before the request ended: the reply to an earlier copy of
@@ -80,6 +85,24 @@ std::vector<int> ListOption(int argc, char** argv, const char* name, std::vector
     return fallback;
 }
 
+// --modes=serial,parallel: which ways of serving the lines to run, in that order (true for
+// parallel).
+std::vector<bool> ModesOption(int argc, char** argv) {
+    const std::string prefix = "--modes=";
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], prefix.c_str(), prefix.size()) == 0) {
+            std::vector<bool> modes;
+            std::stringstream list(argv[i] + prefix.size());
+            std::string item;
+            while (std::getline(list, item, ',')) {
+                modes.push_back(item == "parallel");
+            }
+            return modes;
+        }
+    }
+    return {false, true};
+}
+
 // Codes and reply names of the article file: short and long names, so replies of 30 to 59 bytes.
 struct Article {
     std::string code;
@@ -102,6 +125,7 @@ struct Totals {
     int unanswered = 0;
     int stale = 0;  // a reply that began before the request had ended: an earlier copy's
     std::vector<double> replyMs;
+    std::vector<double> waitMs;                    // request ready to reply arrived
     std::map<int, int> confirmedInClosedReceipts;  // by logical number
 };
 
@@ -141,6 +165,7 @@ void Cashier(sim::EcrSimulator& sim, int logicalNb, Clock::time_point end, int p
         const int items = 1 + static_cast<int>(random() % 6);
         for (int i = 0; i < items; ++i) {
             const Article& a = kArticles[random() % kArticles.size()];
+            const auto ready = Clock::now();
             const auto r = send(fiscal + ";1;1;" + a.code + ";;1.000");
             if (!r) {
                 continue;
@@ -148,6 +173,7 @@ void Cashier(sim::EcrSimulator& sim, int logicalNb, Clock::time_point end, int p
             std::lock_guard<std::mutex> guard(totals.mutex);
             if (r->response && r->response->kind == sim::PcKind::Reply && r->response->crcOk) {
                 ++confirmed;  // the register confirms every reply it receives
+                totals.waitMs.push_back(Ms(r->response->last - ready));
                 if (r->response->first >= r->answer.end) {
                     totals.replyMs.push_back(Ms(r->response->first - r->answer.end));
                 } else {
@@ -170,7 +196,7 @@ void Cashier(sim::EcrSimulator& sim, int logicalNb, Clock::time_point end, int p
 }
 
 struct Percentiles {
-    double median = 0, p90 = 0, max = 0;
+    double median = 0, p90 = 0, p99 = 0, max = 0;
 };
 
 Percentiles Summarise(std::vector<double> values) {
@@ -181,7 +207,7 @@ Percentiles Summarise(std::vector<double> values) {
     auto at = [&](double q) {
         return values[std::min(values.size() - 1, static_cast<std::size_t>(q * values.size()))];
     };
-    return {at(0.5), at(0.9), values.back()};
+    return {at(0.5), at(0.9), at(0.99), values.back()};
 }
 
 std::map<int, int> LinesByRegister(const std::string& path) {
@@ -196,7 +222,7 @@ std::map<int, int> LinesByRegister(const std::string& path) {
     return counts;
 }
 
-int Run(int rate, int registers, int seconds, int paceMs) {
+int Run(bool parallel, int rate, int registers, int seconds, int paceMs) {
     std::string folder = (std::filesystem::temp_directory_path() / "tallyport-linerates-XXXXXX");
     if (::mkdtemp(folder.data()) == nullptr) {
         std::perror("mkdtemp");
@@ -220,6 +246,7 @@ int Run(int rate, int registers, int seconds, int paceMs) {
                                        .confirmation = sim::Confirmation{true, 5, 0, 0},
                                        .line = sim::LineRate::Baud(rate)}));
         LinkOptions options;
+        options.ParallelLines = parallel;
         options.PluHolder = &holder;
         options.ReceiptMasterFile = folder + "/Bon.txt";
         options.ReceiptDetailFile = folder + "/Tran.txt";
@@ -277,12 +304,14 @@ int Run(int rate, int registers, int seconds, int paceMs) {
         extra += std::max(0, found - expected);
     }
     const Percentiles reply = Summarise(totals.replyMs);
+    const Percentiles wait = Summarise(totals.waitMs);
     std::printf(
-        "| %5d | %3d | %4.0f s | %5d | %4d | %4d | %6.0f ms | %6.0f ms | %5zu | %4d | %5.1f | "
-        "%5.1f | %6.1f | %d (%d) |\n",
-        rate, registers, Ms(finished - connected) / 1000, totals.frames, totals.dropped,
-        totals.unserved, firstPoll, longestGap, totals.replyMs.size(), totals.stale, reply.median,
-        reply.p90, reply.max, missed, extra);
+        "| %s | %5d | %3d | %4.0f s | %5d | %4d | %4d | %6.0f ms | %6.0f ms | %5.0f | %5.0f | "
+        "%5.0f | %5zu | %4d | %5.1f | %5.1f | %6.1f | %d (%d) |\n",
+        parallel ? "parallel" : "serial", rate, registers, Ms(finished - connected) / 1000,
+        totals.frames, totals.dropped, totals.unserved, firstPoll, longestGap, wait.median,
+        wait.p99, wait.max, totals.replyMs.size(), totals.stale, reply.median, reply.p90, reply.max,
+        missed, extra);
     std::fflush(stdout);
     std::filesystem::remove_all(folder);
     return 0;
@@ -291,18 +320,22 @@ int Run(int rate, int registers, int seconds, int paceMs) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const auto registers = ListOption(argc, argv, "registers", {4, 8, 16, 24, 32});
+    const auto registers = ListOption(argc, argv, "registers", {4, 8, 16, 32, 48});
     const auto rates = ListOption(argc, argv, "rates", {9600});
-    const int seconds = ListOption(argc, argv, "seconds", {20}).front();
+    const int seconds = ListOption(argc, argv, "seconds", {5}).front();
     const int pace = ListOption(argc, argv, "pace", {200}).front();
+    const auto modes = ModesOption(argc, argv);
     std::printf(
-        "| baud | registers | run | frames | dropped | unserved | first poll | poll gap | "
-        "replies | stale | reply median ms | p90 ms | max ms | missed (extra) |\n"
-        "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
-    for (int rate : rates) {
-        for (int n : registers) {
-            if (Run(rate, n, seconds, pace) != 0) {
-                return 1;
+        "| lines | baud | registers | run | frames | dropped | unserved | first poll | poll gap | "
+        "wait median ms | p99 ms | max ms | replies | stale | reply median ms | p90 ms | max ms | "
+        "missed (extra) |\n"
+        "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+    for (const bool parallel : modes) {
+        for (int rate : rates) {
+            for (int n : registers) {
+                if (Run(parallel, rate, n, seconds, pace) != 0) {
+                    return 1;
+                }
             }
         }
     }

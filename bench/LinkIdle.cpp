@@ -1,13 +1,15 @@
 // Idle cost of the link: N silent registers on ptys, each served by its own worker, for a given
 // time. Prints the process CPU time, the simulators' share and what is left for the workers.
+// "parallel" serves each line on its own (LinkOptions::ParallelLines), else all in turn.
 //
-//   tallyport-bench-LinkIdle [registers=4] [seconds=10]
+//   tallyport-bench-LinkIdle [registers=4] [seconds=10] [serial|parallel]
 #include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -31,6 +33,8 @@ double ProcessCpuSeconds() {
 int main(int argc, char** argv) {
     const int registers = argc > 1 ? std::atoi(argv[1]) : 4;
     const int seconds = argc > 2 ? std::atoi(argv[2]) : 10;
+    LinkOptions options;
+    options.ParallelLines = argc > 3 && std::string_view(argv[3]) == "parallel";
     test::SilentNotices notices;
 
     std::vector<std::unique_ptr<sim::EcrSimulator>> sims;
@@ -38,7 +42,7 @@ int main(int argc, char** argv) {
     for (int n = 1; n <= registers; ++n) {
         sims.push_back(std::make_unique<sim::EcrSimulator>(n));
         workers.push_back(
-            std::make_unique<TSerialThread>(ThreadPriority::Lowest, LinkOptions{}, notices));
+            std::make_unique<TSerialThread>(ThreadPriority::Lowest, options, notices));
         workers.back()->Link().CommPort = sims.back()->PortName();
         workers.back()->Link().LogicalNb = n;
         workers.back()->Link().TranRate = sims.back()->Line().baud;
@@ -70,8 +74,9 @@ int main(int argc, char** argv) {
         w->StopLink();
     }
 
-    std::printf("%d silent registers, %d s: %zu polls (%.1f per register per second)\n", registers,
-                seconds, polls, static_cast<double>(polls) / registers / seconds);
+    std::printf("%s lines, %d silent registers, %d s: %zu polls (%.1f per register per second)\n",
+                options.ParallelLines ? "parallel" : "serial", registers, seconds, polls,
+                static_cast<double>(polls) / registers / seconds);
     std::printf("process CPU %.3f s (%.2f%% of one core)\n", cpu, 100 * cpu / seconds);
     std::printf("simulators  %.3f s\n", simCpu);
     std::printf("workers     %.3f s (%.3f%% of one core, %.1f us per poll cycle)\n", cpu - simCpu,

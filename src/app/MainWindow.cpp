@@ -367,12 +367,14 @@ QWidget* TfMain::BuildOtherPage() {
                             "marcat conectata");
     chkRecDecInFile_ =
         check("chkRecDecInFile", "Inregistrare sume cu zecimale in fisierele aplicatiei");
+    chkParallelLines_ = check("chkParallelLines",
+                              "Interogarea caselor de marcat in paralel (recomandat peste 8 case)");
 
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(group);
     layout->addSpacing(fontMetrics().height() / 2);
-    for (QCheckBox* box :
-         {chkRecDiscount_, chkRecDueMultipay_, chkRecSepFiles_, chkRecDecInFile_}) {
+    for (QCheckBox* box : {chkRecDiscount_, chkRecDueMultipay_, chkRecSepFiles_, chkRecDecInFile_,
+                           chkParallelLines_}) {
         layout->addWidget(box);
     }
     layout->addStretch(1);
@@ -439,6 +441,7 @@ void TfMain::ShowSettings(const AppSettingsRecord& settings) {
     chkRecDueMultipay_->setChecked(fields.recAmount);
     chkRecSepFiles_->setChecked(fields.recSepFiles);
     chkRecDecInFile_->setChecked(fields.recDecimals);
+    chkParallelLines_->setChecked(fields.parallelLines);
 }
 
 void TfMain::TakeSettings(AppSettingsRecord& settings) {
@@ -451,7 +454,8 @@ void TfMain::TakeSettings(AppSettingsRecord& settings) {
                                       .recDiscount = chkRecDiscount_->isChecked(),
                                       .recAmount = chkRecDueMultipay_->isChecked(),
                                       .recSepFiles = chkRecSepFiles_->isChecked(),
-                                      .recDecimals = chkRecDecInFile_->isChecked()},
+                                      .recDecimals = chkRecDecInFile_->isChecked(),
+                                      .parallelLines = chkParallelLines_->isChecked()},
                        settings);
 }
 
@@ -471,7 +475,8 @@ void TfMain::ShowConnectState(bool connected) {
     for (QWidget* control : std::initializer_list<QWidget*>{
              btInsert_, btEdit_, btDelete_, dbgCashReg_, ePrefix_, ePLUFile_, eBonFile_, eTranFile_,
              btBrowsePLUFile_, btBrowseBonFile_, btBrowseTranFile_, eCardFrom_, eCardTo_,
-             chkRecDiscount_, chkRecDueMultipay_, chkRecSepFiles_, chkRecDecInFile_}) {
+             chkRecDiscount_, chkRecDueMultipay_, chkRecSepFiles_, chkRecDecInFile_,
+             chkParallelLines_}) {
         control->setEnabled(look.settingsEnabled);
     }
     tray_->setIcon(ConnectorIcon(look.trayShowsConnected ? kImageConnected : kImageDisconnected));

@@ -142,6 +142,7 @@ private:
     QCheckBox* chkRecDueMultipay_;
     QCheckBox* chkRecSepFiles_;
     QCheckBox* chkRecDecInFile_;
+    QCheckBox* chkParallelLines_;  // takes effect when the workers are next built
     QPushButton* btConnect_;
     QPushButton* btHelp_;
     QPushButton* btClose_;

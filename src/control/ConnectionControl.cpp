@@ -190,6 +190,7 @@ std::unique_ptr<TSerialThread> TConnectionControl::BuildWorker(const RegisterEnt
     options.RecDiscount = s.RecDiscount;
     options.RecAmount = s.RecAmount;
     options.RecDecimals = s.RecDecimals;
+    options.ParallelLines = s.ParallelLines;
     options.ScalePrefix = std::to_string(s.Prefix);
     auto worker = std::make_unique<TSerialThread>(ThreadPriority::Lowest, options, trayIcon_);
     TSerialExtended& link = worker->Link();

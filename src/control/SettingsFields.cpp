@@ -20,6 +20,7 @@ SettingsFields ShownSettings(const AppSettingsRecord& settings) {
     fields.recAmount = settings.RecAmount;
     fields.recSepFiles = settings.RecSepFiles;
     fields.recDecimals = settings.RecDecimals;
+    fields.parallelLines = settings.ParallelLines;
     return fields;
 }
 
@@ -45,6 +46,7 @@ void TakeSettingsFields(const SettingsFields& shown, AppSettingsRecord& settings
     settings.RecAmount = shown.recAmount;
     settings.RecSepFiles = shown.recSepFiles;
     settings.RecDecimals = shown.recDecimals;
+    settings.ParallelLines = shown.parallelLines;
 }
 
 std::string BarcodeSample(const AppSettingsRecord& settings) {

@@ -26,6 +26,7 @@ struct SettingsFields {
     bool recAmount = false;       // "Inregistrare suma in cazul platii cu mai multe mijloace"
     bool recSepFiles = false;     // "Inregistrare de fisiere de vanzari separate ..."
     bool recDecimals = false;     // "Inregistrare sume cu zecimale in fisierele aplicatiei"
+    bool parallelLines = false;   // the lines served in parallel ([Options] ParallelLines)
     bool operator==(const SettingsFields&) const = default;
 };
 

@@ -44,9 +44,9 @@ private:
 // The durable journal of what the registers were told: one append-only text file per register
 // (by logical number) in one folder, written and fsync'd by one writer thread with group commit.
 //
-// A worker calls Append while it may hold LinkLock (it only queues: a few microseconds), then,
-// after releasing the lock, WaitDurable before it goes on with that register; records of all
-// registers that queued meanwhile reach the disk with one write and one fsync per file. After a
+// A worker calls Append while it may hold its turn lock (it only queues: a few microseconds),
+// then, after releasing the lock, WaitDurable before it goes on with that register; records of
+// all registers that queued meanwhile reach the disk with one write and one fsync per file. After a
 // closing's lines are in the back-office files ("D" record) its register's file is compacted
 // (rewritten from what it says, through a temporary file and a rename).
 //

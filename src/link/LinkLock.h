@@ -61,11 +61,15 @@ private:
     Observer* observer_ = nullptr;
 };
 
-// The process-wide link lock. It serialises every worker's serial traffic (port set-up, polls,
-// frame receptions, replies) and the whole article lookup, so registers are served one at a
+// The process-wide link lock: the turn lock of every link built without parallel lines
+// (TSerialExtended::TurnLock). It serialises those workers' serial traffic (port set-up, polls,
+// frame receptions, replies) and their article lookups, so their registers are served one at a
 // time. A worker holds it for its register's whole turn, from the poll to the end of the
 // exchange (TSerialThread), so no other register's traffic comes in the middle. It is not
-// held for the other handlers' file work or stopping.
+// held for the other handlers' file work or stopping. It guards no data: what the workers
+// share protects itself where it lives (the article holder, the output files' lock, the
+// journal, the last-closing key, the status), so that links with parallel lines, each under a
+// turn lock of its own, need it not.
 // It exists for the whole process; connecting and disconnecting only start and stop its users.
 extern FairRecursiveMutex LinkLock;
 

@@ -19,6 +19,10 @@ struct LinkOptions {
     bool RecAmount = true;
     bool RecDecimals = false;
     std::string ScalePrefix = "24";  // the scale-barcode prefix as decimal text
+    // How the register's turns on its line are taken. Off: every register in turn under
+    // LinkLock, one line at a time. On: each line on its own, under a lock of the link's own,
+    // so that no register waits for another's turn (TSerialExtended::TurnLock).
+    bool ParallelLines = false;
 };
 
 }  // namespace tallyport

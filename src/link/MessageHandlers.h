@@ -15,10 +15,11 @@ class TSerialExtended;
 // throw: that ends the handling of that one message, never the worker.
 using MessageHandler = std::function<bool(TSerialExtended& link, const std::string& received)>;
 
-// Where a handler runs relative to its register's turn on the link (LinkLock held from the
-// poll on). A handler that answers the register and waits for its confirmation runs inside the
-// turn, so no other register's traffic comes between the request and the reply. Every other
-// handler runs after the turn, so that its file work never holds up the other registers.
+// Where a handler runs relative to its register's turn on the link (the link's turn lock held
+// from the poll on: TSerialExtended::TurnLock). A handler that answers the register and waits for
+// its confirmation runs inside the turn, so no other register's traffic comes between the request
+// and the reply. Every other handler runs after the turn, so that its file work never holds up the
+// other registers.
 enum class HandlerTurn : std::uint8_t { AfterTurn, InTurn };
 
 struct HandlerEntry {

@@ -36,7 +36,8 @@ int LinkWriteTimeoutMs(const PortSettings& line) {
 }
 
 TSerialExtended::TSerialExtended(const LinkOptions& options, NoticeSink& trayIcon)
-    : RecDiscount(options.RecDiscount),
+    : ParallelLines(options.ParallelLines),
+      RecDiscount(options.RecDiscount),
       RecAmount(options.RecAmount),
       RecDecimals(options.RecDecimals),
       PluHolder(options.PluHolder),
@@ -45,14 +46,16 @@ TSerialExtended::TSerialExtended(const LinkOptions& options, NoticeSink& trayIco
       CardMin(options.CardMin),
       CardMax(options.CardMax),
       ScalePrefix(options.ScalePrefix),
-      TrayIcon(trayIcon) {}
+      TrayIcon(trayIcon),
+      ownTurn_(options.ParallelLines ? std::make_unique<FairRecursiveMutex>() : nullptr),
+      turnLock_(ownTurn_ ? *ownTurn_ : LinkLock) {}
 
 void TSerialExtended::SetHandlers(std::shared_ptr<const HandlerTable> handlers) {
     handlers_ = std::move(handlers);
 }
 
 bool TSerialExtended::OpenLink() {
-    std::lock_guard<FairRecursiveMutex> guard(LinkLock);
+    std::lock_guard<FairRecursiveMutex> guard(TurnLock());
     // No other thread uses the port now (the worker opens it before it runs, or from its own
     // loop): the hook can be set for the run that follows.
     trace_ = LinkTraceRequested() ? MakeLinkTrace(LogicalNb) : TraceHook{};
@@ -60,6 +63,7 @@ bool TSerialExtended::OpenLink() {
     late_ = {};
     pollLineError_ = 0;
     frameLineError_ = 0;
+    silentAfterPoll_ = false;
     stuck_ = false;
     stuckReason_.clear();
     refusedSince_.reset();
@@ -123,16 +127,24 @@ bool TSerialExtended::Send(std::string_view bytes, bool dropInputFirst) {
         return false;
     }
     refusedSince_.reset();
-    if (dropInputFirst) {
-        Port.DiscardInput();
-    }
-    if (Port.WriteText(bytes) == static_cast<int>(bytes.size())) {
-        if (dropInputFirst) {
-            // The answer to a poll may begin to arrive while the poll's write still waits for
-            // its last byte to be on the wire: a line error reported beside the poll may be in
-            // that answer.
-            pollLineError_ = Port.LastLineError();
+    if (!dropInputFirst) {
+        if (Port.WriteText(bytes) == static_cast<int>(bytes.size())) {
+            return true;
         }
+        WriteFailed(bytes.size());
+        return false;
+    }
+    Port.DiscardInput();
+    // The poll's write and the wait for the answer's first byte are one wait on the port: a
+    // silent register's cycle then wakes the worker once, not twice.
+    bool answered = false;
+    if (Port.WriteTextThenWaitForInput(bytes, ByteTimeout, answered) ==
+        static_cast<int>(bytes.size())) {
+        // The answer to a poll may begin to arrive while the poll's write still waits for its
+        // last byte to be on the wire: a line error reported beside the poll may be in that
+        // answer.
+        pollLineError_ = Port.LastLineError();
+        silentAfterPoll_ = !answered;
         return true;
     }
     WriteFailed(bytes.size());
@@ -168,7 +180,7 @@ void TSerialExtended::WriteFailed(std::size_t size) {
 
 bool TSerialExtended::PollRegister() {
     try {
-        std::lock_guard<FairRecursiveMutex> guard(LinkLock);
+        std::lock_guard<FairRecursiveMutex> guard(TurnLock());
         return Send(PollMessage(LogicalNb), true);
     } catch (...) {
         return false;  // a poll that could not be built or sent: the next cycle polls again
@@ -197,10 +209,10 @@ bool TSerialExtended::NextByte(char& byte) {
 }
 
 std::string TSerialExtended::ReceiveFrame() {
-    // The deadline runs from before the lock: time spent waiting for another register counts.
-    // (The worker's cycle already holds the lock for the register's whole turn.)
+    // The deadline runs from before the lock: time spent waiting for another register's turn
+    // counts. (The worker's cycle already holds the lock for the register's whole turn.)
     const std::uint32_t t0 = TickCountMs();
-    std::lock_guard<FairRecursiveMutex> guard(LinkLock);
+    std::lock_guard<FairRecursiveMutex> guard(TurnLock());
     frameLineError_ = std::exchange(pollLineError_, 0);
     const auto pastDeadline = [t0] {
         return TicksSince(t0, TickCountMs()) > static_cast<std::uint32_t>(FrameDeadline);
@@ -209,6 +221,9 @@ std::string TSerialExtended::ReceiveFrame() {
     // it ends with this reception.
     LateConfirmation late = std::exchange(late_, {});
     const bool awaitingLate = static_cast<bool>(late);
+    if (std::exchange(silentAfterPoll_, false)) {
+        return {};  // the poll's own wait heard nothing for one ByteTimeout: silence
+    }
     char byte = 0;
     for (;;) {
         if (!NextByte(byte)) {
@@ -220,7 +235,8 @@ std::string TSerialExtended::ReceiveFrame() {
         if (awaitingLate && byte == AckByte && late) {
             RecordLateConfirmation(std::exchange(late, {}));
         } else if (!awaitingLate || byte != FillerByte) {
-            return {};  // a stray first byte: dropped
+            DropUntilQuiet(pastDeadline);
+            return {};  // a stray first byte: dropped, with what came behind it
         }
         if (pastDeadline() || PortGone(Port)) {
             return {};
@@ -251,6 +267,18 @@ std::string TSerialExtended::ReceiveFrame() {
     return received;
 }
 
+// What comes behind a stray first byte answers the poll before the next one: a frame there would
+// cross the next poll on the line, and taking it after that poll would handle it twice (the
+// register, which heard a new poll and no acknowledgement, sends it again). So the line is read
+// until it has been quiet for one ByteTimeout (or the frame's deadline passed), and the register
+// sends its frame again at the next poll.
+void TSerialExtended::DropUntilQuiet(const std::function<bool()>& pastDeadline) {
+    char byte = 0;
+    while (!pastDeadline() && !PortGone(Port) && NextByte(byte)) {
+    }
+    frameLineError_ = 0;  // a line error among dropped bytes concerns no frame
+}
+
 void TSerialExtended::AwaitLateConfirmation(LateConfirmation record) {
     late_ = std::move(record);
     lateSince_ = Clock::now();
@@ -260,7 +288,7 @@ bool TSerialExtended::TakeLateConfirmation() {
     if (!late_) {
         return false;
     }
-    std::lock_guard<FairRecursiveMutex> guard(LinkLock);
+    std::lock_guard<FairRecursiveMutex> guard(TurnLock());
     const std::string waiting = Port.ReadAvailable(0);
     const bool lineError = Port.LastLineError() != 0;
     if (ConfirmsReply(waiting, lineError)) {
@@ -318,7 +346,7 @@ bool TSerialExtended::DispatchMessage(std::string_view messageType, const std::s
 
 bool TSerialExtended::SendReply(std::string_view text) {
     const std::string frame = ReplyFrame(text);
-    std::lock_guard<FairRecursiveMutex> guard(LinkLock);
+    std::lock_guard<FairRecursiveMutex> guard(TurnLock());
     return Send(frame, false);
 }
 

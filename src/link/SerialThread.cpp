@@ -10,7 +10,6 @@
 
 #include "base/ThreadPriority.h"
 #include "link/LinkFrame.h"
-#include "link/LinkLock.h"
 #include "link/LinkProtocol.h"
 
 namespace tallyport {
@@ -31,7 +30,8 @@ std::string OpenFailureText(const TSerialExtended& link) {
 
 // The worker's thread and what it shares with the shell's thread. `mutex` guards `stop` and
 // every open or close of the port made while the worker runs, so StopLink's close can never
-// cross a re-open. Lock order: LinkLock before `mutex`, never the other way.
+// cross a re-open. Lock order: the turn lock (link.TurnLock()) before `mutex`, never the other
+// way.
 struct TSerialThread::Loop {
     Loop(TSerialExtended& l, ThreadPriority p) : link(l), priority(p) {}
 
@@ -84,14 +84,16 @@ void TSerialThread::Loop::Run() {
 // One service cycle: poll, receive at most one frame, acknowledge and dispatch it. False when
 // the poll could not be sent.
 //
-// The cycle is the register's turn on the link: it holds LinkLock from the poll through the
-// reception and the acknowledgement, and for the handlers that answer the register (article
+// The cycle is the register's turn on the link: it holds the turn lock from the poll through
+// the reception and the acknowledgement, and for the handlers that answer the register (article
 // requests: lookup, reply, confirmation) through the handler too. Handing the lock on in the
 // middle would make this register wait through every other register's turn while its frame or
 // its customer waits. The other handlers run after the turn: their file appends and syncs
-// must never hold up the other registers. The lock is FIFO, so turns go round in order.
+// must never hold up the other registers. The turn lock is LinkLock, FIFO, so that turns go
+// round the registers in order, or with parallel lines the link's own, which nobody else waits
+// for: one cycle either way.
 bool TSerialThread::Loop::Cycle() {
-    std::unique_lock<FairRecursiveMutex> turn(LinkLock);
+    std::unique_lock<FairRecursiveMutex> turn(link.TurnLock());
     if (link.TakeLateConfirmation()) {
         return true;  // a sale recorded: its journal is waited for before the next poll
     }
@@ -181,7 +183,7 @@ void TSerialThread::Loop::ClosePortFor(const std::string& why) {
 }
 
 bool TSerialThread::Loop::Reopen() {
-    std::lock_guard<FairRecursiveMutex> linkGuard(LinkLock);
+    std::lock_guard<FairRecursiveMutex> turn(link.TurnLock());
     std::lock_guard<std::mutex> guard(mutex);
     if (stop) {
         return false;

@@ -13,7 +13,8 @@ enum class ThreadPriority { Normal, Lowest };
 
 // One register's link worker: a thread that repeats the service cycle (poll, receive at most
 // one frame, acknowledge and dispatch it) on its own TSerialExtended. Each cycle is the
-// register's turn on the link: LinkLock is held from the poll to the end of the exchange, the
+// register's turn on the link: the link's turn lock (LinkLock, or with parallel lines the
+// link's own: TSerialExtended::TurnLock) is held from the poll to the end of the exchange, the
 // handlers marked HandlerTurn::InTurn included; the others run after the turn.
 //
 // A port that goes away, cannot be opened or whose transmitter sticks is closed and opened

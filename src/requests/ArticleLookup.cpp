@@ -9,7 +9,6 @@
 #include "base/NumberText.h"
 #include "base/Padding.h"
 #include "link/LinkFrame.h"
-#include "link/LinkLock.h"
 #include "link/LinkProtocol.h"
 #include "link/SerialExtended.h"
 #include "requests/FieldText.h"
@@ -263,13 +262,13 @@ std::string ArticleReplyBody(std::string_view articleName, std::string_view pric
 
 namespace {
 
-bool LookupUnderLinkLock(TSerialExtended& link, RequestFields& fields, const std::string& received,
-                         RequestContext& context) {
+bool LookupInTurn(TSerialExtended& link, RequestFields& fields, const std::string& received,
+                  RequestContext& context) {
     LinkMessage message = SplitFrame(received);
     link.FiscalSeries = message.Field(1);
     fields.QuantityText = WithoutFirstPoint(message.Field(6));
 
-    std::lock_guard<FairRecursiveMutex> guard(LinkLock);
+    std::lock_guard<FairRecursiveMutex> turn(link.TurnLock());
     const std::string scannedCode = PadLeft(message.Field(4), kCodeWidth, '0');
     fields.ArticleCode = scannedCode;
     if (link.PluHolder == nullptr) {
@@ -360,7 +359,7 @@ bool LookupArticle(TSerialExtended& link, RequestFields& fields, const std::stri
                    RequestContext& context) {
     bool handled = false;
     try {
-        handled = LookupUnderLinkLock(link, fields, received, context);
+        handled = LookupInTurn(link, fields, received, context);
     } catch (...) {
         // The article's fields may have changed before the error: the journal hears of them.
         JournalFieldsIfChanged(link, fields, context);

@@ -42,13 +42,14 @@ std::string ArticleReplyBody(std::string_view articleName, std::string_view pric
                              std::string_view deptText, std::string_view vatText);
 
 // Handler of message types '1' and '7': finds the article by code, EAN or scale barcode,
-// answers the register and, once it confirms, records the sale. Runs under LinkLock up to the
-// recorded sale, which it queues for the journal with the article's fields; the worker waits
-// for the journal before its next poll, without the lock (WaitForJournalBeforeEachPoll). A
-// confirmation that comes after its wait but before the register has answered its next poll
-// records the same sale then (TSerialExtended::AwaitLateConfirmation). The article is read from
-// the table the holder has in hand (never waiting for a load), so the lookup itself needs no
-// lock; LinkLock is the register's turn on the line.
+// answers the register and, once it confirms, records the sale. Runs in the register's turn
+// (TSerialExtended::TurnLock) up to the recorded sale, which it queues for the journal with the
+// article's fields; the worker waits for the journal before its next poll, outside the turn
+// (WaitForJournalBeforeEachPoll). A confirmation that comes after its wait but before the
+// register has answered its next poll records the same sale then
+// (TSerialExtended::AwaitLateConfirmation). The article is read from the table the holder has in
+// hand (never waiting for a load), so the lookup itself needs no lock and the lookups of
+// parallel lines run side by side; the turn lock is only the register's turn on its line.
 // True when the reply was sent. Throws RequestError for a field that must be a number and is
 // not, and StoreError while the article file as it stands failed to load.
 bool LookupArticle(TSerialExtended& link, RequestFields& fields, const std::string& received,

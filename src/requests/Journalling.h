@@ -35,7 +35,8 @@ void JournalFieldsIfChanged(TSerialExtended& link, const RequestFields& fields,
                             RequestContext& context);
 // The register sent something other than a closing: a closing frame after this is new.
 void EndResendWindow(TSerialExtended& link, RequestContext& context);
-// Waits until everything journalled for this register is on the disk. Call without LinkLock.
+// Waits until everything journalled for this register is on the disk. Call outside the
+// register's turn (TSerialExtended::TurnLock).
 // False when the port was closed meanwhile (the worker is being stopped) or `limit` passed.
 bool AwaitJournal(TSerialExtended& link, RequestContext& context,
                   std::optional<std::chrono::milliseconds> limit = std::nullopt);
@@ -45,7 +46,7 @@ bool AwaitJournal(TSerialExtended& link, RequestContext& context,
 // register's repeat of the closing and have one receipt written twice.
 inline constexpr std::chrono::milliseconds kClosingJournalWait{1000};
 
-// Makes the link's worker wait, before each poll and without LinkLock, until the journal holds
+// Makes the link's worker wait, before each poll and outside its turn, until the journal holds
 // what its register was told (TSerialExtended::SetBeforeCycle).
 void WaitForJournalBeforeEachPoll(TSerialExtended& link, RequestContext& context);
 

@@ -152,6 +152,15 @@ public:
     // code: a caller tells a write's outcome by its count and a read's by its bytes.
     int WriteText(std::string_view bytes);
     int WriteBytes(const void* buffer, int count);
+    // A write as WriteText, then a wait as WaitForInput for the other side's first byte, up to
+    // `waitMs` from the moment the bytes are on the wire: `answered` tells whether input came.
+    // One wait covers the bytes' time on the wire and the wait for the answer, where a write
+    // and a wait would take two wake-ups (a silent register's poll cycle costs one). Like a
+    // write, it never returns before the bytes are on the wire, even when input came sooner
+    // (noise, or a line that delivers at once). Gives the number of bytes
+    // written, as WriteText; LastLineError() is the write's; LastErrorCode() the write's, or
+    // the wait's failure (the port closed or went away) after a write that succeeded.
+    int WriteTextThenWaitForInput(std::string_view bytes, int waitMs, bool& answered);
     int ReadBytes(void* buffer, int count);
     std::string ReadAvailable(int waitMs);
     // One byte; 0 when none came within the wait (9997), and 0 when the read reported a line

@@ -376,12 +376,15 @@ struct TBlockSerial::Impl {
     int InputCountOn(const PortUse& use, int& count);
     int OutputCountOn(const PortUse& use, int& count);
     int WaitForInputOn(const PortUse& use, int waitMs, bool& ready);
+    int WaitForInputUntil(const PortUse& use, Clock::time_point deadline, bool& ready);
     int ReadOn(const PortUse& use, char* buffer, int count, int& got);
     int ReadQueuedOn(const PortUse& use, char* buffer, int count, int& got);
     int WriteOn(const PortUse& use, const char* buffer, int count, Clock::time_point deadline,
                 int& put);
     int FinishWriteOn(const PortUse& use, Clock::time_point start, Clock::time_point deadline,
                       int& put);
+    // The first part of FinishWriteOn: until the driver's output queue is empty.
+    int DrainWriteOn(const PortUse& use, Clock::time_point deadline, int& put);
     Clock::duration DrainStep(int queued) const;
     // Takes the driver's line-error counters and keeps what moved since the last look in
     // lineSeen (the code of the last condition in the mapping's order).
@@ -521,6 +524,11 @@ int TBlockSerial::Impl::OutputCountOn(const PortUse& use, int& count) {
 }
 
 int TBlockSerial::Impl::WaitForInputOn(const PortUse& use, int waitMs, bool& ready) {
+    return WaitForInputUntil(use, DeadlineAfter(waitMs), ready);
+}
+
+int TBlockSerial::Impl::WaitForInputUntil(const PortUse& use, Clock::time_point deadline,
+                                          bool& ready) {
     ready = false;
     if (lost.load())
         return kDeviceGone;
@@ -531,7 +539,7 @@ int TBlockSerial::Impl::WaitForInputOn(const PortUse& use, int waitMs, bool& rea
         ready = true;
         return 0;
     }
-    WaitResult w = WaitForByte(use, DeadlineAfter(waitMs));
+    WaitResult w = WaitForByte(use, deadline);
     ready = w.end == WaitEnd::Ready;
     return FailureOf(w);
 }
@@ -636,13 +644,8 @@ Clock::duration TBlockSerial::Impl::DrainStep(int queued) const {
                                        std::chrono::milliseconds(10));
 }
 
-// A write is complete when its bytes have left: the driver's output queue has drained, and not
-// before the write's start plus the bytes' time on the wire at the line's settings (a driver
-// that reports no queue, as Wine's, or an adapter that still sends from its own FIFO, says
-// "empty" at once). Both within the write's deadline: a queue that does not drain by then is
-// discarded, as an aborted write, and only the bytes that left count as written (9997).
-int TBlockSerial::Impl::FinishWriteOn(const PortUse& use, Clock::time_point start,
-                                      Clock::time_point deadline, int& put) {
+// Until the driver's output queue is empty, within the write's deadline (FinishWriteOn).
+int TBlockSerial::Impl::DrainWriteOn(const PortUse& use, Clock::time_point deadline, int& put) {
     for (;;) {
         int queued = 0;
         if (int code = OutputCountOn(use, queued); code != 0)
@@ -659,6 +662,18 @@ int TBlockSerial::Impl::FinishWriteOn(const PortUse& use, Clock::time_point star
         if (int failure = FailureOf(w); failure != 0)
             return failure;
     }
+    return 0;
+}
+
+// A write is complete when its bytes have left: the driver's output queue has drained, and not
+// before the write's start plus the bytes' time on the wire at the line's settings (a driver
+// that reports no queue, as Wine's, or an adapter that still sends from its own FIFO, says
+// "empty" at once). Both within the write's deadline: a queue that does not drain by then is
+// discarded, as an aborted write, and only the bytes that left count as written (9997).
+int TBlockSerial::Impl::FinishWriteOn(const PortUse& use, Clock::time_point start,
+                                      Clock::time_point deadline, int& put) {
+    if (int code = DrainWriteOn(use, deadline, put); code != 0)
+        return code;
     const Clock::time_point onWire =
         start + WireTime(line, static_cast<std::size_t>(std::max(put, 0)));
     while (Clock::now() < std::min(onWire, deadline)) {
@@ -916,6 +931,51 @@ int TBlockSerial::WriteBytes(const void* buffer, int count) {
     // Looked at once the bytes have left: what the line went through meanwhile is the write's.
     impl_->NoteLineErrors(*use);
     impl_->Record(code);
+    return put;
+}
+
+int TBlockSerial::WriteTextThenWaitForInput(std::string_view bytes, int waitMs, bool& answered) {
+    answered = false;
+    Impl& m = *impl_;
+    if (bytes.size() > static_cast<std::size_t>(INT_MAX)) {
+        m.Record(PortReady() ? int{ERROR_INVALID_PARAMETER} : int{kSerialNotConnected});
+        return 0;
+    }
+    Impl::Lease use(m);
+    if (!use) {
+        m.Record(kSerialNotConnected);
+        return 0;
+    }
+    const int count = static_cast<int>(bytes.size());
+    const Clock::time_point start = Clock::now();
+    const Clock::time_point deadline = start + std::chrono::milliseconds(m.ioTimeoutMs.load());
+    int put = 0;
+    int code = m.WriteOn(*use, bytes.data(), count, deadline, put);
+    m.Traced(TraceDirection::Sent, bytes.data(), put);
+    if (put > 0)
+        m.probe->BytesQueued(use->Handle(), put);
+    if (code == kSerialOk)
+        code = m.DrainWriteOn(*use, deadline, put);
+    const Clock::time_point onWire =
+        start + WireTime(m.line, static_cast<std::size_t>(std::max(put, 0)));
+    if (code == kSerialOk && onWire > deadline)
+        code = m.FinishWriteOn(*use, start, deadline, put);  // cannot be on the wire in time
+    m.NoteLineErrors(*use);
+    // The wait for the answer counts from the moment the last byte is on the wire and also
+    // covers the bytes' time there: one wake-up where a write and a wait would take two.
+    if (code == kSerialOk && !m.pending.Empty())
+        answered = true;  // bytes kept from an earlier read
+    else if (code == kSerialOk)
+        code = m.WaitForInputUntil(
+            *use, std::max(Clock::now(), onWire) + std::chrono::milliseconds(std::max(waitMs, 0)),
+            answered);
+    // Input before the bytes are on the wire (noise, or a line that delivers at once) does not
+    // make the write complete early: whatever the caller writes next follows it on the wire.
+    while (code == kSerialOk && Clock::now() < onWire) {
+        if (int failure = m.FailureOf(m.WaitStop(*use, onWire)); failure != 0)
+            code = failure;
+    }
+    m.Record(code);
     return put;
 }
 

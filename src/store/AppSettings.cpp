@@ -32,7 +32,7 @@ struct SettingKey {
 using R = AppSettingsRecord;
 
 // In file order: a new file gets its sections in the order they first appear here.
-constexpr std::array<SettingKey, 12> kSettingKeys{{
+constexpr auto kSettingKeys = std::to_array<SettingKey>({
     {"Files", "PLU", &R::PLU, std::string_view("PLU.txt")},
     {"Files", "ReceiptMaster", &R::ReceiptMaster, std::string_view("Bon.txt")},
     {"Files", "ReceiptDetail", &R::ReceiptDetail, std::string_view("Tran.txt")},
@@ -45,7 +45,8 @@ constexpr std::array<SettingKey, 12> kSettingKeys{{
     {"Options", "RecAmount", &R::RecAmount, true},
     {"Options", "RecSepFiles", &R::RecSepFiles, false},
     {"Options", "RecDecimals", &R::RecDecimals, false},
-}};
+    {"Options", "ParallelLines", &R::ParallelLines, false},
+});
 
 constexpr bool DefaultsMatchFields() {
     for (const SettingKey& entry : kSettingKeys) {

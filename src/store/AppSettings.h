@@ -5,7 +5,7 @@
 
 namespace tallyport {
 
-// The twelve settings of the configuration file.
+// The settings of the configuration file.
 struct AppSettingsRecord {
     std::string PLU;            // [Files] PLU, "PLU.txt"
     std::string ReceiptMaster;  // [Files] ReceiptMaster, "Bon.txt"
@@ -19,6 +19,9 @@ struct AppSettingsRecord {
     bool RecAmount = false;     // [Options] RecAmount, true
     bool RecSepFiles = false;   // [Options] RecSepFiles, false
     bool RecDecimals = false;   // [Options] RecDecimals, false
+    // [Options] ParallelLines, false: each register's line served on its own rather than all in
+    // turn (LinkOptions::ParallelLines); reaches the workers when they are next built.
+    bool ParallelLines = false;
 };
 
 // The process-wide settings. Only the user-interface thread reads and changes them; the workers

@@ -49,10 +49,11 @@ struct ArticleReloadTimes {
 // request ends unanswered until the file is corrected (or removed: then the table in hand
 // answers again); the loader tries the same file again every `retry`.
 //
-// Threads: every public member may be called from any thread, without LinkLock. A table taken
-// with Table() is immutable and stays valid for as long as the caller holds it; the holder
-// replaces its own reference, never the table. Destruction stops the loader (waiting for a load
-// in progress to end) and must come after the last call of the other members.
+// Threads: every public member may be called from any thread, under no other lock (the workers
+// of parallel lines look up side by side). A table taken with Table() is immutable and stays
+// valid for as long as the caller holds it; the holder replaces its own reference, never the
+// table. Destruction stops the loader (waiting for a load in progress to end) and must come
+// after the last call of the other members.
 class TPluH {
 public:
     // Loads the file; throws StoreError with LoadTableFromFile's messages, and then there is

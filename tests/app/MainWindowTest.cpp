@@ -177,13 +177,15 @@ TEST_F(MainWindowTest, LayoutCaptionsAndTabsAreAllVisible) {
               "conectata");
     EXPECT_EQ(Find<QCheckBox>("chkRecDecInFile")->text(),
               "Inregistrare sume cu zecimale in fisierele aplicatiei");
+    EXPECT_EQ(Find<QCheckBox>("chkParallelLines")->text(),
+              "Interogarea caselor de marcat in paralel (recomandat peste 8 case)");
     EXPECT_NE(Window().findChild<QGroupBox*>(), nullptr);
     EXPECT_EQ(Window().findChild<QGroupBox*>()->title(), " Tranzactii Carte de Credit ");
     // Each check box fits the window with its whole caption.
     tabs->setCurrentIndex(3);
     QApplication::processEvents();
-    for (const char* name :
-         {"chkRecDiscount", "chkRecDueMultipay", "chkRecSepFiles", "chkRecDecInFile"}) {
+    for (const char* name : {"chkRecDiscount", "chkRecDueMultipay", "chkRecSepFiles",
+                             "chkRecDecInFile", "chkParallelLines"}) {
         auto* box = Find<QCheckBox>(name);
         EXPECT_GE(box->width(), box->sizeHint().width()) << name;
     }
@@ -273,6 +275,13 @@ TEST_F(MainWindowTest, ACheckBoxClickWritesAtOnceButNotDuringStartup) {
     const std::string config = ReadFile(configPath);
     EXPECT_NE(config.find("RecDecimals=1"), std::string::npos);
     EXPECT_NE(config.find("PLU=" + AppSettings.PLU), std::string::npos);
+
+    // Parallel lines: shown, written at once, and given to the workers when they are next built.
+    box = Find<QCheckBox>("chkParallelLines");
+    EXPECT_FALSE(box->isChecked());
+    QTest::mouseClick(box, Qt::LeftButton);
+    EXPECT_TRUE(AppSettings.ParallelLines);
+    EXPECT_NE(ReadFile(configPath).find("ParallelLines=1"), std::string::npos);
 }
 
 TEST_F(MainWindowTest, TheGridShowsTheRegistersInLogicalOrder) {
@@ -410,7 +419,7 @@ TEST_F(MainWindowTest, TheUsersFilesComeBackByteForByte) {
         "\r\nReceiptDetail=" + dir.File("Tran.txt") +
         "\r\nBackup=\\Backup\xE9\\\r\nECRList=" + dir.File("ECRs.dat") +
         "\r\n[CardOptions]\r\nMin=0\r\nMax=100000000\r\n[Scale]\r\nPrefix=24\r\n[Options]\r\n"
-        "RecDiscount=1\r\nRecAmount=1\r\nRecSepFiles=0\r\nRecDecimals=0\r\n";
+        "RecDiscount=1\r\nRecAmount=1\r\nRecSepFiles=0\r\nRecDecimals=0\r\nParallelLines=0\r\n";
     // The first register has no parity, so no worker is built and no serial port is opened.
     const std::string list =
         "1,Datecs MP55,9600,8,,1,COM1,DA01,CASA \xC4\x82\r\n"

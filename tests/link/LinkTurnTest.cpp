@@ -226,5 +226,50 @@ TEST(LinkTurn, TurnsGoRoundInArrivalOrder) {
     EXPECT_GE(handled.confirmed.load(), handled.repliesSent.load() - kRegisters);
 }
 
+TEST(LinkTurn, WithParallelLinesARegisterThatStopsAnsweringDoesNotSlowTheOthers) {
+    // Register 61 starts every answer and never ends it: its worker waits out the whole frame
+    // deadline at each poll. Served in turn, every other register would wait through that too
+    // (a poll gap of more than FrameDeadline); each on its own line, the others keep their own
+    // rhythm: a silent cycle (the poll on the wire and one ByteTimeout) between two polls.
+    constexpr int kRegisters = 4;
+    LinkOptions options;
+    options.ParallelLines = true;
+    std::vector<std::unique_ptr<EcrSimulator>> sims;
+    std::vector<std::unique_ptr<TSerialThread>> workers;
+    for (int n = 1; n <= kRegisters; ++n) {
+        sims.push_back(std::make_unique<EcrSimulator>(60 + n));
+        workers.push_back(
+            std::make_unique<TSerialThread>(ThreadPriority::Lowest, options, Notices()));
+        workers.back()->Link().CommPort = sims.back()->PortName();
+        workers.back()->Link().LogicalNb = 60 + n;
+        workers.back()->Link().TranRate = 9600;
+    }
+    EcrSimulator& stuck = *sims.front();
+    for (int i = 0; i < 40; ++i) {
+        stuck.Enqueue(Answer::Frame("S;X;1;123;;1.000").Cut(6));
+    }
+    for (auto& w : workers) {
+        ASSERT_TRUE(w->StartLink());
+    }
+    ASSERT_TRUE(stuck.WaitForPolls(2, 5s));
+    const auto from = Clock::now();
+    std::this_thread::sleep_for(3s);
+    const auto to = Clock::now();
+    const std::size_t stuckAnswers = stuck.Sent().size();
+    for (auto& w : workers) {
+        w->StopLink();
+    }
+    // The stuck register was answering with its broken frames all along.
+    EXPECT_GE(stuckAnswers, 4u);
+    // One silent cycle is about 75 ms at 9600 baud; the bound leaves room for a loaded machine
+    // and stays well below one frame deadline of the stuck register.
+    constexpr auto kBound = std::chrono::milliseconds(FrameDeadline * 3 / 4);
+    for (std::size_t i = 1; i < sims.size(); ++i) {
+        const auto gap = sims[i]->LongestPollGap(from, to);
+        EXPECT_LT(gap, kBound) << "register " << sims[i]->LogicalNb() << ": " << Ms(gap)
+                               << " ms without a poll";
+    }
+}
+
 }  // namespace
 }  // namespace tallyport::linktest

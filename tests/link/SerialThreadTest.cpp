@@ -61,15 +61,6 @@ MessageHandler Recorder(Seen& seen) {
     };
 }
 
-// Kinds of the PC's messages after the poll that an answer went out on.
-std::vector<PcKind> KindsAfter(const sim::ExchangeResult& r) {
-    std::vector<PcKind> kinds;
-    for (const PcMessage& m : r.messages) {
-        kinds.push_back(m.kind);
-    }
-    return kinds;
-}
-
 bool AnyAck(const std::vector<PcMessage>& messages) {
     return std::any_of(messages.begin(), messages.end(),
                        [](const PcMessage& m) { return m.kind == PcKind::Ack; });
@@ -113,7 +104,10 @@ TEST(LinkWorker, SilentRegisterIsPolledOncePerByteTimeout) {
 }
 
 TEST(LinkWorker, StrayByteIsDroppedAndTheRegisterPolledAgain) {
-    EcrSimulator sim(3);
+    // The bare pty delivers the register's answer in one piece: the stray byte and the frame
+    // behind it are waiting together when the worker reads. (On a timed line the worker may
+    // read the stray byte before the frame's first byte has come: see the test below.)
+    EcrSimulator sim(3, sim::LineRate::Instant());
     Seen seen;
     auto worker = MakeWorker(sim.PortName(), 3);
     worker->Link().SetHandlers(HandlersFor('5', Recorder(seen)));
@@ -123,7 +117,11 @@ TEST(LinkWorker, StrayByteIsDroppedAndTheRegisterPolledAgain) {
     ASSERT_TRUE(r.sent);
     EXPECT_FALSE(r.acked);
     EXPECT_TRUE(r.nextPoll);
-    EXPECT_EQ(KindsAfter(r), std::vector<PcKind>{PcKind::Poll});
+    // The next poll, and no acknowledgement. (The test's thread, late on a loaded machine, may
+    // see later polls too.)
+    ASSERT_FALSE(r.messages.empty());
+    EXPECT_EQ(r.messages.front().kind, PcKind::Poll);
+    EXPECT_FALSE(AnyAck(r.messages));
 
     // A stray byte in front of a frame: the byte is dropped and the PC polls again. The frame
     // behind the byte answered the poll before: it goes with the byte, and the register sends
@@ -143,6 +141,38 @@ TEST(LinkWorker, StrayByteIsDroppedAndTheRegisterPolledAgain) {
 // Every acknowledgement follows the poll its frame answered, with no other poll in between: a
 // register that has heard a new poll and no acknowledgement takes its frame for lost and sends
 // it again, so a copy taken after that poll would be handled twice (a closing recorded twice).
+void ExpectEveryAckAnswersItsOwnPoll(const EcrSimulator& sim);
+
+TEST(LinkWorker, AFrameBehindAStrayByteIsHandledOnceWhicheverPollItAnswers) {
+    // On a timed line the frame's bytes come one character time after the stray byte. A worker
+    // that reads the stray byte alone drops it and polls again while the frame is still coming:
+    // the frame then arrives after that poll, answers it, and is acknowledged. A worker that
+    // reads them together drops both, and the register sends the frame again. Either way the
+    // frame is handled once and every acknowledgement answers its own poll.
+    EcrSimulator sim(3);
+    Seen seen;
+    auto worker = MakeWorker(sim.PortName(), 3);
+    worker->Link().SetHandlers(HandlersFor('5', Recorder(seen)));
+    ASSERT_TRUE(worker->StartLink());
+    for (const int gap : {0, 5, 30}) {
+        const int before = seen.Calls();
+        Answer answer = Answer::Frame("S;X;5").Prefix("\x42");
+        answer.GapBefore(1, gap);
+        bool acked = false;
+        // As a register does: the frame again at each poll until it is acknowledged.
+        for (int attempt = 0; attempt < 3 && !acked; ++attempt) {
+            const auto r = sim.Exchange(attempt == 0 ? answer : Answer::Frame("S;X;5"), 2s);
+            ASSERT_TRUE(r.sent);
+            acked = r.acked;
+        }
+        EXPECT_TRUE(acked) << "gap " << gap << " ms";
+        ASSERT_TRUE(sim.WaitForPolls(sim.PollCount() + 1, 2s));
+        EXPECT_EQ(seen.Calls(), before + 1) << "gap " << gap << " ms";
+    }
+    worker->StopLink();
+    ExpectEveryAckAnswersItsOwnPoll(sim);
+}
+
 void ExpectEveryAckAnswersItsOwnPoll(const EcrSimulator& sim) {
     const auto messages = sim.Messages();
     for (const SentRecord& answer : sim.Sent()) {

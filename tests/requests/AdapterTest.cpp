@@ -52,9 +52,9 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds time
     return true;
 }
 
-class Adapter : public RequestTest {};
+class Adapter : public InEveryLineMode<> {};
 
-TEST_F(Adapter, ALineErrorDuringTheExchangeLeavesTheReplyItsTimeOnTheWire) {
+TEST_P(Adapter, ALineErrorDuringTheExchangeLeavesTheReplyItsTimeOnTheWire) {
     // The driver counts an error while the bare acknowledgement is on the line (the register
     // dropping its line driver after its frame, a cable moved), and another while the reply
     // goes out. Neither may start the 110 ms confirmation wait before the reply's last byte is
@@ -82,7 +82,7 @@ TEST_F(Adapter, ALineErrorDuringTheExchangeLeavesTheReplyItsTimeOnTheWire) {
     EXPECT_EQ(s.lateSales, 0u) << "the confirmation wait began before the reply was out";
 }
 
-TEST_F(Adapter, AFrameReceivedWithALineErrorIsNotAcknowledgedAndItsSecondCopyIs) {
+TEST_P(Adapter, AFrameReceivedWithALineErrorIsNotAcknowledgedAndItsSecondCopyIs) {
     // A parity error while the request is arriving: a byte of it may be wrong (a wrong article
     // code, an unreadable closing). The frame is dropped without acknowledgement, like one that
     // fails the framing test, and the register sends it again at the next poll.
@@ -110,7 +110,7 @@ TEST_F(Adapter, AFrameReceivedWithALineErrorIsNotAcknowledgedAndItsSecondCopyIs)
     EXPECT_TRUE(reg.Link().Status.Snapshot().lastFrame.has_value());
 }
 
-TEST_F(Adapter, AConfirmationAfterALineErrorInItsWaitRecordsTheSale) {
+TEST_P(Adapter, AConfirmationAfterALineErrorInItsWaitRecordsTheSale) {
     // The register confirms with fillers before its ACK; the driver reports an error with the
     // first of them. The wait goes on for the ACK, which comes within it.
     auto driver = std::make_shared<test::FakeLineState>();
@@ -132,7 +132,7 @@ TEST_F(Adapter, AConfirmationAfterALineErrorInItsWaitRecordsTheSale) {
     EXPECT_EQ(reg.Link().Status.Snapshot().lateSales, 0u);
 }
 
-TEST_F(Adapter, AConfirmationAfterItsWaitIsRecordedOnceAndCountedAsLate) {
+TEST_P(Adapter, AConfirmationAfterItsWaitIsRecordedOnceAndCountedAsLate) {
     // The register's ACK comes 130 ms after the reply's last byte (an adapter that held it): after
     // the 110 ms wait, before the register has answered its next poll. The worker moved on at
     // 110 ms; the sale is recorded when the ACK comes, once. (The simulated register counts from
@@ -161,7 +161,7 @@ TEST_F(Adapter, AConfirmationAfterItsWaitIsRecordedOnceAndCountedAsLate) {
     EXPECT_EQ(s.lateSales, 1u);
 }
 
-TEST_F(Adapter, AReplyNeverConfirmedOrConfirmedAfterTheNextAnswerRecordsNothing) {
+TEST_P(Adapter, AReplyNeverConfirmedOrConfirmedAfterTheNextAnswerRecordsNothing) {
     RegisterOptions options;
     options.confirmation.enabled = false;
     auto& reg = AddRegister(options);
@@ -182,7 +182,7 @@ TEST_F(Adapter, AReplyNeverConfirmedOrConfirmedAfterTheNextAnswerRecordsNothing)
     EXPECT_EQ(s.lateSales, 0u);
 }
 
-TEST_F(Adapter, ARegisterWhosePortAppearsAfterTheStartIsServedAndItsReceiptWritten) {
+TEST_P(Adapter, ARegisterWhosePortAppearsAfterTheStartIsServedAndItsReceiptWritten) {
     // The service starts at boot; the USB adapter is found 3 s later.
     RegisterOptions options;
     options.linkPath = folder_.File("usb-serial-late");
@@ -211,6 +211,8 @@ TEST_F(Adapter, ARegisterWhosePortAppearsAfterTheStartIsServedAndItsReceiptWritt
     EXPECT_EQ(s.portError, "");
     EXPECT_EQ(s.receipts, 1u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Lines, Adapter, EveryLineMode(), LineModeName);
 
 }  // namespace
 }  // namespace tallyport::testing

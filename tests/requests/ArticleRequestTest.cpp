@@ -24,9 +24,9 @@ std::string ReplyText(const sim::ExchangeResult& result) {
     return result.response->text;
 }
 
-class ArticleRequest : public RequestTest {};
+class ArticleRequest : public InEveryLineMode<> {};
 
-TEST_F(ArticleRequest, WorkedExampleRepliesAndRecordsTheSale) {
+TEST_P(ArticleRequest, WorkedExampleRepliesAndRecordsTheSale) {
     auto& reg = AddRegister();
     auto result = Request(reg, ArticleRequestBody("123"));
     EXPECT_TRUE(result.acked);
@@ -48,7 +48,7 @@ TEST_F(ArticleRequest, WorkedExampleRepliesAndRecordsTheSale) {
     EXPECT_EQ(reg.Link().Status.Snapshot().sales, 2u);
 }
 
-TEST_F(ArticleRequest, ReplyFollowsTheAcknowledgementThatTheAdapterStillHeld) {
+TEST_P(ArticleRequest, ReplyFollowsTheAcknowledgementThatTheAdapterStillHeld) {
     // The bare acknowledgement is still in the adapter 20 ms after it was handed over: the
     // reply's empty-queue check comes only once it has left, so the reply goes out.
     RegisterOptions options;
@@ -62,7 +62,7 @@ TEST_F(ArticleRequest, ReplyFollowsTheAcknowledgementThatTheAdapterStillHeld) {
     EXPECT_EQ(reg.PendingTran().size(), 2u);
 }
 
-TEST_F(ArticleRequest, ConfirmationWindowCountsFromTheReplysLastByteOnTheLine) {
+TEST_P(ArticleRequest, ConfirmationWindowCountsFromTheReplysLastByteOnTheLine) {
     // The adapter starts sending 150 ms after each write; the reply then takes its 42 ms on the
     // wire, and the register confirms 5 ms after its last byte: 197 ms after the write began,
     // well past 110 ms, but within 110 ms of the reply's end on the line.
@@ -83,7 +83,7 @@ TEST_F(ArticleRequest, ConfirmationWindowCountsFromTheReplysLastByteOnTheLine) {
         << "a sale the register confirmed was not recorded";
 }
 
-TEST_F(ArticleRequest, ScaleBarcodePricesTheWeighedQuantity) {
+TEST_P(ArticleRequest, ScaleBarcodePricesTheWeighedQuantity) {
     WriteArticles({kPaineArticle, "2412345000000,01,2,10,3,Branza"});
     auto& reg = AddRegister();
     auto result = Request(reg, ArticleRequestBody("2412345012340", "1.000"));
@@ -104,7 +104,7 @@ TEST_F(ArticleRequest, ScaleBarcodePricesTheWeighedQuantity) {
     EXPECT_NE(lines[2].find(",2412345000007,00000010,3,-0000000000,"), std::string::npos);
 }
 
-TEST_F(ArticleRequest, ScaleBarcodeWithRecDecimalsAndNegativeQuantity) {
+TEST_P(ArticleRequest, ScaleBarcodeWithRecDecimalsAndNegativeQuantity) {
     WriteArticles({"2412345000000,01,2,10,3,Branza"});
     RegisterOptions options;
     options.recDecimals = true;
@@ -119,7 +119,7 @@ TEST_F(ArticleRequest, ScaleBarcodeWithRecDecimalsAndNegativeQuantity) {
     EXPECT_NE(lines[1].find(",-0000001234,"), std::string::npos) << lines[1];
 }
 
-TEST_F(ArticleRequest, CommaOfTheWeighedArticleSetsTheRounding) {
+TEST_P(ArticleRequest, CommaOfTheWeighedArticleSetsTheRounding) {
     WriteArticles({"2400001000000,01,1,10,1,Unitati", "2400002000000,01,1,10,0,Fara",
                    "2400003000000,01,1,10,2,Zecimi"});
     auto& reg = AddRegister();
@@ -137,7 +137,7 @@ TEST_F(ArticleRequest, CommaOfTheWeighedArticleSetsTheRounding) {
     EXPECT_EQ(reg.PendingTran().size(), 4u);
 }
 
-TEST_F(ArticleRequest, ScaleRuleAppliesOnlyWhenTheDirectSearchFails) {
+TEST_P(ArticleRequest, ScaleRuleAppliesOnlyWhenTheDirectSearchFails) {
     WriteArticles({"2412345012340,05,1,7.5,3,Cod intreg", "2412345000000,01,2,10,3,Branza",
                    "5941234567890,02,1,3.2,3,Ciocolata"});
     auto& reg = AddRegister();
@@ -149,7 +149,7 @@ TEST_F(ArticleRequest, ScaleRuleAppliesOnlyWhenTheDirectSearchFails) {
     EXPECT_EQ(reg.PendingTran().size(), 2u);
 }
 
-TEST_F(ArticleRequest, UnknownArticleIsNotAnsweredAndTheUserIsTold) {
+TEST_P(ArticleRequest, UnknownArticleIsNotAnsweredAndTheUserIsTold) {
     auto& reg = AddRegister();
     auto result = Request(reg, ArticleRequestBody("999"));
     EXPECT_TRUE(result.acked);
@@ -170,7 +170,7 @@ TEST_F(ArticleRequest, UnknownArticleIsNotAnsweredAndTheUserIsTold) {
     EXPECT_TRUE(reg.PendingTran().empty());
 }
 
-TEST_F(ArticleRequest, RequestOfAnotherRegisterIsIgnored) {
+TEST_P(ArticleRequest, RequestOfAnotherRegisterIsIgnored) {
     auto& reg = AddRegister();
     auto result = Request(reg, ArticleRequestBody("123", "1.000", "S2"));
     EXPECT_TRUE(result.acked);
@@ -182,7 +182,7 @@ TEST_F(ArticleRequest, RequestOfAnotherRegisterIsIgnored) {
     EXPECT_TRUE(reg.PendingTran().empty());
 }
 
-TEST_F(ArticleRequest, UnconfirmedReplyRecordsNothing) {
+TEST_P(ArticleRequest, UnconfirmedReplyRecordsNothing) {
     RegisterOptions options;
     options.confirmation.enabled = false;
     auto& reg = AddRegister(options);
@@ -192,7 +192,7 @@ TEST_F(ArticleRequest, UnconfirmedReplyRecordsNothing) {
     EXPECT_EQ(reg.Link().Status.Snapshot().sales, 0u);
 }
 
-TEST_F(ArticleRequest, ConfirmationMustBeAnAckAmongFillers) {
+TEST_P(ArticleRequest, ConfirmationMustBeAnAckAmongFillers) {
     RegisterOptions options;
     options.confirmation.enabled = false;
     // A timed line: the confirmation's bytes arrive one character time apart, so the fillers
@@ -217,7 +217,7 @@ TEST_F(ArticleRequest, ConfirmationMustBeAnAckAmongFillers) {
     EXPECT_EQ(reg.PendingTran().size(), 3u);
 }
 
-TEST_F(ArticleRequest, FillersAroundTheConfirmationAreDropped) {
+TEST_P(ArticleRequest, FillersAroundTheConfirmationAreDropped) {
     RegisterOptions options;
     // On a timed line the fillers arrive one character time apart, ahead of the ACK: the worker,
     // waiting since the reply left, sees them first and alone.
@@ -229,7 +229,7 @@ TEST_F(ArticleRequest, FillersAroundTheConfirmationAreDropped) {
     EXPECT_EQ(reg.PendingTran(), std::vector<std::string>{PainePendingLine(3)});
 }
 
-TEST_F(ArticleRequest, RewrittenArticleFileIsSeenByTheNextRequest) {
+TEST_P(ArticleRequest, RewrittenArticleFileIsSeenByTheNextRequest) {
     auto& reg = AddRegister();
     EXPECT_EQ(ReplyText(Request(reg, ArticleRequestBody("123"))), ";PAINE;2.5;100.000;1;1;1;;;");
     RewriteArticles({"0000000000123,01,1,2.75,3,Paine alba", "0000000000124,02,2,4,3,Lapte"});
@@ -260,7 +260,7 @@ private:
     bool open_ = false;
 };
 
-TEST_F(ArticleRequest, TradingGoesOnWhileANewArticleFileLoadsAndItsPricesFollow) {
+TEST_P(ArticleRequest, TradingGoesOnWhileANewArticleFileLoadsAndItsPricesFollow) {
     // The loader's first read of the new file is held before it is handed out, until both
     // registers have traded on the table in hand.
     struct Load {
@@ -307,7 +307,7 @@ TEST_F(ArticleRequest, TradingGoesOnWhileANewArticleFileLoadsAndItsPricesFollow)
     EXPECT_EQ(four.PendingTran().size(), 3u);
 }
 
-TEST_F(ArticleRequest, AnArticleFileThatFailsToLoadLeavesRequestsUnansweredUntilCorrected) {
+TEST_P(ArticleRequest, AnArticleFileThatFailsToLoadLeavesRequestsUnansweredUntilCorrected) {
     auto& reg = AddRegister();
     RewriteArticles({kPaineArticle, "0000000000123,01,1,9,3,Paine dublura"});
     for (int request = 0; request < 2; ++request) {
@@ -322,7 +322,7 @@ TEST_F(ArticleRequest, AnArticleFileThatFailsToLoadLeavesRequestsUnansweredUntil
     EXPECT_EQ(reg.PendingTran().size(), 1u);
 }
 
-TEST_F(ArticleRequest, PointsWhateverTheRegionalSeparator) {
+TEST_P(ArticleRequest, PointsWhateverTheRegionalSeparator) {
     test::RegionalSeparatorScope comma(',');
     WriteArticles({kPaineArticle, "0000000000200,01,1,12.34,3,Cafea"});
     auto& reg = AddRegister();
@@ -339,7 +339,7 @@ TEST_F(ArticleRequest, PointsWhateverTheRegionalSeparator) {
         << lines[2];
 }
 
-TEST_F(ArticleRequest, NameDepartmentAndVatForms) {
+TEST_P(ArticleRequest, NameDepartmentAndVatForms) {
     WriteArticles({"0000000000301,12,3,1.5,3,  APA MINERALA NATURALA PLATA 2L",
                    "0000000000302,7,2,1,3,Un dept", "0000000000303,,1,1,3,Fara dept"});
     auto& reg = AddRegister();
@@ -358,7 +358,7 @@ TEST_F(ArticleRequest, NameDepartmentAndVatForms) {
     EXPECT_NE(lines[2].find(",00,1,NRZZZ"), std::string::npos) << lines[2];
 }
 
-TEST_F(ArticleRequest, ABadNumberEndsThatMessageOnlyAndTheRegisterIsStillServed) {
+TEST_P(ArticleRequest, ABadNumberEndsThatMessageOnlyAndTheRegisterIsStillServed) {
     WriteArticles({kPaineArticle, "2412345000000,01,2,10,3,Branza", "0000000000400,01,1,5,,Fara"});
     auto& reg = AddRegister();
     // A weighed request with a quantity that is no number: no reply, nothing recorded.
@@ -378,7 +378,7 @@ TEST_F(ArticleRequest, ABadNumberEndsThatMessageOnlyAndTheRegisterIsStillServed)
     EXPECT_TRUE(reg.worker->Running());
 }
 
-TEST_F(ArticleRequest, HugeWeighedQuantityIsRefusedNotWrapped) {
+TEST_P(ArticleRequest, HugeWeighedQuantityIsRefusedNotWrapped) {
     WriteArticles({"2412345000000,01,2,10,3,Branza"});
     auto& reg = AddRegister();
     // 99999 x 99999999999999999 overflows 64 bits: refused, not wrapped to a wrong quantity.
@@ -391,6 +391,8 @@ TEST_F(ArticleRequest, HugeWeighedQuantityIsRefusedNotWrapped) {
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find(",+9999900000,"), std::string::npos) << lines[0];
 }
+
+INSTANTIATE_TEST_SUITE_P(Lines, ArticleRequest, EveryLineMode(), LineModeName);
 
 }  // namespace
 }  // namespace tallyport::testing

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <functional>
 #include <thread>
+#include <tuple>
 
 #include "RequestFixture.h"
 #include "control/RegisterStatus.h"
@@ -56,9 +57,10 @@ std::vector<test::Notice> NoticesWith(const std::vector<test::Notice>& all,
 bool StatusBecomes(SimulatedRegister& reg, const std::function<bool(const RegisterStatus&)>& done,
                    std::chrono::milliseconds timeout);
 
-class Journalled : public RequestTest {
+// Registers whose workers keep what they were told in a journal, as the program's do.
+class JournalFixture : public RequestTest {
 protected:
-    ~Journalled() override {
+    ~JournalFixture() override {
         registers_.clear();  // the workers first: they use the journal
         context_.UseJournal(nullptr);
     }
@@ -142,7 +144,9 @@ protected:
     ReceiptJournal::Loaded loaded_;
 };
 
-TEST_F(Journalled, ARestartKeepsTheOpenReceiptAndTheFieldsLaterLinesNeed) {
+class Journalled : public InEveryLineMode<JournalFixture> {};
+
+TEST_P(Journalled, ARestartKeepsTheOpenReceiptAndTheFieldsLaterLinesNeed) {
     OpenJournal();
     {
         auto& reg = StartRegister();
@@ -176,7 +180,7 @@ TEST_F(Journalled, ARestartKeepsTheOpenReceiptAndTheFieldsLaterLinesNeed) {
     EXPECT_TRUE(reg.PendingBon().empty());
 }
 
-TEST_F(Journalled, ASaleConfirmedAfterItsWaitIsJournalledLikeAnyOther) {
+TEST_P(Journalled, ASaleConfirmedAfterItsWaitIsJournalledLikeAnyOther) {
     OpenJournal();
     {
         RegisterOptions late;
@@ -198,7 +202,7 @@ TEST_F(Journalled, ASaleConfirmedAfterItsWaitIsJournalledLikeAnyOther) {
     EXPECT_EQ(ReadCrLfLines(TranPath()), std::vector<std::string>{kPaine42});
 }
 
-TEST_F(Journalled, ARegisterThatToldTheJournalNothingYetIsServedOn) {
+TEST_P(Journalled, ARegisterThatToldTheJournalNothingYetIsServedOn) {
     OpenJournal();
     auto& reg = StartRegister();
     // Nothing to keep from these: an unknown article, a void of nothing, a type without handler.
@@ -211,7 +215,7 @@ TEST_F(Journalled, ARegisterThatToldTheJournalNothingYetIsServedOn) {
     EXPECT_EQ(reg.PendingTran(), std::vector<std::string>{PainePendingLine()});
 }
 
-TEST_F(Journalled, AVoidAndAnEmptyReceiptReachTheJournal) {
+TEST_P(Journalled, AVoidAndAnEmptyReceiptReachTheJournal) {
     OpenJournal();
     {
         auto& reg = StartRegister();
@@ -241,10 +245,14 @@ std::ostream& operator<<(std::ostream& out, const CrashPoint& p) {
                << (p.tornBonBytes ? " (torn append)" : "");
 }
 
-class KilledInAClosing : public Journalled, public ::testing::WithParamInterface<CrashPoint> {};
+class KilledInAClosing : public JournalFixture,
+                         public ::testing::WithParamInterface<std::tuple<CrashPoint, LineMode>> {
+protected:
+    KilledInAClosing() { lineMode_ = std::get<LineMode>(GetParam()); }
+};
 
 TEST_P(KilledInAClosing, TheReceiptIsWrittenExactlyOnce) {
-    const CrashPoint point = GetParam();
+    const CrashPoint point = std::get<CrashPoint>(GetParam());
     // The program runs in a child process that kills itself at the point; the test is the
     // register that goes on afterwards with a restarted program.
     const pid_t child = fork();
@@ -310,16 +318,18 @@ TEST_P(KilledInAClosing, TheReceiptIsWrittenExactlyOnce) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryPoint, KilledInAClosing,
-    ::testing::Values(CrashPoint{"journal written, not synced", true, true},
-                      CrashPoint{"journal written, not synced", true, true, true},
-                      CrashPoint{"closing journalled, not acknowledged", false, true},
-                      CrashPoint{"acknowledged, not appended", false, false},
-                      CrashPoint{"appends journalled, not written", false, false},
-                      CrashPoint{"appends journalled, not written", false, false, false, 30},
-                      CrashPoint{"receipt-closing file written", false, false},
-                      CrashPoint{"transaction file written", false, false},
-                      CrashPoint{"closing done, not compacted", true, false},
-                      CrashPoint{"compaction written, not renamed", true, false}));
+    ::testing::Combine(
+        ::testing::Values(CrashPoint{"journal written, not synced", true, true},
+                          CrashPoint{"journal written, not synced", true, true, true},
+                          CrashPoint{"closing journalled, not acknowledged", false, true},
+                          CrashPoint{"acknowledged, not appended", false, false},
+                          CrashPoint{"appends journalled, not written", false, false},
+                          CrashPoint{"appends journalled, not written", false, false, false, 30},
+                          CrashPoint{"receipt-closing file written", false, false},
+                          CrashPoint{"transaction file written", false, false},
+                          CrashPoint{"closing done, not compacted", true, false},
+                          CrashPoint{"compaction written, not renamed", true, false}),
+        EveryLineMode()));
 
 // ---- a restart interrupted, again and again --------------------------------------------
 
@@ -332,10 +342,14 @@ std::ostream& operator<<(std::ostream& out, const RestartKill& k) {
     return out << k.first << " / " << k.restart;
 }
 
-class KilledInARestart : public Journalled, public ::testing::WithParamInterface<RestartKill> {};
+class KilledInARestart : public JournalFixture,
+                         public ::testing::WithParamInterface<std::tuple<RestartKill, LineMode>> {
+protected:
+    KilledInARestart() { lineMode_ = std::get<LineMode>(GetParam()); }
+};
 
 TEST_P(KilledInARestart, TheReceiptIsWrittenExactlyOnce) {
-    const RestartKill kill = GetParam();
+    const RestartKill kill = std::get<RestartKill>(GetParam());
     ASSERT_TRUE(RunKilledAt(kill.first,
                             [this] {
                                 auto& reg = StartRegister();
@@ -364,21 +378,24 @@ TEST_P(KilledInARestart, TheReceiptIsWrittenExactlyOnce) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryStep, KilledInARestart,
-    ::testing::Values(
-        RestartKill{"acknowledged, not appended", "restart: appends journalled, not written"},
-        RestartKill{"acknowledged, not appended",
-                    "restart: receipt-closing place known, not written"},
-        RestartKill{"acknowledged, not appended", "restart: receipt-closing file written"},
-        RestartKill{"acknowledged, not appended", "restart: transaction place known, not written"},
-        RestartKill{"acknowledged, not appended", "restart: transaction file written"},
-        RestartKill{"appends journalled, not written",
-                    "restart: receipt-closing place known, not written"},
-        RestartKill{"appends journalled, not written", "restart: receipt-closing file written"},
-        RestartKill{"appends journalled, not written",
-                    "restart: transaction place known, not written"},
-        RestartKill{"appends journalled, not written", "restart: transaction file written"}));
+    ::testing::Combine(
+        ::testing::Values(
+            RestartKill{"acknowledged, not appended", "restart: appends journalled, not written"},
+            RestartKill{"acknowledged, not appended",
+                        "restart: receipt-closing place known, not written"},
+            RestartKill{"acknowledged, not appended", "restart: receipt-closing file written"},
+            RestartKill{"acknowledged, not appended",
+                        "restart: transaction place known, not written"},
+            RestartKill{"acknowledged, not appended", "restart: transaction file written"},
+            RestartKill{"appends journalled, not written",
+                        "restart: receipt-closing place known, not written"},
+            RestartKill{"appends journalled, not written", "restart: receipt-closing file written"},
+            RestartKill{"appends journalled, not written",
+                        "restart: transaction place known, not written"},
+            RestartKill{"appends journalled, not written", "restart: transaction file written"}),
+        EveryLineMode()));
 
-TEST_F(Journalled, ARestartThatCanWriteOnlyTheClosingFileFinishesTheRestLater) {
+TEST_P(Journalled, ARestartThatCanWriteOnlyTheClosingFileFinishesTheRestLater) {
     ASSERT_TRUE(RunKilledAt("acknowledged, not appended", [this] {
         auto& reg = StartRegister();
         Request(reg, ArticleRequestBody("123"));
@@ -414,7 +431,7 @@ void AppendAsTheProgramDid(const std::string& bonPath, const std::string& tranPa
     WriteFile(tranPath, ReadFile(tranPath) + kPaine42 + "\r\n");
 }
 
-TEST_F(Journalled, AFileEmptiedBeforeTheRestartIsWrittenAgainAndListed) {
+TEST_P(Journalled, AFileEmptiedBeforeTheRestartIsWrittenAgainAndListed) {
     // The program died with the receipt in both files but before its done-record; the back
     // office then imported and emptied the files. The register was told the receipt is
     // recorded, so it is written; the file cannot show it was not taken already: listed.
@@ -447,7 +464,7 @@ TEST_F(Journalled, AFileEmptiedBeforeTheRestartIsWrittenAgainAndListed) {
     EXPECT_NE(listed[1].find(TranPath()), std::string::npos) << listed[1];
 }
 
-TEST_F(Journalled, AFileShorterThanRecordedAtTheRestartIsWrittenAgainAndListed) {
+TEST_P(Journalled, AFileShorterThanRecordedAtTheRestartIsWrittenAgainAndListed) {
     ASSERT_TRUE(RunKilledAt(
         "appends journalled, not written",
         [this] {
@@ -470,7 +487,7 @@ TEST_F(Journalled, AFileShorterThanRecordedAtTheRestartIsWrittenAgainAndListed) 
     ASSERT_EQ(ReadCrLfLines(ListPath()).size(), 1u);
 }
 
-TEST_F(Journalled, ATornTailOfZerosAtTheRecordedPlaceIsCutBack) {
+TEST_P(Journalled, ATornTailOfZerosAtTheRecordedPlaceIsCutBack) {
     // The file system kept the append's new length but not its bytes: zeros where the
     // receipt's lines were going, which must not stay as a line of nobody's.
     ASSERT_TRUE(RunKilledAt("appends journalled, not written", [this] {
@@ -488,7 +505,7 @@ TEST_F(Journalled, ATornTailOfZerosAtTheRecordedPlaceIsCutBack) {
 
 // ---- lines sold after a closing whose append failed ----------------------------------------
 
-TEST_F(Journalled, LinesSoldAfterAClosingWhoseAppendFailedSurviveARestart) {
+TEST_P(Journalled, LinesSoldAfterAClosingWhoseAppendFailedSurviveARestart) {
     OpenJournal();
     {
         auto& reg = StartRegister();
@@ -510,7 +527,7 @@ TEST_F(Journalled, LinesSoldAfterAClosingWhoseAppendFailedSurviveARestart) {
     EXPECT_EQ(ReadFile(TranPath()), kPaine42 + "\r\n" + kPaine43 + "\r\n");
 }
 
-TEST_F(Journalled, LinesAfterAnUnreadableClosingThatFollowedAFailedAppendSurviveARestart) {
+TEST_P(Journalled, LinesAfterAnUnreadableClosingThatFollowedAFailedAppendSurviveARestart) {
     OpenJournal();
     {
         auto& reg = StartRegister();
@@ -534,7 +551,7 @@ TEST_F(Journalled, LinesAfterAnUnreadableClosingThatFollowedAFailedAppendSurvive
 
 // ---- a closing sent twice in normal running is two payments ------------------------------
 
-TEST_F(Journalled, TheSameClosingTwiceWithoutARestartIsWrittenTwice) {
+TEST_P(Journalled, TheSameClosingTwiceWithoutARestartIsWrittenTwice) {
     OpenJournal();
     auto& reg = StartRegister();
     Request(reg, ArticleRequestBody("123"));
@@ -543,7 +560,7 @@ TEST_F(Journalled, TheSameClosingTwiceWithoutARestartIsWrittenTwice) {
     EXPECT_EQ(ReadCrLfLines(BonPath()).size(), 2u);
 }
 
-TEST_F(Journalled, TwoEqualPaymentsAroundANormalStopAreBothWritten) {
+TEST_P(Journalled, TwoEqualPaymentsAroundANormalStopAreBothWritten) {
     // Two vouchers of the same value pay one receipt: two closings, equal but for the second
     // field. The first one's acknowledgement had left the port before the stop, so after the
     // start the second one is a payment of its own, not the first one sent again.
@@ -562,7 +579,7 @@ TEST_F(Journalled, TwoEqualPaymentsAroundANormalStopAreBothWritten) {
     EXPECT_EQ(ReadCrLfLines(BonPath()).size(), 2u);
 }
 
-TEST_F(Journalled, AfterARestartOnlyTheVeryNextIdenticalClosingIsTakenAsRepeated) {
+TEST_P(Journalled, AfterARestartOnlyTheVeryNextIdenticalClosingIsTakenAsRepeated) {
     OpenJournal();
     {
         auto& reg = StartRegister();
@@ -580,7 +597,7 @@ TEST_F(Journalled, AfterARestartOnlyTheVeryNextIdenticalClosingIsTakenAsRepeated
 
 // ---- a journal that cannot be written ------------------------------------------------------
 
-TEST_F(Journalled, AJournalThatCannotBeWrittenGetsNoAcknowledgementAndTheUserIsTold) {
+TEST_P(Journalled, AJournalThatCannotBeWrittenGetsNoAcknowledgementAndTheUserIsTold) {
     test::ScratchMounts fs;
     if (!fs.MountTmpfs(JournalFolder())) {
         GTEST_SKIP() << "cannot mount a tmpfs here: " << fs.Why();
@@ -663,7 +680,7 @@ std::vector<test::Notice> AwaitNoticesWith(const test::NoticeRecorder& notices,
     return found;
 }
 
-TEST_F(Journalled, AFullJournalHoldsTheRegisterVisiblyUntilSpaceIsFreed) {
+TEST_P(Journalled, AFullJournalHoldsTheRegisterVisiblyUntilSpaceIsFreed) {
     test::ScratchMounts fs;
     if (!fs.MountTmpfs(JournalFolder())) {
         GTEST_SKIP() << "cannot mount a tmpfs here: " << fs.Why();
@@ -722,7 +739,7 @@ TEST_F(Journalled, AFullJournalHoldsTheRegisterVisiblyUntilSpaceIsFreed) {
     EXPECT_EQ(reg.PendingTran(), std::vector<std::string>{PainePendingLine()});
 }
 
-TEST_F(Journalled, AFailingJournalFileHoldsBackOnlyItsOwnRegister) {
+TEST_P(Journalled, AFailingJournalFileHoldsBackOnlyItsOwnRegister) {
     OpenJournal();
     auto& held = StartRegister();
     RegisterOptions other;
@@ -756,7 +773,7 @@ TEST_F(Journalled, AFailingJournalFileHoldsBackOnlyItsOwnRegister) {
     EXPECT_NE(ReadFile(BonPath()).find(kClosing42), std::string::npos);
 }
 
-TEST_F(Journalled, AClosingRefusedForTheJournalLeavesTheFirstAmountToTheRepeat) {
+TEST_P(Journalled, AClosingRefusedForTheJournalLeavesTheFirstAmountToTheRepeat) {
     // With RecAmount off only a receipt's first closing carries the first amount. A closing the
     // journal could not keep in time is not acknowledged; its repeat is still the first.
     test::ScratchMounts fs;
@@ -783,7 +800,7 @@ TEST_F(Journalled, AClosingRefusedForTheJournalLeavesTheFirstAmountToTheRepeat) 
 
 // ---- a closing that cannot be read -------------------------------------------------------
 
-TEST_F(Journalled, AnUnreadableClosingIsKeptInTheJournalAndReported) {
+TEST_P(Journalled, AnUnreadableClosingIsKeptInTheJournalAndReported) {
     OpenJournal();
     auto& reg = StartRegister();
     Request(reg, ArticleRequestBody("123"));
@@ -813,7 +830,7 @@ TEST_F(Journalled, AnUnreadableClosingIsKeptInTheJournalAndReported) {
     EXPECT_NE(loaded_.registers.at(3).unreadableClosings[0].find("2,5x"), std::string::npos);
 }
 
-TEST_F(Journalled, ANumberThatCannotStandInARecordKeepsTheClosingOutOfTheFiles) {
+TEST_P(Journalled, ANumberThatCannotStandInARecordKeepsTheClosingOutOfTheFiles) {
     // A line error turned the receipt number into "4,2": written, it would add a field to both
     // files' lines. The closing is kept for the user as an unreadable one; the sale stays
     // pending with its placeholders.
@@ -833,7 +850,7 @@ TEST_F(Journalled, ANumberThatCannotStandInARecordKeepsTheClosingOutOfTheFiles) 
 
 // ---- a closing whose append fails -------------------------------------------------------
 
-TEST_F(Journalled, AClosingWhoseAppendFailedIsWrittenWithTheNextOneAndSurvivesARestart) {
+TEST_P(Journalled, AClosingWhoseAppendFailedIsWrittenWithTheNextOneAndSurvivesARestart) {
     OpenJournal();
     {
         auto& reg = StartRegister();
@@ -857,7 +874,7 @@ TEST_F(Journalled, AClosingWhoseAppendFailedIsWrittenWithTheNextOneAndSurvivesAR
     EXPECT_EQ(bon[1], kClosing43);
 }
 
-TEST_F(Journalled, ARegisterNoLongerInTheListKeepsItsLinesAndTheUserIsTold) {
+TEST_P(Journalled, ARegisterNoLongerInTheListKeepsItsLinesAndTheUserIsTold) {
     OpenJournal();
     {
         auto& reg = StartRegister();
@@ -874,6 +891,8 @@ TEST_F(Journalled, ARegisterNoLongerInTheListKeepsItsLinesAndTheUserIsTold) {
     EXPECT_TRUE(told);
     EXPECT_NE(ReadFile(journal_->PathOf(3)).find("Paine"), std::string::npos);
 }
+
+INSTANTIATE_TEST_SUITE_P(Lines, Journalled, EveryLineMode(), LineModeName);
 
 }  // namespace
 }  // namespace tallyport::testing

@@ -4,6 +4,7 @@
 // checked on the line and in the back-office files.
 #include <algorithm>
 #include <thread>
+#include <tuple>
 
 #include "RequestFixture.h"
 #include "link/LinkProtocol.h"
@@ -75,12 +76,15 @@ bool NoPollDuringAnswer(const sim::EcrSimulator& sim, const sim::SentRecord& ans
     return true;
 }
 
-class LineRates : public RequestTest, public ::testing::WithParamInterface<int> {
+class LineRates : public RequestTest,
+                  public ::testing::WithParamInterface<std::tuple<int, LineMode>> {
 protected:
+    LineRates() { lineMode_ = std::get<LineMode>(GetParam()); }
+
     SimulatedRegister& AddRegisterAtRate(int logicalNb = 3) {
         RegisterOptions options;
         options.logicalNb = logicalNb;
-        options.line = LineRate::Baud(GetParam());
+        options.line = LineRate::Baud(std::get<int>(GetParam()));
         options.confirmation = kPromptConfirmation;
         return AddRegister(options);
     }
@@ -140,10 +144,16 @@ TEST_P(LineRates, RegisterSilentForAWhileThenAnsweringGetsNoPollIntoItsAnswer) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Baud, LineRates, ::testing::Values(2400, 4800, 9600, 19200, 38400),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                             return std::to_string(info.param);
+INSTANTIATE_TEST_SUITE_P(Baud, LineRates,
+                         ::testing::Combine(::testing::Values(2400, 4800, 9600, 19200, 38400),
+                                            EveryLineMode()),
+                         [](const ::testing::TestParamInfo<std::tuple<int, LineMode>>& info) {
+                             return std::to_string(std::get<int>(info.param)) +
+                                    LineModeName({std::get<LineMode>(info.param), info.index});
                          });
+
+// Lines whose frames fill the protocol's times, and many registers at once.
+class PacedLines : public InEveryLineMode<> {};
 
 // At 1200 baud (8N1) a character takes 8.33 ms. The protocol's times are fixed: the PC reads a
 // frame up to its EndByte within FrameDeadline (550 ms), counted from the start of its reception,
@@ -152,7 +162,7 @@ INSTANTIATE_TEST_SUITE_P(Baud, LineRates, ::testing::Values(2400, 4800, 9600, 19
 // does: it is cut and dropped without an acknowledgement. The frames the registers send for
 // sales and closings are shorter (the closing below, with a full fiscal series and amounts with
 // decimals, is 54 bytes, 450 ms) and work as at any rate.
-TEST_F(RequestTest, At1200BaudFramesWithinTheDeadlineWorkAndLongerOnesCannot) {
+TEST_P(PacedLines, At1200BaudFramesWithinTheDeadlineWorkAndLongerOnesCannot) {
     const LineRate line{1200, 8, false, 1};
     ASSERT_LT(line.WireTime(66), std::chrono::milliseconds(FrameDeadline));
     ASSERT_GT(line.WireTime(67), std::chrono::milliseconds(FrameDeadline));
@@ -191,15 +201,17 @@ TEST_F(RequestTest, At1200BaudFramesWithinTheDeadlineWorkAndLongerOnesCannot) {
 }
 
 // Twenty-four registers at 9600 baud, each selling and closing a receipt at a cashier's pace.
-// Registers are served one at a time; each one's exchange (poll, frame, reply, confirmation) is
-// one turn, so none of them waits through the others' turns in the middle of its frame.
-TEST_F(RequestTest, TwentyFourRegistersOnPacedLinesAreAllServedAndNoneDropsAFrame) {
+// Served one at a time, each one's exchange (poll, frame, reply, confirmation) is one turn, so
+// none of them waits through the others' turns in the middle of its frame; with parallel lines
+// none waits for another at all.
+TEST_P(PacedLines, TwentyFourRegistersOnPacedLinesAreAllServedAndNoneDropsAFrame) {
     constexpr int kRegisters = 24;
     WriteArticles({kPaineArticle, kLongArticle});
     std::vector<SimulatedRegister*> regs;
     {
         // As the shell connects: every port opens before the first turn, instead of each open
-        // waiting behind the turns of the registers already running.
+        // waiting behind the turns of the registers already running (parallel lines wait for no
+        // other register's turn at all).
         std::lock_guard<FairRecursiveMutex> connecting(LinkLock);
         for (int n = 1; n <= kRegisters; ++n) {
             RegisterOptions options;
@@ -265,6 +277,8 @@ TEST_F(RequestTest, TwentyFourRegistersOnPacedLinesAreAllServedAndNoneDropsAFram
     EXPECT_EQ(tran, expectedTran);
     EXPECT_EQ(bon, expectedBon);
 }
+
+INSTANTIATE_TEST_SUITE_P(Lines, PacedLines, EveryLineMode(), LineModeName);
 
 }  // namespace
 }  // namespace tallyport::testing

@@ -14,7 +14,7 @@ std::string ReplyText(const sim::ExchangeResult& result) {
     return result.response->text;
 }
 
-class OtherMessages : public RequestTest {
+class OtherMessages : public InEveryLineMode<> {
 protected:
     // Card replies are not confirmed by the register.
     SimulatedRegister& AddCardRegister(RegisterOptions options = {}) {
@@ -39,7 +39,7 @@ TEST(RequestHandlerTable, EveryTypeHasItsHandler) {
     }
 }
 
-TEST_F(OtherMessages, CardLimitsAreInclusive) {
+TEST_P(OtherMessages, CardLimitsAreInclusive) {
     auto& reg = AddCardRegister();
     const std::vector<std::pair<std::string, bool>> amounts = {
         {"0", true},      {"100000000", true},     {"100000000.00", true}, {"12.5", true},
@@ -57,7 +57,7 @@ TEST_F(OtherMessages, CardLimitsAreInclusive) {
     EXPECT_EQ(reg.Field(&RequestFields::CardReference), "77");
 }
 
-TEST_F(OtherMessages, ConfiguredLimitsAreInclusiveToo) {
+TEST_P(OtherMessages, ConfiguredLimitsAreInclusiveToo) {
     RegisterOptions options;
     options.cardMin = 10;
     options.cardMax = 20.5;
@@ -68,7 +68,7 @@ TEST_F(OtherMessages, ConfiguredLimitsAreInclusiveToo) {
     EXPECT_EQ(ReplyText(Request(reg, CardBody("1", "20.51"))), ".;;;;;");
 }
 
-TEST_F(OtherMessages, CardReferenceReachesTheClosingLineUntilARefusal) {
+TEST_P(OtherMessages, CardReferenceReachesTheClosingLineUntilARefusal) {
     auto& reg = AddCardRegister();
     Request(reg, ArticleRequestBody("123"));
     Request(reg, CardBody("4111222", "2.5"));
@@ -84,7 +84,7 @@ TEST_F(OtherMessages, CardReferenceReachesTheClosingLineUntilARefusal) {
     EXPECT_NE(bon[2].find(",0000000000000,"), std::string::npos) << bon[2];
 }
 
-TEST_F(OtherMessages, CardAmountThatIsNoNumberIsNotAnswered) {
+TEST_P(OtherMessages, CardAmountThatIsNoNumberIsNotAnswered) {
     auto& reg = AddCardRegister();
     auto result = Request(reg, CardBody("55", "12,5"));
     EXPECT_TRUE(result.acked);
@@ -93,7 +93,7 @@ TEST_F(OtherMessages, CardAmountThatIsNoNumberIsNotAnswered) {
     EXPECT_EQ(ReplyText(Request(reg, CardBody("56", "12.5"))), "PLATA CARD;;;;;");
 }
 
-TEST_F(OtherMessages, VoidRemovesTheLastLines) {
+TEST_P(OtherMessages, VoidRemovesTheLastLines) {
     WriteArticles({kPaineArticle, "0000000000124,02,2,4,3,Lapte", "0000000000125,02,2,9.99,3,Unt"});
     auto& reg = AddRegister();
     Request(reg, ArticleRequestBody("123"));
@@ -111,7 +111,7 @@ TEST_F(OtherMessages, VoidRemovesTheLastLines) {
     EXPECT_TRUE(reg.worker->Running());
 }
 
-TEST_F(OtherMessages, LowerCaseAndOtherTypesChangeNothing) {
+TEST_P(OtherMessages, LowerCaseAndOtherTypesChangeNothing) {
     auto& reg = AddRegister();
     Request(reg, ArticleRequestBody("123"));
     for (const std::string body : {"S1;X;b", "S1;X;f", "S1;X;0", "S1;X;4", "S1;X;5", "S1;X;",
@@ -128,6 +128,8 @@ TEST_F(OtherMessages, LowerCaseAndOtherTypesChangeNothing) {
     }
     EXPECT_EQ(reg.PendingTran(), std::vector<std::string>{PainePendingLine(3)});
 }
+
+INSTANTIATE_TEST_SUITE_P(Lines, OtherMessages, EveryLineMode(), LineModeName);
 
 }  // namespace
 }  // namespace tallyport::testing

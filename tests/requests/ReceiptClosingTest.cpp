@@ -32,7 +32,7 @@ std::string FieldOf(const std::string& line, int n) {
     return line.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
-class ReceiptClosing : public RequestTest {
+class ReceiptClosing : public InEveryLineMode<> {
 protected:
     void Close(SimulatedRegister& reg, const std::string& body) {
         auto result = Request(reg, body);
@@ -43,7 +43,7 @@ protected:
     }
 };
 
-TEST_F(ReceiptClosing, PaddedAcknowledgementFollowsTheAcknowledgementThatTheAdapterStillHeld) {
+TEST_P(ReceiptClosing, PaddedAcknowledgementFollowsTheAcknowledgementThatTheAdapterStillHeld) {
     // The bare acknowledgement is still in the adapter 20 ms after it was handed over: the
     // padded acknowledgement's empty-queue check comes only once it has left, so the closing
     // is acknowledged and written, not left for a closing that may never come.
@@ -77,7 +77,7 @@ private:
     std::shared_ptr<std::atomic<bool>> armed_;
 };
 
-TEST_F(ReceiptClosing, AClosingNotAcknowledgedLeavesTheFirstAmountToItsRepeat) {
+TEST_P(ReceiptClosing, AClosingNotAcknowledgedLeavesTheFirstAmountToItsRepeat) {
     // With RecAmount off only a receipt's first closing carries the first amount. When its
     // padded acknowledgement cannot be sent the register closes again: the repeat is still the
     // receipt's first closing, so the last-closing key it set is undone.
@@ -102,7 +102,7 @@ TEST_F(ReceiptClosing, AClosingNotAcknowledgedLeavesTheFirstAmountToItsRepeat) {
     EXPECT_EQ(context_.LastClosingKey(), "0003,01,0042");
 }
 
-TEST_F(ReceiptClosing, TheArticleNameReachesTheTransactionFileAsTheArticleFileHasIt) {
+TEST_P(ReceiptClosing, TheArticleNameReachesTheTransactionFileAsTheArticleFileHasIt) {
     // ";" and a letter of an 8-bit code page stay; the line break (written "%c" in the article
     // file) would split the record and becomes a blank. The reply has its own form.
     WriteArticles({"0000000000307,01,1,3,3,Apa;plat\xE3%cmare"});
@@ -117,7 +117,7 @@ TEST_F(ReceiptClosing, TheArticleNameReachesTheTransactionFileAsTheArticleFileHa
                                         ",01,1,00012,06/12/26,21:50\r\n");
 }
 
-TEST_F(ReceiptClosing, WorkedExampleWritesBothFiles) {
+TEST_P(ReceiptClosing, WorkedExampleWritesBothFiles) {
     auto& reg = AddRegister();
     Request(reg, ArticleRequestBody("123"));
     Close(reg, ClosingBody("0", "1", "42", "12", "2.5", "5"));
@@ -140,7 +140,7 @@ TEST_F(ReceiptClosing, WorkedExampleWritesBothFiles) {
     EXPECT_EQ(reg.Link().Status.Snapshot().lastError, "");
 }
 
-TEST_F(ReceiptClosing, SalesDiscountAndVoidInOrder) {
+TEST_P(ReceiptClosing, SalesDiscountAndVoidInOrder) {
     WriteArticles({kPaineArticle, "0000000000124,02,2,4,3,Lapte", "0000000000125,02,2,9.99,3,Unt"});
     auto& reg = AddRegister();
     Request(reg, ArticleRequestBody("123"));
@@ -163,7 +163,7 @@ TEST_F(ReceiptClosing, SalesDiscountAndVoidInOrder) {
     }
 }
 
-TEST_F(ReceiptClosing, DiscountLine) {
+TEST_P(ReceiptClosing, DiscountLine) {
     auto& reg = AddRegister();
     Request(reg, ArticleRequestBody("123"));  // Dept, VAT and Comma come from the last article
     EXPECT_EQ(Request(reg, DiscountBody("12.34", "-10.00")).response, std::nullopt);
@@ -182,7 +182,7 @@ TEST_F(ReceiptClosing, DiscountLine) {
     EXPECT_TRUE(reg.worker->Running());
 }
 
-TEST_F(ReceiptClosing, DiscountsOffAreDropped) {
+TEST_P(ReceiptClosing, DiscountsOffAreDropped) {
     RegisterOptions options;
     options.recDiscount = false;
     auto& reg = AddRegister(options);
@@ -191,7 +191,7 @@ TEST_F(ReceiptClosing, DiscountsOffAreDropped) {
     EXPECT_EQ(reg.PendingTran(), std::vector<std::string>{PainePendingLine(3)});
 }
 
-TEST_F(ReceiptClosing, PaymentTypesAndAmountFlag) {
+TEST_P(ReceiptClosing, PaymentTypesAndAmountFlag) {
     auto& reg = AddRegister();
     Request(reg, ArticleRequestBody("123"));
     const std::vector<std::pair<std::string, std::string>> types = {
@@ -216,7 +216,7 @@ TEST_F(ReceiptClosing, PaymentTypesAndAmountFlag) {
     EXPECT_EQ(FieldOf(bon[7], 5), "1");
 }
 
-TEST_F(ReceiptClosing, OneFirstAmountPerReceiptWithoutRecAmount) {
+TEST_P(ReceiptClosing, OneFirstAmountPerReceiptWithoutRecAmount) {
     RegisterOptions options;
     options.recAmount = false;
     auto& reg3 = AddRegister(options);
@@ -243,7 +243,7 @@ TEST_F(ReceiptClosing, OneFirstAmountPerReceiptWithoutRecAmount) {
     EXPECT_EQ(context_.LastClosingKey(), "0003,01,0043");
 }
 
-TEST_F(ReceiptClosing, RecAmountOnKeepsEveryFirstAmount) {
+TEST_P(ReceiptClosing, RecAmountOnKeepsEveryFirstAmount) {
     auto& reg = AddRegister();
     Request(reg, ArticleRequestBody("123"));
     Close(reg, ClosingBody("0", "1", "42", "12", "2.5", "1"));
@@ -254,7 +254,7 @@ TEST_F(ReceiptClosing, RecAmountOnKeepsEveryFirstAmount) {
     EXPECT_EQ(context_.LastClosingKey(), "");
 }
 
-TEST_F(ReceiptClosing, AmountsScaledByTheLastArticlesComma) {
+TEST_P(ReceiptClosing, AmountsScaledByTheLastArticlesComma) {
     WriteArticles({kPaineArticle, "0000000000500,01,1,3,1,Bucata"});
     auto& reg = AddRegister();
     Request(reg, ArticleRequestBody("123"));  // Comma 3: hundredths
@@ -271,7 +271,7 @@ TEST_F(ReceiptClosing, AmountsScaledByTheLastArticlesComma) {
     EXPECT_EQ(FieldOf(bon[1], 8), "1");
 }
 
-TEST_F(ReceiptClosing, AmountsAsReceivedWithRecDecimals) {
+TEST_P(ReceiptClosing, AmountsAsReceivedWithRecDecimals) {
     RegisterOptions options;
     options.recDecimals = true;
     auto& reg = AddRegister(options);
@@ -286,7 +286,7 @@ TEST_F(ReceiptClosing, AmountsAsReceivedWithRecDecimals) {
     EXPECT_EQ(FieldOf(bon[0], 5), "0");  // equal as numbers
 }
 
-TEST_F(ReceiptClosing, ClosingBeforeAnyArticleWritesTheAmountsAsReceived) {
+TEST_P(ReceiptClosing, ClosingBeforeAnyArticleWritesTheAmountsAsReceived) {
     // No article looked up on this link yet: no Comma to scale by. The closing still goes out
     // whole, with the amounts as the register sent them and an empty decimals code.
     auto& reg = AddRegister();
@@ -297,7 +297,7 @@ TEST_F(ReceiptClosing, ClosingBeforeAnyArticleWritesTheAmountsAsReceived) {
     EXPECT_TRUE(reg.PendingBon().empty());
 }
 
-TEST_F(ReceiptClosing, ABadNumberWritesNothingAndTheLinesWaitForTheNextClosing) {
+TEST_P(ReceiptClosing, ABadNumberWritesNothingAndTheLinesWaitForTheNextClosing) {
     auto& reg = AddRegister();
     Request(reg, ArticleRequestBody("123"));
     Close(reg, ClosingBody("0", "1", "42", "12", "2,5", "5"));  // the padded ACK still goes out
@@ -320,7 +320,7 @@ TEST_F(ReceiptClosing, ABadNumberWritesNothingAndTheLinesWaitForTheNextClosing) 
     EXPECT_EQ(ReadCrLfLines(BonPath()).size(), 1u);
 }
 
-TEST_F(ReceiptClosing, FailedTransactionFileKeepsItsLinesAndWritesTheClosingOnce) {
+TEST_P(ReceiptClosing, FailedTransactionFileKeepsItsLinesAndWritesTheClosingOnce) {
     const std::string tranFolder = folder_.File("detail");
     RegisterOptions options;
     options.tranFile = tranFolder + "/Tran.txt";  // the folder does not exist yet
@@ -357,7 +357,7 @@ TEST_F(ReceiptClosing, FailedTransactionFileKeepsItsLinesAndWritesTheClosingOnce
     EXPECT_EQ(notices_.Notices().size(), 1u);
 }
 
-TEST_F(ReceiptClosing, FailedClosingFileKeepsEverythingPending) {
+TEST_P(ReceiptClosing, FailedClosingFileKeepsEverythingPending) {
     const std::string notAFolder = folder_.File("plain");
     WriteFile(notAFolder, "x");
     RegisterOptions options;
@@ -375,7 +375,7 @@ TEST_F(ReceiptClosing, FailedClosingFileKeepsEverythingPending) {
     EXPECT_NE(notices[0].text.find(options.bonFile), std::string::npos) << notices[0].text;
 }
 
-TEST_F(ReceiptClosing, SeparateFilesPerRegister) {
+TEST_P(ReceiptClosing, SeparateFilesPerRegister) {
     RegisterOptions options;
     options.logicalNb = 12;
     options.bonFile = PerRegisterFileName(BonPath(), 12);
@@ -392,7 +392,7 @@ TEST_F(ReceiptClosing, SeparateFilesPerRegister) {
     EXPECT_NE(::stat(BonPath().c_str(), &st), 0);
 }
 
-TEST_F(ReceiptClosing, ExistingFilesAreAppendedTo) {
+TEST_P(ReceiptClosing, ExistingFilesAreAppendedTo) {
     WriteFile(BonPath(), "earlier closing\r\n");
     WriteFile(TranPath(), "earlier sale\r\n");
     auto& reg = AddRegister();
@@ -402,7 +402,7 @@ TEST_F(ReceiptClosing, ExistingFilesAreAppendedTo) {
     EXPECT_EQ(ReadFile(TranPath()), "earlier sale\r\n" + kPaineClosed + "\r\n");
 }
 
-TEST_F(ReceiptClosing, AmountsUseAPointWhateverTheRegionalSeparator) {
+TEST_P(ReceiptClosing, AmountsUseAPointWhateverTheRegionalSeparator) {
     test::RegionalSeparatorScope comma(',');
     WriteArticles({kPaineArticle, "0000000000500,01,1,3,1,Bucata"});
     auto& reg = AddRegister();
@@ -413,6 +413,8 @@ TEST_F(ReceiptClosing, AmountsUseAPointWhateverTheRegionalSeparator) {
     EXPECT_EQ(FieldOf(bon[0], 6), "00000002.5");
     EXPECT_EQ(FieldOf(bon[0], 7), "0000012.34");
 }
+
+INSTANTIATE_TEST_SUITE_P(Lines, ReceiptClosing, EveryLineMode(), LineModeName);
 
 }  // namespace
 }  // namespace tallyport::testing

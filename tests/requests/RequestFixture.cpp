@@ -28,6 +28,14 @@ std::string CardBody(const std::string& reference, const std::string& amount, ch
     return std::string("S1;X;") + type + ";" + reference + ";" + amount + ";0";
 }
 
+std::string LineModeName(const ::testing::TestParamInfo<LineMode>& info) {
+    return info.param == LineMode::Parallel ? "Parallel" : "Serial";
+}
+
+std::ostream& operator<<(std::ostream& out, LineMode mode) {
+    return out << (mode == LineMode::Parallel ? "parallel lines" : "serial lines");
+}
+
 const std::string kPaineArticle = "0000000000123,01,1,2.5,3,Paine";
 
 std::string PainePendingLine(int logicalNb) {
@@ -96,6 +104,7 @@ SimulatedRegister& RequestTest::AddRegister(RegisterOptions options) {
     linkOptions.RecAmount = options.recAmount;
     linkOptions.RecDecimals = options.recDecimals;
     linkOptions.ScalePrefix = options.scalePrefix;
+    linkOptions.ParallelLines = lineMode_ == LineMode::Parallel;
     reg->worker = std::make_unique<TSerialThread>(ThreadPriority::Normal, linkOptions, notices_);
     TSerialExtended& link = reg->worker->Link();
     link.CommPort = reg->sim->PortName();

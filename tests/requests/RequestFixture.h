@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -64,11 +65,11 @@ struct SimulatedRegister {
     std::shared_ptr<RequestFields> fields = std::make_shared<RequestFields>();
 
     TSerialExtended& Link() { return worker->Link(); }
-    // A working field of the register's handlers, read under LinkLock: the worker changes the
-    // fields on its own thread and takes the lock for its next poll, so the lock orders the read
-    // after the change.
+    // A working field of the register's handlers, read under the link's turn lock: the worker
+    // changes the fields on its own thread and takes the lock for its next poll, so the lock
+    // orders the read after the change.
     std::string Field(std::string RequestFields::*field) {
-        std::lock_guard<FairRecursiveMutex> guard(LinkLock);
+        std::lock_guard<FairRecursiveMutex> guard(worker->Link().TurnLock());
         return (*fields).*field;
     }
     std::vector<std::string> PendingTran() const { return worker->Link().PendingTranLines.Copy(); }
@@ -92,6 +93,16 @@ std::string ClosingBody(const std::string& paymentType, const std::string& opera
                         const std::string& amount1, const std::string& amount2);
 std::string CardBody(const std::string& reference, const std::string& amount, char type = '8');
 
+// How the workers take their turns on the lines: all in turn under LinkLock, or each line on its
+// own (LinkOptions::ParallelLines). The end-to-end suites run in both.
+enum class LineMode { Serial, Parallel };
+inline auto EveryLineMode() {
+    return ::testing::Values(LineMode::Serial, LineMode::Parallel);
+}
+// Test names: ".../Serial", ".../Parallel".
+std::string LineModeName(const ::testing::TestParamInfo<LineMode>& info);
+std::ostream& operator<<(std::ostream& out, LineMode mode);
+
 // 6 December 2026, 21:50.
 inline constexpr LocalTime kTestTime{.year = 2026, .month = 12, .day = 6, .hour = 21, .minute = 50};
 
@@ -113,6 +124,7 @@ protected:
     // told not to, waits until the holder's loader has taken it in.
     void RewriteArticles(const std::vector<std::string>& lines, bool waitForLoad = true);
 
+    // A register served in the suite's line mode (lineMode_).
     SimulatedRegister& AddRegister(RegisterOptions options = {});
 
     // Sends one frame at the register's next poll and waits until the worker has handled it
@@ -124,6 +136,8 @@ protected:
     std::string TranPath() const { return folder_.File("Tran.txt"); }
     std::string PluPath() const { return folder_.File("PLU.txt"); }
 
+    // Set by a suite that runs in every line mode (InEveryLineMode), before it adds registers.
+    LineMode lineMode_ = LineMode::Serial;
     TempFolder folder_;
     SettableClock clock_{kTestTime};
     NoticeRecorder notices_;
@@ -134,6 +148,15 @@ protected:
     std::function<void()> afterEachRead_;
     std::unique_ptr<TPluH> holder_;
     std::vector<std::unique_ptr<SimulatedRegister>> registers_;  // destroyed first
+};
+
+// A suite of RequestTest (or of a fixture derived from it) whose tests run once with the lines
+// served in turn and once in parallel: its tests are TEST_P, and it is instantiated with
+//   INSTANTIATE_TEST_SUITE_P(Lines, Suite, EveryLineMode(), LineModeName);
+template <typename Base = RequestTest>
+class InEveryLineMode : public Base, public ::testing::WithParamInterface<LineMode> {
+protected:
+    InEveryLineMode() { this->lineMode_ = GetParam(); }
 };
 
 }  // namespace tallyport::testing

@@ -11,7 +11,9 @@ namespace {
 // Several registers sell and close receipts at the same time into the same two files: every
 // line arrives exactly once, whole, in order per register, and each receipt's closing line
 // comes before its sale lines.
-TEST_F(RequestTest, FourRegistersShareTheOutputFiles) {
+class SharedFiles : public InEveryLineMode<> {};
+
+TEST_P(SharedFiles, FourRegistersShareTheOutputFiles) {
     constexpr int kRegisters = 4;
     constexpr int kReceipts = 8;
     constexpr int kSales = 3;
@@ -97,6 +99,8 @@ TEST_F(RequestTest, FourRegistersShareTheOutputFiles) {
         EXPECT_TRUE(regs[static_cast<std::size_t>(r - 1)]->PendingTran().empty());
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Lines, SharedFiles, EveryLineMode(), LineModeName);
 
 }  // namespace
 }  // namespace tallyport::testing

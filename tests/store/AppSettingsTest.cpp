@@ -32,6 +32,7 @@ AppSettingsRecord Unusual() {
     s.RecAmount = false;
     s.RecSepFiles = true;
     s.RecDecimals = true;
+    s.ParallelLines = true;
     return s;
 }
 
@@ -48,6 +49,7 @@ void ExpectDefaults(const AppSettingsRecord& s) {
     EXPECT_TRUE(s.RecAmount);
     EXPECT_FALSE(s.RecSepFiles);
     EXPECT_FALSE(s.RecDecimals);
+    EXPECT_FALSE(s.ParallelLines);
 }
 
 void ExpectSame(const AppSettingsRecord& a, const AppSettingsRecord& b) {
@@ -63,6 +65,7 @@ void ExpectSame(const AppSettingsRecord& a, const AppSettingsRecord& b) {
     EXPECT_EQ(a.RecAmount, b.RecAmount);
     EXPECT_EQ(a.RecSepFiles, b.RecSepFiles);
     EXPECT_EQ(a.RecDecimals, b.RecDecimals);
+    EXPECT_EQ(a.ParallelLines, b.ParallelLines);
 }
 
 const char* const kDefaultFile =
@@ -81,7 +84,8 @@ const char* const kDefaultFile =
     "RecDiscount=1\r\n"
     "RecAmount=1\r\n"
     "RecSepFiles=0\r\n"
-    "RecDecimals=0\r\n";
+    "RecDecimals=0\r\n"
+    "ParallelLines=0\r\n";
 
 // Runs before any test touches the process-wide record (none of the others does).
 TEST(AppSettingsRecord, ProcessWideRecordStartsEmpty) {
@@ -94,7 +98,7 @@ TEST(AppSettingsRecord, ProcessWideRecordStartsEmpty) {
     EXPECT_EQ(AppSettings.Max, 0.0);
     EXPECT_EQ(AppSettings.Prefix, 0);
     EXPECT_FALSE(AppSettings.RecDiscount || AppSettings.RecAmount || AppSettings.RecSepFiles ||
-                 AppSettings.RecDecimals);
+                 AppSettings.RecDecimals || AppSettings.ParallelLines);
 }
 
 class Config : public ::testing::Test {
@@ -176,6 +180,18 @@ TEST_F(Config, BooleansReadAsIntegersAndAreWrittenAsOneOrZero) {
     EXPECT_EQ(ReadProfileString(path_, "Options", "RecAmount", ""), "0");
 }
 
+TEST_F(Config, ParallelLinesIsAnOptionOffByDefault) {
+    EXPECT_FALSE(LoadFrom("[Options]\r\nRecSepFiles=1\r\n").ParallelLines);
+    EXPECT_FALSE(LoadFrom("[Options]\r\nParallelLines=yes\r\n").ParallelLines);
+    AppSettingsRecord s = LoadFrom("[options]\r\nparallellines=1\r\n");
+    EXPECT_TRUE(s.ParallelLines);
+    ASSERT_FALSE(SaveConfig(path_, s));
+    EXPECT_EQ(ReadProfileString(path_, "Options", "ParallelLines", ""), "1");
+    s.ParallelLines = false;
+    ASSERT_FALSE(SaveConfig(path_, s));
+    EXPECT_EQ(ReadProfileString(path_, "Options", "ParallelLines", ""), "0");
+}
+
 TEST_F(Config, DoublesEmptyOrNotANumberGiveTheDefault) {
     AppSettingsRecord s = LoadFrom("[CardOptions]\r\nMin=abc\r\nMax=\r\n");
     EXPECT_EQ(s.Min, 0.0);
@@ -246,6 +262,7 @@ TEST_F(Config, SaveChangesOnlyTheValues) {
               "RecDiscount=1\r\n"
               "RecAmount=1\r\n"
               "RecDecimals=0\r\n"
+              "ParallelLines=0\r\n"
               "\n"
               "[Network]\n"
               "Host=backoffice\n"

@@ -120,7 +120,7 @@ private:
 
 // A shop folder: the program beside its configuration, the article file; the tool's and the
 // program's output in log files.
-class ProgramRun : public ::testing::Test {
+class ShopRun : public ::testing::Test {
 protected:
     void SetUp() override {
         std::filesystem::copy_file(TALLYPORT_PROGRAM, folder_.File("tallyport"));
@@ -136,10 +136,11 @@ protected:
                  "0000059412347,09,1,1.5,3,Guma de mestecat",
                  "2400001000000,10,1,29.9,3,Piept de pui", "2400004000000,11,1,6.99,3,Mere golden",
                  "2400008000000,12,2,32.5,2,Salam de vara", "2400009000000,13,1,3,1,Cartofi"}));
-        WriteFile(folder_.File("Tallyport.ini"),
-                  JoinCrLf({"[Files]", "PLU=PLU.txt", "ReceiptMaster=Bon.txt",
-                            "ReceiptDetail=Tran.txt", "ECRList=ECRs.dat", "[CardOptions]", "Min=1",
-                            "Max=150", "[Options]", "RecAmount=0"}));
+        WriteFile(
+            folder_.File("Tallyport.ini"),
+            JoinCrLf({"[Files]", "PLU=PLU.txt", "ReceiptMaster=Bon.txt", "ReceiptDetail=Tran.txt",
+                      "ECRList=ECRs.dat", "[CardOptions]", "Min=1", "Max=150", "[Options]",
+                      "RecAmount=0", parallelLines_ ? "ParallelLines=1" : "ParallelLines=0"}));
     }
 
     std::string Path(const std::string& name) const { return folder_.File(name); }
@@ -197,10 +198,23 @@ protected:
         return count;
     }
 
+    // The program serves its registers' lines in parallel rather than in turn.
+    bool parallelLines_ = false;
     TempFolder folder_;
 };
 
-TEST_F(ProgramRun, ThreeRegistersAFewDozenReceiptsVerify) {
+// The program at work, once with its lines served in turn and once in parallel: the files it
+// writes must be the same exact lines either way, kills and restarts included.
+class ProgramRun : public ShopRun, public ::testing::WithParamInterface<bool> {
+protected:
+    ProgramRun() { parallelLines_ = GetParam(); }
+};
+
+std::string LinesName(const ::testing::TestParamInfo<bool>& info) {
+    return info.param ? "Parallel" : "Serial";
+}
+
+TEST_P(ProgramRun, ThreeRegistersAFewDozenReceiptsVerify) {
     auto tool = StartTool(
         {"--seed", "11", "--receipts", "36", "--seconds", "150", "--finish-receipts", "--verify"});
     auto program = StartProgram();
@@ -222,7 +236,7 @@ TEST_F(ProgramRun, ThreeRegistersAFewDozenReceiptsVerify) {
     EXPECT_EQ(bon.size(), 3u);  // nothing but the three registers' lines
 }
 
-TEST_F(ProgramRun, ProgramKilledAndRestartedBetweenReceipts) {
+TEST_P(ProgramRun, ProgramKilledAndRestartedBetweenReceipts) {
     auto tool = StartTool({"--seed", "12", "--seconds", "0", "--finish-receipts", "--verify"});
     auto program = StartProgram();
     std::size_t closedBefore = 0;
@@ -250,7 +264,7 @@ TEST_F(ProgramRun, ProgramKilledAndRestartedBetweenReceipts) {
     EXPECT_GT(FileLines(Path("Bon.txt")).size(), closedBefore) << "served after the restart";
 }
 
-TEST_F(ProgramRun, ProgramKilledInTheMiddleOfReceipts) {
+TEST_P(ProgramRun, ProgramKilledInTheMiddleOfReceipts) {
     // No pause: the program dies wherever it is, in the middle of long receipts. Its journal
     // keeps what the registers were told, so after the restart every receipt is exact: the
     // lines sold before the kill, the discounts' departments and the closings' decimals.
@@ -282,7 +296,7 @@ int KillCount() {
     return count > 0 ? count : 25;
 }
 
-TEST_F(ProgramRun, ProgramKilledAtRandomInstants) {
+TEST_P(ProgramRun, ProgramKilledAtRandomInstants) {
     // Three registers trade without pause; the program is killed (SIGKILL) at random instants
     // and started again at once. Nothing any register was told is recorded may be lost,
     // doubled or reordered: the tool allows a missing line only for an exchange the program
@@ -327,7 +341,7 @@ TEST_F(ProgramRun, ProgramKilledAtRandomInstants) {
     }
 }
 
-TEST_F(ProgramRun, ProgramKilledWhileTheTransactionFileIsAFolder) {
+TEST_P(ProgramRun, ProgramKilledWhileTheTransactionFileIsAFolder) {
     // For a while a folder stands where the transaction file is (the back office holds it
     // away): each closing is acknowledged and its closing line written, its transaction lines
     // wait, and the registers go on selling. The program is killed meanwhile, the file comes
@@ -369,7 +383,7 @@ TEST_F(ProgramRun, ProgramKilledWhileTheTransactionFileIsAFolder) {
         << ReadFile(Path("Tallyport.journal/DeVerificat.txt"));
 }
 
-TEST_F(ProgramRun, TamperedFilesFailTheCheck) {
+TEST_P(ProgramRun, TamperedFilesFailTheCheck) {
     auto tool = StartTool(
         {"--seed", "14", "--seconds", "0", "--finish-receipts", "--verify", "--settle", "1000"});
     auto program = StartProgram();
@@ -439,7 +453,7 @@ TEST_F(ProgramRun, TamperedFilesFailTheCheck) {
     EXPECT_NE(out.find("verification FAILED"), std::string::npos) << out;
 }
 
-TEST_F(ProgramRun, RegistersNobodyServesDoNotHoldTheToolUp) {
+TEST_F(ShopRun, RegistersNobodyServesDoNotHoldTheToolUp) {
     // No program: the registers are never polled. The run ends at its time, and a stop signal
     // ends an endless run, each within a few seconds.
     auto start = Clock::now();
@@ -465,6 +479,8 @@ TEST_F(ProgramRun, RegistersNobodyServesDoNotHoldTheToolUp) {
     EXPECT_LT(Clock::now() - start, 10s);
     EXPECT_NE(ToolOutput().find("there was nothing to verify"), std::string::npos);
 }
+
+INSTANTIATE_TEST_SUITE_P(Lines, ProgramRun, ::testing::Bool(), LinesName);
 
 }  // namespace
 }  // namespace tallyport::ecrsim
