@@ -13,6 +13,7 @@
 #include "base/UniqueFd.h"
 #include "base/Win32File.h"
 #include "console_win32/EventLog.h"
+#include "control/ServingLock.h"
 #include "console_win32/Service.h"
 #include "control/ConsoleOutput.h"
 #include "control/ProgramRun.h"
@@ -176,8 +177,14 @@ int ServiceState::Serve() {
         std::lock_guard lock(mutex_);
         stops_ = &stops;
     }
+    // Another program serving the registers keeps the service from connecting: it says so and
+    // stops with an error.
+    const ServingLock serving;
     const int status =
-        RunHeadless(line_, handlers_, context_, stops, log, [this] { Report(SERVICE_RUNNING); });
+        serving.Taken()
+            ? RunHeadless(line_, handlers_, context_, stops, log,
+                          [this] { Report(SERVICE_RUNNING); })
+            : (log.Line(kServedElsewhere), 1);
     std::lock_guard lock(mutex_);
     stops_ = nullptr;
     return status;

@@ -10,6 +10,7 @@
 #include "control/CommandLine.h"
 #include "control/ConsoleOutput.h"
 #include "control/ProgramRun.h"
+#include "control/ServingLock.h"
 #include "control/SignalPipe.h"
 #include "requests/RequestHandlers.h"
 
@@ -55,5 +56,10 @@ int main() {
     // shutting down cannot be refused.
     SignalPipe stops{SIGTERM, SIGINT};
     ConsoleLog log;
+    const ServingLock serving;
+    if (!serving.Taken()) {
+        log.Line(kServedElsewhere);
+        return 1;
+    }
     return RunHeadless(line, RequestHandlerFactory(context), &context, stops, log);
 }
