@@ -149,6 +149,8 @@ public:
     bool AnyReceiptOpen() const;
 
     CsvTable& RegisterList() { return *registerList_; }
+    // Where the control asks and tells the user (the register dialog asks there too).
+    UserDialogs& Dialogs() { return dialogs_; }
     TPluH* PluHolder() { return pluHolder_.get(); }
     const std::vector<std::unique_ptr<TSerialThread>>& ECRThreads() const { return threads_; }
     bool Started(std::size_t worker) const { return started_.at(worker); }
