@@ -1,5 +1,7 @@
 #include "app_win32/ConnectorIcons_win32.h"
 
+#include <initializer_list>
+
 namespace tallyport::desktop {
 namespace {
 

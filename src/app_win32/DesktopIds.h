@@ -48,7 +48,7 @@
 #define IDC_AUTHOR_HELP 155
 // The bottom bar.
 #define IDC_CONNECT 160
-#define IDC_HELP 161
+#define IDC_BTHELP 161
 #define IDC_CLOSE 162
 
 // The actions shared by the tray menu and the window.

@@ -242,7 +242,7 @@ void TfMain::BuildControls() {
     HWND connect = Add(WC_BUTTONW, L"&Conectare", button, IDC_CONNECT, -1);
     ::SendMessageW(connect, BM_SETIMAGE, IMAGE_ICON,
                    reinterpret_cast<LPARAM>(icons_.Small(kImageConnected)));
-    Add(WC_BUTTONW, L"&Help", button, IDC_HELP, -1);
+    Add(WC_BUTTONW, L"&Help", button, IDC_BTHELP, -1);
     Add(WC_BUTTONW, L"Iesire", button, IDC_CLOSE, -1);
 
     trayMenu_ = ::CreatePopupMenu();
@@ -409,7 +409,7 @@ void TfMain::Layout() {
     // The bottom bar: connect and help at the left, exit at the right.
     const int barTop = height - bar + (bar - buttonHeight) / 2;
     place(IDC_CONNECT, gap, barTop, buttonWidth + Scaled(10), buttonHeight);
-    place(IDC_HELP, gap + buttonWidth + Scaled(10) + gap, barTop, buttonWidth, buttonHeight);
+    place(IDC_BTHELP, gap + buttonWidth + Scaled(10) + gap, barTop, buttonWidth, buttonHeight);
     place(IDC_CLOSE, width - gap - buttonWidth, barTop, buttonWidth, buttonHeight);
 }
 
@@ -585,7 +585,7 @@ void TfMain::Command(int id, int code) {
         case IDC_CONNECT:
             session_->Control().ConnectButtonAction();
             break;
-        case IDC_HELP:
+        case IDC_BTHELP:
             btHelpClick();
             break;
         case IDC_INSERT:
