@@ -3,9 +3,11 @@
 // The identifiers of the desktop program's windows, controls, commands and resources: shared by
 // the resource file, the code and the tests that drive the window through its messages.
 
-// The main window's class (FindWindow) and the tray icon's identity.
+// The main window's class (FindWindow), the tray icon's identity and the message with its
+// mouse events (lParam: WM_RBUTTONUP, WM_LBUTTONDBLCLK, ...).
 #define TALLYPORT_MAIN_CLASS L"TallyportDesktop"
 #define TALLYPORT_TRAY_ID 1
+#define TALLYPORT_TRAY_MESSAGE (WM_APP + 1)
 
 // Main window: the tab control, the register grid and its buttons.
 #define IDC_TABS 100
@@ -40,7 +42,6 @@
 #define IDC_RECSEPFILES 137
 #define IDC_RECDECINFILE 138
 // "Autor...".
-#define IDC_AUTHOR_PANEL 150
 #define IDC_AUTHOR_ICON1 151
 #define IDC_AUTHOR_ICON2 152
 #define IDC_AUTHOR_TITLE 153

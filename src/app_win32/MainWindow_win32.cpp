@@ -24,7 +24,7 @@ namespace tallyport::desktop {
 namespace {
 
 // Messages of the window: the tray icon's mouse, the workers' queued notices.
-constexpr UINT kTrayMessage = WM_APP + 1;
+constexpr UINT kTrayMessage = TALLYPORT_TRAY_MESSAGE;
 constexpr UINT kNoticeMessage = WM_APP + 2;
 // Timers: the look at the registers, the grid's status column while the window is visible, the
 // search for a notification area that is missing.
@@ -64,8 +64,8 @@ bool IsOption(int id) {
            id == IDC_RECDECINFILE;
 }
 
-bool Checked(HWND window, int id) {
-    return ::IsDlgButtonChecked(window, id) == BST_CHECKED;
+bool Checked(HWND box) {
+    return ::SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
 HFONT MessageFont(int scalePercent, bool bold) {
@@ -88,7 +88,7 @@ TfMain::TfMain(HINSTANCE instance, std::string configPath, Win32Dialogs& dialogs
       dialogs_(dialogs),
       filesFolder_(std::move(filesFolder)),
       helpFolder_(std::move(helpFolder)),
-      pages_(kPageCount) {
+      pages_(kPageCount, nullptr) {
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = WindowProc;
@@ -141,18 +141,57 @@ TfMain::~TfMain() {
 
 // ---- building -------------------------------------------------------------------------------
 
+namespace {
+
+constexpr wchar_t kPageClass[] = L"TallyportPage";
+constexpr wchar_t kWhitePageClass[] = L"TallyportWhitePage";
+
+// A tab's page: a window over the tab control's display area that holds the page's controls,
+// paints its whole area (so a page that goes leaves nothing behind) and hands its controls'
+// messages to the main window.
+LRESULT CALLBACK PageProc(HWND page, UINT message, WPARAM w, LPARAM l) {
+    switch (message) {
+        case WM_COMMAND:
+        case WM_NOTIFY:
+        case WM_DRAWITEM:
+        case WM_CTLCOLORSTATIC:
+        case WM_CTLCOLORBTN:
+            return ::SendMessageW(::GetParent(page), message, w, l);
+        default:
+            return ::DefWindowProcW(page, message, w, l);
+    }
+}
+
+void RegisterPageClasses(HINSTANCE instance, HBRUSH white) {
+    WNDCLASSEXW pageClass{};
+    pageClass.cbSize = sizeof pageClass;
+    pageClass.lpfnWndProc = PageProc;
+    pageClass.hInstance = instance;
+    pageClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    pageClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    pageClass.lpszClassName = kPageClass;
+    ::RegisterClassExW(&pageClass);
+    pageClass.hbrBackground = white;
+    pageClass.lpszClassName = kWhitePageClass;
+    ::RegisterClassExW(&pageClass);
+}
+
+}  // namespace
+
 HWND TfMain::Add(const wchar_t* kind, const wchar_t* text, DWORD style, int id, int page,
                  DWORD exStyle) {
-    HWND control = ::CreateWindowExW(exStyle, kind, text, WS_CHILD | style, 0, 0, 10, 10, window_,
-                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+    HWND parent = page >= 0 ? pages_[static_cast<std::size_t>(page)] : window_;
+    HWND control = ::CreateWindowExW(exStyle, kind, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 10,
+                                     10, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                      instance_, nullptr);
     ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-    if (page >= 0) {
-        pages_[static_cast<std::size_t>(page)].push_back(control);
-    } else {
-        ::ShowWindow(control, SW_SHOW);
-    }
+    items_[id] = control;
     return control;
+}
+
+HWND TfMain::Item(int id) const {
+    const auto found = items_.find(id);
+    return found == items_.end() ? nullptr : found->second;
 }
 
 void TfMain::BuildControls() {
@@ -167,13 +206,18 @@ void TfMain::BuildControls() {
 
     // Creation order is the order of the Tab key: each page's controls, then the bottom bar;
     // the tab control goes under every page (Layout).
-    tabs_ = Add(WC_TABCONTROLW, L"", WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS, IDC_TABS, -1);
+    tabs_ = Add(WC_TABCONTROLW, L"", WS_TABSTOP | WS_CLIPSIBLINGS, IDC_TABS, -1);
+    RegisterPageClasses(instance_, white_);
     for (int page = 0; page < kPageCount; ++page) {
         TCITEMW item{};
         item.mask = TCIF_TEXT;
         item.pszText = const_cast<wchar_t*>(kPageCaptions[page]);
         ::SendMessageW(tabs_, TCM_INSERTITEMW, static_cast<WPARAM>(page),
                        reinterpret_cast<LPARAM>(&item));
+        // The Tab key goes into the page's controls.
+        pages_[static_cast<std::size_t>(page)] = ::CreateWindowExW(
+            WS_EX_CONTROLPARENT, page == kAuthor ? kWhitePageClass : kPageClass, L"",
+            WS_CHILD | WS_CLIPCHILDREN, 0, 0, 10, 10, window_, nullptr, instance_, nullptr);
     }
 
     BuildGrid();
@@ -221,7 +265,7 @@ void TfMain::BuildControls() {
     Add(WC_BUTTONW, L"Inregistrare sume cu zecimale in fisierele aplicatiei", check,
         IDC_RECDECINFILE, kOther);
 
-    // The author page: the two pictures and the texts on a white panel (WM_CTLCOLORSTATIC).
+    // The author page: the two pictures and the texts on a white page (WM_CTLCOLORSTATIC).
     HWND icon1 = Add(WC_STATICW, L"", SS_ICON, IDC_AUTHOR_ICON1, kAuthor);
     ::SendMessageW(icon1, STM_SETICON, reinterpret_cast<WPARAM>(icons_.Large(kImageConnected)), 0);
     HWND icon2 = Add(WC_STATICW, L"", SS_ICON, IDC_AUTHOR_ICON2, kAuthor);
@@ -237,7 +281,6 @@ void TfMain::BuildControls() {
         SS_LEFT, IDC_AUTHOR_TEXT, kAuthor);
     Add(WC_STATICW, L"Instructiuni de folosire: butonul \"Help\" (ManualECR.htm).", SS_LEFT,
         IDC_AUTHOR_HELP, kAuthor);
-    Add(WC_STATICW, L"", SS_WHITERECT, IDC_AUTHOR_PANEL, kAuthor);
 
     HWND connect = Add(WC_BUTTONW, L"&Conectare", button, IDC_CONNECT, -1);
     ::SendMessageW(connect, BM_SETIMAGE, IMAGE_ICON,
@@ -300,8 +343,13 @@ int TfMain::Scaled(int designed) const {
 }
 
 void TfMain::Layout() {
-    const auto place = [this](int id, int x, int y, int width, int height) {
-        ::MoveWindow(::GetDlgItem(window_, id), x, y, width, height, FALSE);
+    RECT page{};  // the tabs' display area, in the window's coordinates
+    // Places a control by the window's coordinates (a page's control relative to its page).
+    const auto place = [this, &page](int id, int x, int y, int width, int height) {
+        HWND control = Item(id);
+        const bool onPage = ::GetParent(control) != window_;
+        ::MoveWindow(control, onPage ? x - page.left : x, onPage ? y - page.top : y, width, height,
+                     FALSE);
     };
     const int margin = Scaled(6);
     const int gap = Scaled(4);
@@ -336,8 +384,12 @@ void TfMain::Layout() {
 
     place(IDC_TABS, gap, gap, width - 2 * gap, height - bar - gap);
     ::SetWindowPos(tabs_, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    RECT page{gap, gap, width - gap, height - bar};
+    page = RECT{gap, gap, width - gap, height - bar};
     ::SendMessageW(tabs_, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&page));
+    for (HWND pageWindow : pages_) {
+        ::MoveWindow(pageWindow, page.left, page.top, page.right - page.left,
+                     page.bottom - page.top, FALSE);
+    }
     const int left = page.left + margin;
     const int inner = page.right - page.left - 2 * margin;
 
@@ -392,9 +444,7 @@ void TfMain::Layout() {
         y += lineHeight_ + Scaled(10);
     }
 
-    // "Autor...": the white panel under the pictures and the texts.
-    place(IDC_AUTHOR_PANEL, page.left + 2, page.top + 2, page.right - page.left - 4,
-          page.bottom - page.top - 4);
+    // "Autor...": the pictures at the left, the texts beside them.
     const int icon = ::GetSystemMetrics(SM_CXICON);
     place(IDC_AUTHOR_ICON1, left + margin, page.top + Scaled(20), icon, icon);
     place(IDC_AUTHOR_ICON2, left + margin, page.top + Scaled(20) + icon + margin, icon, icon);
@@ -415,9 +465,7 @@ void TfMain::Layout() {
 
 void TfMain::ShowPage(int page) {
     for (int index = 0; index < kPageCount; ++index) {
-        for (HWND control : pages_[static_cast<std::size_t>(index)]) {
-            ::ShowWindow(control, index == page ? SW_SHOW : SW_HIDE);
-        }
+        ::ShowWindow(pages_[static_cast<std::size_t>(index)], index == page ? SW_SHOW : SW_HIDE);
     }
     ::SendMessageW(tabs_, TCM_SETCURSEL, static_cast<WPARAM>(page), 0);
 }
@@ -458,35 +506,35 @@ void TfMain::ShowTrayWhenAvailable() {
 
 void TfMain::ShowSettings(const AppSettingsRecord& settings) {
     const SettingsFields fields = ShownSettings(settings);
-    SetItemText(window_, IDC_BARCODE, BarcodeSample(settings));
-    ::InvalidateRect(::GetDlgItem(window_, IDC_BARCODE), nullptr, TRUE);
-    SetItemText(window_, IDC_PREFIX, fields.prefix);
-    SetItemText(window_, IDC_PLUFILE, fields.articleFile);
-    SetItemText(window_, IDC_BONFILE, fields.receiptFile);
-    SetItemText(window_, IDC_TRANFILE, fields.transactionFile);
-    SetItemText(window_, IDC_CARDFROM, fields.cardFrom);
-    SetItemText(window_, IDC_CARDTO, fields.cardTo);
+    SetText(IDC_BARCODE, BarcodeSample(settings));
+    ::InvalidateRect(Item(IDC_BARCODE), nullptr, TRUE);
+    SetText(IDC_PREFIX, fields.prefix);
+    SetText(IDC_PLUFILE, fields.articleFile);
+    SetText(IDC_BONFILE, fields.receiptFile);
+    SetText(IDC_TRANFILE, fields.transactionFile);
+    SetText(IDC_CARDFROM, fields.cardFrom);
+    SetText(IDC_CARDTO, fields.cardTo);
     const std::pair<int, bool> options[] = {{IDC_RECDISCOUNT, fields.recDiscount},
                                             {IDC_RECDUEMULTIPAY, fields.recAmount},
                                             {IDC_RECSEPFILES, fields.recSepFiles},
                                             {IDC_RECDECINFILE, fields.recDecimals}};
     for (const auto& [id, ticked] : options) {
-        ::CheckDlgButton(window_, id, ticked ? BST_CHECKED : BST_UNCHECKED);
+        ::SendMessageW(Item(id), BM_SETCHECK, ticked ? BST_CHECKED : BST_UNCHECKED, 0);
     }
 }
 
 void TfMain::TakeSettings(AppSettingsRecord& settings) {
     SettingsFields fields;
-    fields.prefix = ItemText(window_, IDC_PREFIX);
-    fields.articleFile = ItemText(window_, IDC_PLUFILE);
-    fields.receiptFile = ItemText(window_, IDC_BONFILE);
-    fields.transactionFile = ItemText(window_, IDC_TRANFILE);
-    fields.cardFrom = ItemText(window_, IDC_CARDFROM);
-    fields.cardTo = ItemText(window_, IDC_CARDTO);
-    fields.recDiscount = Checked(window_, IDC_RECDISCOUNT);
-    fields.recAmount = Checked(window_, IDC_RECDUEMULTIPAY);
-    fields.recSepFiles = Checked(window_, IDC_RECSEPFILES);
-    fields.recDecimals = Checked(window_, IDC_RECDECINFILE);
+    fields.prefix = TextOf(IDC_PREFIX);
+    fields.articleFile = TextOf(IDC_PLUFILE);
+    fields.receiptFile = TextOf(IDC_BONFILE);
+    fields.transactionFile = TextOf(IDC_TRANFILE);
+    fields.cardFrom = TextOf(IDC_CARDFROM);
+    fields.cardTo = TextOf(IDC_CARDTO);
+    fields.recDiscount = Checked(Item(IDC_RECDISCOUNT));
+    fields.recAmount = Checked(Item(IDC_RECDUEMULTIPAY));
+    fields.recSepFiles = Checked(Item(IDC_RECSEPFILES));
+    fields.recDecimals = Checked(Item(IDC_RECDECINFILE));
     TakeSettingsFields(fields, settings);
 }
 
@@ -520,10 +568,10 @@ void TfMain::ShowConnectState(bool connected) {
     ::EnableMenuItem(trayMenu_, IDM_CONNECT, look.connectEnabled ? MF_ENABLED : MF_GRAYED);
     ::EnableMenuItem(trayMenu_, IDM_DISCONNECT, look.disconnectEnabled ? MF_ENABLED : MF_GRAYED);
     for (const int id : kEditingControls) {
-        ::EnableWindow(::GetDlgItem(window_, id), look.settingsEnabled);
+        ::EnableWindow(Item(id), look.settingsEnabled);
     }
     tray_->SetImage(icons_.Small(look.trayShowsConnected ? kImageConnected : kImageDisconnected));
-    HWND button = ::GetDlgItem(window_, IDC_CONNECT);
+    HWND button = Item(IDC_CONNECT);
     ::SetWindowTextW(button, Wide(look.buttonCaption).c_str());
     ::SendMessageW(button, BM_SETIMAGE, IMAGE_ICON,
                    reinterpret_cast<LPARAM>(icons_.Small(
@@ -652,6 +700,14 @@ void TfMain::btHelpClick() {
     }
 }
 
+std::string TfMain::TextOf(int id) const {
+    return Utf8(WindowText(Item(id)));
+}
+
+void TfMain::SetText(int id, const std::string& utf8) {
+    ::SetWindowTextW(Item(id), Wide(utf8).c_str());
+}
+
 std::optional<std::size_t> TfMain::CurrentGridRow() const {
     const int row = ListView_GetNextItem(grid_, -1, LVNI_SELECTED);
     return row >= 0 ? std::optional<std::size_t>(static_cast<std::size_t>(row)) : std::nullopt;
@@ -675,7 +731,7 @@ void TfMain::Browse(int editId) {
     const SettingsFile file = editId == IDC_PLUFILE   ? SettingsFile::Articles
                               : editId == IDC_BONFILE ? SettingsFile::Receipts
                                                       : SettingsFile::Transactions;
-    SetItemText(window_, editId, TakeChosenFile(session_->Control(), file, *chosen));
+    SetText(editId, TakeChosenFile(session_->Control(), file, *chosen));
 }
 
 void TfMain::eParamEditExit() {
@@ -825,7 +881,7 @@ LRESULT TfMain::Handle(UINT message, WPARAM w, LPARAM l) {
         }
         case WM_CTLCOLORSTATIC: {
             const int id = ::GetDlgCtrlID(reinterpret_cast<HWND>(l));
-            if (id >= IDC_AUTHOR_PANEL && id <= IDC_AUTHOR_HELP) {
+            if (id >= IDC_AUTHOR_ICON1 && id <= IDC_AUTHOR_HELP) {
                 ::SetBkColor(reinterpret_cast<HDC>(w), RGB(255, 255, 255));
                 return reinterpret_cast<LRESULT>(white_);
             }

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -50,8 +51,12 @@ private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM w, LPARAM l);
     LRESULT Handle(UINT message, WPARAM w, LPARAM l);
 
+    // Makes a control on page `page` (-1: on the window itself) with the identifier `id`.
     HWND Add(const wchar_t* kind, const wchar_t* text, DWORD style, int id, int page,
              DWORD exStyle = 0);
+    HWND Item(int id) const;
+    std::string TextOf(int id) const;  // UTF-8
+    void SetText(int id, const std::string& utf8);
     void BuildControls();
     void BuildGrid();
     void Layout();
@@ -93,7 +98,8 @@ private:
     int charWidth_ = 5;
     UINT taskbarCreated_ = 0;
     bool placed_ = false;
-    std::vector<std::vector<HWND>> pages_;
+    std::vector<HWND> pages_;     // one window per tab, holding its controls
+    std::map<int, HWND> items_;  // every control by its identifier
     std::vector<RegisterGridRow> rows_;
     ConnectorIcons icons_;
 

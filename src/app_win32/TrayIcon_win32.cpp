@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "app_win32/DesktopIds.h"
 #include "app_win32/WideText_win32.h"
 #include "control/ConsoleOutput.h"
 
@@ -49,7 +50,7 @@ NOTIFYICONDATAW TrayIcon::Data(UINT flags) const {
     NOTIFYICONDATAW data{};
     data.cbSize = sizeof data;
     data.hWnd = owner_;
-    data.uID = 1;
+    data.uID = TALLYPORT_TRAY_ID;
     data.uFlags = flags;
     data.uCallbackMessage = callbackMessage_;
     data.hIcon = image_;

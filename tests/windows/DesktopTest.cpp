@@ -99,7 +99,7 @@ TEST(DesktopProgram, TheWindowShowsTheSettingsAndKeepsWhatIsChanged) {
     HWND main = desktop.main;
 
     EXPECT_EQ(ui::Text(main), L"Tallyport versiunea " + test::WideText(build_info::kVersion));
-    EXPECT_EQ(::SendMessageW(::GetDlgItem(main, IDC_TABS), TCM_GETITEMCOUNT, 0, 0), 5);
+    EXPECT_EQ(::SendMessageW(ui::Item(main, IDC_TABS), TCM_GETITEMCOUNT, 0, 0), 5);
     EXPECT_EQ(ui::ItemText(main, IDC_BARCODE), L"27 12345 12345 1");
     EXPECT_EQ(ui::ItemText(main, IDC_PREFIX), L"27");
     EXPECT_EQ(ui::ItemText(main, IDC_PLUFILE), L"Articole.txt");
@@ -119,24 +119,24 @@ TEST(DesktopProgram, TheWindowShowsTheSettingsAndKeepsWhatIsChanged) {
     EXPECT_EQ(ui::GridCell(main, 0, 4), L"CASA \u015E");
 
     // Connected, the settings are locked; disconnected, they can be changed.
-    EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(main, IDC_PREFIX)));
-    EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(main, IDC_INSERT)));
+    EXPECT_FALSE(::IsWindowEnabled(ui::Item(main, IDC_PREFIX)));
+    EXPECT_FALSE(::IsWindowEnabled(ui::Item(main, IDC_INSERT)));
     ASSERT_TRUE(desktop.Disconnect());
-    EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(main, IDC_PREFIX)));
-    EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(main, IDC_RECDISCOUNT)));
+    EXPECT_TRUE(::IsWindowEnabled(ui::Item(main, IDC_PREFIX)));
+    EXPECT_TRUE(::IsWindowEnabled(ui::Item(main, IDC_RECDISCOUNT)));
 
     // Leaving an edit keeps its setting at once; a text that is not a number keeps the old one.
     ui::SetItemText(main, IDC_PREFIX, L"31");
     ::SendMessageW(main, WM_COMMAND, MAKEWPARAM(IDC_PREFIX, EN_KILLFOCUS),
-                   reinterpret_cast<LPARAM>(::GetDlgItem(main, IDC_PREFIX)));
+                   reinterpret_cast<LPARAM>(ui::Item(main, IDC_PREFIX)));
     EXPECT_NE(ReadFile(dir.File("Tallyport.ini")).find("Prefix=31"), std::string::npos)
         << ReadFile(dir.File("Tallyport.ini"));
     ui::SetItemText(main, IDC_CARDTO, L"multi");
     ::SendMessageW(main, WM_COMMAND, MAKEWPARAM(IDC_CARDTO, EN_KILLFOCUS),
-                   reinterpret_cast<LPARAM>(::GetDlgItem(main, IDC_CARDTO)));
+                   reinterpret_cast<LPARAM>(ui::Item(main, IDC_CARDTO)));
     EXPECT_NE(ReadFile(dir.File("Tallyport.ini")).find("Max=150"), std::string::npos);
     // Ticking an option keeps it at once.
-    ::SendMessageW(::GetDlgItem(main, IDC_RECDUEMULTIPAY), BM_CLICK, 0, 0);
+    ::SendMessageW(ui::Item(main, IDC_RECDUEMULTIPAY), BM_CLICK, 0, 0);
     EXPECT_NE(ReadFile(dir.File("Tallyport.ini")).find("RecAmount=1"), std::string::npos)
         << ReadFile(dir.File("Tallyport.ini"));
 
@@ -192,7 +192,7 @@ TEST(DesktopProgram, TheRegisterDialogsSaveReachesTheListByteForByte) {
     EXPECT_EQ(ui::ItemText(dialog, IDC_SPEED), L"4800");
     EXPECT_EQ(ui::ItemText(dialog, IDC_PARITY), L"None");
     ui::SetItemText(dialog, IDC_LOGICNO, L"3");
-    ::SendMessageW(::GetDlgItem(dialog, IDC_PORT), CB_SETCURSEL, 8, 0);  // "COM9"
+    ::SendMessageW(ui::Item(dialog, IDC_PORT), CB_SETCURSEL, 8, 0);  // "COM9"
     ui::SetItemText(dialog, IDC_FISCAL, L"DA3");
     ui::SetItemText(dialog, IDC_CASHPOINT, L"casa noua");
     ui::Press(dialog, IDOK);

@@ -78,6 +78,26 @@ inline HWND WaitForDialog(DWORD pid, const wchar_t* caption,
     return WaitForWindow(pid, L"#32770", caption, limit);
 }
 
+// The control `id` of a window, on any of its pages (dialog items, or the main window's
+// controls inside the windows of its tabs).
+struct ItemSearch {
+    int id;
+    HWND found = nullptr;
+};
+inline BOOL CALLBACK MatchItem(HWND window, LPARAM data) {
+    auto* search = reinterpret_cast<ItemSearch*>(data);
+    if (::GetDlgCtrlID(window) == search->id) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+inline HWND Item(HWND window, int id) {
+    ItemSearch search{id};
+    ::EnumChildWindows(window, MatchItem, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 inline std::wstring Text(HWND window) {
     wchar_t text[1024] = {};
     ::SendMessageW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text));
@@ -85,21 +105,21 @@ inline std::wstring Text(HWND window) {
 }
 
 inline std::wstring ItemText(HWND dialog, int id) {
-    return Text(::GetDlgItem(dialog, id));
+    return Text(Item(dialog, id));
 }
 
 inline void SetItemText(HWND dialog, int id, const std::wstring& text) {
-    ::SendMessageW(::GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    ::SendMessageW(Item(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
 inline bool IsChecked(HWND dialog, int id) {
-    return ::SendMessageW(::GetDlgItem(dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    return ::SendMessageW(Item(dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
 // Presses a button as a click does, without waiting for what it opens (a modal dialog).
 inline void Press(HWND dialog, int id) {
     ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                   reinterpret_cast<LPARAM>(::GetDlgItem(dialog, id)));
+                   reinterpret_cast<LPARAM>(Item(dialog, id)));
 }
 
 // The message box of `pid` that shows now (any caption), its text, and its answer.
@@ -128,7 +148,7 @@ inline void Settle(HWND window) {
 // A cell of the register grid, read through memory lent in the program's process (the list
 // view's messages carry pointers, which do not cross processes by themselves).
 inline std::wstring GridCell(HWND main, int row, int column) {
-    HWND grid = ::GetDlgItem(main, IDC_GRID);
+    HWND grid = Item(main, IDC_GRID);
     DWORD pid = 0;
     ::GetWindowThreadProcessId(grid, &pid);
     HANDLE process =
@@ -156,7 +176,7 @@ inline std::wstring GridCell(HWND main, int row, int column) {
 }
 
 inline int GridRows(HWND main) {
-    return static_cast<int>(::SendMessageW(::GetDlgItem(main, IDC_GRID), LVM_GETITEMCOUNT, 0, 0));
+    return static_cast<int>(::SendMessageW(Item(main, IDC_GRID), LVM_GETITEMCOUNT, 0, 0));
 }
 
 }  // namespace tallyport::test::desktop
