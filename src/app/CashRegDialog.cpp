@@ -11,26 +11,10 @@
 #include <QScreen>
 #include <QVBoxLayout>
 #include <QValidator>
-#include <exception>
 #include <iterator>
-#include <tuple>
-
-#include "app/ByteText.h"
-#include "control/ConnectionControl.h"
-#include "control/UserDialogs.h"
-#include "serial/PortList.h"
-#include "store/CsvTable.h"
-#include "store/RegisterList.h"
-#include "store/StoreError.h"
 
 namespace tallyport {
 namespace {
-
-constexpr char kConfirmAdd[] = "Confirmati adaugarea casei de marcat?";
-constexpr char kConfirmEdit[] = "Confirmati modificarea datelor pentru casa de marcat?";
-constexpr char kDuplicate[] =
-    "Erroare: Verificati numarul logic si portul serial. Nu pot fi inregistrate doua case cu "
-    "aceleasi setari!";
 
 // Turns every letter typed or pasted into the edit into upper case.
 class UpperCaseValidator final : public QValidator {
@@ -48,10 +32,27 @@ QLineEdit* MakeEdit(QWidget* parent, const char* name) {
     return edit;
 }
 
-QComboBox* MakeList(QWidget* parent, const char* name, const QStringList& items, bool typed) {
+QString Shown(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string Typed(const QString& text) {
+    return text.toUtf8().toStdString();
+}
+
+QStringList Items(const std::vector<std::string>& texts) {
+    QStringList items;
+    for (const std::string& text : texts) {
+        items << Shown(text);
+    }
+    return items;
+}
+
+QComboBox* MakeList(QWidget* parent, const char* name, const std::vector<std::string>& items,
+                    bool typed) {
     auto* box = new QComboBox(parent);
     box->setObjectName(QString::fromLatin1(name));
-    box->addItems(items);
+    box->addItems(Items(items));
     box->setEditable(typed);
     if (typed) {
         box->setInsertPolicy(QComboBox::NoInsert);
@@ -61,21 +62,16 @@ QComboBox* MakeList(QWidget* parent, const char* name, const QStringList& items,
 
 // Selects the item whose text equals `text`; none matching shows no selection and no text.
 void SelectText(QComboBox* box, const std::string& text) {
-    const int index = box->findText(ShownText(text), Qt::MatchExactly);
+    const int index = box->findText(Shown(text), Qt::MatchExactly);
     box->setCurrentIndex(index);
     if (index < 0 && box->isEditable()) {
         box->setEditText(QString());
     }
 }
 
-std::string IntegerText(const std::optional<int>& value) {
-    return value ? std::to_string(*value) : std::string();
-}
-
 }  // namespace
 
-TfCashReg::TfCashReg(Mode mode, CsvTable& registerList, UserDialogs& dialogs, QWidget* parent)
-    : QDialog(parent), mode_(mode), list_(registerList), dialogs_(dialogs) {
+TfCashReg::TfCashReg(RegisterDialogModel& model, QWidget* parent) : QDialog(parent), model_(model) {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowStaysOnTopHint);
     setModal(true);
@@ -85,18 +81,16 @@ TfCashReg::TfCashReg(Mode mode, CsvTable& registerList, UserDialogs& dialogs, QW
 void TfCashReg::BuildControls() {
     setObjectName(QStringLiteral("fCashReg"));
     eLogicNo_ = MakeEdit(this, "eLogicNo");
-    cbModel_ = MakeList(this, "cbModel",
-                        {"Datecs MP55", "Datecs MP500", "Datecs MP5000", "Datecs FP550T"}, false);
+    cbModel_ = MakeList(this, "cbModel", RegisterModels(), false);
     cbPort_ = MakeList(this, "cbPort", {}, true);
     // Sized for the usual names; a longer one scrolls in the box and shows whole in the list.
     cbPort_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     cbPort_->setMinimumContentsLength(12);
-    SetListedPorts(ListSerialPorts());
-    cbSpeed_ = MakeList(this, "cbSpeed",
-                        {"1200", "2400", "4800", "9600", "14400", "19200", "38400"}, true);
-    cbDataBits_ = MakeList(this, "cbDataBits", {"5", "6", "7", "8"}, false);
-    cbStopBits_ = MakeList(this, "cbStopBits", {"1", "2"}, false);
-    cbParity_ = MakeList(this, "cbParity", {"None", "Odd", "Even", "Mark", "Space"}, false);
+    FillPorts();
+    cbSpeed_ = MakeList(this, "cbSpeed", TransferRates(), true);
+    cbDataBits_ = MakeList(this, "cbDataBits", DataBitsChoices(), false);
+    cbStopBits_ = MakeList(this, "cbStopBits", StopBitsChoices(), false);
+    cbParity_ = MakeList(this, "cbParity", ParityChoices(), false);
     eFiscal_ = MakeEdit(this, "eFiscal");
     eCashPoint_ = MakeEdit(this, "eCashPoint");
     eCashPoint_->setValidator(new UpperCaseValidator(eCashPoint_));
@@ -110,12 +104,13 @@ void TfCashReg::BuildControls() {
     btAbort_->setAutoDefault(true);
 
     // Values of a new register.
-    cbModel_->setCurrentIndex(0);
-    cbPort_->setCurrentIndex(0);
-    cbSpeed_->setCurrentIndex(cbSpeed_->findText(QStringLiteral("4800")));
-    cbDataBits_->setCurrentIndex(cbDataBits_->findText(QStringLiteral("8")));
-    cbStopBits_->setCurrentIndex(0);
-    cbParity_->setCurrentIndex(0);
+    const RegisterFields fresh = NewRegisterFields();
+    SelectText(cbModel_, fresh.model);
+    SelectText(cbPort_, fresh.port);
+    SelectText(cbSpeed_, fresh.speed);
+    SelectText(cbDataBits_, fresh.dataBits);
+    SelectText(cbStopBits_, fresh.stopBits);
+    SelectText(cbParity_, fresh.parity);
 
     auto label = [this](const char* text, QWidget* buddy) {
         auto* l = new QLabel(QString::fromLatin1(text), this);
@@ -174,15 +169,13 @@ void TfCashReg::BuildControls() {
 }
 
 void TfCashReg::SetListedPorts(const std::vector<std::string>& ports) {
-    QStringList items;
-    for (int i = 1; i <= 9; ++i) {
-        items << QStringLiteral("COM%1").arg(i);
-    }
-    for (const std::string& port : ports) {
-        items << QString::fromLocal8Bit(port);
-    }
+    model_.SetListedPorts(ports);
+    FillPorts();
+}
+
+void TfCashReg::FillPorts() {
     cbPort_->clear();
-    cbPort_->addItems(items);
+    cbPort_->addItems(Items(model_.Ports()));
     cbPort_->setCurrentIndex(0);
     // A long stable name shows whole in the open list, however narrow the box.
     cbPort_->view()->setMinimumWidth(cbPort_->view()->sizeHintForColumn(0) +
@@ -203,79 +196,40 @@ void TfCashReg::showEvent(QShowEvent* event) {
 }
 
 void TfCashReg::FormShow() {
-    if (mode_ == Mode::AddMode) {
-        setWindowTitle(QStringLiteral("Adaugare casa de marcat..."));
-        return;
+    setWindowTitle(QString::fromLatin1(model_.Caption()));
+    if (model_.Mode() == RegisterDialogMode::Add) {
+        return;  // the controls hold the values of a new register since they were made
     }
-    setWindowTitle(QStringLiteral("Editare casa de marcat..."));
-    // Without a row there is nothing to show: every box stays empty.
-    const RegisterEntry row =
-        list_.IsOpen() && list_.RowCount() > 0 ? ReadRegisterEntry(list_) : RegisterEntry{};
-    shownRow_ = row;
-    eLogicNo_->setText(QString::fromStdString(IntegerText(row.LogicalNb)));
-    SelectText(cbModel_, row.ModelType);
-    SelectText(cbSpeed_, IntegerText(row.TranRate));
-    SelectText(cbPort_, row.CommPort);
-    SelectText(cbDataBits_, IntegerText(row.DataBits));
-    SelectText(cbStopBits_, IntegerText(row.StopBits));
-    SelectText(cbParity_, row.Parity);
-    eFiscal_->setText(ShownText(row.Fiscal));
-    eCashPoint_->setText(ShownText(row.Observatii));
+    const RegisterFields fields = model_.Fields();
+    eLogicNo_->setText(Shown(fields.logicalNb));
+    SelectText(cbModel_, fields.model);
+    SelectText(cbSpeed_, fields.speed);
+    SelectText(cbPort_, fields.port);
+    SelectText(cbDataBits_, fields.dataBits);
+    SelectText(cbStopBits_, fields.stopBits);
+    SelectText(cbParity_, fields.parity);
+    eFiscal_->setText(Shown(fields.fiscal));
+    eCashPoint_->setText(Shown(fields.cashPoint));
 }
 
-bool TfCashReg::CopyIntoRow() {
-    // Each control with the bytes it was filled from: a text left as shown keeps them.
-    const RegisterEntry& was = shownRow_;
-    const std::tuple<RegisterColumn, QString, std::string> values[] = {
-        {kRegLogicalNb, eLogicNo_->text(), IntegerText(was.LogicalNb)},
-        {kRegModelType, cbModel_->currentText(), was.ModelType},
-        {kRegTranRate, cbSpeed_->currentText(), IntegerText(was.TranRate)},
-        {kRegCommPort, cbPort_->currentText(), was.CommPort},
-        {kRegDataBits, cbDataBits_->currentText(), IntegerText(was.DataBits)},
-        {kRegStopBits, cbStopBits_->currentText(), IntegerText(was.StopBits)},
-        {kRegParity, cbParity_->currentText(), was.Parity},
-        {kRegFiscal, eFiscal_->text(), was.Fiscal},
-        {kRegObservatii, eCashPoint_->text(), was.Observatii},
+RegisterFields TfCashReg::ShownFields() const {
+    return RegisterFields{
+        .logicalNb = Typed(eLogicNo_->text()),
+        .model = Typed(cbModel_->currentText()),
+        .port = Typed(cbPort_->currentText()),
+        .speed = Typed(cbSpeed_->currentText()),
+        .dataBits = Typed(cbDataBits_->currentText()),
+        .stopBits = Typed(cbStopBits_->currentText()),
+        .parity = Typed(cbParity_->currentText()),
+        .fiscal = Typed(eFiscal_->text()),
+        .cashPoint = Typed(eCashPoint_->text()),
     };
-    try {
-        for (const auto& [column, text, original] : values) {
-            list_.SetFromText(column, StoredText(text, original));
-        }
-    } catch (const std::exception& e) {
-        // Nothing half-filled may reach the list: the pending row goes, the dialog stays open
-        // for the user to correct the value.
-        list_.Cancel();
-        dialogs_.ShowMessage(MessageKind::Error, e.what());
-        return false;
-    }
-    return true;
 }
 
 void TfCashReg::btSaveClick() {
-    if (!dialogs_.Confirm(mode_ == Mode::AddMode ? kConfirmAdd : kConfirmEdit)) {
-        return;
+    if (RegisterDialogModel::Closes(model_.Save(ShownFields()))) {
+        accept();
     }
-    try {
-        // Changing a register in an empty list adds it.
-        if (mode_ == Mode::AddMode || list_.RowCount() == 0) {
-            list_.Append();
-        } else {
-            list_.Edit();
-        }
-    } catch (const std::exception& e) {
-        dialogs_.ShowMessage(MessageKind::Error, e.what());
-        return;
-    }
-    if (!CopyIntoRow()) {
-        return;
-    }
-    try {
-        list_.Post();
-    } catch (const StoreError&) {
-        list_.Cancel();
-        dialogs_.ShowMessage(MessageKind::Information, kDuplicate);
-    }
-    accept();
 }
 
 }  // namespace tallyport

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "store/RegisterList.h"
+#include "control/RegisterDialogModel.h"
 
 class QComboBox;
 class QLineEdit;
@@ -12,28 +12,22 @@ class QPushButton;
 
 namespace tallyport {
 
-class CsvTable;
-class UserDialogs;
-
-// Adds a register to the register list or changes the list's current row. Works directly on
-// the list (not owned); asks and reports through `dialogs`. Modal, user-interface thread.
+// The register dialog's widgets over its model (not owned), which decides what they show, asks,
+// checks and saves into the register list. Modal, user-interface thread.
 class TfCashReg final : public QDialog {
     Q_OBJECT
 public:
-    enum class Mode { AddMode, EditMode };
-
-    TfCashReg(Mode mode, CsvTable& registerList, UserDialogs& dialogs, QWidget* parent = nullptr);
+    explicit TfCashReg(RegisterDialogModel& model, QWidget* parent = nullptr);
 
     // Fills the controls for the mode; done once, when the dialog is first shown.
     void FormShow();
 
     // The port list: "COM1" to "COM9", then `ports` (by default the serial ports this computer
-    // has, ListSerialPorts). Called before the dialog is shown.
+    // has, as the model found them). Called before the dialog is shown.
     void SetListedPorts(const std::vector<std::string>& ports);
 
-    // "&Salveaza": asks, then copies the controls into the list and posts the row. A refused
-    // post (duplicate logical number or port) closes the dialog with the list as it was; a
-    // value that cannot be stored keeps it open with the list as it was.
+    // "&Salveaza": forwards what the controls show to the model's save, and closes the dialog
+    // when the save says so (RegisterDialogModel::Save).
     void btSaveClick();
 
 protected:
@@ -41,13 +35,11 @@ protected:
 
 private:
     void BuildControls();
-    bool CopyIntoRow();
+    void FillPorts();
+    RegisterFields ShownFields() const;
 
-    Mode mode_;
-    CsvTable& list_;
-    UserDialogs& dialogs_;
+    RegisterDialogModel& model_;
     bool shown_ = false;
-    RegisterEntry shownRow_;  // the row the controls were filled from (empty for a new one)
 
     QLineEdit* eLogicNo_;
     QComboBox* cbModel_;

@@ -32,16 +32,13 @@
 #include "app/RegisterGridModel.h"
 #include "app/TrayNotices.h"
 #include "base/BuildInfo.h"
-#include "base/DecimalSeparator.h"
-#include "base/NumberText.h"
-#include "control/RegisterStatus.h"
-#include "control/StatusMonitor.h"
+#include "control/RegisterDialogModel.h"
+#include "control/SettingsFields.h"
 #include "control/StatusText.h"
 
 namespace tallyport {
 namespace {
 
-constexpr char kHelpDocument[] = "ManualECR.htm";
 // Sizes of the layout at 8-point type (a line 13 pixels high), scaled to the font in use.
 constexpr int kDesignedWidth = 442;
 constexpr int kDesignedHeight = 273;
@@ -50,9 +47,18 @@ constexpr int kGridColumnWidths[] = {50, 70, 90, 187};
 constexpr int kStatusLookMs = 500;
 constexpr int kGridStatusMs = 1000;
 
-// Numbers and the program's folder: plain text in the locale's encoding.
+// The program's folder: plain text in the locale's encoding.
 std::string Local(const QString& text) {
     return text.toLocal8Bit().toStdString();
+}
+
+// The texts of the control library (UTF-8) in Qt's strings and back.
+QString Shown(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string Typed(const QString& text) {
+    return text.toUtf8().toStdString();
 }
 
 QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption) {
@@ -70,7 +76,7 @@ QLineEdit* MakeEdit(QWidget* parent, const char* name) {
 }  // namespace
 
 TfMain::TfMain(std::string configPath, UserDialogs& dialogs, ConsoleLog& log,
-               HandlerFactory handlers, QString programDir, QWidget* parent)
+               ProgramHandlers handlers, QString programDir, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
@@ -113,7 +119,7 @@ TfMain::TfMain(std::string configPath, UserDialogs& dialogs, ConsoleLog& log,
     layout->addWidget(pcMain_, 1);
     layout->addLayout(bar);
 
-    connect(btConnect_, &QPushButton::clicked, this, [this] { control_->ConnectButtonAction(); });
+    connect(btConnect_, &QPushButton::clicked, this, [this] { Control().ConnectButtonAction(); });
     connect(btHelp_, &QPushButton::clicked, this, &TfMain::btHelpClick);
     connect(btClose_, &QPushButton::clicked, aExit_, &QAction::trigger);
 
@@ -127,14 +133,13 @@ TfMain::TfMain(std::string configPath, UserDialogs& dialogs, ConsoleLog& log,
     connect(tmGridStatus_, &QTimer::timeout, this, &TfMain::RefreshGrid);
 
     notices_ = std::make_unique<TrayNotices>(*tray_, log);
-    monitor_ = std::make_unique<StatusMonitor>(*notices_, std::string(), StatusFileHeader{});
-    control_ = std::make_unique<TConnectionControl>(std::move(configPath), *this, dialogs,
-                                                    *notices_, std::move(handlers));
+    session_ = std::make_unique<DesktopSession>(std::move(configPath), *this, dialogs, *notices_,
+                                                std::move(handlers));
     FixSize();
 }
 
 TfMain::~TfMain() {
-    control_.reset();  // the workers stop before anything they may use goes
+    session_.reset();  // the workers stop before anything they may use goes
 }
 
 void TfMain::BuildActions() {
@@ -149,8 +154,8 @@ void TfMain::BuildActions() {
     aConnect_->setIcon(ConnectorIcon(kImageConnected));
     aDisconnect_->setIcon(ConnectorIcon(kImageDisconnected));
     connect(aOptions_, &QAction::triggered, this, &TfMain::aOptionsExecute);
-    connect(aConnect_, &QAction::triggered, this, [this] { control_->ConnectAction(); });
-    connect(aDisconnect_, &QAction::triggered, this, [this] { control_->DisconnectAction(); });
+    connect(aConnect_, &QAction::triggered, this, [this] { Control().ConnectAction(); });
+    connect(aDisconnect_, &QAction::triggered, this, [this] { Control().DisconnectAction(); });
     connect(aExit_, &QAction::triggered, this, &TfMain::aExitExecute);
 }
 
@@ -396,7 +401,7 @@ void TfMain::PrepareStartup() {
 void TfMain::ShowTrayWhenAvailable() {
     // At login the desktop's notification area often appears after the programs started with
     // it: the icon goes there as soon as it does.
-    if (control_ && control_->Ended()) {
+    if (session_ && Control().Ended()) {
         trayWatch_->stop();
         return;
     }
@@ -409,63 +414,50 @@ void TfMain::ShowTrayWhenAvailable() {
 }
 
 TConnectionControl::StartupResult TfMain::Startup() {
-    const auto result = control_->TrayStartup();
+    const auto result = session_->Startup();
     if (result == TConnectionControl::StartupResult::Running) {
         RefreshStatus();
         tmStatus_->start();
     }
-    // Without a notification area the tray icon cannot be reached: show the window instead.
-    if (result == TConnectionControl::StartupResult::Running && !tray_->isVisible()) {
+    if (ShowWindowAtStartup(result, tray_->isVisible())) {
         aOptionsExecute();
     }
     return result;
 }
 
 void TfMain::ShowSettings(const AppSettingsRecord& settings) {
-    const char separator = RegionalDecimalSeparator();
-    const QString prefix = QString::number(settings.Prefix);
-    lBarcode_->setText(prefix + QStringLiteral(" 12345 12345 1"));
+    const SettingsFields fields = ShownSettings(settings);
+    lBarcode_->setText(Shown(BarcodeSample(settings)));
     lBarcode_->parentWidget()->update();
-    ePrefix_->setText(prefix);
-    ePLUFile_->setText(ShownText(settings.PLU));
-    eBonFile_->setText(ShownText(settings.ReceiptMaster));
-    eTranFile_->setText(ShownText(settings.ReceiptDetail));
-    eCardFrom_->setText(ShownText(FormatGeneral(settings.Min, separator)));
-    eCardTo_->setText(ShownText(FormatGeneral(settings.Max, separator)));
-    chkRecDiscount_->setChecked(settings.RecDiscount);
-    chkRecDueMultipay_->setChecked(settings.RecAmount);
-    chkRecSepFiles_->setChecked(settings.RecSepFiles);
-    chkRecDecInFile_->setChecked(settings.RecDecimals);
+    ePrefix_->setText(Shown(fields.prefix));
+    ePLUFile_->setText(Shown(fields.articleFile));
+    eBonFile_->setText(Shown(fields.receiptFile));
+    eTranFile_->setText(Shown(fields.transactionFile));
+    eCardFrom_->setText(Shown(fields.cardFrom));
+    eCardTo_->setText(Shown(fields.cardTo));
+    chkRecDiscount_->setChecked(fields.recDiscount);
+    chkRecDueMultipay_->setChecked(fields.recAmount);
+    chkRecSepFiles_->setChecked(fields.recSepFiles);
+    chkRecDecInFile_->setChecked(fields.recDecimals);
 }
 
 void TfMain::TakeSettings(AppSettingsRecord& settings) {
-    const char separator = RegionalDecimalSeparator();
-    IntegerSyntax prefixSyntax;
-    prefixSyntax.leadingBlanks = true;
-    prefixSyntax.hexPrefixes = true;
-    if (auto prefix = ParseInteger(Local(ePrefix_->text()), prefixSyntax)) {
-        settings.Prefix = *prefix;
-    }
-    // A name the user left as shown keeps the bytes it was read with.
-    settings.PLU = StoredText(ePLUFile_->text(), settings.PLU);
-    settings.ReceiptMaster = StoredText(eBonFile_->text(), settings.ReceiptMaster);
-    settings.ReceiptDetail = StoredText(eTranFile_->text(), settings.ReceiptDetail);
-    if (auto min = ParseDouble(Local(eCardFrom_->text()), separator)) {
-        settings.Min = *min;
-    }
-    if (auto max = ParseDouble(Local(eCardTo_->text()), separator)) {
-        settings.Max = *max;
-    }
-    settings.RecDiscount = chkRecDiscount_->isChecked();
-    settings.RecAmount = chkRecDueMultipay_->isChecked();
-    settings.RecSepFiles = chkRecSepFiles_->isChecked();
-    settings.RecDecimals = chkRecDecInFile_->isChecked();
+    TakeSettingsFields(SettingsFields{.prefix = Typed(ePrefix_->text()),
+                                      .articleFile = Typed(ePLUFile_->text()),
+                                      .receiptFile = Typed(eBonFile_->text()),
+                                      .transactionFile = Typed(eTranFile_->text()),
+                                      .cardFrom = Typed(eCardFrom_->text()),
+                                      .cardTo = Typed(eCardTo_->text()),
+                                      .recDiscount = chkRecDiscount_->isChecked(),
+                                      .recAmount = chkRecDueMultipay_->isChecked(),
+                                      .recSepFiles = chkRecSepFiles_->isChecked(),
+                                      .recDecimals = chkRecDecInFile_->isChecked()},
+                       settings);
 }
 
 void TfMain::ShowRegisterList() {
-    gridModel_->Reload(control_->RegisterList());
-    gridModel_->SetStatus(CollectStatus(control_->ECRThreads(), std::chrono::steady_clock::now(),
-                                        control_->Journal()));
+    gridModel_->Reload(session_->GridRows());
+    gridModel_->SetStatus(session_->CurrentStatus());
     if (gridModel_->rowCount() > 0) {
         dbgCashReg_->selectRow(0);
         dbgCashReg_->setCurrentIndex(gridModel_->index(0, 0));
@@ -473,18 +465,20 @@ void TfMain::ShowRegisterList() {
 }
 
 void TfMain::ShowConnectState(bool connected) {
-    aConnect_->setEnabled(!connected);
-    aDisconnect_->setEnabled(connected);
+    const ConnectLook look = ConnectLookOf(connected);
+    aConnect_->setEnabled(look.connectEnabled);
+    aDisconnect_->setEnabled(look.disconnectEnabled);
     for (QWidget* control : std::initializer_list<QWidget*>{
              btInsert_, btEdit_, btDelete_, dbgCashReg_, ePrefix_, ePLUFile_, eBonFile_, eTranFile_,
              btBrowsePLUFile_, btBrowseBonFile_, btBrowseTranFile_, eCardFrom_, eCardTo_,
              chkRecDiscount_, chkRecDueMultipay_, chkRecSepFiles_, chkRecDecInFile_}) {
-        control->setEnabled(!connected);
+        control->setEnabled(look.settingsEnabled);
     }
-    tray_->setIcon(ConnectorIcon(connected ? kImageConnected : kImageDisconnected));
-    btConnect_->setText(connected ? QStringLiteral("&Deconectare") : QStringLiteral("&Conectare"));
-    btConnect_->setIcon(ConnectorIcon(connected ? kImageDisconnected : kImageConnected));
-    if (!control_->Loading()) {
+    tray_->setIcon(ConnectorIcon(look.trayShowsConnected ? kImageConnected : kImageDisconnected));
+    btConnect_->setText(QString::fromLatin1(look.buttonCaption));
+    btConnect_->setIcon(
+        ConnectorIcon(look.buttonShowsConnected ? kImageConnected : kImageDisconnected));
+    if (!Control().Loading()) {
         RefreshStatus();  // a connect or disconnect shows at once, not at the next look
         if (isVisible()) {
             RefreshGrid();
@@ -511,30 +505,30 @@ void TfMain::aOptionsExecute() {
 }
 
 void TfMain::aExitExecute() {
-    if (control_->CloseQuery(true)) {
+    if (Control().CloseQuery(true)) {
         EndProgram();
     }
 }
 
+void TfMain::KeepStatusFile() {
+    session_->KeepStatusFile();
+    RefreshStatus();
+}
+
 void TfMain::KeepStatusFile(std::string path, StatusFileHeader header) {
-    monitor_ = std::make_unique<StatusMonitor>(*notices_, std::move(path), std::move(header));
+    session_->KeepStatusFile(std::move(path), std::move(header));
     RefreshStatus();
 }
 
 void TfMain::RefreshStatus() {
-    const auto now = std::chrono::steady_clock::now();
-    monitor_->Update(CollectStatus(control_->ECRThreads(), now, control_->Journal()), Connected,
-                     now);
-    const QString hint =
-        QStringLiteral("Tallyport\n") + QString::fromLocal8Bit(StatusSummary(monitor_->Last()));
+    const QString hint = Shown(session_->Look());
     if (tray_->toolTip() != hint) {
         tray_->setToolTip(hint);
     }
 }
 
 void TfMain::RefreshGrid() {
-    gridModel_->SetStatus(CollectStatus(control_->ECRThreads(), std::chrono::steady_clock::now(),
-                                        control_->Journal()));
+    gridModel_->SetStatus(session_->CurrentStatus());
 }
 
 void TfMain::showEvent(QShowEvent* event) {
@@ -558,7 +552,7 @@ void TfMain::EndProgram() {
 }
 
 void TfMain::closeEvent(QCloseEvent* event) {
-    if (control_->Ended() || control_->CloseQuery(true)) {
+    if (session_->WindowClosing()) {
         event->accept();
         EndProgram();
     } else {
@@ -570,7 +564,8 @@ void TfMain::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     // Minimised, the window goes to the tray, where the icon brings it back; while the icon is
     // not shown (no notification area yet) it stays on the task bar.
-    if (event->type() == QEvent::WindowStateChange && isMinimized() && tray_->isVisible()) {
+    if (event->type() == QEvent::WindowStateChange && isMinimized() &&
+        HideWhenMinimised(tray_->isVisible())) {
         QTimer::singleShot(0, this, &QWidget::hide);
     }
 }
@@ -587,7 +582,7 @@ bool TfMain::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TfMain::eParamEditExit() {
-    control_->SettingsChanged();
+    Control().SettingsChanged();
 }
 
 void TfMain::Browse(QLineEdit* edit) {
@@ -595,25 +590,16 @@ void TfMain::Browse(QLineEdit* edit) {
     if (!chosen) {
         return;
     }
-    edit->setText(ShownText(*chosen));
-    // The setting gets the name's own bytes, as the file system has them, not the shown text
-    // taken back by the rule for typed texts.
-    std::string* const setting = edit == ePLUFile_   ? &AppSettings.PLU
-                                 : edit == eBonFile_ ? &AppSettings.ReceiptMaster
-                                                     : &AppSettings.ReceiptDetail;
-    *setting = *chosen;
-    control_->SettingsChanged();
+    const SettingsFile file = edit == ePLUFile_   ? SettingsFile::Articles
+                              : edit == eBonFile_ ? SettingsFile::Receipts
+                                                  : SettingsFile::Transactions;
+    TakeChosenFile(Control(), file, *chosen,
+                   [edit](const std::string& shown) { edit->setText(Shown(shown)); });
 }
 
 void TfMain::btHelpClick() {
-    // The document is named without a folder; the copy installed beside the program (or in
-    // the install's shared folder) serves when the working folder has none.
-    for (const QString& folder : {QDir::currentPath(), helpDir_}) {
-        const QFileInfo document(QDir(folder), QString::fromLatin1(kHelpDocument));
-        if (document.isFile()) {
-            openUrl_(QUrl::fromLocalFile(document.absoluteFilePath()));
-            return;
-        }
+    if (const auto manual = FindManual(Local(helpDir_))) {
+        openUrl_(QUrl::fromLocalFile(QString::fromLocal8Bit(*manual)));
     }
 }
 
@@ -621,20 +607,16 @@ int TfMain::CurrentGridRow() const {
     return gridModel_->CurrentRow();
 }
 
+std::optional<std::size_t> TfMain::SelectedRow() const {
+    const int row = CurrentGridRow();
+    return row >= 0 ? std::optional<std::size_t>(static_cast<std::size_t>(row)) : std::nullopt;
+}
+
 void TfMain::OpenRegisterDialog(bool editMode) {
-    CsvTable& list = control_->RegisterList();
-    if (editMode) {
-        const int row = CurrentGridRow();
-        if (row < 0 || !MoveToRow(list, static_cast<std::size_t>(row))) {
-            list.First();
-        }
-    }
-    {
-        TfCashReg dialog(editMode ? TfCashReg::Mode::EditMode : TfCashReg::Mode::AddMode, list,
-                         dialogs_, this);
+    session_->RegisterDialog(editMode, SelectedRow(), [this](RegisterDialogModel& model) {
+        TfCashReg dialog(model, this);
         dialog.exec();
-    }
-    control_->SaveAndReloadRegisterList();
+    });
 }
 
 void TfMain::btInsertClick() {
@@ -646,9 +628,7 @@ void TfMain::btEditClick() {
 }
 
 void TfMain::btDeleteClick() {
-    const int row = CurrentGridRow();
-    control_->DeleteRegister(row >= 0 ? std::optional<std::size_t>(static_cast<std::size_t>(row))
-                                      : std::nullopt);
+    session_->DeleteRegister(SelectedRow());
 }
 
 }  // namespace tallyport

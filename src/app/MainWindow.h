@@ -5,8 +5,10 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "control/ConnectionControl.h"
+#include "control/DesktopProgram.h"
 #include "control/ShellView.h"
 #include "control/StatusFile.h"
 
@@ -25,17 +27,17 @@ namespace tallyport {
 
 class ConsoleLog;
 class RegisterGridModel;
-class StatusMonitor;
 class TrayNotices;
 
 // The main window with its tray icon: the register grid and its buttons, the scale barcode
 // prefix, the back-office file names, the card limits and recording options, connect, help and
-// exit. It owns the tray icon, the notices on it and the connection control (which owns the
-// workers). User-interface thread only, except the notices (any thread).
+// exit. It owns the tray icon, the notices on it and the desktop session (the connection control,
+// which owns the workers, and the registers' status). It draws and forwards; what is decided is
+// decided in the session. User-interface thread only, except the notices (any thread).
 class TfMain final : public QWidget, public ShellView {
     Q_OBJECT
 public:
-    TfMain(std::string configPath, UserDialogs& dialogs, ConsoleLog& log, HandlerFactory handlers,
+    TfMain(std::string configPath, UserDialogs& dialogs, ConsoleLog& log, ProgramHandlers handlers,
            QString programDir, QWidget* parent = nullptr);
     ~TfMain() override;
 
@@ -43,17 +45,18 @@ public:
     TConnectionControl::StartupResult Startup();
     // Closes the program after an orderly end: tray icon and window go, the message loop ends.
     void EndProgram();
-    // Keeps the status file `path` for `tallyport --status` from now on.
+    // Keeps the status file for `tallyport --status` from now on: the user's, or `path`.
+    void KeepStatusFile();
     void KeepStatusFile(std::string path, StatusFileHeader header);
     // One look at the registers: notices of lost and returning ports, the tray's summary, the
     // status file. Runs twice a second once started; the grid's status column is refreshed
     // every second while the window is visible only.
     void RefreshStatus();
-    StatusMonitor& Status() { return *monitor_; }
+    StatusMonitor& Status() { return session_->Monitor(); }
     // Where the manual is when it is not in the working folder (default: `programDir`).
     void SetHelpFolder(QString folder) { helpDir_ = std::move(folder); }
 
-    TConnectionControl& Control() { return *control_; }
+    TConnectionControl& Control() { return session_->Control(); }
     TrayNotices& Notices() { return *notices_; }
     QSystemTrayIcon& TrayIcon() { return *tray_; }
     QMenu& TrayMenu() { return *trayMenu_; }
@@ -99,6 +102,7 @@ private:
     void Browse(QLineEdit* edit);
     void OpenRegisterDialog(bool editMode);
     int CurrentGridRow() const;
+    std::optional<std::size_t> SelectedRow() const;  // nullopt: no row selected
     void RefreshGrid();
     // Shows the tray icon once a notification area exists; until then looks again now and then.
     void ShowTrayWhenAvailable();
@@ -146,8 +150,7 @@ private:
 
     // Declared last: destroyed first, so the workers stop before the notices and the tray go.
     std::unique_ptr<TrayNotices> notices_;
-    std::unique_ptr<StatusMonitor> monitor_;
-    std::unique_ptr<TConnectionControl> control_;
+    std::unique_ptr<DesktopSession> session_;
 };
 
 }  // namespace tallyport

@@ -1,26 +1,21 @@
 #include "app/RegisterGridModel.h"
 
-#include "app/ByteText.h"
-#include "control/StatusText.h"
+#include <iterator>
 
 namespace tallyport {
 namespace {
 
+static_assert(std::size(kRegisterGridTitles) == RegisterGridModel::kColumnCount);
+
 QString Text(const std::string& text) {
-    return ShownText(text);
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 }  // namespace
 
-void RegisterGridModel::Reload(CsvTable& list) {
+void RegisterGridModel::Reload(std::vector<RegisterGridRow> rows) {
     beginResetModel();
-    rows_.clear();
-    if (list.IsOpen()) {
-        for (list.First(); !list.Eof(); list.Next()) {
-            rows_.push_back(ReadRegisterEntry(list));
-        }
-        list.First();
-    }
+    rows_ = std::move(rows);
     currentRow_ = rows_.empty() ? -1 : 0;
     endResetModel();
 }
@@ -59,26 +54,26 @@ QVariant RegisterGridModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= static_cast<int>(rows_.size())) {
         return {};
     }
-    const RegisterEntry& row = rows_[static_cast<std::size_t>(index.row())];
+    const RegisterGridRow& row = rows_[static_cast<std::size_t>(index.row())];
     if (role == Qt::ToolTipRole && index.column() == kStare) {
-        return StatusTip(row);
+        return Text(GridRowStatusTip(row, status_));
     }
     if (role != Qt::DisplayRole) {
         return {};
     }
     switch (index.column()) {
         case kNrLogic:
-            return row.LogicalNb ? QString::number(*row.LogicalNb) : QString();
+            return Text(row.nrLogic);
         case kSerieFiscala:
-            return Text(row.Fiscal);
+            return Text(row.fiscal);
         case kPortComunicatie:
-            return Text(row.CommPort);
+            return Text(row.port);
         case kModel:
-            return Text(row.ModelType);
+            return Text(row.model);
         case kObservatii:
-            return Text(row.Observatii);
+            return Text(row.remark);
         case kStare:
-            return StatusText(row);
+            return Text(GridRowStatus(row, status_));
         default:
             return {};
     }
@@ -91,41 +86,10 @@ QVariant RegisterGridModel::headerData(int section, Qt::Orientation orientation,
     if (orientation == Qt::Vertical) {
         return section == currentRow_ ? QStringLiteral("\u25B6") : QString();
     }
-    switch (section) {
-        case kNrLogic:
-            return QStringLiteral("Nr.Logic");
-        case kSerieFiscala:
-            return QStringLiteral("Serie Fiscala");
-        case kPortComunicatie:
-            return QStringLiteral("Port Comunicatie");
-        case kModel:
-            return QStringLiteral("Model");
-        case kObservatii:
-            return QStringLiteral("Observatii");
-        case kStare:
-            return QStringLiteral("Stare");
-        default:
-            return {};
+    if (section < 0 || section >= kColumnCount) {
+        return {};
     }
-}
-
-QString RegisterGridModel::StatusText(const RegisterEntry& row) const {
-    const RegisterStatus* status = StatusOf(row);
-    return status ? QString::fromLocal8Bit(GridStatusText(*status)) : QString();
-}
-
-QString RegisterGridModel::StatusTip(const RegisterEntry& row) const {
-    const RegisterStatus* status = StatusOf(row);
-    return status ? QString::fromLocal8Bit(GridStatusTip(*status)) : QString();
-}
-
-const RegisterStatus* RegisterGridModel::StatusOf(const RegisterEntry& row) const {
-    for (const RegisterStatus& status : status_) {
-        if (row.LogicalNb && status.logicalNb == *row.LogicalNb) {
-            return &status;
-        }
-    }
-    return nullptr;
+    return QString::fromLatin1(kRegisterGridTitles[section]);
 }
 
 Qt::ItemFlags RegisterGridModel::flags(const QModelIndex& index) const {

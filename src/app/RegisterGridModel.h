@@ -3,16 +3,16 @@
 #include <QAbstractTableModel>
 #include <vector>
 
+#include "control/DesktopProgram.h"
 #include "control/RegisterStatus.h"
-#include "store/RegisterList.h"
 
 namespace tallyport {
 
 // The rows of the register list as the window's grid shows them: "Nr.Logic", "Serie Fiscala",
 // "Port Comunicatie", "Model", "Observatii", read-only, with an indicator on the current row,
 // and after them "Stare", the register's live status (its error, such as why the port does not
-// open, as the cell's tip). Holds a copy of the rows taken when the list was last read and of
-// the last status given. User-interface thread only.
+// open, as the cell's tip). Holds the rows given when the list was last read
+// (DesktopSession::GridRows) and the last status given. User-interface thread only.
 class RegisterGridModel final : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -28,8 +28,8 @@ public:
 
     using QAbstractTableModel::QAbstractTableModel;
 
-    // Copies every row of `list` in its order; the list's current row moves.
-    void Reload(CsvTable& list);
+    // Shows `rows`, in their order, the first one current.
+    void Reload(std::vector<RegisterGridRow> rows);
     void SetCurrentRow(int row);
     int CurrentRow() const { return currentRow_; }
     // The workers' status, matched to the rows by logical number; a row without a worker (added
@@ -43,11 +43,7 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
 private:
-    QString StatusText(const RegisterEntry& row) const;
-    QString StatusTip(const RegisterEntry& row) const;
-    const RegisterStatus* StatusOf(const RegisterEntry& row) const;
-
-    std::vector<RegisterEntry> rows_;
+    std::vector<RegisterGridRow> rows_;
     std::vector<RegisterStatus> status_;
     int currentRow_ = -1;
 };

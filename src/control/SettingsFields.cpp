@@ -51,16 +51,17 @@ std::string BarcodeSample(const AppSettingsRecord& settings) {
     return std::to_string(settings.Prefix) + " 12345 12345 1";
 }
 
-std::string TakeChosenFile(TConnectionControl& control, SettingsFile file,
-                           const std::string& chosen) {
+void TakeChosenFile(TConnectionControl& control, SettingsFile file, const std::string& chosen,
+                    const std::function<void(const std::string& shown)>& show) {
     // The setting gets the name's own bytes, as the file system has them, not the shown text
-    // taken back by the rule for typed texts.
+    // taken back by the rule for typed texts: the control shows them, so the save that reads it
+    // back finds the text unchanged and keeps the bytes.
     std::string& setting = file == SettingsFile::Articles   ? AppSettings.PLU
                            : file == SettingsFile::Receipts ? AppSettings.ReceiptMaster
                                                             : AppSettings.ReceiptDetail;
     setting = chosen;
+    show(DisplayText(chosen));
     control.SettingsChanged();
-    return DisplayText(chosen);
 }
 
 }  // namespace tallyport

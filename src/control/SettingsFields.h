@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "store/AppSettings.h"
@@ -44,9 +45,10 @@ std::string BarcodeSample(const AppSettingsRecord& settings);
 enum class SettingsFile { Articles, Receipts, Transactions };
 
 // After the file dialog chose `chosen` (the name's bytes, as the file system has them) for
-// `file`: the setting gets those very bytes and the settings are saved as when the user leaves
-// a control (TConnectionControl::SettingsChanged). Returns what the control shows now.
-std::string TakeChosenFile(TConnectionControl& control, SettingsFile file,
-                           const std::string& chosen);
+// `file`: the setting gets those very bytes, `show` puts what the control shows for them into
+// the control (before the save reads the controls back, so the save keeps the bytes), and the
+// settings are saved as when the user leaves a control (TConnectionControl::SettingsChanged).
+void TakeChosenFile(TConnectionControl& control, SettingsFile file, const std::string& chosen,
+                    const std::function<void(const std::string& shown)>& show);
 
 }  // namespace tallyport

@@ -70,7 +70,8 @@ protected:
 };
 
 TEST_F(CashRegDialogTest, AddModeShowsTheValuesOfANewRegister) {
-    TfCashReg dialog(TfCashReg::Mode::AddMode, *list, dialogs);
+    RegisterDialogModel model(RegisterDialogMode::Add, *list, dialogs);
+    TfCashReg dialog(model);
     dialog.show();
     EXPECT_EQ(dialog.windowTitle(), "Adaugare casa de marcat...");
     EXPECT_EQ(Find<QLineEdit>(dialog, "eLogicNo")->text(), "");
@@ -112,7 +113,8 @@ TEST_F(CashRegDialogTest, AddModeShowsTheValuesOfANewRegister) {
 }
 
 TEST_F(CashRegDialogTest, TabOrderFollowsTheFields) {
-    TfCashReg dialog(TfCashReg::Mode::AddMode, *list, dialogs);
+    RegisterDialogModel model(RegisterDialogMode::Add, *list, dialogs);
+    TfCashReg dialog(model);
     const char* order[] = {"eLogicNo",   "cbModel",    "cbPort",   "cbSpeed",
                            "cbDataBits", "cbStopBits", "cbParity", "eFiscal",
                            "eCashPoint", "btSave",     "btAbort"};
@@ -129,7 +131,8 @@ TEST_F(CashRegDialogTest, TabOrderFollowsTheFields) {
 }
 
 TEST_F(CashRegDialogTest, AddStoresTheControlsWithTheCashPointInUpperCase) {
-    TfCashReg dialog(TfCashReg::Mode::AddMode, *list, dialogs);
+    RegisterDialogModel model(RegisterDialogMode::Add, *list, dialogs);
+    TfCashReg dialog(model);
     dialog.show();
     Find<QLineEdit>(dialog, "eLogicNo")->setText("5");
     Find<QComboBox>(dialog, "cbModel")->setCurrentIndex(3);
@@ -152,7 +155,8 @@ TEST_F(CashRegDialogTest, AddStoresTheControlsWithTheCashPointInUpperCase) {
 }
 
 TEST_F(CashRegDialogTest, NoToTheQuestionStoresNothingAndStaysOpen) {
-    TfCashReg dialog(TfCashReg::Mode::AddMode, *list, dialogs);
+    RegisterDialogModel model(RegisterDialogMode::Add, *list, dialogs);
+    TfCashReg dialog(model);
     dialog.show();
     Fill(dialog, "7", "COM7", "DA07", "X");
     dialogs.answers = {false};
@@ -165,7 +169,8 @@ TEST_F(CashRegDialogTest, NoToTheQuestionStoresNothingAndStaysOpen) {
 
 TEST_F(CashRegDialogTest, DuplicateLogicalNumberIsRefusedAndTheListKeepsItsRows) {
     const auto before = Rows(*list);
-    TfCashReg dialog(TfCashReg::Mode::AddMode, *list, dialogs);
+    RegisterDialogModel model(RegisterDialogMode::Add, *list, dialogs);
+    TfCashReg dialog(model);
     dialog.show();
     Fill(dialog, "2", "COM5", "DA05", "NOUA");
     dialog.btSaveClick();
@@ -181,7 +186,8 @@ TEST_F(CashRegDialogTest, EditShowsTheCurrentRowAndRefusesAnotherRegistersPort) 
     list->MoveTo(0);
     const auto before = Rows(*list);
     list->MoveTo(0);
-    TfCashReg dialog(TfCashReg::Mode::EditMode, *list, dialogs);
+    RegisterDialogModel model(RegisterDialogMode::Edit, *list, dialogs);
+    TfCashReg dialog(model);
     dialog.show();
     EXPECT_EQ(dialog.windowTitle(), "Editare casa de marcat...");
     EXPECT_EQ(Find<QLineEdit>(dialog, "eLogicNo")->text(), "1");
@@ -199,7 +205,8 @@ TEST_F(CashRegDialogTest, EditShowsTheCurrentRowAndRefusesAnotherRegistersPort) 
 
 TEST_F(CashRegDialogTest, EditWithoutChangingNumberOrPortIsAccepted) {
     list->MoveTo(1);
-    TfCashReg dialog(TfCashReg::Mode::EditMode, *list, dialogs);
+    RegisterDialogModel model(RegisterDialogMode::Edit, *list, dialogs);
+    TfCashReg dialog(model);
     dialog.show();
     Find<QLineEdit>(dialog, "eFiscal")->setText("DA99");
     dialog.btSaveClick();
@@ -211,7 +218,8 @@ TEST_F(CashRegDialogTest, EditWithoutChangingNumberOrPortIsAccepted) {
 TEST_F(CashRegDialogTest, AStoredPortOutsideTheListShowsEmptyAndIsSavedEmpty) {
     AddRow(*list, {"3", "Datecs MP55", "9600", "8", "None", "1", "COM12", "DA03", "CASA 3"});
     list->MoveTo(2);
-    TfCashReg dialog(TfCashReg::Mode::EditMode, *list, dialogs);
+    RegisterDialogModel model(RegisterDialogMode::Edit, *list, dialogs);
+    TfCashReg dialog(model);
     dialog.show();
     QComboBox* port = Find<QComboBox>(dialog, "cbPort");
     EXPECT_EQ(port->currentIndex(), -1);
@@ -225,7 +233,8 @@ TEST_F(CashRegDialogTest, AStoredPortOutsideTheListShowsEmptyAndIsSavedEmpty) {
 
 TEST_F(CashRegDialogTest, AValueThatCannotBeStoredKeepsTheDialogOpenAndTheListWhole) {
     const auto before = Rows(*list);
-    TfCashReg dialog(TfCashReg::Mode::AddMode, *list, dialogs);
+    RegisterDialogModel model(RegisterDialogMode::Add, *list, dialogs);
+    TfCashReg dialog(model);
     dialog.show();
     Fill(dialog, "12a", "COM6", "DA06", "CASA 6");
     dialog.btSaveClick();
@@ -255,7 +264,8 @@ TEST_F(CashRegDialogTest, AValueThatCannotBeStoredKeepsTheDialogOpenAndTheListWh
 
 TEST_F(CashRegDialogTest, APortNameIsStoredWholeOrRefusedNeverCut) {
     const auto before = Rows(*list);
-    TfCashReg dialog(TfCashReg::Mode::AddMode, *list, dialogs);
+    RegisterDialogModel model(RegisterDialogMode::Add, *list, dialogs);
+    TfCashReg dialog(model);
     dialog.show();
     // Longer than the system's longest path: refused with a message, the dialog stays open.
     const std::string tooLong = "/dev/serial/by-path/" + std::string(4076, 'x');
@@ -284,7 +294,8 @@ TEST_F(CashRegDialogTest, APortNameIsStoredWholeOrRefusedNeverCut) {
 TEST_F(CashRegDialogTest, AnEditThatCannotBeStoredLeavesTheRowAsItWas) {
     const auto before = Rows(*list);
     list->MoveTo(0);
-    TfCashReg dialog(TfCashReg::Mode::EditMode, *list, dialogs);
+    RegisterDialogModel model(RegisterDialogMode::Edit, *list, dialogs);
+    TfCashReg dialog(model);
     dialog.show();
     Find<QLineEdit>(dialog, "eFiscal")->setText("NEW");
     Find<QComboBox>(dialog, "cbSpeed")->setEditText("fast");
@@ -297,7 +308,8 @@ TEST_F(CashRegDialogTest, AnEditThatCannotBeStoredLeavesTheRowAsItWas) {
 
 TEST_F(CashRegDialogTest, EscapeClosesWithoutAQuestionAndEnterSaves) {
     {
-        TfCashReg dialog(TfCashReg::Mode::AddMode, *list, dialogs);
+        RegisterDialogModel model(RegisterDialogMode::Add, *list, dialogs);
+        TfCashReg dialog(model);
         dialog.show();
         Fill(dialog, "8", "COM8", "DA08", "X");
         QTest::keyClick(&dialog, Qt::Key_Escape);
@@ -307,7 +319,8 @@ TEST_F(CashRegDialogTest, EscapeClosesWithoutAQuestionAndEnterSaves) {
         EXPECT_EQ(Rows(*list).size(), 2u);
     }
     {
-        TfCashReg dialog(TfCashReg::Mode::AddMode, *list, dialogs);
+        RegisterDialogModel model(RegisterDialogMode::Add, *list, dialogs);
+        TfCashReg dialog(model);
         dialog.show();
         Fill(dialog, "8", "COM8", "DA08", "X");
         QTest::keyClick(Find<QLineEdit>(dialog, "eFiscal"), Qt::Key_Return);
@@ -318,7 +331,8 @@ TEST_F(CashRegDialogTest, EscapeClosesWithoutAQuestionAndEnterSaves) {
 
 TEST_F(CashRegDialogTest, EditingAnEmptyListShowsEmptyBoxesAndAddsTheRow) {
     auto empty = MakeRegisterList();
-    TfCashReg dialog(TfCashReg::Mode::EditMode, *empty, dialogs);
+    RegisterDialogModel model(RegisterDialogMode::Edit, *empty, dialogs);
+    TfCashReg dialog(model);
     dialog.show();
     for (const char* name :
          {"cbModel", "cbPort", "cbSpeed", "cbDataBits", "cbStopBits", "cbParity"}) {
@@ -346,7 +360,8 @@ TEST_F(CashRegDialogTest, AStableNameOf80CharactersIsOfferedStoredAndShownAgain)
     ASSERT_EQ(ports, (std::vector<std::string>{"/dev/ttyUSB0", byId}));
 
     {
-        TfCashReg dialog(TfCashReg::Mode::AddMode, *list, dialogs);
+        RegisterDialogModel model(RegisterDialogMode::Add, *list, dialogs);
+        TfCashReg dialog(model);
         dialog.SetListedPorts(ports);
         dialog.show();
         QComboBox* port = Find<QComboBox>(dialog, "cbPort");
@@ -368,7 +383,8 @@ TEST_F(CashRegDialogTest, AStableNameOf80CharactersIsOfferedStoredAndShownAgain)
     reread->MoveTo(2);
     ASSERT_EQ(reread->AsText(kRegCommPort), byId);
     {
-        TfCashReg dialog(TfCashReg::Mode::EditMode, *reread, dialogs);
+        RegisterDialogModel model(RegisterDialogMode::Edit, *reread, dialogs);
+        TfCashReg dialog(model);
         dialog.SetListedPorts(ports);
         dialog.show();
         QComboBox* port = Find<QComboBox>(dialog, "cbPort");
@@ -390,7 +406,8 @@ TEST_F(CashRegDialogTest, AStableNameOf80CharactersIsOfferedStoredAndShownAgain)
 TEST_F(CashRegDialogTest, EnterOnAFocusedRenuntaCancels) {
     const auto before = Rows(*list);
     {
-        TfCashReg dialog(TfCashReg::Mode::AddMode, *list, dialogs);
+        RegisterDialogModel model(RegisterDialogMode::Add, *list, dialogs);
+        TfCashReg dialog(model);
         dialog.show();
         Fill(dialog, "8", "COM8", "DA08", "X");
         auto* abort = Find<QPushButton>(dialog, "btAbort");
@@ -403,7 +420,8 @@ TEST_F(CashRegDialogTest, EnterOnAFocusedRenuntaCancels) {
     }
     {
         // Back on a field after "&Renunta", Enter saves again.
-        TfCashReg dialog(TfCashReg::Mode::AddMode, *list, dialogs);
+        RegisterDialogModel model(RegisterDialogMode::Add, *list, dialogs);
+        TfCashReg dialog(model);
         dialog.show();
         Fill(dialog, "8", "COM8", "DA08", "X");
         Find<QPushButton>(dialog, "btAbort")->setFocus(Qt::TabFocusReason);
@@ -425,7 +443,8 @@ TEST_F(CashRegDialogTest, TextsOfACodePageShowAsItsLettersAndKeepTheirBytes) {
     const auto before = Rows(*shop);
     for (std::size_t row = 0; row < 2; ++row) {
         shop->MoveTo(row);
-        TfCashReg dialog(TfCashReg::Mode::EditMode, *shop, dialogs);
+        RegisterDialogModel model(RegisterDialogMode::Edit, *shop, dialogs);
+        TfCashReg dialog(model);
         dialog.show();
         const QString cashPoint = Find<QLineEdit>(dialog, "eCashPoint")->text();
         EXPECT_EQ(cashPoint, row == 0 ? QString::fromUtf8("CASA \u015EOSEA")
@@ -441,7 +460,8 @@ TEST_F(CashRegDialogTest, TextsOfACodePageShowAsItsLettersAndKeepTheirBytes) {
     // A changed text stays in the row's code page where it can, else it becomes UTF-8.
     shop->MoveTo(0);
     {
-        TfCashReg dialog(TfCashReg::Mode::EditMode, *shop, dialogs);
+        RegisterDialogModel model(RegisterDialogMode::Edit, *shop, dialogs);
+        TfCashReg dialog(model);
         dialog.show();
         Find<QLineEdit>(dialog, "eCashPoint")->setText(QString::fromUtf8("CASA \u0162ARA"));
         dialog.btSaveClick();
@@ -454,7 +474,8 @@ TEST_F(CashRegDialogTest, TextsOfACodePageShowAsItsLettersAndKeepTheirBytes) {
               "DA\xE9"
               "01");  // untouched beside it
     {
-        TfCashReg dialog(TfCashReg::Mode::EditMode, *shop, dialogs);
+        RegisterDialogModel model(RegisterDialogMode::Edit, *shop, dialogs);
+        TfCashReg dialog(model);
         dialog.show();
         Find<QLineEdit>(dialog, "eCashPoint")->setText(QString::fromUtf8("CASA \u03A9"));
         dialog.btSaveClick();
@@ -464,7 +485,8 @@ TEST_F(CashRegDialogTest, TextsOfACodePageShowAsItsLettersAndKeepTheirBytes) {
 }
 
 TEST_F(CashRegDialogTest, ALongNameIsCutWithoutSplittingACharacter) {
-    TfCashReg dialog(TfCashReg::Mode::AddMode, *list, dialogs);
+    RegisterDialogModel model(RegisterDialogMode::Add, *list, dialogs);
+    TfCashReg dialog(model);
     dialog.show();
     QString name = QStringLiteral("A");
     for (int i = 0; i < 15; ++i) {

@@ -65,7 +65,7 @@ protected:
 
     TfMain& Window() {
         if (!window) {
-            window = std::make_unique<TfMain>(configPath, dialogs, log, nullptr,
+            window = std::make_unique<TfMain>(configPath, dialogs, log, ProgramHandlers{},
                                               QString::fromStdString(dir.Path().string()));
         }
         return *window;

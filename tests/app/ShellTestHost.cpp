@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
         link.PendingTranLines.Clear();
         return true;
     };
-    return tallyport::RunTallyport(argc, argv,
-                                   [handlers](tallyport::TSerialExtended&) { return handlers; });
+    return tallyport::RunTallyport(
+        argc, argv,
+        tallyport::ProgramHandlers{[handlers](tallyport::TSerialExtended&) { return handlers; }});
 }
