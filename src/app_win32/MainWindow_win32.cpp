@@ -7,6 +7,7 @@
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <cwchar>
 
 #include "app_win32/CashRegDialog_win32.h"
 #include "app_win32/DesktopIds.h"
@@ -302,7 +303,8 @@ void TfMain::BuildGrid() {
     grid_ = Add(WC_LISTVIEWW, L"",
                 WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER,
                 IDC_GRID, kCashReg, WS_EX_CLIENTEDGE);
-    ListView_SetExtendedListViewStyle(grid_, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
+    ListView_SetExtendedListViewStyle(grid_,
+                                      LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_INFOTIP);
     const int padding = charWidth_ * 2;
     const double scale = lineHeight_ / double(kDesignedLine);
     for (int column = 0; column < 6; ++column) {
@@ -602,6 +604,18 @@ void TfMain::RefreshGrid() {
     }
 }
 
+void TfMain::GridTip(NMLVGETINFOTIPW& tip) {
+    // A row's tip: why its port does not open (or what else went wrong), in the system's words.
+    if (tip.iItem < 0 || static_cast<std::size_t>(tip.iItem) >= rows_.size() || tip.cchTextMax < 1) {
+        return;
+    }
+    const std::wstring text = Wide(GridRowStatusTip(rows_[static_cast<std::size_t>(tip.iItem)],
+                                                    session_->CurrentStatus()));
+    const std::size_t n = std::min(text.size(), static_cast<std::size_t>(tip.cchTextMax - 1));
+    std::wmemcpy(tip.pszText, text.data(), n);
+    tip.pszText[n] = L'\0';
+}
+
 // ---- commands -------------------------------------------------------------------------------
 
 void TfMain::Command(int id, int code) {
@@ -731,7 +745,8 @@ void TfMain::Browse(int editId) {
     const SettingsFile file = editId == IDC_PLUFILE   ? SettingsFile::Articles
                               : editId == IDC_BONFILE ? SettingsFile::Receipts
                                                       : SettingsFile::Transactions;
-    SetText(editId, TakeChosenFile(session_->Control(), file, *chosen));
+    TakeChosenFile(session_->Control(), file, *chosen,
+                   [this, editId](const std::string& shown) { SetText(editId, shown); });
 }
 
 void TfMain::eParamEditExit() {
@@ -748,8 +763,21 @@ void TfMain::TrayMessage(UINT mouse) {
             aOptionsExecute();
             break;
         case WM_RBUTTONUP:
-        case WM_CONTEXTMENU:
+            // With the newer notification behaviour a right click may bring WM_CONTEXTMENU as
+            // well (the keyboard brings it alone): one menu per click.
+            menuFromClick_ = true;
             ShowTrayMenu();
+            break;
+        case WM_CONTEXTMENU:
+            if (menuFromClick_) {
+                menuFromClick_ = false;
+            } else {
+                ShowTrayMenu();
+            }
+            break;
+        case WM_RBUTTONDOWN:
+        case WM_LBUTTONDOWN:
+            menuFromClick_ = false;
             break;
         default:
             break;
@@ -868,6 +896,8 @@ LRESULT TfMain::Handle(UINT message, WPARAM w, LPARAM l) {
                 ShowPage(static_cast<int>(::SendMessageW(tabs_, TCM_GETCURSEL, 0, 0)));
             } else if (header->hwndFrom == grid_ && header->code == NM_DBLCLK) {
                 OpenRegisterDialog(true);
+            } else if (header->hwndFrom == grid_ && header->code == LVN_GETINFOTIPW) {
+                GridTip(*reinterpret_cast<NMLVGETINFOTIPW*>(l));
             }
             return 0;
         }
@@ -920,8 +950,9 @@ LRESULT TfMain::Handle(UINT message, WPARAM w, LPARAM l) {
             return TRUE;
         case WM_ENDSESSION:
             // Logging off or shutting down cannot wait for open receipts: the journal keeps them.
-            if (w && !session_->Control().Ended()) {
-                session_->Control().RequestStop(true);
+            if (w && !session_->Control().Ended() &&
+                session_->Control().RequestStop(true) == TConnectionControl::StopResult::Ended) {
+                EndProgram();
             }
             return 0;
         case kTrayMessage:

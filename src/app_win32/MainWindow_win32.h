@@ -1,6 +1,7 @@
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <map>
 #include <memory>
@@ -70,6 +71,7 @@ private:
     void ShowTrayWhenAvailable();
     void RefreshStatus();
     void RefreshGrid();
+    void GridTip(NMLVGETINFOTIPW& tip);
     void DrawBarcode(const DRAWITEMSTRUCT& item);
 
     void aOptionsExecute();
@@ -98,6 +100,7 @@ private:
     int charWidth_ = 5;
     UINT taskbarCreated_ = 0;
     bool placed_ = false;
+    bool menuFromClick_ = false;  // the tray menu was opened by WM_RBUTTONUP
     std::vector<HWND> pages_;     // one window per tab, holding its controls
     std::map<int, HWND> items_;  // every control by its identifier
     std::vector<RegisterGridRow> rows_;
