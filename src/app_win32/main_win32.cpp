@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <optional>
 #include <string>
 
 #include "app_win32/MainWindow_win32.h"
@@ -13,6 +14,7 @@
 #include "base/Paths.h"
 #include "base/Win32Text.h"
 #include "console_win32/Arguments.h"
+#include "control/CommandLine.h"
 #include "control/ConsoleOutput.h"
 #include "control/DesktopProgram.h"
 #include "control/ServingLock.h"
@@ -32,12 +34,6 @@ int RunWindow(HINSTANCE instance, const CommandLine& line, ProgramHandlers handl
     ::InitCommonControlsEx(&controls);
     ConsoleLog log;
     Win32Dialogs dialogs(log);
-
-    const ServingLock serving;
-    if (!serving.Taken()) {
-        dialogs.ShowMessage(MessageKind::Warning, kServedElsewhere);
-        return 1;
-    }
     const auto folders = OpenDesktopFolders(line, dialogs);
     if (!folders) {
         return 1;
@@ -77,6 +73,19 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                                   L" are caractere pe care pagina de cod a sistemului nu le are.";
         ::MessageBoxW(nullptr, text.c_str(), L"Eroare", MB_OK | MB_ICONERROR);
         return 2;
+    }
+    // Serving the registers, with the window or --headless, needs the lock of the one program
+    // that serves them; --help, --version, --status and a wrong command line do not.
+    const CommandLine line =
+        ParseCommandLine(*arguments, ProgramOptions{.window = true, .service = false});
+    std::optional<ServingLock> serving;
+    if (line.action == CommandLine::Action::Run && !line.status) {
+        serving.emplace();
+        if (!serving->Taken()) {
+            ConsoleLog log;
+            desktop::Win32Dialogs(log).ShowMessage(MessageKind::Warning, kServedElsewhere);
+            return 1;
+        }
     }
     return RunDesktopProgram(*arguments, TallyportHandlers(),
                              [instance](const CommandLine& line, ProgramHandlers handlers) {

@@ -140,10 +140,35 @@ TEST(DesktopProgram, TheWindowShowsTheSettingsAndKeepsWhatIsChanged) {
     EXPECT_NE(ReadFile(dir.File("Tallyport.ini")).find("RecAmount=1"), std::string::npos)
         << ReadFile(dir.File("Tallyport.ini"));
 
+    // "...": the file chosen in the file dialog is shown and kept at once; a cancelled dialog
+    // changes nothing.
+    WriteFile(dir.File("Alte.txt"), "");
+    ui::Press(main, IDC_BROWSE_PLU);
+    HWND open = ui::WaitForOtherDialog(desktop.run.Pid(), main);
+    ASSERT_NE(open, nullptr);
+    ui::SetItemText(open, ui::kFileNameBox, test::WideText(dir.File("Alte.txt")));
+    ui::Press(open, IDOK);
+    ASSERT_TRUE(ui::WaitUntilGone(open));
+    ui::Settle(main);
+    EXPECT_EQ(ui::ItemText(main, IDC_PLUFILE), test::WideText(dir.File("Alte.txt")));
+    EXPECT_NE(ReadFile(dir.File("Tallyport.ini")).find("PLU=" + dir.File("Alte.txt")),
+              std::string::npos)
+        << ReadFile(dir.File("Tallyport.ini"));
+    const std::string chosen = ReadFile(dir.File("Tallyport.ini"));
+    ui::Press(main, IDC_BROWSE_BON);
+    open = ui::WaitForOtherDialog(desktop.run.Pid(), main);
+    ASSERT_NE(open, nullptr);
+    ui::Press(open, IDCANCEL);
+    ASSERT_TRUE(ui::WaitUntilGone(open));
+    ui::Settle(main);
+    EXPECT_EQ(ui::ItemText(main, IDC_BONFILE), L"Bonuri.txt");
+    EXPECT_EQ(ReadFile(dir.File("Tallyport.ini")), chosen);
+
     EXPECT_EQ(desktop.Exit(), 0u) << desktop.run.Err();
     const std::string settings = ReadFile(dir.File("Tallyport.ini"));
     EXPECT_NE(settings.find("Prefix=31"), std::string::npos) << settings;
     EXPECT_NE(settings.find("RecAmount=1"), std::string::npos) << settings;
+    EXPECT_NE(settings.find("PLU=" + dir.File("Alte.txt")), std::string::npos) << settings;
     EXPECT_EQ(ReadFile(dir.File("ECRs.dat")), kTwoRegisters) << "a list left alone is kept";
 }
 

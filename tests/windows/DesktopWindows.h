@@ -15,8 +15,9 @@
 
 namespace tallyport::test::desktop {
 
-// The text control of a message box.
+// The text control of a message box; the file name box of the file-open dialog (cmb13).
 inline constexpr int kMessageBoxText = 0xFFFF;
+inline constexpr int kFileNameBox = 0x47C;
 
 struct Search {
     DWORD pid;
@@ -60,6 +61,41 @@ inline HWND WaitForWindow(DWORD pid, const wchar_t* windowClass, const wchar_t* 
         HWND window = FindTopLevel(pid, windowClass, caption);
         if (window && (std::wstring(windowClass) != L"#32770" || ::IsWindowVisible(window))) {
             return window;
+        }
+        if (std::chrono::steady_clock::now() > end) {
+            return nullptr;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+// A visible dialog of `pid` that is not `besides` (the file-open dialog, whatever its caption).
+struct OtherSearch {
+    DWORD pid;
+    HWND besides;
+    HWND found = nullptr;
+};
+inline BOOL CALLBACK MatchOther(HWND window, LPARAM data) {
+    auto* search = reinterpret_cast<OtherSearch*>(data);
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(window, &pid);
+    wchar_t name[64] = {};
+    ::GetClassNameW(window, name, 64);
+    if (pid == search->pid && window != search->besides && std::wstring(name) == L"#32770" &&
+        ::IsWindowVisible(window)) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+inline HWND WaitForOtherDialog(DWORD pid, HWND besides,
+                               std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        OtherSearch search{pid, besides};
+        ::EnumWindows(MatchOther, reinterpret_cast<LPARAM>(&search));
+        if (search.found) {
+            return search.found;
         }
         if (std::chrono::steady_clock::now() > end) {
             return nullptr;
