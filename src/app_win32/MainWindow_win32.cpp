@@ -11,8 +11,8 @@
 
 #include "app_win32/CashRegDialog_win32.h"
 #include "app_win32/DesktopIds.h"
-#include "app_win32/Win32Dialogs_win32.h"
 #include "app_win32/WideText_win32.h"
+#include "app_win32/Win32Dialogs_win32.h"
 #include "base/BuildInfo.h"
 #include "base/Win32Text.h"
 #include "control/DisplayText.h"
@@ -49,9 +49,9 @@ constexpr const wchar_t* kPageCaptions[kPageCount] = {
 
 // The controls enabled only while disconnected.
 constexpr int kEditingControls[] = {
-    IDC_INSERT,    IDC_EDIT,        IDC_DELETE,      IDC_GRID,        IDC_PREFIX,
-    IDC_PLUFILE,   IDC_BONFILE,     IDC_TRANFILE,    IDC_BROWSE_PLU,  IDC_BROWSE_BON,
-    IDC_BROWSE_TRAN, IDC_CARDFROM,  IDC_CARDTO,      IDC_RECDISCOUNT, IDC_RECDUEMULTIPAY,
+    IDC_INSERT,      IDC_EDIT,        IDC_DELETE,   IDC_GRID,        IDC_PREFIX,
+    IDC_PLUFILE,     IDC_BONFILE,     IDC_TRANFILE, IDC_BROWSE_PLU,  IDC_BROWSE_BON,
+    IDC_BROWSE_TRAN, IDC_CARDFROM,    IDC_CARDTO,   IDC_RECDISCOUNT, IDC_RECDUEMULTIPAY,
     IDC_RECSEPFILES, IDC_RECDECINFILE};
 
 // The edits whose leaving stores the settings.
@@ -109,11 +109,10 @@ TfMain::TfMain(HINSTANCE instance, std::string configPath, Win32Dialogs& dialogs
 
     // Fixed single border with the system menu and a minimise button, no maximise button.
     const std::wstring caption = Wide(build_info::kProgramCaption);
-    window_ = ::CreateWindowExW(WS_EX_CONTROLPARENT, TALLYPORT_MAIN_CLASS, caption.c_str(),
-                                WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX |
-                                    WS_CLIPCHILDREN,
-                                CW_USEDEFAULT, CW_USEDEFAULT, 100, 100, nullptr, nullptr, instance,
-                                this);
+    window_ = ::CreateWindowExW(
+        WS_EX_CONTROLPARENT, TALLYPORT_MAIN_CLASS, caption.c_str(),
+        WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, CW_USEDEFAULT,
+        CW_USEDEFAULT, 100, 100, nullptr, nullptr, instance, this);
     dialogs_.SetOwner(window_);
     tray_ = std::make_unique<TrayIcon>(window_, kTrayMessage, kNoticeMessage, log);
     tray_->SetImage(icons_.Small(kImageDisconnected));
@@ -182,9 +181,9 @@ void RegisterPageClasses(HINSTANCE instance, HBRUSH white) {
 HWND TfMain::Add(const wchar_t* kind, const wchar_t* text, DWORD style, int id, int page,
                  DWORD exStyle) {
     HWND parent = page >= 0 ? pages_[static_cast<std::size_t>(page)] : window_;
-    HWND control = ::CreateWindowExW(exStyle, kind, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 10,
-                                     10, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                     instance_, nullptr);
+    HWND control =
+        ::CreateWindowExW(exStyle, kind, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 10, 10, parent,
+                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
     ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     items_[id] = control;
     return control;
@@ -241,7 +240,9 @@ void TfMain::BuildControls() {
         {{{L"Fisier Inchideri Bon si Moduri de Plata", IDC_BONFILE_LABEL},
           {L"", IDC_BONFILE},
           {L"...", IDC_BROWSE_BON}}},
-        {{{L"Fisier Tranzactii Case", IDC_TRANFILE_LABEL}, {L"", IDC_TRANFILE}, {L"...", IDC_BROWSE_TRAN}}},
+        {{{L"Fisier Tranzactii Case", IDC_TRANFILE_LABEL},
+          {L"", IDC_TRANFILE},
+          {L"...", IDC_BROWSE_TRAN}}},
     }};
     for (const auto& row : files) {
         Add(WC_STATICW, row[0].first, SS_LEFT, row[0].second, kBackOffice);
@@ -369,8 +370,9 @@ void TfMain::Layout() {
         tabsWidth += TextWidth(caption) + charWidth_ * 4;
     }
     const int checkWidth =
-        TextWidth(L"Inregistrare de fisiere de vanzari separate pentru fiecare casa de marcat "
-                  L"conectata") +
+        TextWidth(
+            L"Inregistrare de fisiere de vanzari separate pentru fiecare casa de marcat "
+            L"conectata") +
         Scaled(30);
     const int width = std::max({Scaled(kDesignedWidth), gridWidth + 2 * margin + Scaled(16),
                                 tabsWidth + Scaled(16), checkWidth + 2 * margin + Scaled(16)});
@@ -379,8 +381,8 @@ void TfMain::Layout() {
 
     // The window: its client area as computed, centred at its first showing (aOptionsExecute).
     RECT frame{0, 0, width, height};
-    ::AdjustWindowRectEx(&frame, static_cast<DWORD>(::GetWindowLongPtrW(window_, GWL_STYLE)),
-                         FALSE, static_cast<DWORD>(::GetWindowLongPtrW(window_, GWL_EXSTYLE)));
+    ::AdjustWindowRectEx(&frame, static_cast<DWORD>(::GetWindowLongPtrW(window_, GWL_STYLE)), FALSE,
+                         static_cast<DWORD>(::GetWindowLongPtrW(window_, GWL_EXSTYLE)));
     ::SetWindowPos(window_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                    SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 
@@ -440,8 +442,8 @@ void TfMain::Layout() {
     place(IDC_CARDTO_LABEL, x, y + (editHeight - lineHeight_) / 2, cardLabel, lineHeight_);
     place(IDC_CARDTO, x + cardLabel, y, cardEdit, editHeight);
     y = page.top + margin + groupHeight + margin;
-    for (const int option : {IDC_RECDISCOUNT, IDC_RECDUEMULTIPAY, IDC_RECSEPFILES,
-                             IDC_RECDECINFILE}) {
+    for (const int option :
+         {IDC_RECDISCOUNT, IDC_RECDUEMULTIPAY, IDC_RECSEPFILES, IDC_RECDECINFILE}) {
         place(option, left, y, inner, lineHeight_ + Scaled(6));
         y += lineHeight_ + Scaled(10);
     }
@@ -559,8 +561,7 @@ void TfMain::ShowRegisterList() {
         }
     }
     if (!rows_.empty()) {
-        ListView_SetItemState(grid_, 0, LVIS_SELECTED | LVIS_FOCUSED,
-                              LVIS_SELECTED | LVIS_FOCUSED);
+        ListView_SetItemState(grid_, 0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
     }
     RefreshGrid();
 }
@@ -606,11 +607,12 @@ void TfMain::RefreshGrid() {
 
 void TfMain::GridTip(NMLVGETINFOTIPW& tip) {
     // A row's tip: why its port does not open (or what else went wrong), in the system's words.
-    if (tip.iItem < 0 || static_cast<std::size_t>(tip.iItem) >= rows_.size() || tip.cchTextMax < 1) {
+    if (tip.iItem < 0 || static_cast<std::size_t>(tip.iItem) >= rows_.size() ||
+        tip.cchTextMax < 1) {
         return;
     }
-    const std::wstring text = Wide(GridRowStatusTip(rows_[static_cast<std::size_t>(tip.iItem)],
-                                                    session_->CurrentStatus()));
+    const std::wstring text = Wide(
+        GridRowStatusTip(rows_[static_cast<std::size_t>(tip.iItem)], session_->CurrentStatus()));
     const std::size_t n = std::min(text.size(), static_cast<std::size_t>(tip.cchTextMax - 1));
     std::wmemcpy(tip.pszText, text.data(), n);
     tip.pszText[n] = L'\0';
@@ -789,8 +791,7 @@ void TfMain::ShowTrayMenu() {
     ::GetCursorPos(&at);
     // The menu closes when the user clicks elsewhere only if the window is in the foreground.
     ::SetForegroundWindow(window_);
-    ::TrackPopupMenu(trayMenu_, TPM_RIGHTBUTTON | TPM_BOTTOMALIGN, at.x, at.y, 0, window_,
-                     nullptr);
+    ::TrackPopupMenu(trayMenu_, TPM_RIGHTBUTTON | TPM_BOTTOMALIGN, at.x, at.y, 0, window_, nullptr);
     ::PostMessageW(window_, WM_NULL, 0, 0);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <windows.h>
+// After windows.h, which it needs.
 #include <commctrl.h>
 
 #include <map>
@@ -102,7 +103,7 @@ private:
     bool placed_ = false;
     bool menuFromClick_ = false;  // the tray menu was opened by WM_RBUTTONUP
     std::vector<HWND> pages_;     // one window per tab, holding its controls
-    std::map<int, HWND> items_;  // every control by its identifier
+    std::map<int, HWND> items_;   // every control by its identifier
     std::vector<RegisterGridRow> rows_;
     ConnectorIcons icons_;
 

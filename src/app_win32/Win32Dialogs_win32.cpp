@@ -69,8 +69,8 @@ std::optional<std::string> Win32Dialogs::ChooseFile(const std::string& startDir)
     dialog.nMaxFile = static_cast<DWORD>(file.size());
     dialog.lpstrInitialDir = start.empty() ? nullptr : start.c_str();
     dialog.lpstrDefExt = L"TXT";
-    dialog.Flags = OFN_EXPLORER | OFN_ENABLESIZING | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST |
-                   OFN_NOCHANGEDIR;
+    dialog.Flags =
+        OFN_EXPLORER | OFN_ENABLESIZING | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
     if (!::GetOpenFileNameW(&dialog)) {
         return std::nullopt;
     }

@@ -3,14 +3,15 @@
 // window as the control library has them. One program at a time serves the registers: when the
 // service or another Tallyport holds them, it says so and ends without connecting.
 #include <windows.h>
+// After windows.h, which it needs.
 #include <commctrl.h>
 
 #include <optional>
 #include <string>
 
 #include "app_win32/MainWindow_win32.h"
-#include "app_win32/Win32Dialogs_win32.h"
 #include "app_win32/WideText_win32.h"
+#include "app_win32/Win32Dialogs_win32.h"
 #include "base/Paths.h"
 #include "base/Win32Text.h"
 #include "console_win32/Arguments.h"
@@ -29,8 +30,8 @@ std::string ProgramFolder() {
 }
 
 int RunWindow(HINSTANCE instance, const CommandLine& line, ProgramHandlers handlers) {
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TAB_CLASSES | ICC_LISTVIEW_CLASSES |
-                                                       ICC_STANDARD_CLASSES};
+    INITCOMMONCONTROLSEX controls{sizeof controls,
+                                  ICC_TAB_CLASSES | ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&controls);
     ConsoleLog log;
     Win32Dialogs dialogs(log);

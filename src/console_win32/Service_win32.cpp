@@ -13,10 +13,10 @@
 #include "base/UniqueFd.h"
 #include "base/Win32File.h"
 #include "console_win32/EventLog.h"
-#include "control/ServingLock.h"
 #include "console_win32/Service.h"
 #include "control/ConsoleOutput.h"
 #include "control/ProgramRun.h"
+#include "control/ServingLock.h"
 #include "control/SignalPipe.h"
 
 namespace tallyport {
@@ -180,11 +180,9 @@ int ServiceState::Serve() {
     // Another program serving the registers keeps the service from connecting: it says so and
     // stops with an error.
     const ServingLock serving;
-    const int status =
-        serving.Taken()
-            ? RunHeadless(line_, handlers_, context_, stops, log,
-                          [this] { Report(SERVICE_RUNNING); })
-            : (log.Line(kServedElsewhere), 1);
+    const int status = serving.Taken() ? RunHeadless(line_, handlers_, context_, stops, log,
+                                                     [this] { Report(SERVICE_RUNNING); })
+                                       : (log.Line(kServedElsewhere), 1);
     std::lock_guard lock(mutex_);
     stops_ = nullptr;
     return status;

@@ -1,6 +1,6 @@
-#include "control/ServingLock.h"
-
 #include <windows.h>
+
+#include "control/ServingLock.h"
 
 namespace tallyport {
 namespace {

@@ -29,7 +29,8 @@ constexpr char kTwoRegisters[] =
 // A shop: its settings, its two registers (on ports this computer does not have: the workers
 // run and try them again), an empty article file.
 void MakeShop(const TempFolder& dir, const std::string& settings = {}) {
-    WriteFile(dir.File("Tallyport.ini"), settings.empty() ? "[Files]\r\nPLU=PLU.txt\r\n" : settings);
+    WriteFile(dir.File("Tallyport.ini"),
+              settings.empty() ? "[Files]\r\nPLU=PLU.txt\r\n" : settings);
     WriteFile(dir.File("PLU.txt"), "");
     WriteFile(dir.File("ECRs.dat"), kTwoRegisters);
 }
@@ -40,11 +41,9 @@ struct Desktop {
     explicit Desktop(const TempFolder& dir)
         : run({"--config", dir.File("Tallyport.ini")}, logs, kDesktop) {
         main = ui::WaitForMain(run.Pid());
-        started = main && WaitUntil(
-                              [&] {
-                                  return ui::ItemText(main, IDC_CONNECT) == L"&Deconectare";
-                              },
-                              20s);
+        started =
+            main &&
+            WaitUntil([&] { return ui::ItemText(main, IDC_CONNECT) == L"&Deconectare"; }, 20s);
     }
     // What the program shows when it did not start as expected.
     std::string Why() {
@@ -302,8 +301,7 @@ TEST(DesktopProgram, OneProgramAtATimeServesTheRegisters) {
     }
     // The console program first: the desktop program says so and ends without writing.
     test::ProgramRun console({"--config", other.File("Tallyport.ini")}, logs);
-    ASSERT_TRUE(WaitUntil([&] { return console.Err().find("porneste") != std::string::npos; },
-                          20s))
+    ASSERT_TRUE(WaitUntil([&] { return console.Err().find("porneste") != std::string::npos; }, 20s))
         << console.Err();
     const std::string settings = ReadFile(dir.File("Tallyport.ini"));
     TempFolder desktopLogs;

@@ -52,9 +52,10 @@ void Key(WORD key) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fputs("tallyport-desktop-tour wait|show|tab N|disconnect|dialog add|edit|escape|"
-                   "traymenu X Y|exit\n",
-                   stderr);
+        std::fputs(
+            "tallyport-desktop-tour wait|show|tab N|disconnect|dialog add|edit|escape|"
+            "traymenu X Y|exit\n",
+            stderr);
         return 2;
     }
     const std::string step = argv[1];

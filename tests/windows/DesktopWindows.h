@@ -4,6 +4,7 @@
 // screenshot tour: finding its main window, its dialogs and message boxes, reading their
 // controls and pressing their buttons through messages. Free functions; the caller's thread.
 #include <windows.h>
+// After windows.h, which it needs.
 #include <commctrl.h>
 
 #include <chrono>
