@@ -73,7 +73,6 @@ private:
     void RefreshStatus();
     void RefreshGrid();
     void GridTip(NMLVGETINFOTIPW& tip);
-    void DrawBarcode(const DRAWITEMSTRUCT& item);
 
     void aOptionsExecute();
     void aExitExecute();
