@@ -1,5 +1,5 @@
 // tallyport.exe: the Windows console program. It serves the registers in its console (with or
-// without --headless: it has no window; the desktop shell will be a program of its own), runs
+// without --headless: it has no window; the desktop program is tallyport-desktop.exe), runs
 // as the Windows service (--service), registers and removes that service, and tells how a
 // running program's registers stand (--status).
 #include <csignal>
@@ -9,10 +9,10 @@
 #include "console_win32/Service.h"
 #include "control/CommandLine.h"
 #include "control/ConsoleOutput.h"
+#include "control/ProgramHandlers.h"
 #include "control/ProgramRun.h"
 #include "control/ServingLock.h"
 #include "control/SignalPipe.h"
-#include "requests/RequestHandlers.h"
 
 int main() {
     using namespace tallyport;
@@ -45,21 +45,21 @@ int main() {
     if (line.status) {
         return RunStatusCommand(line);
     }
-    // What the handlers of all workers share; it outlives every worker. Every link worker gets
-    // a handler table of its own, with its register's working fields; with the context the
-    // start-up keeps what the registers are told in the journal.
-    static RequestContext context;
+    // Every link worker gets a handler table of its own, with its register's working fields;
+    // with their shared context the start-up keeps what the registers are told in the journal.
+    const ProgramHandlers handlers = TallyportHandlers();
     if (line.service) {
-        return RunAsService(line, RequestHandlerFactory(context), &context);
+        return RunAsService(line, handlers.factory, handlers.context);
     }
     // Ctrl+C and Ctrl+Break ask as SIGINT does on Linux; closing the console, logging off and
     // shutting down cannot be refused.
     SignalPipe stops{SIGTERM, SIGINT};
     ConsoleLog log;
+    // One program at a time serves the registers (the service, this one, the desktop program).
     const ServingLock serving;
     if (!serving.Taken()) {
         log.Line(kServedElsewhere);
         return 1;
     }
-    return RunHeadless(line, RequestHandlerFactory(context), &context, stops, log);
+    return RunHeadless(line, handlers.factory, handlers.context, stops, log);
 }
