@@ -1,5 +1,6 @@
 #include "app_win32/BarcodeDiagram_win32.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -50,7 +51,10 @@ void DrawBarcode(const DRAWITEMSTRUCT& item, HFONT bigFont, HFONT font, int line
     const wchar_t* names[4] = {L"Prefix", L"Cod PLU", L"Greutate", L"CRC EAN"};
     const int bracketY = textTop + whole.cy + 3;
     const int labelTop = box.bottom - lineHeight - 2;
-    const int slot = (box.right - box.left) / 4;
+    // The labels sit in four slots under the code, twice its width, not across the whole page.
+    const int labelsWidth = std::min<int>(box.right - box.left, whole.cx * 2);
+    const int labelsLeft = box.left + (box.right - box.left - labelsWidth) / 2;
+    const int slot = labelsWidth / 4;
     HPEN pen = ::CreatePen(PS_SOLID, 1, ::GetSysColor(COLOR_WINDOWTEXT));
     HGDIOBJ oldPen = ::SelectObject(dc, pen);
     for (int i = 0; i < 4; ++i) {
@@ -60,14 +64,14 @@ void DrawBarcode(const DRAWITEMSTRUCT& item, HFONT bigFont, HFONT font, int line
         ::LineTo(dc, left, bracketY);
         ::LineTo(dc, right, bracketY);
         ::LineTo(dc, right, bracketY - 4);
-        const int labelCenter = box.left + slot * i + slot / 2;
+        const int labelCenter = labelsLeft + slot * i + slot / 2;
         const int from = (left + right) / 2;
         const int bend = (bracketY + labelTop) / 2;
         ::MoveToEx(dc, from, bracketY, nullptr);
         ::LineTo(dc, from, bend);
         ::LineTo(dc, labelCenter, bend);
         ::LineTo(dc, labelCenter, labelTop - 2);
-        RECT label{box.left + slot * i, labelTop, box.left + slot * (i + 1), box.bottom};
+        RECT label{labelsLeft + slot * i, labelTop, labelsLeft + slot * (i + 1), box.bottom};
         ::DrawTextW(dc, names[i], -1, &label, DT_CENTER | DT_SINGLELINE | DT_TOP);
     }
     ::SelectObject(dc, oldPen);
