@@ -83,8 +83,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     if (line.action == CommandLine::Action::Run && !line.status) {
         serving.emplace();
         if (!serving->Taken()) {
+            // Without a window the message goes where the program's messages go.
             ConsoleLog log;
-            desktop::Win32Dialogs(log).ShowMessage(MessageKind::Warning, kServedElsewhere);
+            if (line.headless) {
+                log.Line(kServedElsewhere);
+            } else {
+                desktop::Win32Dialogs(log).ShowMessage(MessageKind::Warning, kServedElsewhere);
+            }
             return 1;
         }
     }

@@ -297,6 +297,12 @@ TEST(DesktopProgram, OneProgramAtATimeServesTheRegisters) {
         EXPECT_EQ(test::RunToEnd({"--config", other.File("Tallyport.ini")}, logs, nullptr, &err),
                   1u);
         EXPECT_NE(err.find("deja servite de alt program Tallyport"), std::string::npos) << err;
+        // Nor does a second desktop program without its window.
+        err.clear();
+        EXPECT_EQ(test::RunToEnd({"--headless", "--config", other.File("Tallyport.ini")}, logs,
+                                 nullptr, &err, 30s, kDesktop),
+                  1u);
+        EXPECT_NE(err.find("deja servite de alt program Tallyport"), std::string::npos) << err;
         EXPECT_EQ(desktop.Exit(), 0u);
     }
     // The console program first: the desktop program says so and ends without writing.

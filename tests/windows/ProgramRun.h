@@ -105,8 +105,9 @@ private:
 // end in time.
 inline DWORD RunToEnd(const std::vector<std::string>& arguments, const TempFolder& logs,
                       std::string* out = nullptr, std::string* err = nullptr,
-                      std::chrono::milliseconds limit = std::chrono::seconds(30)) {
-    ProgramRun run(arguments, logs);
+                      std::chrono::milliseconds limit = std::chrono::seconds(30),
+                      const wchar_t* name = L"tallyport.exe") {
+    ProgramRun run(arguments, logs, name);
     const std::optional<DWORD> code = run.WaitForExit(limit);
     if (out) {
         *out = run.Out();
