@@ -2,7 +2,7 @@
 # The Windows desktop program's screenshot tour, under Wine with Xvfb (not part of the tests: it
 # needs a display). Runs tallyport-desktop.exe in Wine's virtual desktop (task bar and tray) on
 # a shop with two registers whose ports this computer does not have, and saves PNGs of the
-# balloon, the tray menu, every tab, the register dialog (change and add):
+# balloon, the tray menu, every tab, the register dialog (change and add), the close question:
 #   build-windows/screenshots/NN-name.png
 # The cross build (preset windows) must be there; xvfb and imagemagick are installed by
 # ./scripts/setup.sh with TALLYPORT_SETUP_WINDOWS=1.
@@ -89,6 +89,8 @@ sleep 4
 tour traymenu 1000 750
 shot 02-tray-menu
 tour escape
-tour exit
+tour close
+shot 11-inchidere
+tour yes
 wait "$PROGRAM_PID" || true
 PROGRAM_PID=""

@@ -54,7 +54,7 @@ void Win32Dialogs::ShowMessage(MessageKind kind, const std::string& text) {
 }
 
 bool Win32Dialogs::Confirm(const std::string& text) {
-    return Box(text, L"Confirmare", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+    return Box(text, L"Confirmare", MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
 std::optional<std::string> Win32Dialogs::ChooseFile(const std::string& startDir) {

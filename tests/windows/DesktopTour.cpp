@@ -7,7 +7,8 @@
 //   tallyport-desktop-tour dialog add|edit "&Adauga" or "&Modifica"
 //   tallyport-desktop-tour escape          Escape to the window in front (a dialog, a menu)
 //   tallyport-desktop-tour traymenu X Y    the tray menu, as a right click at X, Y opens it
-//   tallyport-desktop-tour exit            "Iesire", answered Yes
+//   tallyport-desktop-tour close           "Iesire", until its question shows
+//   tallyport-desktop-tour yes             Yes to the question that shows
 // Exit status 0 when the step was done, 1 otherwise.
 #include <windows.h>
 
@@ -54,7 +55,7 @@ int main(int argc, char** argv) {
     if (argc < 2) {
         std::fputs(
             "tallyport-desktop-tour wait|show|tab N|disconnect|dialog add|edit|escape|"
-            "traymenu X Y|exit\n",
+            "traymenu X Y|close|yes\n",
             stderr);
         return 2;
     }
@@ -89,13 +90,16 @@ int main(int argc, char** argv) {
     } else if (step == "traymenu" && argc > 3) {
         ::SetCursorPos(std::atoi(argv[2]), std::atoi(argv[3]));
         ::PostMessageW(main, TALLYPORT_TRAY_MESSAGE, TALLYPORT_TRAY_ID, WM_RBUTTONUP);
-    } else if (step == "exit") {
+    } else if (step == "close") {
         ui::Press(main, IDC_CLOSE);
+        return ui::WaitForDialog(ProcessOf(main), L"Confirmare") ? 0 : 1;
+    } else if (step == "yes") {
         HWND box = ui::WaitForDialog(ProcessOf(main), L"Confirmare");
         if (!box) {
             return 1;
         }
         ui::Press(box, IDYES);
+        return 0;
     } else {
         std::fprintf(stderr, "unknown step %s\n", step.c_str());
         return 2;
