@@ -7,7 +7,8 @@
 #      through COM ports mapped to those terminals, --verify passing; then again with the
 #      program killed and restarted between receipts, and with the program as the service,
 #      stopped and started by the service manager in the middle of receipts,
-#   5. the installer, installed silently into a fresh Wine prefix: its files, the installed
+#   5. the installer, installed silently into a fresh Wine prefix: its files (the desktop program
+#      behind the Start-menu entry), the installed
 #      program's --version, its first start in the user's folder, an upgrade to the service,
 #      the service's status, an upgrade that keeps the shop's files, the removal.
 # Prints how long each step took. The Romanian shop's code page (1250) is the programs'.
@@ -301,12 +302,15 @@ win() { "$WINE" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 registry_has() { "$WINE" reg query "$1" </dev/null >/dev/null 2>&1; }
 
 win "$INSTALLER" /S
-for file in tallyport.exe ManualECR.htm Uninstall.exe; do
+for file in tallyport-desktop.exe tallyport.exe ManualECR.htm Uninstall.exe; do
   [[ -f "$installed/$file" ]] || fail "install: $file is missing"
 done
 for link in Tallyport.lnk "Manual Tallyport.lnk" "Dezinstalare Tallyport.lnk"; do
   [[ -f "$menu/$link" ]] || fail "install: the Start-menu entry $link is missing"
 done
+# The Start menu runs the desktop program (the link keeps its target's path in plain bytes).
+grep -qa 'tallyport-desktop.exe' "$menu/Tallyport.lnk" ||
+  fail "install: the Start-menu entry does not run tallyport-desktop.exe"
 registry_has 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tallyport' ||
   fail "install: no entry in the installed programs"
 registry_has 'HKLM\SYSTEM\CurrentControlSet\Services\Tallyport' &&

@@ -16,6 +16,7 @@
 #include "console_win32/Service.h"
 #include "control/ConsoleOutput.h"
 #include "control/ProgramRun.h"
+#include "control/ServingLock.h"
 #include "control/SignalPipe.h"
 
 namespace tallyport {
@@ -176,8 +177,12 @@ int ServiceState::Serve() {
         std::lock_guard lock(mutex_);
         stops_ = &stops;
     }
-    const int status =
-        RunHeadless(line_, handlers_, context_, stops, log, [this] { Report(SERVICE_RUNNING); });
+    // Another program serving the registers keeps the service from connecting: it says so and
+    // stops with an error.
+    const ServingLock serving;
+    const int status = serving.Taken() ? RunHeadless(line_, handlers_, context_, stops, log,
+                                                     [this] { Report(SERVICE_RUNNING); })
+                                       : (log.Line(kServedElsewhere), 1);
     std::lock_guard lock(mutex_);
     stops_ = nullptr;
     return status;

@@ -1,5 +1,5 @@
 // tallyport.exe: the Windows console program. It serves the registers in its console (with or
-// without --headless: it has no window; the desktop shell will be a program of its own), runs
+// without --headless: it has no window; the desktop program is tallyport-desktop.exe), runs
 // as the Windows service (--service), registers and removes that service, and tells how a
 // running program's registers stand (--status).
 #include <csignal>
@@ -11,6 +11,7 @@
 #include "control/ConsoleOutput.h"
 #include "control/ProgramHandlers.h"
 #include "control/ProgramRun.h"
+#include "control/ServingLock.h"
 #include "control/SignalPipe.h"
 
 int main() {
@@ -54,5 +55,11 @@ int main() {
     // shutting down cannot be refused.
     SignalPipe stops{SIGTERM, SIGINT};
     ConsoleLog log;
+    // One program at a time serves the registers (the service, this one, the desktop program).
+    const ServingLock serving;
+    if (!serving.Taken()) {
+        log.Line(kServedElsewhere);
+        return 1;
+    }
     return RunHeadless(line, handlers.factory, handlers.context, stops, log);
 }

@@ -16,12 +16,12 @@
 
 namespace tallyport::test {
 
-// The program's full path: it lies in the test program's folder.
-inline std::wstring ProgramPath() {
+// A program's full path: the programs lie in the test program's folder.
+inline std::wstring ProgramPath(const wchar_t* name = L"tallyport.exe") {
     wchar_t self[MAX_PATH] = {};
     ::GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::wstring path(self);
-    return path.substr(0, path.find_last_of(L"\\/") + 1) + L"tallyport.exe";
+    return path.substr(0, path.find_last_of(L"\\/") + 1) + name;
 }
 
 inline std::wstring WideText(const std::string& ascii) {
@@ -30,9 +30,11 @@ inline std::wstring WideText(const std::string& ascii) {
 
 class ProgramRun {
 public:
-    ProgramRun(const std::vector<std::string>& arguments, const TempFolder& logs)
+    // Runs tallyport.exe, or the program `name` of the same folder.
+    ProgramRun(const std::vector<std::string>& arguments, const TempFolder& logs,
+               const wchar_t* name = L"tallyport.exe")
         : out_(logs.File("stdout.txt")), err_(logs.File("stderr.txt")) {
-        std::wstring command = L"\"" + ProgramPath() + L"\"";
+        std::wstring command = L"\"" + ProgramPath(name) + L"\"";
         for (const std::string& argument : arguments) {
             command += L" \"" + WideText(argument) + L"\"";
         }
@@ -103,8 +105,9 @@ private:
 // end in time.
 inline DWORD RunToEnd(const std::vector<std::string>& arguments, const TempFolder& logs,
                       std::string* out = nullptr, std::string* err = nullptr,
-                      std::chrono::milliseconds limit = std::chrono::seconds(30)) {
-    ProgramRun run(arguments, logs);
+                      std::chrono::milliseconds limit = std::chrono::seconds(30),
+                      const wchar_t* name = L"tallyport.exe") {
+    ProgramRun run(arguments, logs, name);
     const std::optional<DWORD> code = run.WaitForExit(limit);
     if (out) {
         *out = run.Out();
