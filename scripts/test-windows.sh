@@ -98,7 +98,8 @@ printf '1,Datecs MP55,9600,8,None,1,COM219,DA00000001,CASA 1\r\n' >"$shop/ECRs.d
 driver=$!
 PIDS+=("$driver")
 for _ in $(seq 300); do
-  plain "$shop/console.log" 2>/dev/null | grep -q "nu sunt conectate" && break
+  # Connected, its worker tries the port that is not there once a second and says so.
+  plain "$shop/console.log" 2>/dev/null | grep -q "Se incearca din nou" && break
   sleep 0.1
 done
 kill -INT "$driver"
@@ -108,6 +109,10 @@ plain "$shop/console.log" | tail -n 3
 ((status == 0)) || fail "the program ended with $status after Ctrl+C"
 grep -q "PLU=PLU.txt" "$shop/Tallyport.ini" || fail "Ctrl+C: the settings were not written"
 plain "$shop/console.log" | grep -q "Tallyport s-a oprit." || fail "Ctrl+C: no orderly exit"
+# The system's text in the console with its Romanian letters (the ANSI code page's bytes shown
+# as such, not read in the console's OEM code page).
+plain "$shop/console.log" | grep -q "găsit" ||
+  fail "console: the system's text is not shown in the console's letters"
 
 # A shop for the simulated registers: the article file and the configuration.
 make_shop() {
@@ -263,11 +268,12 @@ keep_prefix_alive
 wait_service RUNNING
 for restart in 1 2 3; do
   sleep 3
-  # The instant of each stop (the simulator's steady clock): an exchange the stop cut short
-  # is one the program never finished, as with a kill.
-  python3 -c 'import time; print(time.monotonic_ns())' >>"$shop/stops"
+  # The span of each stop (the simulator's steady clock), from the request to the stopped
+  # service: an exchange the stop cut short is one the program never finished, as with a kill.
+  stop_began=$(python3 -c 'import time; print(time.monotonic_ns())')
   "$WINE" sc stop Tallyport </dev/null >/dev/null 2>&1
   wait_service STOPPED
+  echo "$stop_began $(python3 -c 'import time; print(time.monotonic_ns())')" >>"$shop/stops"
   "$WINE" sc start Tallyport </dev/null >/dev/null 2>&1
   wait_service RUNNING
 done

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs the tests.
 #
-#   ./scripts/test.sh          the release build with every Linux suite (CTest), then the demo,
+#   ./scripts/test.sh          the release build with every Linux suite (CTest; the long
+#                              end-to-end suites with the lines served in turn), then the demo,
 #                              shortened, which fails when the back-office files do not verify
 #   ./scripts/test.sh --full   all of the above, then
+#                              - the long end-to-end suites with the lines served in parallel,
 #                              - the rest of the release build (the benchmarks),
 #                              - the core suites under AddressSanitizer+UBSan and ThreadSanitizer,
 #                              - each fuzz target for a bounded time on its seed corpus,
@@ -29,7 +31,7 @@ for argument in "$@"; do
 done
 
 JOBS=$(nproc)
-FUZZ_SECONDS=${TALLYPORT_FUZZ_SECONDS:-60}
+FUZZ_SECONDS=${TALLYPORT_FUZZ_SECONDS:-40}
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 
 TIMES=()
@@ -56,7 +58,7 @@ stage "build and test (release)"
 cmake --preset default >/dev/null
 # The suites and the programs they start; the benchmarks are built by --full.
 cmake --build --preset default -j "$JOBS" --target tallyport-suites
-ctest --preset default -j "$JOBS"
+ctest --preset default -j "$JOBS" -LE parallel-lines
 
 stage "demo (shortened, verified)"
 TALLYPORT_DEMO_SECONDS=${TALLYPORT_DEMO_SECONDS:-8} ./scripts/demo.sh
@@ -66,14 +68,22 @@ if ((FULL == 0)); then
   exit 0
 fi
 
+stage "the long end-to-end suites with the lines served in parallel"
+ctest --preset default -j "$JOBS" -L parallel-lines
+
 stage "the rest of the release build (benchmarks)"
 cmake --build --preset default -j "$JOBS"
 
+# ThreadSanitizer runs the lines served in parallel too; AddressSanitizer the lines in turn.
 for san in asan tsan; do
   stage "core suites under $san"
   cmake --preset "$san" >/dev/null
   cmake --build --preset "$san" -j "$JOBS"
-  ctest --preset "$san" -j "$JOBS" -L core
+  if [[ "$san" == tsan ]]; then
+    ctest --preset "$san" -j "$JOBS" -L core
+  else
+    ctest --preset "$san" -j "$JOBS" -L core -LE parallel-lines
+  fi
 done
 
 if compgen -G "fuzz/*.cpp" >/dev/null; then

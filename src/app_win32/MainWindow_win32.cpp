@@ -50,10 +50,10 @@ constexpr const wchar_t* kPageCaptions[kPageCount] = {
 
 // The controls enabled only while disconnected.
 constexpr int kEditingControls[] = {
-    IDC_INSERT,      IDC_EDIT,        IDC_DELETE,   IDC_GRID,        IDC_PREFIX,
-    IDC_PLUFILE,     IDC_BONFILE,     IDC_TRANFILE, IDC_BROWSE_PLU,  IDC_BROWSE_BON,
-    IDC_BROWSE_TRAN, IDC_CARDFROM,    IDC_CARDTO,   IDC_RECDISCOUNT, IDC_RECDUEMULTIPAY,
-    IDC_RECSEPFILES, IDC_RECDECINFILE};
+    IDC_INSERT,      IDC_EDIT,         IDC_DELETE,       IDC_GRID,        IDC_PREFIX,
+    IDC_PLUFILE,     IDC_BONFILE,      IDC_TRANFILE,     IDC_BROWSE_PLU,  IDC_BROWSE_BON,
+    IDC_BROWSE_TRAN, IDC_CARDFROM,     IDC_CARDTO,       IDC_RECDISCOUNT, IDC_RECDUEMULTIPAY,
+    IDC_RECSEPFILES, IDC_RECDECINFILE, IDC_PARALLELLINES};
 
 // The edits whose leaving stores the settings.
 bool IsSettingEdit(int id) {
@@ -63,7 +63,7 @@ bool IsSettingEdit(int id) {
 
 bool IsOption(int id) {
     return id == IDC_RECDISCOUNT || id == IDC_RECDUEMULTIPAY || id == IDC_RECSEPFILES ||
-           id == IDC_RECDECINFILE;
+           id == IDC_RECDECINFILE || id == IDC_PARALLELLINES;
 }
 
 bool Checked(HWND box) {
@@ -267,6 +267,8 @@ void TfMain::BuildControls() {
         check, IDC_RECSEPFILES, kOther);
     Add(WC_BUTTONW, L"Inregistrare sume cu zecimale in fisierele aplicatiei", check,
         IDC_RECDECINFILE, kOther);
+    Add(WC_BUTTONW, L"Interogarea caselor de marcat in paralel (recomandat peste 8 case)", check,
+        IDC_PARALLELLINES, kOther);
 
     // The author page: the two pictures and the texts on a white page (WM_CTLCOLORSTATIC).
     HWND icon1 = Add(WC_STATICW, L"", SS_ICON, IDC_AUTHOR_ICON1, kAuthor);
@@ -443,8 +445,8 @@ void TfMain::Layout() {
     place(IDC_CARDTO_LABEL, x, y + (editHeight - lineHeight_) / 2, cardLabel, lineHeight_);
     place(IDC_CARDTO, x + cardLabel, y, cardEdit, editHeight);
     y = page.top + margin + groupHeight + margin;
-    for (const int option :
-         {IDC_RECDISCOUNT, IDC_RECDUEMULTIPAY, IDC_RECSEPFILES, IDC_RECDECINFILE}) {
+    for (const int option : {IDC_RECDISCOUNT, IDC_RECDUEMULTIPAY, IDC_RECSEPFILES, IDC_RECDECINFILE,
+                             IDC_PARALLELLINES}) {
         place(option, left, y, inner, lineHeight_ + Scaled(6));
         y += lineHeight_ + Scaled(10);
     }
@@ -522,7 +524,8 @@ void TfMain::ShowSettings(const AppSettingsRecord& settings) {
     const std::pair<int, bool> options[] = {{IDC_RECDISCOUNT, fields.recDiscount},
                                             {IDC_RECDUEMULTIPAY, fields.recAmount},
                                             {IDC_RECSEPFILES, fields.recSepFiles},
-                                            {IDC_RECDECINFILE, fields.recDecimals}};
+                                            {IDC_RECDECINFILE, fields.recDecimals},
+                                            {IDC_PARALLELLINES, fields.parallelLines}};
     for (const auto& [id, ticked] : options) {
         ::SendMessageW(Item(id), BM_SETCHECK, ticked ? BST_CHECKED : BST_UNCHECKED, 0);
     }
@@ -540,6 +543,7 @@ void TfMain::TakeSettings(AppSettingsRecord& settings) {
     fields.recAmount = Checked(Item(IDC_RECDUEMULTIPAY));
     fields.recSepFiles = Checked(Item(IDC_RECSEPFILES));
     fields.recDecimals = Checked(Item(IDC_RECDECINFILE));
+    fields.parallelLines = Checked(Item(IDC_PARALLELLINES));
     TakeSettingsFields(fields, settings);
 }
 

@@ -2,6 +2,8 @@
 // without --headless: it has no window; the desktop program is tallyport-desktop.exe), runs
 // as the Windows service (--service), registers and removes that service, and tells how a
 // running program's registers stand (--status).
+#include <windows.h>
+
 #include <csignal>
 #include <cstdio>
 
@@ -14,8 +16,36 @@
 #include "control/ServingLock.h"
 #include "control/SignalPipe.h"
 
+namespace {
+
+// The program's texts are bytes in the ANSI code page (the settings' names, the system's
+// messages), and so are its log file's; a console shows bytes in its own code page, the OEM one
+// by default ("gÑsit" for "găsit"). While the program runs its console shows them as written;
+// the console gets its code page back at the end. Redirected output keeps the bytes as they are.
+class ConsoleCodePage {
+public:
+    ConsoleCodePage() : previous_(::GetConsoleOutputCP()) {
+        if (previous_ != 0) {
+            ::SetConsoleOutputCP(::GetACP());
+        }
+    }
+    ~ConsoleCodePage() {
+        if (previous_ != 0) {
+            ::SetConsoleOutputCP(previous_);
+        }
+    }
+    ConsoleCodePage(const ConsoleCodePage&) = delete;
+    ConsoleCodePage& operator=(const ConsoleCodePage&) = delete;
+
+private:
+    UINT previous_;
+};
+
+}  // namespace
+
 int main() {
     using namespace tallyport;
+    const ConsoleCodePage codePage;
     std::string failed;
     const auto arguments = ProgramArguments(failed);
     if (!arguments) {

@@ -269,6 +269,7 @@ TEST(SettingsFields, TheControlsShowTheSettingsAndGiveBackWhatConverts) {
     settings.Min = 12.5;
     settings.Max = 100000000;
     settings.RecDiscount = true;
+    settings.ParallelLines = true;
     const SettingsFields shown = ShownSettings(settings);
     EXPECT_EQ(shown.prefix, "24");
     EXPECT_EQ(shown.articleFile, "/srv/bo/PLU\u00E9.txt");
@@ -276,6 +277,7 @@ TEST(SettingsFields, TheControlsShowTheSettingsAndGiveBackWhatConverts) {
     EXPECT_EQ(shown.cardTo, "100000000");
     EXPECT_TRUE(shown.recDiscount);
     EXPECT_FALSE(shown.recSepFiles);
+    EXPECT_TRUE(shown.parallelLines);
     EXPECT_EQ(BarcodeSample(settings), "24 12345 12345 1");
 
     // Left as shown, nothing changes, the name's bytes included.
@@ -302,9 +304,11 @@ TEST(SettingsFields, TheControlsShowTheSettingsAndGiveBackWhatConverts) {
     EXPECT_EQ(taken.Min, 12.5);
     typed.articleFile = "/srv/bo/PLU\u0162.txt";
     typed.recSepFiles = true;
+    typed.parallelLines = false;
     TakeSettingsFields(typed, taken);
     EXPECT_EQ(taken.PLU, "/srv/bo/PLU\xDE.txt");
     EXPECT_TRUE(taken.RecSepFiles);
+    EXPECT_FALSE(taken.ParallelLines);
 }
 
 TEST(DesktopRules, TheWindowAndTheConnectButtonFollowTheState) {

@@ -19,6 +19,7 @@
 #include "store/PluHolder.h"
 #include "support/DrainingQueue.h"
 #include "support/FakeLineStatus.h"
+#include "support/LineModes.h"
 #include "support/NoticeRecorder.h"
 #include "support/SettableClock.h"
 
@@ -94,10 +95,14 @@ std::string ClosingBody(const std::string& paymentType, const std::string& opera
 std::string CardBody(const std::string& reference, const std::string& amount, char type = '8');
 
 // How the workers take their turns on the lines: all in turn under LinkLock, or each line on its
-// own (LinkOptions::ParallelLines). The end-to-end suites run in both.
+// own (LinkOptions::ParallelLines). The end-to-end suites run in both (support/LineModes.h).
 enum class LineMode { Serial, Parallel };
 inline auto EveryLineMode() {
-    return ::testing::Values(LineMode::Serial, LineMode::Parallel);
+    std::vector<LineMode> modes;
+    for (const bool parallel : test::SelectedLineModes()) {
+        modes.push_back(parallel ? LineMode::Parallel : LineMode::Serial);
+    }
+    return ::testing::ValuesIn(modes);
 }
 // Test names: ".../Serial", ".../Parallel".
 std::string LineModeName(const ::testing::TestParamInfo<LineMode>& info);

@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/LineModes.h"
 #include "support/TempFolder.h"
 
 namespace tallyport::ecrsim {
@@ -480,7 +481,8 @@ TEST_F(ShopRun, RegistersNobodyServesDoNotHoldTheToolUp) {
     EXPECT_NE(ToolOutput().find("there was nothing to verify"), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(Lines, ProgramRun, ::testing::Bool(), LinesName);
+INSTANTIATE_TEST_SUITE_P(Lines, ProgramRun, ::testing::ValuesIn(test::SelectedLineModes()),
+                         LinesName);
 
 }  // namespace
 }  // namespace tallyport::ecrsim

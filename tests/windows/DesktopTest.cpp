@@ -91,7 +91,8 @@ TEST(DesktopProgram, TheWindowShowsTheSettingsAndKeepsWhatIsChanged) {
     MakeShop(dir,
              "[Files]\r\nPLU=Articole.txt\r\nReceiptMaster=Bonuri.txt\r\nReceiptDetail=Tran.txt\r\n"
              "[CardOptions]\r\nMin=2\r\nMax=150\r\n[Scale]\r\nPrefix=27\r\n"
-             "[Options]\r\nRecDiscount=1\r\nRecAmount=0\r\nRecSepFiles=1\r\nRecDecimals=0\r\n");
+             "[Options]\r\nRecDiscount=1\r\nRecAmount=0\r\nRecSepFiles=1\r\nRecDecimals=0\r\n"
+             "ParallelLines=1\r\n");
     WriteFile(dir.File("Articole.txt"), "");
     Desktop desktop(dir);
     ASSERT_TRUE(desktop.started) << desktop.Why();
@@ -110,6 +111,7 @@ TEST(DesktopProgram, TheWindowShowsTheSettingsAndKeepsWhatIsChanged) {
     EXPECT_FALSE(ui::IsChecked(main, IDC_RECDUEMULTIPAY));
     EXPECT_TRUE(ui::IsChecked(main, IDC_RECSEPFILES));
     EXPECT_FALSE(ui::IsChecked(main, IDC_RECDECINFILE));
+    EXPECT_TRUE(ui::IsChecked(main, IDC_PARALLELLINES));
     ASSERT_EQ(ui::GridRows(main), 2);
     EXPECT_EQ(ui::GridCell(main, 0, 0), L"1");
     EXPECT_EQ(ui::GridCell(main, 0, 1), L"DA00000001");
@@ -137,6 +139,9 @@ TEST(DesktopProgram, TheWindowShowsTheSettingsAndKeepsWhatIsChanged) {
     // Ticking an option keeps it at once.
     ::SendMessageW(ui::Item(main, IDC_RECDUEMULTIPAY), BM_CLICK, 0, 0);
     EXPECT_NE(ReadFile(dir.File("Tallyport.ini")).find("RecAmount=1"), std::string::npos)
+        << ReadFile(dir.File("Tallyport.ini"));
+    ::SendMessageW(ui::Item(main, IDC_PARALLELLINES), BM_CLICK, 0, 0);
+    EXPECT_NE(ReadFile(dir.File("Tallyport.ini")).find("ParallelLines=0"), std::string::npos)
         << ReadFile(dir.File("Tallyport.ini"));
 
     // "...": the file chosen in the file dialog is shown and kept at once; a cancelled dialog

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <sstream>
 #include <thread>
 
 #include "simulator/EcrProtocol.h"
@@ -632,11 +633,21 @@ bool Clerk::KilledBetween(sim::Clock::time_point from, sim::Clock::time_point to
     if (context_.options.killsFile.empty()) {
         return false;
     }
+    // A line is an instant, or the span of a stop that took a while (from its request to the
+    // moment the program had ended): the program may have died anywhere in it.
     std::ifstream in(context_.options.killsFile);
-    long long ns = 0;
-    while (in >> ns) {
-        const sim::Clock::time_point kill{std::chrono::nanoseconds(ns)};
-        if (from <= kill && kill <= to) {
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        long long begin = 0;
+        if (!(fields >> begin)) {
+            continue;
+        }
+        long long end = begin;
+        fields >> end;
+        const sim::Clock::time_point first{std::chrono::nanoseconds(begin)};
+        const sim::Clock::time_point last{std::chrono::nanoseconds(end)};
+        if (first <= to && from <= last) {
             return true;
         }
     }

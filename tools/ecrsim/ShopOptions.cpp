@@ -159,7 +159,8 @@ const std::vector<OptionDef>& OptionDefs() {
          "a register not polled this long means the program may have restarted (default 2000)",
          [](ShopOptions& o, const std::string& v) { o.gapMs = Integer(v, 100, 600000); }},
         {"--kills-file", "PATH",
-         "instants at which the program was killed (steady clock, nanoseconds, one a line)",
+         "instants at which the program was killed (steady clock, nanoseconds, one a line), or "
+         "spans \"BEGIN END\" of stops that took a while",
          [](ShopOptions& o, const std::string& v) { o.killsFile = v; }},
         {"--finish-receipts", nullptr,
          "at the end (run time, receipt count, SIGINT, SIGTERM) start no new receipt and close "
