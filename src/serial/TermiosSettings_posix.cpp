@@ -1,3 +1,5 @@
+// The line settings as a termios record: POSIX terminals only. On Windows the same settings go
+// into a DCB (DcbSettings_win32.cpp).
 #include <cerrno>
 #include <utility>
 

@@ -1,5 +1,6 @@
 // What only POSIX descriptors show: a closed port's descriptor number reused by another file
-// is never touched, and other users are kept out while the port is open.
+// is never touched, and other users are kept out while the port is open. (Windows has neither:
+// a handle is not a reused number, and a COM port opens exclusively.)
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>

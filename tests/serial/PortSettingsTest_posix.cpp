@@ -1,5 +1,6 @@
 // The line settings in a termios record: the mapping both ways, and what the port object
-// leaves in the terminal's own record (fields it does not name, rates without a constant).
+// leaves in the terminal's own record (fields it does not name, rates without a constant). The
+// Windows counterpart tests the DCB (DcbSettingsTest_win32.cpp).
 #include <gtest/gtest.h>
 #include <termios.h>
 
