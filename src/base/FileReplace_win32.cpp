@@ -17,6 +17,8 @@ namespace tallyport {
 
 namespace {
 
+using win32::WriteWhole;
+
 using Step = ReplaceOutcome::Step;
 using win32::UniqueHandle;
 
@@ -108,22 +110,6 @@ private:
     UniqueHandle handle_;
     std::string path_;
 };
-
-bool WriteWhole(HANDLE file, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
-        DWORD written = 0;
-        if (!::WriteFile(file, bytes.data(), chunk, &written, nullptr)) {
-            return false;
-        }
-        if (written == 0) {
-            ::SetLastError(ERROR_WRITE_FAULT);
-            return false;
-        }
-        bytes.remove_prefix(written);
-    }
-    return true;
-}
 
 bool FolderRefusesNewFiles(DWORD error) {
     return error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT;

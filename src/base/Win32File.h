@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace tallyport::win32 {
@@ -58,6 +59,15 @@ bool WidePath(const std::string& path, std::wstring& wide);
 // descriptors (UniqueFd, WriteAll) work alike on both platforms; -1 on failure, when the handle
 // is closed.
 int DescriptorOf(HANDLE handle);
+
+// Writes every byte, in chunks of at most 1 GiB: at the file's current position, or with
+// `atEnd` each chunk at the end of the file (the system's append: nothing another writer added
+// meanwhile is overwritten). False with the reason in GetLastError() (ERROR_WRITE_FAULT for a
+// write that took nothing).
+bool WriteWhole(HANDLE file, std::string_view bytes, bool atEnd = false);
+inline bool AppendAll(HANDLE file, std::string_view bytes) {
+    return WriteWhole(file, bytes, true);
+}
 
 // The handle behind a descriptor (owned by the descriptor); INVALID_HANDLE_VALUE when none.
 HANDLE HandleOf(int fd);

@@ -1,6 +1,8 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
+
 #include "base/Win32File.h"
 #include "base/Win32Text.h"
 
@@ -44,6 +46,25 @@ HANDLE HandleOf(int fd) {
         return INVALID_HANDLE_VALUE;
     }
     return reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+}
+
+bool WriteWhole(HANDLE file, std::string_view bytes, bool atEnd) {
+    while (!bytes.empty()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+        OVERLAPPED end{};
+        end.Offset = 0xFFFFFFFF;  // an offset of all ones: the end of the file
+        end.OffsetHigh = 0xFFFFFFFF;
+        DWORD written = 0;
+        if (!::WriteFile(file, bytes.data(), chunk, &written, atEnd ? &end : nullptr)) {
+            return false;
+        }
+        if (written == 0) {
+            ::SetLastError(ERROR_WRITE_FAULT);
+            return false;
+        }
+        bytes.remove_prefix(written);
+    }
+    return true;
 }
 
 }  // namespace tallyport::win32

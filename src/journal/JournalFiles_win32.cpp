@@ -10,7 +10,9 @@ namespace tallyport {
 
 namespace {
 
+using win32::AppendAll;
 using win32::UniqueHandle;
+using win32::WriteWhole;
 
 bool Fail(std::string& error, const char* what, const std::string& path, DWORD reason) {
     error = std::string(what) + " " + path + ": " + ErrorText(static_cast<int>(reason));
@@ -23,42 +25,6 @@ bool Fail(std::string& error, const char* what, const std::string& path) {
 
 bool IsMissing(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
-
-// Every chunk at the end of the file: the system's append (an offset of all ones).
-bool AppendAll(HANDLE file, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
-        OVERLAPPED atEnd{};
-        atEnd.Offset = 0xFFFFFFFF;
-        atEnd.OffsetHigh = 0xFFFFFFFF;
-        DWORD written = 0;
-        if (!::WriteFile(file, bytes.data(), chunk, &written, &atEnd)) {
-            return false;
-        }
-        if (written == 0) {
-            ::SetLastError(ERROR_WRITE_FAULT);
-            return false;
-        }
-        bytes.remove_prefix(written);
-    }
-    return true;
-}
-
-bool WriteWhole(HANDLE file, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
-        DWORD written = 0;
-        if (!::WriteFile(file, bytes.data(), chunk, &written, nullptr)) {
-            return false;
-        }
-        if (written == 0) {
-            ::SetLastError(ERROR_WRITE_FAULT);
-            return false;
-        }
-        bytes.remove_prefix(written);
-    }
-    return true;
 }
 
 // The read-only attribute refuses every writer on Windows; asked here as well, so that it

@@ -8,29 +8,10 @@ namespace tallyport {
 
 namespace {
 
+using win32::AppendAll;
+
 [[noreturn]] void Fail(const std::string& what, const std::string& path, DWORD error) {
     throw RequestError(what + " " + path + ": " + ErrorText(static_cast<int>(error)));
-}
-
-// Every chunk at the end of the file: the system's append (an offset of all ones), so that
-// nothing another writer added meanwhile is overwritten.
-bool AppendAll(HANDLE file, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
-        OVERLAPPED atEnd{};
-        atEnd.Offset = 0xFFFFFFFF;
-        atEnd.OffsetHigh = 0xFFFFFFFF;
-        DWORD written = 0;
-        if (!::WriteFile(file, bytes.data(), chunk, &written, &atEnd)) {
-            return false;
-        }
-        if (written == 0) {
-            ::SetLastError(ERROR_WRITE_FAULT);
-            return false;
-        }
-        bytes.remove_prefix(written);
-    }
-    return true;
 }
 
 }  // namespace
